@@ -1,0 +1,75 @@
+#include "audio.h"
+
+#include "audioinput.h"
+#include "audiooutput.h"
+#include "mainwindow.h"
+#include "rtp.h"
+
+#include <QAudioInput>
+#include <QAudioOutput>
+
+Audio::Audio(MainWindow *mainWindow)
+    : QObject(nullptr), mainWindow(mainWindow)
+{
+    audioActive = false;
+    // TODO: sip = new Sip(this); once the user agent's implementation lands.
+    rtp = new Rtp(this);
+    rtp->setParent(this);
+    audioInit();
+}
+
+Audio::~Audio() = default;
+
+void Audio::audioInit()
+{
+    createAudioOut(8000, 1, 16);
+    createAudioIn(8000, 1, 16);
+    setMicValue(0.8f);
+}
+
+void Audio::createAudioIn(int sampleRate, int channelCount, int sampleSize)
+{
+    if (!audioInput)
+        audioInput = new AudioInput(this);
+    audioInput->createAudioIn(sampleRate, channelCount, sampleSize);
+}
+
+void Audio::createAudioOut(int sampleRate, int channelCount, int sampleSize)
+{
+    if (!audioOutput)
+        audioOutput = new AudioOutput(this);
+    audioOutput->createAudioOut(sampleRate, channelCount, sampleSize);
+}
+
+void Audio::audioStart()
+{
+    rtp->initSession();
+    audioInput->audioStart();
+    audioOutput->audioStart();
+    audioActive = true;
+}
+
+void Audio::audioStop()
+{
+    audioActive = false;
+    audioInput->audioStop();
+    audioOutput->audioStop();
+}
+
+void Audio::audioStartSpeaker()
+{
+    rtp->initSession();
+    audioOutput->audioStart();
+}
+
+void Audio::setMicValue(float v)
+{
+    if (audioInput && audioInput->audioInput)
+        audioInput->audioInput->setVolume(static_cast<qreal>(v));
+}
+
+void Audio::setSpeakerValue(float v)
+{
+    if (audioOutput && audioOutput->audioOutput)
+        audioOutput->audioOutput->setVolume(static_cast<qreal>(v));
+}

@@ -1,0 +1,41 @@
+#ifndef AUDIO_H
+#define AUDIO_H
+
+// The media owner: creates the user agent, the RTP session and the two device
+// adapters once, and starts and stops sound for each call.
+
+#include <QObject>
+
+class AudioInput;
+class AudioOutput;
+class MainWindow;
+class Rtp;
+class Sip;
+
+class Audio : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Audio(MainWindow *mainWindow);
+    ~Audio() override;
+
+    void audioInit();
+    void createAudioIn(int sampleRate, int channelCount, int sampleSize);
+    void createAudioOut(int sampleRate, int channelCount, int sampleSize);
+
+    void audioStart();
+    void audioStop();
+    void audioStartSpeaker();
+    void setMicValue(float v);
+    void setSpeakerValue(float v);
+
+    MainWindow *mainWindow = nullptr;
+    Sip *sip = nullptr;
+    Rtp *rtp = nullptr;
+    AudioInput *audioInput = nullptr;
+    AudioOutput *audioOutput = nullptr;
+    bool audioActive = false;
+};
+
+#endif // AUDIO_H

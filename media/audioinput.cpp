@@ -1,0 +1,98 @@
+#include "audioinput.h"
+
+#include "audio.h"
+#include "rtp.h"
+
+#include <QAudioDeviceInfo>
+#include <QAudioInput>
+#include <QDebug>
+
+AudioInput::AudioInput(Audio *audio)
+    : QIODevice(audio), audio(audio)
+{
+}
+
+AudioInput::~AudioInput() = default;
+
+Rtp *AudioInput::rtp() const
+{
+    return audio ? audio->rtp : nullptr;
+}
+
+void AudioInput::createAudioIn(int sampleRate, int channelCount, int sampleSize)
+{
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(channelCount);
+    format.setSampleSize(sampleSize);
+    format.setCodec("audio/pcm");
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    format.setSampleType(QAudioFormat::SignedInt);
+
+    const QAudioDeviceInfo info = QAudioDeviceInfo::defaultInputDevice();
+    if (!info.isFormatSupported(format)) {
+        qWarning() << "Default format not supported - trying to use nearest";
+        format = info.nearestFormat(format);
+    }
+    qDebug() << "!!!!!!!!! Selected input device =" << info.deviceName();
+
+    delete audioInput;
+    audioInput = new QAudioInput(info, format, this);
+    qDebug() << "(MIC) bufferSize_:" << format.bytesForDuration(160000);
+    audioInput->setBufferSize(captureBufferBytes);
+
+    qDebug() << "supportedChannelCounts:" << info.supportedChannelCounts();
+    qDebug() << "supportedCodecs:" << info.supportedCodecs();
+    qDebug() << "supportedByteOrders:" << info.supportedByteOrders();
+    qDebug() << "supportedSampleRates:" << info.supportedSampleRates();
+    qDebug() << "supportedSampleSizes:" << info.supportedSampleSizes();
+    qDebug() << "supportedSampleTypes:" << info.supportedSampleTypes();
+    qDebug() << "preferredFormat:" << info.preferredFormat();
+    qDebug() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
+             << "sampleSize:" << format.sampleSize() << "sampleType:" << format.sampleType()
+             << "channelCount:" << format.channelCount();
+    qDebug() << "audioIn buffer Size:" << audioInput->bufferSize();
+}
+
+void AudioInput::audioStart()
+{
+    if (isOpen())
+        close();
+    const bool opened = open(QIODevice::ReadWrite);
+    qDebug() << "File open" << (opened ? "true" : "false");
+    qDebug() << "is device Sequential=" << isSequential();
+    running = true;
+    if (!audioInput)
+        return;
+    audioInput->start(this);
+    // The platform settles buffer and period only once the stream runs.
+    qDebug() << "audioIn granted buffer:" << audioInput->bufferSize() << "period:" << audioInput->periodSize();
+}
+
+void AudioInput::audioStop()
+{
+    running = false;
+    if (audioInput)
+        audioInput->stop();
+    close();
+}
+
+qint64 AudioInput::readData(char *data, qint64 maxlen)
+{
+    Q_UNUSED(data)
+    Q_UNUSED(maxlen)
+    qWarning() << "AudioInput::readData IOError: device is write-only.";
+    return 0;
+}
+
+qint64 AudioInput::writeData(const char *data, qint64 len)
+{
+    Rtp *session = rtp();
+    if (!running || !session)
+        return 0;
+    if (!data || len <= 0)
+        return 0;
+    session->txPcm.append(data, static_cast<int>(len));
+    if (session->txPcm.size() >= Rtp::frameBytes)
+        emit session->msgTransmiterSignal();
+    return len;
+}

@@ -1,0 +1,79 @@
+#include "udpsocket.h"
+
+#include "mainwindow.h"
+#include "rtp.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QUdpSocket>
+
+UDPSocket::UDPSocket(Rtp *rtp)
+    : QObject(rtp), rtp(rtp)
+{
+    udpSocket = new QUdpSocket(this);
+    connect(udpSocket, &QUdpSocket::readyRead, this, &UDPSocket::receiver);
+    qDebug() << "!!!UDPSocket state:" << udpSocket->state();
+}
+
+void UDPSocket::bindSocket(int port)
+{
+    this->port = port;
+    const MainWindow *mw = rtp ? rtp->mainWindow() : pW;
+    if (mw)
+        mediaIp = mw->mediaIp;
+    udpSocket->abort();
+    if (port >= 0 && port <= 65535)
+        udpSocket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(port), QAbstractSocket::ShareAddress);
+    qDebug() << "Bind RTP Port: " << port;
+    qDebug() << "Bind RTP localPort: " << udpSocket->localPort();
+}
+
+int UDPSocket::localPort() const
+{
+    return udpSocket->localPort();
+}
+
+void UDPSocket::receiver()
+{
+    unsigned char buffer[Rtp::maxDatagram];
+    while (udpSocket->hasPendingDatagrams()) {
+        const qint64 size = udpSocket->pendingDatagramSize();
+        if (size < 0 || size > Rtp::maxDatagram) {
+            // Too long to be ours: read it away without keeping it.
+            if (udpSocket->readDatagram(nullptr, 0) < 0)
+                break;
+            continue;
+        }
+        const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(buffer), size);
+        if (got < 0)
+            break;
+        msgReceiver(buffer, static_cast<int>(got));
+    }
+}
+
+void UDPSocket::msgReceiver(unsigned char *data, int len)
+{
+    if (rtp)
+        rtp->msgReceiver(data, len);
+}
+
+void UDPSocket::msgTransmiter(unsigned char *data, int len)
+{
+    const MainWindow *mw = rtp ? rtp->mainWindow() : pW;
+    if (!mw || !data || len <= 0)
+        return;
+    const QHostAddress address(mw->mediaIp_);
+    bool ok = false;
+    const int remotePort = mw->mediaPort_.toInt(&ok);
+    if (address.isNull() || !ok || remotePort <= 0 || remotePort > 65535)
+        return;
+    udpSocket->writeDatagram(reinterpret_cast<const char *>(data), len, address, static_cast<quint16>(remotePort));
+}
+
+void UDPSocket::flushReadBuff()
+{
+    while (udpSocket->hasPendingDatagrams()) {
+        if (udpSocket->readDatagram(nullptr, 0) < 0)
+            break;
+    }
+}
