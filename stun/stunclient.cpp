@@ -102,7 +102,7 @@ void StunClient::binding()
 
     // A late answer to an earlier request would otherwise be taken for this
     // one, and would keep readyRead from firing for the new answer.
-    while (hasPendingDatagrams())
+    while (state() == BoundState && hasPendingDatagrams())
         receiveDatagram(0);
 
     if (writeDatagram(bindingRequest(), serverAddress, serverPort) < 0) {
@@ -143,7 +143,8 @@ bool StunClient::processResponse(const QByteArray &datagram)
 
     decodeAttributes(datagram);
     if (attributes.isEmpty()) {
-        qDebug() << "Deu merda STUN: no IPv4 address in the response";
+        // a success without an IPv4 mapping is a failed lookup
+        qDebug() << "Deu merda STUN";
         return false;
     }
 
