@@ -1,4 +1,4 @@
-# Shared by scripts/run, scripts/test and scripts/demo: package installation
+# Shared by scripts/run and scripts/test: package installation
 # and the build. Source it; do not run it.
 
 SORVANTO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,6 +26,10 @@ ensure_packages() {
 BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
     qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5sql5-sqlite libqt5multimedia5-plugins
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+
+# What ./scripts/run needs besides on a machine with no display: a virtual X
+# server and ImageMagick's import for screenshots.
+HEADLESS_PACKAGES=(xvfb xauth imagemagick)
 
 # What the tests, benchmarks and fuzz targets need besides.
 TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool iproute2 util-linux
