@@ -78,6 +78,24 @@ public:
     void busyStart(QString cause);
     void busyStop();
 
+    // --- display, call record, layout (main window UI) ---
+    void displayUpdate(QString number, QString status);
+    void displayUpdate();
+    void displayUpdateRegistered();
+    void displayUpdateUnregistered();
+    void displayRedraw(bool allLines);
+    void setRegisteredPixmap();
+    void setUnregisteredPixmap();
+    void setTimeParam();
+    void incomingCallAction();
+    void outgoingCallAction();
+    void breakCallAction();
+    void setVisibleButton(bool visible);
+    void setVisibleGroupBox(bool visible);
+    void setMainIcons(); // icons and logo, buttons shown, volume panel folded in (for showEventAction)
+    bool sipRegistered() const;
+    bool audioActive() const;
+
     // --- owned objects ---
     Ui::MainWindow *ui = nullptr;
     QSqlDatabase db;
@@ -227,6 +245,32 @@ public slots:
     void updatedStunClientSipSlot(QString ip, int port, int localPort);
     void updatedStunClientMediaSlot(QString ip, int port, int localPort);
     // The form's auto-connected button, slider and combo-box slots follow here.
+    void on_pushButton_clicked();
+    void on_pushButton_1_clicked();
+    void on_pushButton_2_clicked();
+    void on_pushButton_3_clicked();
+    void on_pushButton_10_clicked();
+    void on_pushButton_11_clicked();
+    void on_pushButton_12_clicked();
+    void on_pushButton_13_clicked();
+    void on_pushButton_14_clicked();
+    void on_pushButton_15_clicked();
+    void on_pushButton_16_clicked();
+    void on_pushButton_17_clicked();
+    void on_pushButton_18_clicked();
+    void on_pushButton_19_clicked();
+    void on_pushButton_20_clicked();
+    void on_pushButton_21_clicked();
+    void on_pushButton_22_clicked();
+    void on_pushButton_23_clicked();
+    void on_pushButton_24_clicked();
+    void on_pushButton_26_clicked();
+    void on_pushButton_27_clicked();
+    void on_pushButton_28_clicked();
+    void on_horizontalSlider_valueChanged(int value);
+    void on_horizontalSlider_2_valueChanged(int value);
+    void on_comboBox_activated(const QString &text);
+    void on_comboBox_currentIndexChanged(int index);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

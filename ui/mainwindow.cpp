@@ -2,38 +2,641 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include <QEvent>
-#include <QKeyEvent>
+#include "audio.h"
+#include "dialog.h"
+#include "dialogout.h"
+#include "history.h"
+#include "settings.h"
+#include "sip.h"
 
-void MainWindow::registeredAction() {}
-void MainWindow::displayIdle() {}
-void MainWindow::ringtonStart() {}
-void MainWindow::ringtonStop() {}
-void MainWindow::cscStart() {}
-void MainWindow::cscStop() {}
-void MainWindow::busyStart(QString) {}
-void MainWindow::busyStop() {}
-void MainWindow::changeEvent(QEvent *event) { QMainWindow::changeEvent(event); }
-void MainWindow::keyPressEvent(QKeyEvent *event) { QMainWindow::keyPressEvent(event); }
-void MainWindow::trayIconActivated(QSystemTrayIcon::ActivationReason) {}
-void MainWindow::trayActionExecute() {}
-void MainWindow::setTrayIconActions() {}
-void MainWindow::showTrayIcon() {}
-void MainWindow::timerRegisterExpiredSlot() {}
-void MainWindow::audioStartSlot() {}
-void MainWindow::audioStopSlot() {}
-void MainWindow::dialogWinShowSlot() {}
-void MainWindow::answerSlot() {}
-void MainWindow::disconnectSlot() {}
-void MainWindow::ringtonStartSlot() {}
-void MainWindow::ringtonStopSlot() {}
-void MainWindow::cscStartSlot() {}
-void MainWindow::cscStopSlot() {}
-void MainWindow::busyStartSlot(QString) {}
-void MainWindow::busyStopSlot() {}
-void MainWindow::busyTimerTimeoutSlot() {}
-void MainWindow::registeredSlot() {}
-void MainWindow::rx183SDPSlot() {}
-void MainWindow::rx183Slot() {}
-void MainWindow::dtmfStartSlot(QString) {}
-void MainWindow::talkTimerSlot() {}
+#include <QAction>
+#include <QApplication>
+#include <QDebug>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTime>
+#include <QTimer>
+#include <QUrl>
+
+#include <climits>
+
+namespace {
+const QString kBlank = QStringLiteral("   ");
+const QString kLineFree = QStringLiteral("Линия свободна");
+
+QString numberLine(const QString &number)
+{
+    return QStringLiteral("<p><span style=\"font-size:28px\">%1</span></p>").arg(number);
+}
+
+QString textLine(const QString &text)
+{
+    return QStringLiteral("<p><span style=\"font-weight:400\">%1</span></p>").arg(text.isEmpty() ? kBlank : text);
+}
+
+const Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                                     | Qt::WindowCloseButtonHint;
+} // namespace
+
+bool MainWindow::sipRegistered() const
+{
+    return audio && audio->sip && audio->sip->registered;
+}
+
+bool MainWindow::audioActive() const
+{
+    return audio && audio->audioActive;
+}
+
+// --- display ---
+
+void MainWindow::displayRedraw(bool allLines)
+{
+    if (!ui)
+        return;
+    QTextBrowser *d = ui->textBrowser;
+    d->clear();
+    d->append(kBlank);
+    d->append(displayLine1);
+    if (allLines) {
+        d->append(displayLine2);
+        d->append(displayLine3);
+    }
+    QTextCursor c(d->document());
+    c.select(QTextCursor::Document);
+    QTextBlockFormat f;
+    f.setAlignment(Qt::AlignRight);
+    c.mergeBlockFormat(f);
+}
+
+void MainWindow::displayUpdate(QString number, QString status)
+{
+    displayLine3 = numberLine(number);
+    displayLine1 = textLine(sipRegistered() ? status : QString());
+    displayLine2 = textLine(QString());
+    displayRedraw(true);
+}
+
+void MainWindow::displayUpdate()
+{
+    displayLine3 = numberLine(called);
+    displayLine1 = textLine(time);
+    displayLine2 = textLine(QString());
+    displayRedraw(true);
+    if (dialog)
+        dialog->setTime(time);
+    if (dialogOut)
+        dialogOut->setTime(time);
+}
+
+void MainWindow::displayIdle()
+{
+    displayLine1 = sipRegistered() ? textLine(kLineFree) : textLine(QString());
+    displayLine2 = kBlank;
+    displayLine3 = kBlank;
+    displayRedraw(false);
+}
+
+void MainWindow::displayUpdateRegistered()
+{
+    displayLine1 = textLine(kLineFree);
+    displayRedraw(true);
+}
+
+void MainWindow::displayUpdateUnregistered()
+{
+    displayLine1 = kBlank;
+    displayRedraw(true);
+}
+
+void MainWindow::setRegisteredPixmap()
+{
+    if (ui)
+        ui->pushButton->setIcon(QIcon(":/images/Registered.svg"));
+    displayUpdateRegistered();
+}
+
+void MainWindow::setUnregisteredPixmap()
+{
+    if (ui)
+        ui->pushButton->setIcon(QIcon(":/images/Unregistered.svg"));
+    displayUpdateUnregistered();
+}
+
+// Button icons and the logo; main buttons shown, volume panel folded in.
+void MainWindow::setMainIcons()
+{
+    if (!ui)
+        return;
+    auto set = [](QPushButton *b, const char *res, int w, int h) {
+        b->setIcon(QIcon(QString::fromLatin1(res)));
+        b->setIconSize(QSize(w, h));
+    };
+    set(ui->pushButton_10, ":/images/1.svg", 90, 50);
+    set(ui->pushButton_11, ":/images/ABC.svg", 60, 50);
+    set(ui->pushButton_12, ":/images/DEF.svg", 60, 50);
+    set(ui->pushButton_13, ":/images/GHI.svg", 60, 50);
+    set(ui->pushButton_14, ":/images/JKL.svg", 60, 50);
+    set(ui->pushButton_15, ":/images/MNO.svg", 60, 50);
+    set(ui->pushButton_16, ":/images/PQRS.svg", 60, 50);
+    set(ui->pushButton_17, ":/images/TUV.svg", 60, 50);
+    set(ui->pushButton_18, ":/images/WXYZ.svg", 60, 50);
+    set(ui->pushButton_27, ":/images/Answer.svg", 60, 50);
+    set(ui->pushButton_22, ":/images/Redial.svg", 40, 40);
+    set(ui->pushButton_24, ":/images/Clear.svg", 40, 40);
+    set(ui->pushButton_26, ":/images/Timeout.svg", 20, 20);
+    set(ui->pushButton_28, ":/images/Param.svg", 20, 20);
+    set(ui->pushButton_1, micOn ? ":/images/Mic.svg" : ":/images/MicOff.svg", 20, 20);
+    set(ui->pushButton_2, ":/images/down.svg", 20, 20);
+    set(ui->pushButton_3, speakerOn ? ":/images/Speak.svg" : ":/images/SpeakOff.svg", 20, 20);
+    set(ui->pushButton, ":/images/Unregistered.svg", 150, 25);
+    ui->label->setPixmap(QIcon(":/images/Karsimo.svg").pixmap(ui->label->size()));
+    ui->label->setAlignment(Qt::AlignCenter);
+    buttonsShown = true;
+    setVisibleButton(true);
+    setVisibleGroupBox(false);
+}
+
+void MainWindow::setVisibleButton(bool visible)
+{
+    ui->pushButton_26->setVisible(visible);
+    ui->pushButton_27->setVisible(visible);
+    ui->pushButton_28->setVisible(visible);
+    ui->label->setVisible(visible);
+}
+
+void MainWindow::setVisibleGroupBox(bool visible)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->horizontalSlider, ui->horizontalSlider_2, ui->label_2,
+                                                       ui->label_4, ui->label_5, ui->label_6, ui->label_7, ui->label_8})
+        w->setVisible(visible);
+}
+
+// --- registration ---
+
+void MainWindow::registeredAction()
+{
+    if (sipServerIp.isEmpty() || login.isEmpty() || password.isEmpty())
+        return;
+    setUnregisteredPixmap();
+    if (audio && audio->sip)
+        audio->sip->sendSipMsg("register");
+}
+
+void MainWindow::timerRegisterExpiredSlot()
+{
+    // The stored timeout is user input: keep the interval inside the timer's range.
+    const qint64 ms = sipRegistered() ? qint64(registrTimeout) * 1000 : 5000;
+    if (registerTimer)
+        registerTimer->start(int(qBound<qint64>(0, ms, INT_MAX)));
+    registeredAction();
+}
+
+void MainWindow::registeredSlot()
+{
+    setRegisteredPixmap();
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    ui->pushButton->setIcon(QIcon(":/images/Unregistered.svg"));
+    registeredAction();
+}
+
+// --- talk time and call record ---
+
+void MainWindow::talkTimerSlot()
+{
+    if (audioActive()) {
+        ++talkSeconds;
+        time = QTime(0, 0).addSecs(talkSeconds).toString("hh:mm:ss");
+        displayUpdate();
+    }
+    if (talkTimer)
+        talkTimer->start(1000);
+}
+
+void MainWindow::setTimeParam()
+{
+    talkSeconds = 0;
+    time = QStringLiteral("00:00:00");
+    currtime = QDateTime::currentDateTime().toString("dd.MM.yyyy HH:mm:ss");
+}
+
+void MainWindow::incomingCallAction()
+{
+    info = QStringLiteral("In");
+    setTimeParam();
+}
+
+void MainWindow::outgoingCallAction()
+{
+    info = QStringLiteral("Out");
+    setTimeParam();
+}
+
+void MainWindow::breakCallAction()
+{
+    info = QStringLiteral("Break");
+    setTimeParam();
+}
+
+// --- dial pad and keyboard ---
+
+namespace {
+void padDigit(MainWindow *w, const QString &digit)
+{
+    w->called += digit;
+    w->displayUpdate(w->called, kLineFree);
+    qDebug() << "number = " << w->called;
+    emit w->dtmfStartSignal(digit);
+}
+} // namespace
+
+void MainWindow::on_pushButton_10_clicked() { padDigit(this, "1"); }
+void MainWindow::on_pushButton_11_clicked() { padDigit(this, "2"); }
+void MainWindow::on_pushButton_12_clicked() { padDigit(this, "3"); }
+void MainWindow::on_pushButton_13_clicked() { padDigit(this, "4"); }
+void MainWindow::on_pushButton_14_clicked() { padDigit(this, "5"); }
+void MainWindow::on_pushButton_15_clicked() { padDigit(this, "6"); }
+void MainWindow::on_pushButton_16_clicked() { padDigit(this, "7"); }
+void MainWindow::on_pushButton_17_clicked() { padDigit(this, "8"); }
+void MainWindow::on_pushButton_18_clicked() { padDigit(this, "9"); }
+void MainWindow::on_pushButton_20_clicked() { padDigit(this, "0"); }
+void MainWindow::on_pushButton_19_clicked() { emit dtmfStartSignal("*"); }
+void MainWindow::on_pushButton_21_clicked() { emit dtmfStartSignal("#"); }
+
+void MainWindow::on_pushButton_23_clicked()
+{
+    called += "+";
+    displayUpdate(called, kLineFree);
+}
+
+void MainWindow::on_pushButton_24_clicked()
+{
+    called.clear();
+    displayUpdate(called, kLineFree);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    const int k = event->key();
+    if (k >= Qt::Key_0 && k <= Qt::Key_9) {
+        called += QChar('0' + (k - Qt::Key_0));
+    } else if (k == Qt::Key_Backspace) {
+        called.chop(1);
+    } else if (k == Qt::Key_Delete) {
+        called.clear();
+    } else if (k == Qt::Key_Plus || k == Qt::Key_Minus) {
+        // A leading sign is replaced, never doubled.
+        if (called.startsWith('-') || called.startsWith('+'))
+            called.remove(0, 1);
+        called.prepend(k == Qt::Key_Plus ? '+' : '-');
+    }
+    if (called.size() > 29)
+        called.truncate(30);
+    displayUpdate(called, kLineFree);
+    qDebug() << "number = " << called;
+}
+
+// --- recent numbers ---
+
+void MainWindow::on_comboBox_activated(const QString &text)
+{
+    called = text.trimmed();
+    displayUpdate(called, kLineFree);
+
+    // Push the chosen number to the right edge in place of the caption.
+    QComboBox *box = ui->comboBox;
+    const int offset = box->width() - QFontMetrics(box->font()).horizontalAdvance(called + "  ");
+    box->setStyleSheet(QString("QComboBox { padding-left: %1px;text-align: right;}").arg(qMax(0, offset)));
+    if (box->count() > 0) {
+        box->setItemText(0, called + "  ");
+        box->setItemData(0, int(Qt::AlignRight), Qt::TextAlignmentRole);
+    }
+}
+
+void MainWindow::on_comboBox_currentIndexChanged(int) {}
+
+// --- calls ---
+
+void MainWindow::on_pushButton_27_clicked()
+{
+    qDebug() << "answer number = " << called;
+    if (called.isEmpty())
+        return;
+    lastNumber = called;
+    if (dialogOut) {
+        dialogOut->setNum(called);
+        dialogOut->setTime(QString());
+        dialogOut->setCause(QString());
+        dialogOut->show();
+    }
+    if (audio && audio->sip)
+        audio->sip->sendSipMsg("invite");
+}
+
+void MainWindow::on_pushButton_22_clicked()
+{
+    called = lastNumber;
+    qDebug() << "redial number = " << called;
+    if (called.isEmpty())
+        return;
+    displayUpdate(called, kLineFree);
+    if (dialogOut) {
+        dialogOut->setNum(called);
+        dialogOut->setTime(QString());
+        dialogOut->setCause(QString());
+        dialogOut->show();
+    }
+    if (audio && audio->sip)
+        audio->sip->sendSipMsg("invite");
+}
+
+void MainWindow::dialogWinShowSlot()
+{
+    show();
+    if (dialog) {
+        dialog->setNum(called);
+        dialog->setTime(QString());
+        dialog->setCause(QString());
+        dialog->show();
+    }
+    displayUpdate(called, kLineFree);
+    emit ringtonStartSignal();
+}
+
+void MainWindow::answerSlot()
+{
+    qDebug() << "!!! answerSlot";
+    if (audio && audio->sip)
+        audio->sip->sendSipMsg("answer");
+}
+
+void MainWindow::disconnectSlot()
+{
+    qDebug() << "!!! disconnectSlot";
+    if (audio && audio->sip)
+        audio->sip->sendSipMsg("disconnect");
+}
+
+void MainWindow::rx183Slot()
+{
+    cscStart();
+}
+
+void MainWindow::rx183SDPSlot()
+{
+    if (audio)
+        audio->audioStartSpeaker();
+    emit ringtonStopSignal();
+    emit cscStopSignal();
+    emit busyStopSignal();
+}
+
+void MainWindow::audioStartSlot()
+{
+    qDebug() << "!!! audioStartSlot";
+    if (audio)
+        audio->audioStart();
+    emit ringtonStopSignal();
+    emit cscStopSignal();
+    emit busyStopSignal();
+}
+
+void MainWindow::audioStopSlot()
+{
+    qDebug() << "!!! audioStopSlot";
+    if (audio)
+        audio->audioStop();
+    setHistoryDB();
+    if (dialog)
+        dialog->close();
+    if (dialogOut)
+        dialogOut->close();
+    called.clear();
+    emit ringtonStopSignal();
+    emit cscStopSignal();
+    emit busyStopSignal();
+    displayIdle();
+}
+
+void MainWindow::busyStartSlot(QString cause) { busyStart(cause); }
+void MainWindow::busyStopSlot() { busyStop(); }
+void MainWindow::busyTimerTimeoutSlot() { audioStopSlot(); }
+
+// --- tones: one player, so any start replaces and any stop silences ---
+
+namespace {
+void play(QMediaPlayer *player, const char *url)
+{
+    if (!player)
+        return;
+    player->setMedia(QUrl(QString::fromLatin1(url)));
+    player->play();
+}
+} // namespace
+
+void MainWindow::ringtonStart()
+{
+    qDebug() << "!!! ringtonStart";
+    play(player, "qrc:/sounds/zvonok.mp3");
+}
+
+void MainWindow::ringtonStop()
+{
+    qDebug() << "!!! ringtonStop";
+    if (player)
+        player->stop();
+}
+
+void MainWindow::cscStart()
+{
+    qDebug() << "!!! cscStart";
+    play(player, "qrc:/sounds/csc.mp3");
+}
+
+void MainWindow::cscStop()
+{
+    qDebug() << "!!! cscStop";
+    if (player)
+        player->stop();
+}
+
+void MainWindow::busyStart(QString cause)
+{
+    qDebug() << "!!! busyStart";
+    if (audio)
+        audio->audioStop();
+    play(player, "qrc:/sounds/busy.mp3");
+    if (busyTimer)
+        busyTimer->start(3000);
+    if (dialog)
+        dialog->setCause(cause);
+    if (dialogOut)
+        dialogOut->setCause(cause);
+}
+
+void MainWindow::busyStop()
+{
+    qDebug() << "!!! busyStop";
+    if (player)
+        player->stop();
+    if (busyTimer)
+        busyTimer->stop();
+}
+
+void MainWindow::ringtonStartSlot() { ringtonStart(); }
+void MainWindow::ringtonStopSlot() { ringtonStop(); }
+void MainWindow::cscStartSlot() { cscStart(); }
+void MainWindow::cscStopSlot() { cscStop(); }
+
+void MainWindow::dtmfStartSlot(QString key)
+{
+    static const QString digits = QStringLiteral("0123456789");
+    QString url;
+    if (key.size() == 1 && digits.contains(key))
+        url = "qrc:/sounds/dtmf_" + key + ".wav";
+    else if (key == "#")
+        url = "qrc:/sounds/dtmf_rh.wav";
+    else if (key == "*")
+        url = "qrc:/sounds/dtmf_zv.wav";
+    if (url.isEmpty() || !player)
+        return;
+    player->setMedia(QUrl(url));
+    player->play();
+}
+
+// --- windows ---
+
+void MainWindow::on_pushButton_26_clicked()
+{
+    qDebug() << "pushButton timeout clicked";
+    if (!history)
+        return;
+    history->setWindowIcon(QIcon(":/images/telephone.png"));
+    history->setWindowFlags(kDialogFlags);
+    history->show();
+}
+
+void MainWindow::on_pushButton_28_clicked()
+{
+    qDebug() << "pushButton param clicked";
+    if (!settings)
+        return;
+    settings->setWindowIcon(QIcon(":/images/telephone.png"));
+    settings->setWindowFlags(kDialogFlags);
+    settings->show();
+}
+
+// --- volume panel, levels and mute ---
+
+void MainWindow::on_pushButton_2_clicked()
+{
+    buttonsShown = !buttonsShown;
+    ui->pushButton_2->setIcon(QIcon(buttonsShown ? ":/images/down.svg" : ":/images/up.svg"));
+    ui->pushButton_2->setIconSize(QSize(20, 20));
+    setVisibleButton(buttonsShown);
+    setVisibleGroupBox(!buttonsShown);
+}
+
+void MainWindow::on_horizontalSlider_valueChanged(int value)
+{
+    micValue = value / 100.0f;
+    if (audio)
+        audio->setMicValue(micValue);
+    ui->label_7->setText(QString::number(value) + " %");
+}
+
+void MainWindow::on_horizontalSlider_2_valueChanged(int value)
+{
+    speakerValue = value;
+    if (audio)
+        audio->setSpeakerValue(value / 100.0f);
+    ui->label_8->setText(QString::number(value) + " %");
+}
+
+void MainWindow::on_pushButton_1_clicked()
+{
+    micOn = !micOn;
+    const QIcon icon(micOn ? ":/images/Mic.svg" : ":/images/MicOff.svg");
+    ui->pushButton_1->setIcon(icon);
+    ui->pushButton_1->setIconSize(QSize(20, 20));
+    ui->label_2->setPixmap(icon.pixmap(ui->label_2->size()));
+    ui->label_2->setAlignment(Qt::AlignCenter);
+    ui->label_2->setEnabled(micOn);
+    ui->label_5->setText(micOn ? "Включен" : "Выключен");
+    ui->label_5->setEnabled(micOn);
+    ui->label_7->setEnabled(micOn);
+    ui->horizontalSlider->setEnabled(micOn);
+    if (audio)
+        audio->setMicValue(micOn ? micValue : 0.0f);
+}
+
+void MainWindow::on_pushButton_3_clicked()
+{
+    speakerOn = !speakerOn;
+    const QIcon icon(speakerOn ? ":/images/Speak.svg" : ":/images/SpeakOff.svg");
+    ui->pushButton_3->setIcon(icon);
+    ui->pushButton_3->setIconSize(QSize(20, 20));
+    ui->label_4->setPixmap(icon.pixmap(ui->label_4->size()));
+    ui->label_4->setAlignment(Qt::AlignCenter);
+    ui->label_4->setEnabled(speakerOn);
+    ui->label_6->setText(speakerOn ? "Включен" : "Выключен");
+    ui->label_6->setEnabled(speakerOn);
+    ui->label_8->setEnabled(speakerOn);
+    ui->horizontalSlider_2->setEnabled(speakerOn);
+    if (audio)
+        audio->setSpeakerValue(speakerOn ? speakerValue / 100.0f : 0.0f);
+}
+
+// --- tray ---
+
+void MainWindow::setTrayIconActions()
+{
+    minimizeAction = new QAction("Свернуть", this);
+    restoreAction = new QAction("Восстановить", this);
+    quitAction = new QAction("Выход", this);
+    connect(minimizeAction, &QAction::triggered, this, &QWidget::hide);
+    connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
+    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    trayIconMenu = new QMenu(this);
+    trayIconMenu->addAction(minimizeAction);
+    trayIconMenu->addAction(restoreAction);
+    trayIconMenu->addAction(quitAction);
+}
+
+void MainWindow::showTrayIcon()
+{
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setIcon(QIcon(":/images/telephone.png"));
+    trayIcon->setContextMenu(trayIconMenu);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActivated);
+    trayIcon->show();
+}
+
+void MainWindow::trayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+        trayActionExecute();
+}
+
+void MainWindow::trayActionExecute()
+{
+    showNormal();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        bTrayActionExecute = true;
+        hide();
+    }
+}

@@ -1,0 +1,57 @@
+#include "dialogout.h"
+#include "ui_dialogout.h"
+
+#include "mainwindow.h"
+
+#include <QDebug>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <QShowEvent>
+
+DialogOut::DialogOut(QWidget *parent)
+    : QDialog(parent), ui(new Ui::DialogOut), mainWindow(qobject_cast<MainWindow *>(parent))
+{
+    ui->setupUi(this);
+    if (mainWindow)
+        connect(this, &DialogOut::disconnectSignal, mainWindow, &MainWindow::disconnectSlot);
+    setWindowIcon(QIcon(":/images/telephone.png"));
+    moveToCenter();
+}
+
+DialogOut::~DialogOut()
+{
+    delete ui;
+}
+
+void DialogOut::setNum(QString num) { ui->label_40->setText(num); }
+void DialogOut::setTime(QString time) { ui->label_41->setText(time); }
+void DialogOut::setCause(QString cause) { ui->label_42->setText(cause); }
+
+void DialogOut::moveToCenter()
+{
+    QScreen *s = screen();
+    if (!s)
+        s = QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect r = s->availableGeometry();
+    move((r.left() + r.right()) / 2 - width() / 2 + 6, (r.top() + r.bottom()) / 2 - height() / 2);
+}
+
+void DialogOut::showEvent(QShowEvent *event)
+{
+    qDebug() << "!!!!!!! DialogOut showEvent";
+    QDialog::showEvent(event);
+    if (mainWindow)
+        mainWindow->outgoingCallAction();
+    setWindowIcon(QIcon(":/images/telephone.png"));
+    ui->pushButton_40->setIcon(QIcon(":/images/Disconnect.svg"));
+    ui->pushButton_40->setIconSize(QSize(60, 60));
+}
+
+void DialogOut::on_pushButton_40_clicked()
+{
+    qDebug() << "pushButton disconnect clicked";
+    emit disconnectSignal();
+}
