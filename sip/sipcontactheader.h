@@ -1,0 +1,17 @@
+#ifndef SIPCONTACTHEADER_H
+#define SIPCONTACTHEADER_H
+
+#include "sipaddressheader.h"
+
+class SipContactHeader : public SipAddressHeader
+{
+public:
+    SipContactHeader(SipParser *parser, QString name, QString value);
+
+    void addParameter(QString name, QString value) override;
+
+    QString expires;
+    QString vireg;
+};
+
+#endif // SIPCONTACTHEADER_H

@@ -1,0 +1,17 @@
+#include "sipfromheader.h"
+
+#include <QDebug>
+
+SipFromHeader::SipFromHeader(SipParser *parser, QString name, QString value)
+    : SipAddressHeader(parser, name, value)
+{
+    headerType = From;
+    if (parseAddress(value) && logEnabled())
+        qDebug().noquote() << "SipFromHeader: " + toString();
+}
+
+void SipFromHeader::addParameter(QString name, QString value)
+{
+    if (name == QLatin1String("tag"))
+        tag = value;
+}

@@ -1,0 +1,15 @@
+#ifndef SIPFROMHEADER_H
+#define SIPFROMHEADER_H
+
+#include "sipaddressheader.h"
+
+class SipFromHeader : public SipAddressHeader
+{
+public:
+    SipFromHeader(SipParser *parser, QString name, QString value);
+
+    void addParameter(QString name, QString value) override;
+
+};
+
+#endif // SIPFROMHEADER_H

@@ -1,0 +1,33 @@
+#include "sipheader.h"
+
+#include "mainwindow.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+
+SipHeader::SipHeader(SipParser *parser, QString name, QString value)
+    : headerName(name), headerValue(value.trimmed()), parser(parser)
+{
+    if (logEnabled())
+        qDebug().noquote() << headerName + " : " + headerValue;
+}
+
+SipHeader::~SipHeader() = default;
+
+QString SipHeader::toString()
+{
+    return headerName + ": " + headerValue + "\n";
+}
+
+void SipHeader::addParameter(QString, QString)
+{
+}
+
+bool SipHeader::logEnabled()
+{
+    // The message handler drops everything while useLog is off; without a main
+    // window (tools, tests) the default category's filter decides.
+    if (pW)
+        return pW->useLog;
+    return QLoggingCategory::defaultCategory()->isDebugEnabled();
+}

@@ -1,0 +1,237 @@
+#include "sippacket.h"
+
+#include "sipheader.h"
+#include "sipheaderfactory.h"
+#include "sipparser.h"
+#include "siprequestmethod.h"
+#include "sipuri.h"
+
+#include <QDebug>
+
+SipPacket::SipPacket(SipParser *parser)
+    : parser(parser), headerFactory(parser ? parser->headerFactory : nullptr)
+{
+}
+
+SipPacket::SipPacket(SipParser *parser, QString rawText, QString serverIp, QString serverPort)
+    : SipPacket(parser)
+{
+    this->rawText = rawText;
+    this->serverIp = serverIp;
+    this->serverPort = serverPort;
+}
+
+SipPacket::~SipPacket()
+{
+    qDeleteAll(headers);
+    headers.clear();
+    delete methods;
+    delete requestUri;
+}
+
+int SipPacket::indexOf(const QString &name, int index) const
+{
+    int seen = 0;
+    for (int i = 0; i < headers.size(); ++i) {
+        if (headers.at(i)->headerName.compare(name, Qt::CaseInsensitive) == 0 && ++seen == index)
+            return i;
+    }
+    return -1;
+}
+
+SipHeader *SipPacket::getHeader(QString name)
+{
+    const int i = indexOf(name, 1);
+    return i < 0 ? nullptr : headers.at(i);
+}
+
+QString SipPacket::getHeaderString(QString name, int index)
+{
+    const int i = indexOf(name, index);
+    return i < 0 ? QString() : headers.at(i)->headerValue;
+}
+
+void SipPacket::modifyHeader(QString name, int index, QString value)
+{
+    const int i = indexOf(name, index);
+    if (i >= 0)
+        headers.at(i)->headerValue = value;
+}
+
+void SipPacket::deleteHeader(QString name, int index)
+{
+    const int i = indexOf(name, index);
+    if (i >= 0)
+        delete headers.takeAt(i);
+}
+
+void SipPacket::addHeader(QString key, QString value)
+{
+    try {
+        // Without a parser (a packet built on its own) a local factory serves.
+        SipHeaderFactory local(parser);
+        SipHeaderFactory *factory = headerFactory ? headerFactory : &local;
+        if (key.compare(QLatin1String("via"), Qt::CaseInsensitive) == 0) {
+            const QStringList parts = value.split(',');
+            for (const QString &part : parts)
+                headers.append(factory->factory(key, part));
+        } else {
+            headers.append(factory->factory(key, value));
+        }
+    } catch (...) {
+        qDebug().noquote() << "try catch: addHeader(key,value)";
+    }
+}
+
+void SipPacket::addHeaderKeyValue(QString key, QString value)
+{
+    addHeader(key, value);
+}
+
+void SipPacket::addVia(QString host, QString port, QString branch)
+{
+    if (!port.isEmpty() && port != QLatin1String("5060"))
+        via = QString("SIP/2.0/UDP %1:%2;rport;branch=%3").arg(host, port, branch);
+    else
+        via = QString("SIP/2.0/UDP %1;rport;branch=%2").arg(host, branch);
+    addHeader("Via", via);
+}
+
+// The four forms of a name-addr: port "5060" counts as no port, an empty tag
+// as no tag.
+QString SipPacket::addressValue(const char *withPortTag, const char *withPort, const char *withTag,
+                                const char *plain, QString user, QString host, QString port, QString tag)
+{
+    const bool hasPort = !port.isEmpty() && port != QLatin1String("5060");
+    const bool hasTag = !tag.isEmpty();
+    if (hasPort && hasTag)
+        return QString(withPortTag).arg(user, host, port, tag);
+    if (hasPort)
+        return QString(withPort).arg(user, host, port);
+    if (hasTag)
+        return QString(withTag).arg(user, host, tag);
+    return QString(plain).arg(user, host);
+}
+
+void SipPacket::addFrom(QString user, QString host, QString port, QString tag)
+{
+    from.clear();
+    from = addressValue("<sip:%1@%2:%3>;tag=%4", "<sip:%1@%2:%3>", "<sip:%1@%2>;tag=%3", "<sip:%1@%2>",
+                        user, host, port, tag);
+    addHeader("From", from);
+}
+
+void SipPacket::addTo(QString user, QString host, QString port, QString tag)
+{
+    to.clear();
+    to = addressValue("<sip:%1@%2:%3>;tag=%4", "<sip:%1@%2:%3>", "<sip:%1@%2>;tag=%3", "<sip:%1@%2>",
+                      user, host, port, tag);
+    addHeader("To", to);
+}
+
+void SipPacket::addContact(QString user, QString host, QString port, QString tag)
+{
+    contact.clear();
+    contact = addressValue("<sip:%1@%2:%3;transport=udp>;tag=%4", "<sip:%1@%2:%3;transport=udp>",
+                           "<sip:%1@%2;transport=udp>;tag=%3", "<sip:%1@%2;transport=udp>",
+                           user, host, port, tag);
+    addHeader("Contact", contact);
+}
+
+void SipPacket::addCallId(QString id)
+{
+    callId = id;
+    addHeader("Call-ID", callId);
+}
+
+void SipPacket::addCSeq(QString number, QString method)
+{
+    cseq = QString("%1 %2").arg(number, method);
+    addHeader("CSeq", cseq);
+}
+
+void SipPacket::addMaxForwards(QString count)
+{
+    maxForwards = count;
+    addHeader("Max-Forwards", maxForwards);
+}
+
+void SipPacket::addAllow(QString list)
+{
+    allow = list;
+    addHeader("Allow", allow);
+}
+
+void SipPacket::addContentType(QString type)
+{
+    contentType = type;
+    addHeader("Content-Type", contentType);
+}
+
+void SipPacket::addContentLength(QString length)
+{
+    // the header itself holds the trimmed number
+    contentLength = length + "\r\n\r\n";
+    addHeader("Content-Length", contentLength);
+}
+
+void SipPacket::addContent(QString line)
+{
+    content += line + "\r\n";
+}
+
+void SipPacket::addContentIp(QString address)
+{
+    content += "c=IN IP4 " + address + "\r\n";
+}
+
+void SipPacket::addContentPort(QString port, QString payloadTypes)
+{
+    content += QString("m=audio %1 RTP/AVP %2\r\n").arg(port, payloadTypes);
+}
+
+void SipPacket::writeHeaders(QString &text)
+{
+    SipHeader *body = nullptr;
+    SipHeader *length = nullptr;
+    for (SipHeader *h : qAsConst(headers)) {
+        if (h->headerName == QLatin1String("Content")) {
+            body = h;
+        } else if (h->headerName == QLatin1String("Content-Length")) {
+            length = h;
+        } else {
+            text += h->headerName;
+            text += QLatin1String(": ");
+            text += h->headerValue;
+            text += QLatin1String("\r\n");
+        }
+    }
+    if (length) {
+        text += length->headerName;
+        text += QLatin1String(": ");
+        text += length->headerValue;
+        text += QLatin1String("\r\n");
+    }
+    text += QLatin1String("\r\n");
+    if (body) {
+        text += body->headerValue;
+        text += QLatin1String("\r\n");
+    }
+}
+
+QString SipPacket::requestLine()
+{
+    return method + " " + (requestUri ? requestUri->toString() : QString()) + uriSuffix + " SIP/2.0\r\n";
+}
+
+QString SipPacket::statusLine()
+{
+    return "SIP/2.0 " + statusCode + " " + reasonPhrase + "\r\n";
+}
+
+QString SipPacket::toString()
+{
+    QString text = packetType == 2 ? statusLine() : requestLine();
+    writeHeaders(text);
+    return text;
+}

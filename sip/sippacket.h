@@ -1,0 +1,96 @@
+#ifndef SIPPACKET_H
+#define SIPPACKET_H
+
+// The in-memory SIP message, parsed or built: start-line parts, the headers in
+// order (the SDP body travels as a header named "Content"), and the values the
+// builder operations formatted. Owns its headers.
+
+#include <QList>
+#include <QString>
+
+class SipHeader;
+class SipHeaderFactory;
+class SipParser;
+class SipRequestMethod;
+class SipUri;
+
+class SipPacket
+{
+public:
+    explicit SipPacket(SipParser *parser);
+    SipPacket(SipParser *parser, QString rawText, QString serverIp, QString serverPort);
+    ~SipPacket();
+
+    // Lookups compare names case-insensitively; index is 1-based among the
+    // headers of that name.
+    SipHeader *getHeader(QString name);
+    QString getHeaderString(QString name, int index);
+    void modifyHeader(QString name, int index, QString value);
+    void deleteHeader(QString name, int index);
+    // A Via value is split at commas into one header each.
+    void addHeader(QString key, QString value);
+    void addHeaderKeyValue(QString key, QString value);
+
+    void addVia(QString host, QString port, QString branch);
+    void addFrom(QString user, QString host, QString port, QString tag);
+    void addTo(QString user, QString host, QString port, QString tag);
+    void addContact(QString user, QString host, QString port, QString tag);
+    void addCallId(QString id);
+    void addCSeq(QString number, QString method);
+    void addCSeq(int number, QString method) { addCSeq(QString::number(number), method); }
+    void addMaxForwards(QString count);
+    void addMaxForwards(int count) { addMaxForwards(QString::number(count)); }
+    void addAllow(QString list);
+    void addContentType(QString type);
+    void addContentLength(QString length);
+    void addContentLength(int length) { addContentLength(QString::number(length)); }
+
+    // SDP lines appended to `content`, each ending in CR LF.
+    void addContent(QString line);
+    void addContentIp(QString address);
+    void addContentPort(QString port, QString payloadTypes);
+
+    // Wire text by packetType: the request or the response form.
+    QString toString();
+
+    QString version;
+    QString serverIp;
+    QString serverPort;
+    QString rawText;
+    SipParser *parser = nullptr;
+    QList<SipHeader *> headers;
+    SipHeaderFactory *headerFactory = nullptr;
+    int packetType = 0;
+    SipRequestMethod *methods = nullptr;
+    SipUri *requestUri = nullptr;
+    QString uriSuffix;
+    QString method;
+    QString statusCode;
+    QString reasonPhrase;
+    QString via;
+    QString from;
+    QString to;
+    QString callId;
+    QString cseq;
+    QString contact;
+    QString contentType;
+    QString allow;
+    QString maxForwards;
+    QString contentLength;
+    QString content;
+
+protected:
+    // Headers, Content-Length last, the empty line and the body.
+    void writeHeaders(QString &text);
+    QString requestLine();
+    QString statusLine();
+
+private:
+    SipPacket(const SipPacket &) = delete;
+    SipPacket &operator=(const SipPacket &) = delete;
+    QString addressValue(const char *withPortTag, const char *withPort, const char *withTag,
+                         const char *plain, QString user, QString host, QString port, QString tag);
+    int indexOf(const QString &name, int index) const;
+};
+
+#endif // SIPPACKET_H

@@ -1,0 +1,50 @@
+#include "siprequest.h"
+
+#include "sipheader.h"
+#include "siprequestmethod.h"
+#include "sipuri.h"
+
+#include <QDebug>
+
+SipRequest::SipRequest(SipParser *parser)
+    : SipPacket(parser)
+{
+    packetType = 1;
+    methods = new SipRequestMethod();
+}
+
+SipRequest::SipRequest(SipParser *parser, QString method, QString rawText, QString serverIp, QString serverPort)
+    : SipPacket(parser, rawText, serverIp, serverPort)
+{
+    packetType = 1;
+    methods = new SipRequestMethod();
+    setMethod(method);
+}
+
+SipRequest::SipRequest(SipParser *parser, QString method, QString uri, QString uriSuffix)
+    : SipPacket(parser)
+{
+    packetType = 1;
+    methods = new SipRequestMethod();
+    setMethod(method);
+    requestUri = new SipUri(parser);
+    requestUri->uriText = uri;
+    requestUri->parse(uri);
+    this->uriSuffix = uriSuffix;
+}
+
+void SipRequest::setMethod(const QString &method)
+{
+    if (!methods->contains(method))
+        return;
+    this->method = method;
+    if (SipHeader::logEnabled())
+        qDebug().noquote() << "SipRequest method: " + method;
+}
+
+QString SipRequest::toString()
+{
+    QString text = requestLine();
+    writeHeaders(text);
+    return text;
+}
