@@ -1,6 +1,7 @@
 // StunClient sends one well-formed Binding Request, reports the first IPv4 mapping of a
 // matching answer, and nothing for a foreign, failed, malformed or missing one.
 #include "stunattributemodel.h"
+#include "fakestunserver.h"
 #include "stunclient.h"
 #include "stunserver.h"
 
@@ -12,7 +13,7 @@
 
 namespace {
 
-const QByteArray testId = QByteArray::fromHex("0102030405060708090a0b0c");
+const QByteArray testId = FakeStunServer::placeholderId();
 
 QByteArray be(quint32 v, int size)
 {
@@ -41,35 +42,6 @@ QByteArray response(quint16 type, const QByteArray &attrs, int length = -1, cons
 {
     return be(type, 2) + be(quint16(length < 0 ? attrs.size() : length), 2) + be(cookie, 4) + id + attrs;
 }
-
-// Answers each request on loopback with `answer`, its test ID swapped for the
-// request's; an empty answer means silence.
-class FakeStunServer : public QObject
-{
-public:
-    QList<QByteArray> answers;
-    QList<QByteArray> requests;
-
-    FakeStunServer()
-    {
-        socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
-        connect(&socket, &QUdpSocket::readyRead, this, [this] {
-            while (socket.hasPendingDatagrams()) {
-                const QNetworkDatagram d = socket.receiveDatagram();
-                requests.append(d.data());
-                for (QByteArray out : qAsConst(answers)) {
-                    if (out.mid(8, 12) == testId)
-                        out.replace(8, 12, d.data().mid(8, 12));
-                    socket.writeDatagram(out, d.senderAddress(), quint16(d.senderPort()));
-                }
-            }
-        });
-    }
-    QString url() const { return QStringLiteral("udp://127.0.0.1:%1").arg(socket.localPort()); }
-
-private:
-    QUdpSocket socket;
-};
 
 } // namespace
 
@@ -143,8 +115,8 @@ void TstStunClient::answers()
     QFETCH(int, port);
 
     FakeStunServer server;
-    if (!answer.isEmpty())
-        server.answers = {answer};
+    server.answers = {answer};
+    server.silent = answer.isEmpty();
     StunClient client;
     client.setStunClient(server.url());
     client.stunIp = QStringLiteral("earlier");
