@@ -36,7 +36,7 @@ int UDPSocket::localPort() const
 void UDPSocket::receiver()
 {
     unsigned char buffer[Rtp::maxDatagram];
-    while (udpSocket->hasPendingDatagrams()) {
+    while (udpSocket->state() == QAbstractSocket::BoundState && udpSocket->hasPendingDatagrams()) {
         const qint64 size = udpSocket->pendingDatagramSize();
         if (size < 0 || size > Rtp::maxDatagram) {
             // Too long to be ours: read it away without keeping it.
@@ -72,7 +72,7 @@ void UDPSocket::msgTransmiter(unsigned char *data, int len)
 
 void UDPSocket::flushReadBuff()
 {
-    while (udpSocket->hasPendingDatagrams()) {
+    while (udpSocket->state() == QAbstractSocket::BoundState && udpSocket->hasPendingDatagrams()) {
         if (udpSocket->readDatagram(nullptr, 0) < 0)
             break;
     }
