@@ -98,6 +98,12 @@ QByteArray StunClient::bindingRequest() const
 
 void StunClient::binding()
 {
+    // The wait serves other events; one of them asking for another lookup on
+    // this socket would swallow the answer awaited here.
+    if (waiting) {
+        qDebug() << "!!!StunClient: lookup already running";
+        return;
+    }
     newTransactionId();
 
     // A late answer to an earlier request would otherwise be taken for this
@@ -117,8 +123,11 @@ void StunClient::binding()
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &QUdpSocket::readyRead, &loop, &QEventLoop::quit);
     timer.start(requestTimeoutMs);
-    if (!hasPendingDatagrams())
+    if (!hasPendingDatagrams()) {
+        waiting = true;
         loop.exec();
+        waiting = false;
+    }
 
     QByteArray datagram;
     if (hasPendingDatagrams())

@@ -63,6 +63,8 @@ signals:
 private:
     void clearAttributes();
     void newTransactionId();
+
+    bool waiting = false;
 };
 
 #endif // STUNCLIENT_H
