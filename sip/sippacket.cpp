@@ -71,7 +71,10 @@ void SipPacket::addHeader(QString key, QString value)
         // Without a parser (a packet built on its own) a local factory serves.
         SipHeaderFactory local(parser);
         SipHeaderFactory *factory = headerFactory ? headerFactory : &local;
-        if (key.compare(QLatin1String("via"), Qt::CaseInsensitive) == 0) {
+        // the compact "v" carries comma lists too; unsplit, its first branch
+        // would be read from the last value
+        if (key.compare(QLatin1String("via"), Qt::CaseInsensitive) == 0
+            || key.compare(QLatin1String("v"), Qt::CaseInsensitive) == 0) {
             const QStringList parts = value.split(',');
             for (const QString &part : parts)
                 headers.append(factory->factory(key, part));
