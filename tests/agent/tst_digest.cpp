@@ -1,0 +1,98 @@
+// MD5 follows RFC 1321 (its test suite, UTF-8 input, 32 lower-case digits) and
+// the digest responses follow RFC 2617, its worked example included.
+
+#include "agentfixture.h"
+#include "md5.h"
+#include "sipparser.h"
+
+#include <QCryptographicHash>
+#include <cstring>
+#include <QtTest>
+
+class TstDigest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void md5_data();
+    void md5();
+    void md5MatchesReferenceOnEveryLength();
+    void responses();
+};
+
+void TstDigest::md5_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("digest");
+    QTest::newRow("empty") << QByteArray("") << QByteArray("d41d8cd98f00b204e9800998ecf8427e");
+    QTest::newRow("a") << QByteArray("a") << QByteArray("0cc175b9c0f1b6a831c399e269772661");
+    QTest::newRow("abc") << QByteArray("abc") << QByteArray("900150983cd24fb0d6963f7d28e17f72");
+    QTest::newRow("message digest") << QByteArray("message digest") << QByteArray("f96b697d7cb7938d525a2f31aaf161d0");
+    QTest::newRow("alphabet") << QByteArray("abcdefghijklmnopqrstuvwxyz")
+                              << QByteArray("c3fcd3d76192e4007dfb496cca67e13b");
+    QTest::newRow("62 characters")
+        << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
+        << QByteArray("d174ab98d277d9f5a5611c2c9f419d9f");
+    QTest::newRow("80 digits")
+        << QByteArray("12345678901234567890123456789012345678901234567890123456789012345678901234567890")
+        << QByteArray("57edf4a22be3c955ac49da2e2107b67a");
+    QTest::newRow("stops at the first zero byte") << QByteArray("abc\0def", 7)
+                                                  << QByteArray("900150983cd24fb0d6963f7d28e17f72");
+}
+
+void TstDigest::md5()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, digest);
+    QByteArray buffer = input;
+    buffer.append('\0');
+    char output[40];
+    std::memset(output, 'x', sizeof output);
+    MD5(buffer.data(), output);
+    QCOMPARE(QByteArray(output), digest);
+    QCOMPARE(output[32], '\0');
+}
+
+// Lengths around the 56- and 64-byte padding boundaries are where MD5
+// implementations go wrong.
+void TstDigest::md5MatchesReferenceOnEveryLength()
+{
+    for (int length = 0; length <= 300; ++length) {
+        QByteArray input(length, '\0');
+        for (int i = 0; i < length; ++i)
+            input[i] = char('a' + (i * 7 + length) % 26);
+        QByteArray buffer = input;
+        buffer.append('\0');
+        char output[33];
+        MD5(buffer.data(), output);
+        QCOMPARE(QByteArray(output), QCryptographicHash::hash(input, QCryptographicHash::Md5).toHex());
+    }
+}
+
+void TstDigest::responses()
+{
+    AgentFixture phone;
+    SipParser *parser = phone.parser;
+
+    // RFC 2617 section 3.5.
+    QCOMPARE(parser->sipAuthenticateResponseAuth("GET", "Mufasa", "Circle Of Life", "testrealm@host.com",
+                                                 "/dir/index.html", "dcd98b7102dd2f0e8b11d0f600bfb0c093",
+                                                 "0a4f113b", "00000001", "auth"),
+             QString("6629fae49393a05397450978507c4ef1"));
+
+    auto md5 = [](const QString &text) {
+        return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+    };
+    const QString ha1 = md5("100:sorvanto:pw100");
+    const QString ha2 = md5("INVITE:sip:10.0.0.5");
+    QCOMPARE(parser->sipAuthenticateResponse("INVITE", "100", "pw100", "sorvanto", "sip:10.0.0.5", "abc123"),
+             md5(ha1 + ":abc123:" + ha2));
+
+    // Non-ASCII credentials are hashed as UTF-8.
+    QCOMPARE(parser->sipAuthenticateResponse("REGISTER", QString::fromUtf8("Иван"), QString::fromUtf8("пароль"),
+                                             "r", "sip:x", "n"),
+             md5(md5(QString::fromUtf8("Иван:r:пароль")) + ":n:" + md5("REGISTER:sip:x")));
+}
+
+QTEST_MAIN(TstDigest)
+#include "tst_digest.moc"

@@ -1,0 +1,54 @@
+#ifndef SIPTESTSERVER_H
+#define SIPTESTSERVER_H
+
+// An in-process SIP server stand-in for user-agent tests: a UDP socket on
+// 127.0.0.2 and the phone's port (address sharing on both sides), which keeps
+// every datagram the phone sends and sends scripted messages back.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QUdpSocket;
+
+class SipTestServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SipTestServer(QObject *parent = nullptr);
+
+    // A UDP port that is free on both 127.0.0.1 and 127.0.0.2 right now.
+    static quint16 freePort();
+
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const;
+
+    // Sends one datagram to the phone (127.0.0.1 on the same port unless
+    // given) from this socket.
+    void send(const QString &text);
+    void sendTo(const QString &text, const QHostAddress &address, quint16 port);
+
+    // Waits until at least `count` datagrams have arrived in total.
+    bool waitFor(int count, int ms = 3000);
+    // The received datagrams as text.
+    QStringList texts() const;
+    QString last() const;
+    void clear();
+
+    QList<QByteArray> received;
+    QHostAddress phoneAddress = QHostAddress(QStringLiteral("127.0.0.1"));
+    quint16 phonePort = 0;
+
+signals:
+    void datagramReceived();
+
+private:
+    void readPending();
+
+    QUdpSocket *m_socket = nullptr;
+};
+
+#endif // SIPTESTSERVER_H
