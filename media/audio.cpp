@@ -4,6 +4,7 @@
 #include "audiooutput.h"
 #include "mainwindow.h"
 #include "rtp.h"
+#include "sip.h"
 
 #include <QAudioInput>
 #include <QAudioOutput>
@@ -12,7 +13,7 @@ Audio::Audio(MainWindow *mainWindow)
     : QObject(nullptr), mainWindow(mainWindow)
 {
     audioActive = false;
-    // TODO: sip = new Sip(this); once the user agent's implementation lands.
+    sip = new Sip(this);
     rtp = new Rtp(this);
     rtp->setParent(this);
     audioInit();

@@ -101,7 +101,6 @@ void TstAudio::stoppedAdapters()
     QCOMPARE(read(1000), QByteArray(1000, '\0'));
     QCOMPARE(audio->rtp->rxPcm.size(), 640);
     QCOMPARE(audio->audioOutput->readData(nullptr, 0), qint64(0));
-    QTest::ignoreMessage(QtWarningMsg, "AudioInput::readData IOError: device is write-only.");
     char buf[8];
     QCOMPARE(audio->audioInput->readData(buf, 8), qint64(0));
 }
