@@ -2,6 +2,13 @@
 // file, the settings and history database, and the network environment.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "audio.h"
+#include "dialog.h"
+#include "dialogout.h"
+#include "history.h"
+#include "rtp.h"
+#include "settings.h"
+#include "sip.h"
 #include "stunclient.h"
 
 #include <QApplication>
@@ -41,6 +48,13 @@ const QFileDevice::Permissions kPrivate = QFileDevice::ReadOwner | QFileDevice::
 QString databasePath(const QString &dir)
 {
     return QDir::toNativeSeparators(dir) + QDir::toNativeSeparators("/sorvanto.dat");
+}
+
+// Concatenated into a statement, an unset text reads as ''; bound, it would be
+// NULL and break the NOT NULL columns. Bind what the statement text would hold.
+QVariant sqlText(const QString &value)
+{
+    return value.isNull() ? QString(QLatin1String("")) : value;
 }
 
 QString boolText(bool value)
@@ -103,7 +117,8 @@ MainWindow::MainWindow(QWidget *parent)
     cseq = 1;
     regCseq = 1;
 
-    // The media owner (which creates the user agent and the RTP session) is created here.
+    // The user agent binds sipServerPort, still "5060" here; the settings load rebinds it.
+    audio = new Audio(this);
 
     micOn = speakerOn = buttonsShown = true;
 
@@ -149,7 +164,21 @@ MainWindow::MainWindow(QWidget *parent)
     for (int i = 0; i < 3; ++i)
         qDebug().noquote() << separator;
 
-    // The call windows, the settings dialog and the history window are created here.
+    const QIcon icon(QStringLiteral(":/images/telephone.png"));
+    const Qt::WindowFlags callFlags =
+        Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+    dialog = new Dialog(this);
+    dialogOut = new DialogOut(this);
+    for (QWidget *window : {static_cast<QWidget *>(dialog), static_cast<QWidget *>(dialogOut)}) {
+        window->setWindowIcon(icon);
+        window->setWindowFlags(callFlags);
+    }
+    settings = new Settings(this);
+    history = new History(this);
+    for (QWidget *window : {static_cast<QWidget *>(settings), static_cast<QWidget *>(history)}) {
+        window->setWindowIcon(icon);
+        window->setWindowFlags(callFlags | Qt::WindowCloseButtonHint);
+    }
 
     ui->setupUi(this);
     setTrayIconActions();
@@ -160,12 +189,26 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // The media owner stops the audio and the call windows and dialogs are closed here.
+    audio->audioStop();
+    dialog->close();
+    dialogOut->close();
+    settings->close();
+    history->close();
     ringtonStop();
     cscStop();
     db.close();
     delete ui;
     ui = nullptr;
+    // The timers and the player have no parent; they end with the window,
+    // which itself lives until the event loop is over.
+    delete registerTimer;
+    delete busyTimer;
+    delete talkTimer;
+    delete player;
+    registerTimer = busyTimer = talkTimer = nullptr;
+    player = nullptr;
+    delete audio;
+    audio = nullptr;
     // Messages written after this point must not reach into a dead window.
     if (pW == this)
         pW = nullptr;
@@ -258,7 +301,10 @@ void MainWindow::getSettingsDB()
 {
     getSettingsDB_();
     checkGlobalIp();
-    // With the media owner in place, the SIP and RTP sockets are re-initialised here.
+    if (audio && audio->sip)
+        audio->sip->initSession();
+    if (audio && audio->rtp)
+        audio->rtp->initSession();
 }
 
 void MainWindow::showEventAction()
@@ -278,7 +324,7 @@ void MainWindow::showEventAction()
     setWindowTitle(QStringLiteral("Sorvanto - ") + user);
     setWindowIcon(QIcon(QStringLiteral(":/images/telephone.png")));
 
-    // The form's button icons and logo are set, the main buttons shown and the volume panel hidden here.
+    setMainIcons();
 
     registeredAction();
 }
@@ -420,11 +466,12 @@ void MainWindow::updateSettingsDB()
         "codecPCMA = ?, codecPCMU = ?, useSTUN = ?, STUN = ?, mediaIp = ?, registrTimeout = ?, keepAlive = ?, "
         "mediaPort = ? WHERE id=1"));
     const QVariant values[] = {
-        account, sipServerIp, sipProxyIp, sipServerPort, user, domain, login, password, name, voicemail, prefix,
-        plan, boolText(hideCallerId), encryptMedia, transport, publicAddr, boolText(publicPresent),
-        boolText(enableRewriteIp), boolText(ICE), boolText(disableSessionTimer), boolText(useLog),
-        boolText(codecPCMA), boolText(codecPCMU), boolText(useSTUN), STUN, mediaIp,
-        registrTimeout, keepAlive, mediaPort,
+        sqlText(account), sqlText(sipServerIp), sqlText(sipProxyIp), sqlText(sipServerPort), sqlText(user),
+        sqlText(domain), sqlText(login), sqlText(password), sqlText(name), sqlText(voicemail), sqlText(prefix),
+        sqlText(plan), boolText(hideCallerId), sqlText(encryptMedia), sqlText(transport), sqlText(publicAddr),
+        boolText(publicPresent), boolText(enableRewriteIp), boolText(ICE), boolText(disableSessionTimer),
+        boolText(useLog), boolText(codecPCMA), boolText(codecPCMU), boolText(useSTUN), sqlText(STUN),
+        sqlText(mediaIp), registrTimeout, keepAlive, mediaPort,
     };
     for (const QVariant &value : values)
         query.addBindValue(value);
@@ -441,10 +488,10 @@ void MainWindow::setHistoryDB()
     qDebug() << "!!!!! setHistoryDB";
     QSqlQuery query(db);
     query.prepare(QStringLiteral("INSERT INTO history (called,  ctime, time, info )VALUES (?, ?, ?, ?)"));
-    query.addBindValue(called);
-    query.addBindValue(currtime);
-    query.addBindValue(time);
-    query.addBindValue(info);
+    query.addBindValue(sqlText(called));
+    query.addBindValue(sqlText(currtime));
+    query.addBindValue(sqlText(time));
+    query.addBindValue(sqlText(info));
     if (query.exec()) {
         qDebug() << "!!!!! setHistoryDB OK";
         historyParamDbg();
@@ -467,9 +514,8 @@ void MainWindow::getHistoryDB()
 
 void MainWindow::setComboBoxHistoryDB()
 {
-    QComboBox *box = findChild<QComboBox *>(QStringLiteral("comboBox"));
-    if (box)
-        box->clear();
+    QComboBox *box = ui->comboBox;
+    box->clear();
 
     // Only outgoing calls feed the box, one row per number, first seen wins.
     QSqlQuery query(db);
@@ -485,15 +531,13 @@ void MainWindow::setComboBoxHistoryDB()
             continue;
         QSqlQuery insert(db);
         insert.prepare(QStringLiteral("INSERT INTO historybox (called, ctime, info )VALUES (?, ?, ?)"));
-        insert.addBindValue(number);
-        insert.addBindValue(query.value(2).toString());
-        insert.addBindValue(query.value(4).toString());
+        insert.addBindValue(sqlText(number));
+        insert.addBindValue(sqlText(query.value(2).toString()));
+        insert.addBindValue(sqlText(query.value(4).toString()));
         insert.exec();
     }
 
     query.exec(QStringLiteral("SELECT * FROM historybox ORDER BY ctime DESC"));
-    if (!box)
-        return;
     box->addItem(QStringLiteral("Недавние"));
     box->setItemData(0, int(Qt::AlignLeft), Qt::TextAlignmentRole);
     while (query.next()) {
