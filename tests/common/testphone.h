@@ -1,0 +1,32 @@
+#ifndef TESTPHONE_H
+#define TESTPHONE_H
+
+// A main window for GUI tests: fresh database in the test-mode data directory,
+// no STUN server, and the account given. Widgets are reached by object name.
+
+#include <QString>
+#include <QWidget>
+
+class MainWindow;
+
+class TestPhone
+{
+public:
+    // Removes the database left by an earlier run; call before creating the window.
+    static void resetData();
+    // Builds the window; `server` empty means no account (nothing is registered).
+    static MainWindow *create(const QString &server = QString(), const QString &port = QStringLiteral("5060"),
+                              const QString &user = QString(), const QString &password = QString());
+    // Writes one settings column without reloading anything.
+    static bool storeSetting(MainWindow *w, const QString &column, const QString &value);
+
+    template <class T> static T *widget(QWidget *window, const char *name)
+    {
+        T *w = window->findChild<T *>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+};
+
+#endif // TESTPHONE_H

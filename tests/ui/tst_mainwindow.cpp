@@ -1,0 +1,244 @@
+// The main window's controls without a network: keyboard and pad rules, the
+// recent-numbers box, the registration display, volume panel, mute and the tray paths.
+#include "audio.h"
+#include "dialogout.h"
+#include "mainwindow.h"
+#include "sip.h"
+#include "testphone.h"
+#include "udpsipsocket.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTextBrowser>
+#include <QUdpSocket>
+#include <QtTest>
+
+class TstMainWindow : public QObject
+{
+    Q_OBJECT
+    MainWindow *w = nullptr;
+
+    QString display() const { return TestPhone::widget<QTextBrowser>(w, "textBrowser")->toPlainText(); }
+    void click(const char *name) { QTest::mouseClick(TestPhone::widget<QPushButton>(w, name), Qt::LeftButton); }
+
+private slots:
+    void initTestCase()
+    {
+        w = TestPhone::create();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY(w->audio && w->audio->sip);
+    }
+    void cleanupTestCase() { delete w; }
+    void init() { w->called.clear(); }
+
+    void keyboard_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QString>("called");
+        QTest::newRow("digits") << "" << QList<int>{Qt::Key_1, Qt::Key_2, Qt::Key_0} << "120";
+        QTest::newRow("plus replaces minus") << "-123" << QList<int>{Qt::Key_Plus} << "+123";
+        QTest::newRow("plus in front") << "123" << QList<int>{Qt::Key_Plus} << "+123";
+        QTest::newRow("minus replaces plus") << "+123" << QList<int>{Qt::Key_Minus} << "-123";
+        QTest::newRow("backspace") << "123" << QList<int>{Qt::Key_Backspace} << "12";
+        QTest::newRow("backspace on empty") << "" << QList<int>{Qt::Key_Backspace} << "";
+        QTest::newRow("delete") << "123" << QList<int>{Qt::Key_Delete} << "";
+        QTest::newRow("letters ignored") << "12" << QList<int>{Qt::Key_A, Qt::Key_Asterisk} << "12";
+        QList<int> many;
+        for (int i = 0; i < 35; ++i)
+            many << Qt::Key_0 + i % 10;
+        QTest::newRow("cut to 30") << "" << many << "012345678901234567890123456789";
+    }
+    void keyboard()
+    {
+        QFETCH(QString, start);
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, called);
+        w->called = start;
+        QSignalSpy sounds(w, &MainWindow::dtmfStartSignal);
+        for (int k : keys)
+            QTest::keyClick(w, Qt::Key(k));
+        QCOMPARE(w->called, called);
+        QVERIFY(sounds.isEmpty());
+        if (!called.isEmpty())
+            QVERIFY(display().contains(called));
+    }
+
+    void pad_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("called");
+        QTest::addColumn<QString>("sound");
+        QTest::newRow("1") << "pushButton_10" << "71" << "1";
+        QTest::newRow("9") << "pushButton_18" << "79" << "9";
+        QTest::newRow("0") << "pushButton_20" << "70" << "0";
+        QTest::newRow("star") << "pushButton_19" << "7" << "*";
+        QTest::newRow("hash") << "pushButton_21" << "7" << "#";
+        QTest::newRow("plus") << "pushButton_23" << "7+" << "";
+        QTest::newRow("clear") << "pushButton_24" << "" << "";
+    }
+    void pad()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, called);
+        QFETCH(QString, sound);
+        w->called = "7";
+        QSignalSpy sounds(w, &MainWindow::dtmfStartSignal);
+        click(button.toLatin1());
+        QCOMPARE(w->called, called);
+        QCOMPARE(sounds.count(), sound.isEmpty() ? 0 : 1);
+        if (!sound.isEmpty()) {
+            QCOMPARE(sounds.at(0).at(0).toString(), sound);
+            const QString file = sound == "*" ? "zv" : sound == "#" ? "rh" : sound;
+            QCOMPARE(w->player->media().canonicalUrl(), QUrl("qrc:/sounds/dtmf_" + file + ".wav"));
+        }
+    }
+
+    void unknownKeySoundKeepsPlaying()
+    {
+        w->dtmfStartSlot("5");
+        w->dtmfStartSlot("A");
+        QCOMPARE(w->player->media().canonicalUrl(), QUrl("qrc:/sounds/dtmf_5.wav"));
+    }
+
+    void registrationDisplay()
+    {
+        w->audio->sip->registered = false;
+        w->displayIdle();
+        QVERIFY(!display().contains("Линия свободна"));
+        click("pushButton_13");
+        QVERIFY(display().contains("4"));
+        QVERIFY(!display().contains("Линия свободна"));
+
+        // A successful registration sets the flag and emits the signal.
+        w->audio->sip->registered = true;
+        emit w->registeredSignal();
+        QVERIFY(display().contains("Линия свободна"));
+        click("pushButton_14");
+        QVERIFY(display().contains("45"));
+        QVERIFY(display().contains("Линия свободна"));
+        w->displayIdle();
+        QVERIFY(!display().contains("45"));
+        QVERIFY(display().contains("Линия свободна"));
+        w->audio->sip->registered = false;
+    }
+
+    void emptyCallDoesNothing()
+    {
+        w->lastNumber.clear();
+        click("pushButton_27");
+        click("pushButton_22");
+        QVERIFY(!w->dialogOut->isVisible());
+    }
+
+    // The stored item carries two trailing blanks; the choice is trimmed and shown right-aligned.
+    void recentNumbers()
+    {
+        QComboBox *box = TestPhone::widget<QComboBox>(w, "comboBox");
+        box->clear();
+        box->addItem("Недавние");
+        box->addItem("5551234  ");
+        box->setCurrentIndex(1);
+        emit box->activated(box->itemText(1));
+        QCOMPARE(w->called, QString("5551234"));
+        QCOMPARE(box->itemText(0), QString("5551234  "));
+        QCOMPARE(box->itemData(0, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight));
+        QVERIFY(box->styleSheet().startsWith("QComboBox { padding-left: "));
+        QVERIFY(display().contains("5551234"));
+
+        w->called.clear();
+        box->setItemText(0, "Недавние");
+        emit box->activated(box->itemText(0));
+        QCOMPARE(w->called, QString("Недавние"));
+    }
+
+    void volumePanel()
+    {
+        QWidget *slider = TestPhone::widget<QSlider>(w, "horizontalSlider");
+        QWidget *call = TestPhone::widget<QPushButton>(w, "pushButton_27");
+        QVERIFY(call->isVisible());
+        QVERIFY(!slider->isVisible());
+        click("pushButton_2");
+        QVERIFY(!call->isVisible());
+        QVERIFY(slider->isVisible());
+        click("pushButton_2");
+        QVERIFY(call->isVisible());
+        QVERIFY(!slider->isVisible());
+    }
+
+    void levelsAndMute()
+    {
+        auto *mic = TestPhone::widget<QSlider>(w, "horizontalSlider");
+        auto *spk = TestPhone::widget<QSlider>(w, "horizontalSlider_2");
+        mic->setValue(40);
+        QCOMPARE(w->micValue, 0.4f);
+        QCOMPARE(TestPhone::widget<QLabel>(w, "label_7")->text(), QString("40 %"));
+        spk->setValue(75);
+        QCOMPARE(w->speakerValue, 75);
+        QCOMPARE(TestPhone::widget<QLabel>(w, "label_8")->text(), QString("75 %"));
+
+        click("pushButton_1");
+        QVERIFY(!w->micOn);
+        QVERIFY(!mic->isEnabled());
+        QCOMPARE(TestPhone::widget<QLabel>(w, "label_5")->text(), QString("Выключен"));
+        QVERIFY(!TestPhone::widget<QLabel>(w, "label_7")->isEnabled());
+        click("pushButton_1");
+        QVERIFY(w->micOn);
+        QVERIFY(mic->isEnabled());
+        QCOMPARE(TestPhone::widget<QLabel>(w, "label_5")->text(), QString("Включен"));
+        QCOMPARE(w->micValue, 0.4f);
+
+        click("pushButton_3");
+        QVERIFY(!w->speakerOn);
+        QVERIFY(!spk->isEnabled());
+        QCOMPARE(TestPhone::widget<QLabel>(w, "label_6")->text(), QString("Выключен"));
+        click("pushButton_3");
+        QVERIFY(w->speakerOn && spk->isEnabled());
+    }
+
+    // Coming back from a minimise reloads the settings only; coming back from
+    // "Свернуть" re-binds the SIP socket to the stored port.
+    void trayPaths()
+    {
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        const quint16 freePort = probe.localPort();
+        probe.close();
+        QVERIFY(TestPhone::storeSetting(w, "sipServerPort", QString::number(freePort)));
+        QUdpSocket *sipSocket = w->audio->sip->socket->udpSocket;
+        const quint16 before = sipSocket->localPort();
+        QVERIFY2(before != freePort, qPrintable(QString("%1 %2").arg(before).arg(freePort)));
+
+        w->setWindowState(Qt::WindowMinimized); // as the window manager does
+        QVERIFY(!w->isVisible());
+        QVERIFY(w->bTrayActionExecute);
+        w->trayIconActivated(QSystemTrayIcon::Context);
+        QVERIFY(!w->isVisible());
+        w->trayIconActivated(QSystemTrayIcon::Trigger);
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isMinimized());
+        QCOMPARE(w->audio->sip->socket->udpSocket->localPort(), before);
+
+        QCOMPARE(w->trayIconMenu->actions().size(), 3);
+        QCOMPARE(w->trayIconMenu->actions().at(0)->text(), QString("Свернуть"));
+        QCOMPARE(w->trayIconMenu->actions().at(1)->text(), QString("Восстановить"));
+        QCOMPARE(w->trayIconMenu->actions().at(2)->text(), QString("Выход"));
+
+        w->bTrayActionExecute = false; // as after a save
+        w->minimizeAction->trigger();
+        QVERIFY(!w->isVisible());
+        w->restoreAction->trigger();
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->audio->sip->socket->udpSocket->localPort(), freePort);
+    }
+};
+
+QTEST_MAIN(TstMainWindow)
+#include "tst_mainwindow.moc"
