@@ -100,7 +100,7 @@ void RtpPeer::readPending()
     emit received();
 }
 
-QByteArray RtpPeer::decoded(int payloadType) const
+QByteArray RtpPeer::decode(const QList<QByteArray> &packets, int payloadType)
 {
     QByteArray pcm;
     for (const QByteArray &p : packets) {

@@ -30,8 +30,8 @@ public:
     void stopStream();
     bool streaming() const { return timer.isActive(); }
 
-    // The G.711 payloads of the received packets of `payloadType`, decoded.
-    QByteArray decoded(int payloadType) const;
+    // The G.711 payloads of the packets of `payloadType`, decoded.
+    static QByteArray decode(const QList<QByteArray> &packets, int payloadType);
 
     QList<QByteArray> packets;
     QList<qint64> arrivalNs;
