@@ -3,12 +3,11 @@
 // appended to; with the log switched off in the settings nothing follows the load.
 #include "mainwindow.h"
 #include "privatedatadir.h"
+#include "sqlpeek.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QtTest>
 
 namespace {
@@ -87,14 +86,8 @@ void TstLogFile::lineFormat()
     PrivateDataDir dir;
     MainWindow w;
 
-    QMessageLogger logger(nullptr, 0, nullptr, category.constData());
     const char *text = "!!! marker Привет";
-    switch (type) {
-    case QtDebugMsg: logger.debug("%s", text); break;
-    case QtInfoMsg: logger.info("%s", text); break;
-    case QtWarningMsg: logger.warning("%s", text); break;
-    default: logger.critical("%s", text); break;
-    }
+    qt_message_output(QtMsgType(type), QMessageLogContext(nullptr, 0, nullptr, category.constData()), text);
 
     const QStringList lines = QString::fromUtf8(readAll(dir.logFile())).split('\n', Qt::SkipEmptyParts);
     QVERIFY(!lines.isEmpty());
@@ -110,13 +103,7 @@ void TstLogFile::switchedOffAfterLoad()
 {
     PrivateDataDir dir;
     { MainWindow w; }
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "peek");
-        db.setDatabaseName(dir.databaseFile());
-        QVERIFY(db.open());
-        QVERIFY(QSqlQuery(db).exec("UPDATE settings SET useLog='false' WHERE id=1"));
-    }
-    QSqlDatabase::removeDatabase("peek");
+    QVERIFY(SqlPeek(dir.databaseFile()).exec("UPDATE settings SET useLog='false' WHERE id=1"));
 
     MainWindow w;
     const QByteArray constructed = readAll(dir.logFile());

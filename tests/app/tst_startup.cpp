@@ -3,12 +3,11 @@
 // with 1 while the first copy runs on.
 #include "mainwindow.h"
 #include "privatedatadir.h"
+#include "sqlpeek.h"
 #include "xvfbserver.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,16 +33,7 @@ void TstStartup::titleNamesUser()
     QFETCH(QString, user);
     PrivateDataDir dir;
     { MainWindow w; }
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "peek");
-        db.setDatabaseName(dir.databaseFile());
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        q.prepare("UPDATE settings SET user=? WHERE id=1");
-        q.addBindValue(user);
-        QVERIFY(q.exec());
-    }
-    QSqlDatabase::removeDatabase("peek");
+    QVERIFY(SqlPeek(dir.databaseFile()).exec("UPDATE settings SET user=? WHERE id=1", {user}));
 
     MainWindow w;
     w.show();
