@@ -21,6 +21,7 @@
 #include <QIcon>
 #include <QMediaPlayer>
 #include <QMessageBox>
+#include <QMutex>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSqlError>
@@ -244,6 +245,10 @@ void MainWindow::messageHandler(QtMsgType type, const QMessageLogContext &contex
 {
     if (pW && !pW->useLog)
         return;
+    // Qt's own worker threads (audio back-end, host lookups) may log too; one
+    // writer at a time keeps lines whole. Recursive, in case writing logs.
+    static QRecursiveMutex mutex;
+    QMutexLocker locker(&mutex);
     if (!m_logFile || !m_logFile->isOpen())
         return;
 
@@ -269,8 +274,11 @@ void MainWindow::writeLogFile(QString text)
     if (!useLog)
         return;
     QFile file(logFilePath);
+    const bool existed = file.exists();
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text))
         return;
+    if (!existed)
+        file.setPermissions(kPrivate);
     QTextStream out(&file);
     out.setCodec("UTF-8");
     out << text << '\n';
