@@ -119,7 +119,7 @@ QString KamailioPeer::ctl(const QStringList &arguments)
 
 bool KamailioPeer::isRegistered(const QString &user)
 {
-    return ctl({"ul.lookup", "location", user}).contains(QLatin1String("Contact"), Qt::CaseInsensitive);
+    return ctl({"ul.lookup", "location", "s:" + user}).contains(QLatin1String("Contact"), Qt::CaseInsensitive);
 }
 
 QString KamailioPeer::log() const
