@@ -129,28 +129,39 @@ void TstKamailio::phoneCallsSipp()
 
 void TstKamailio::sippCallsPhone_data()
 {
-    QTest::addColumn<bool>("phoneHangsUp");
-    QTest::newRow("caller hangs up") << false;
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("answered, caller hangs up") << "kam_uac" << true << "Bye";
+    QTest::newRow("answered, phone hangs up") << "kam_uac_phone_bye" << true << "";
+    QTest::newRow("rejected while ringing") << "kam_uac_rejected" << false << "";
 }
 
 void TstKamailio::sippCallsPhone()
 {
-    QFETCH(bool, phoneHangsUp);
-    Q_UNUSED(phoneHangsUp)
+    QFETCH(QString, name);
+    QFETCH(bool, answer);
+    QFETCH(QString, cause);
     QVERIFY2(registerPhone(), qPrintable(kamailio.log().right(3000)));
     MainWindow *w = phone->window;
     QSignalSpy shown(w, &MainWindow::dialogWinShowSignal);
     QSignalSpy busy(w, &MainWindow::busyStartSignal);
     SippPeer caller;
-    QVERIFY2(caller.start(scenario("kam_uac"), "127.0.0.1", calleePort, proxy(),
-                          {"-s", "100", "-au", "200", "-ap", "pw200"}),
+    QVERIFY2(caller.start(scenario(name), "127.0.0.1", calleePort, proxy(), {"-s", "100", "-au", "200", "-ap", "pw200"}),
              qPrintable(caller.errorString()));
     QVERIFY2(shown.wait(8000), qPrintable(caller.report() + kamailio.log().right(4000)));
     QCOMPARE(w->called, QString("200"));
-    phone->sip->sendSipMsg("answer");
-    QVERIFY2(busy.wait(8000), qPrintable(caller.report() + kamailio.log().right(4000)));
-    QCOMPARE(busy.at(0).at(0).toString(), QString("Bye"));
+    if (answer)
+        phone->sip->sendSipMsg("answer");
+    if (!cause.isEmpty()) {
+        QVERIFY2(busy.wait(8000), qPrintable(caller.report() + kamailio.log().right(4000)));
+        QCOMPARE(busy.at(0).at(0).toString(), cause);
+    } else {
+        phone->sip->sendSipMsg("disconnect");
+    }
     QVERIFY2(caller.finish(), qPrintable(caller.errorString() + kamailio.log().right(4000)));
+    QCOMPARE(busy.size(), cause.isEmpty() ? 0 : 1);
+    QCOMPARE(phone->parser->callState, 4);
 }
 
 // The phone hangs up a ringing call: CANCEL through the proxy, the callee's
