@@ -42,22 +42,36 @@ constexpr unsigned char ulaw_to_alaw_table[256] = {
     0xD2, 0xD2, 0xD3, 0xD3, 0xD0, 0xD0, 0xD1, 0xD1, 0xD6, 0xD6, 0xD7, 0xD7, 0xD4, 0xD4, 0xD5, 0xD5,
 };
 
+namespace {
+
+// Number of significant bits; the builtin where the compiler may use it.
+constexpr int bitLength(unsigned v)
+{
+    return v == 0 ? 0 : 32 - __builtin_clz(v);
+}
+
+constexpr unsigned char alawEncode(int pcm_val)
+{
+    // Branch-free form of the G.711 reference: a speech signal changes sign
+    // every few samples, and mispredicted branches cost more than the work.
+    const int neg = pcm_val >> 31;                  // 0 or -1
+    const int mask = 0xD5 ^ (neg & 0x80);           // 0xD5 for x >= 0, 0x55 below
+    int m = pcm_val ^ neg;                          // x, or ~x = -x - 1 for x < 0
+    // Beyond seg_end[7] the code is 0x7F ^ mask, the same as for seg_end[7] itself.
+    m = m > seg_end[7] ? seg_end[7] : m;
+    // seg_end[i] is 2^(i+8) - 1: the segment is the bit length beyond 8, which
+    // is the same answer as searching the table.
+    const int seg = bitLength(static_cast<unsigned>(m | seg_end[0])) - 8;
+    const int shift = seg + 3 + (seg == 0);         // 4 for segments 0 and 1
+    const int q = (m >> shift) & 0x0F;
+    return static_cast<unsigned char>(((seg << 4) | q) ^ mask);
+}
+
+} // namespace
+
 unsigned char linear2alaw(int pcm_val)
 {
-    int mask;
-    if (pcm_val >= 0) {
-        mask = 0xD5;
-    } else {
-        mask = 0x55;
-        pcm_val = ~pcm_val; // one's complement: -x - 1, as G.711 folds the sign
-    }
-    // seg_end[i] is 2^(i+8) - 1, so the segment is the bit length beyond 8:
-    // the same answer as searching the table, without the loop.
-    if (pcm_val > seg_end[7])
-        return static_cast<unsigned char>(0x7F ^ mask);
-    const int seg = pcm_val > seg_end[0] ? 24 - __builtin_clz(static_cast<unsigned>(pcm_val)) : 0;
-    const int q = seg < 2 ? (pcm_val >> 4) & 0x0F : (pcm_val >> (seg + 3)) & 0x0F;
-    return static_cast<unsigned char>(((seg << 4) | q) ^ mask);
+    return alawEncode(pcm_val);
 }
 
 unsigned char alaw_to_ulaw(unsigned char aval)
@@ -106,9 +120,24 @@ constexpr std::array<short, 256> makeUlawTable(const std::array<short, 256> &ala
 constexpr std::array<short, 256> alawLinear = makeAlawTable();
 constexpr std::array<short, 256> ulawLinear = makeUlawTable(alawLinear);
 
-inline int sampleAt(const unsigned char *pcm, int i)
+// Every 16-bit sample's code word, indexed by the sample's bit pattern: one
+// load per sample on the send path.
+constexpr std::array<unsigned char, 65536> makeEncodeTable(bool ulaw)
 {
-    return static_cast<short>(static_cast<unsigned short>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
+    std::array<unsigned char, 65536> t {};
+    for (int i = 0; i < 65536; ++i) {
+        const unsigned char a = alawEncode(i < 32768 ? i : i - 65536);
+        t[i] = ulaw ? alaw_to_ulaw_table[a] : a;
+    }
+    return t;
+}
+
+constexpr std::array<unsigned char, 65536> alawCode = makeEncodeTable(false);
+constexpr std::array<unsigned char, 65536> ulawCode = makeEncodeTable(true);
+
+inline unsigned sampleBits(const unsigned char *pcm, int i)
+{
+    return static_cast<unsigned>(pcm[2 * i] | (pcm[2 * i + 1] << 8));
 }
 
 inline void putSample(unsigned char *pcm, int i, short s)
@@ -127,13 +156,13 @@ int alaw2linear(unsigned char a_val)
 void alawEncodeFrame(const unsigned char *pcm, unsigned char *out, int samples)
 {
     for (int i = 0; i < samples; ++i)
-        out[i] = linear2alaw(sampleAt(pcm, i));
+        out[i] = alawCode[sampleBits(pcm, i)];
 }
 
 void ulawEncodeFrame(const unsigned char *pcm, unsigned char *out, int samples)
 {
     for (int i = 0; i < samples; ++i)
-        out[i] = alaw_to_ulaw_table[linear2alaw(sampleAt(pcm, i))];
+        out[i] = ulawCode[sampleBits(pcm, i)];
 }
 
 void alawDecodeFrame(const unsigned char *in, unsigned char *pcm, int samples)

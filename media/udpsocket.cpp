@@ -35,16 +35,11 @@ int UDPSocket::localPort() const
 
 void UDPSocket::receiver()
 {
-    unsigned char buffer[Rtp::maxDatagram];
+    // One byte more than the largest datagram we accept: a longer one arrives
+    // truncated to exactly that and is dropped by the length check.
+    unsigned char buffer[Rtp::maxDatagram + 1];
     while (udpSocket->state() == QAbstractSocket::BoundState && udpSocket->hasPendingDatagrams()) {
-        const qint64 size = udpSocket->pendingDatagramSize();
-        if (size < 0 || size > Rtp::maxDatagram) {
-            // Too long to be ours: read it away without keeping it.
-            if (udpSocket->readDatagram(nullptr, 0) < 0)
-                break;
-            continue;
-        }
-        const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(buffer), size);
+        const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(buffer), sizeof buffer);
         if (got < 0)
             break;
         msgReceiver(buffer, static_cast<int>(got));
@@ -62,12 +57,17 @@ void UDPSocket::msgTransmiter(unsigned char *data, int len)
     const MainWindow *mw = rtp ? rtp->mainWindow() : pW;
     if (!mw || !data || len <= 0)
         return;
-    const QHostAddress address(mw->mediaIp_);
+    // The address follows the text for every packet; parsing it again only
+    // when the text changed keeps the send path short.
+    if (mw->mediaIp_ != remoteIpText) {
+        remoteIpText = mw->mediaIp_;
+        remoteAddress = QHostAddress(remoteIpText);
+    }
     bool ok = false;
     const int remotePort = mw->mediaPort_.toInt(&ok);
-    if (address.isNull() || !ok || remotePort <= 0 || remotePort > 65535)
+    if (remoteAddress.isNull() || !ok || remotePort <= 0 || remotePort > 65535)
         return;
-    udpSocket->writeDatagram(reinterpret_cast<const char *>(data), len, address, static_cast<quint16>(remotePort));
+    udpSocket->writeDatagram(reinterpret_cast<const char *>(data), len, remoteAddress, static_cast<quint16>(remotePort));
 }
 
 void UDPSocket::flushReadBuff()

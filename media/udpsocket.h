@@ -4,6 +4,7 @@
 // The media socket: bound on all IPv4 interfaces with the share flag, so the
 // port the media STUN client learned its mapping on can carry the RTP too.
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -30,6 +31,10 @@ public:
 
 public slots:
     void receiver();
+
+private:
+    QString remoteIpText;
+    QHostAddress remoteAddress;
 };
 
 #endif // UDPSOCKET_H
