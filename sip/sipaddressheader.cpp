@@ -15,6 +15,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
     const bool valueEndsAtBracket = userEndsAtSemicolon;
 
     state = 0;
+    token.reserve(value.size());
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
@@ -22,14 +23,13 @@ bool SipAddressHeader::parseAddress(const QString &value)
         switch (state) {
         case 0: // before the URI
             if (ch == '"') {
-                token.clear();
+                token.resize(0);
                 state = 1;
             } else if (ch == '<') {
-                token.clear();
+                token.resize(0);
                 state = 2;
             } else if (ch == ':') {
-                scheme = token;
-                token.clear();
+                scheme = SipHeader::takeToken(token);
                 state = 3;
             } else {
                 token += ch;
@@ -37,8 +37,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 1: // quoted display name
             if (ch == '"') {
-                name = token;
-                token.clear();
+                name = SipHeader::takeToken(token);
                 state = 0;
             } else {
                 token += ch;
@@ -46,8 +45,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 2: // scheme
             if (ch == ':') {
-                scheme = token;
-                token.clear();
+                scheme = SipHeader::takeToken(token);
                 state = 3;
             } else {
                 token += ch;
@@ -55,12 +53,10 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 3: // user
             if (ch == '@') {
-                num = token;
-                token.clear();
+                num = SipHeader::takeToken(token);
                 state = 4;
             } else if ((ch == '>' && userEndsAtBracket) || (ch == ';' && userEndsAtSemicolon)) {
-                addr = token;
-                token.clear();
+                addr = SipHeader::takeToken(token);
                 state = 5;
             } else {
                 token += ch;
@@ -68,8 +64,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 4: // host and port
             if (ch == '>' || ch == ';') {
-                addr = token;
-                token.clear();
+                addr = SipHeader::takeToken(token);
                 state = 5;
             } else {
                 token += ch;
@@ -77,11 +72,10 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 5: // parameter name
             if (ch == '=') {
-                paramName = token;
-                token.clear();
+                paramName = SipHeader::takeToken(token);
                 state = 6;
             } else if (ch == ';') {
-                token.clear();
+                token.resize(0);
                 paramName.clear();
             } else {
                 token += ch;
@@ -89,8 +83,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 6: // parameter value
             if (ch == ';' || (ch == '>' && valueEndsAtBracket)) {
-                addParameter(paramName, token);
-                token.clear();
+                addParameter(paramName, SipHeader::takeToken(token));
                 state = 5;
             } else {
                 token += ch;
@@ -101,15 +94,16 @@ bool SipAddressHeader::parseAddress(const QString &value)
     if (state == 4)
         addr = token;
     else if (state == 6)
-        addParameter(paramName, token);
-    token.clear();
+        addParameter(paramName, SipHeader::takeToken(token));
+    token = QString();
 
     addrIp = addr;
-    addrPort = "5060";
+    addrPort = QStringLiteral("5060");
     const int colon = addr.indexOf(':');
     if (colon >= 0) {
         addrIp = addr.left(colon);
-        addrPort = addr.section(':', 1, 1);
+        const int next = addr.indexOf(':', colon + 1);
+        addrPort = addr.mid(colon + 1, next < 0 ? -1 : next - colon - 1);
     }
     return true;
 }

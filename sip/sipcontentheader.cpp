@@ -8,12 +8,12 @@ SipContentHeader::SipContentHeader(SipParser *parser, QString name, QString valu
     headerType = Content;
     // Split into key=value lines; characters outside the accepted classes are
     // dropped from the text rather than ending the body.
+    token.reserve(value.size());
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (state == 0) {
             if (ch == '=') {
-                paramName = token;
-                token.clear();
+                paramName = SipHeader::takeToken(token);
                 state = 1;
             } else if (ch != '\r' && ch != '\n' && isAccepted(ch)) {
                 token += ch;
@@ -22,14 +22,14 @@ SipContentHeader::SipContentHeader(SipParser *parser, QString name, QString valu
             if (ch == '\r' || ch == '\n') {
                 addParameter(paramName, token);
                 paramName.clear();
-                token.clear();
+                token.resize(0);
                 state = 0;
             } else if (isAccepted(ch)) {
                 token += ch;
             }
         }
     }
-    token.clear();
+    token = QString();
     paramName.clear();
     setContentParams();
 }

@@ -30,9 +30,9 @@ public:
     int pos = 0;
     QChar ch;
 
-    QString sdpPort = "10000";
-    QString sdpIp = "127.0.0.1";
-    QString codec[2] = {"8", "0"};
+    QString sdpPort = QStringLiteral("10000");
+    QString sdpIp = QStringLiteral("127.0.0.1");
+    QString codec[2] = {QStringLiteral("8"), QStringLiteral("0")};
     QList<HeaderValueStruct> sdpLines;
 };
 

@@ -6,14 +6,14 @@ SipCseqHeader::SipCseqHeader(SipParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = Cseq;
+    token.reserve(value.size());
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
             return;
         if (state == 0) {
             if (ch == ' ') {
-                number = token;
-                token.clear();
+                number = SipHeader::takeToken(token);
                 state = 1;
             } else {
                 token += ch;
@@ -23,8 +23,8 @@ SipCseqHeader::SipCseqHeader(SipParser *parser, QString name, QString value)
         }
     }
     if (state == 1)
-        cseqMethod = token;
-    token.clear();
+        cseqMethod = SipHeader::takeToken(token);
+    token = QString();
     if (logEnabled())
         qDebug().noquote() << "SipCseqHeader: " + toString();
 }

@@ -9,6 +9,7 @@ bool SipDigestHeader::parseDigest(const QString &value)
 {
     bool quoted = false;
     state = 0;
+    token.reserve(value.size());
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
@@ -18,7 +19,7 @@ bool SipDigestHeader::parseDigest(const QString &value)
             if (ch == ' ') {
                 if (token.compare(QLatin1String("Digest"), Qt::CaseInsensitive) != 0)
                     return false;
-                token.clear();
+                token.resize(0);
                 state = 1;
             } else {
                 token += ch;
@@ -26,8 +27,7 @@ bool SipDigestHeader::parseDigest(const QString &value)
             break;
         case 1: // parameter name
             if (ch == '=') {
-                paramName = token;
-                token.clear();
+                paramName = SipHeader::takeToken(token);
                 quoted = false;
                 state = 2;
             } else if (ch != ' ') {
@@ -39,8 +39,7 @@ bool SipDigestHeader::parseDigest(const QString &value)
             if (ch == '"')
                 quoted = !quoted;
             if (ch == ',' && !quoted) {
-                addParameter(paramName, token);
-                token.clear();
+                addParameter(paramName, SipHeader::takeToken(token));
                 state = 1;
             } else {
                 token += ch;
@@ -49,8 +48,8 @@ bool SipDigestHeader::parseDigest(const QString &value)
         }
     }
     if (state == 2)
-        addParameter(paramName, token);
-    token.clear();
+        addParameter(paramName, SipHeader::takeToken(token));
+    token = QString();
     return true;
 }
 

@@ -195,6 +195,11 @@ void SipPacket::addContentPort(QString port, QString payloadTypes)
 
 void SipPacket::writeHeaders(QString &text)
 {
+    int needed = text.size() + 4;
+    for (const SipHeader *h : qAsConst(headers))
+        needed += h->headerName.size() + h->headerValue.size() + 4;
+    text.reserve(needed);
+
     SipHeader *body = nullptr;
     SipHeader *length = nullptr;
     for (SipHeader *h : qAsConst(headers)) {

@@ -56,7 +56,7 @@ SipParser::~SipParser()
 bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 {
     parseState = 0;
-    token.clear();
+    token.resize(0);
     headerName.clear();
     position = 0;
     lineLength = 0;
@@ -89,19 +89,19 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
         switch (parseState) {
         case 0: // method or version of the start line
             if (currentChar == ' ') {
-                if (methods->contains(token)) {
-                    message = new SipRequest(this, token, text, serverIp, serverPort);
+                const QString word = SipHeader::takeToken(token);
+                if (methods->contains(word)) {
+                    message = new SipRequest(this, word, text, serverIp, serverPort);
                     parseState = 1;
-                } else if (token.trimmed() == QLatin1String("SIP/2.0")) {
+                } else if (word.trimmed() == QLatin1String("SIP/2.0")) {
                     message = new SipResponse(this, text, serverIp, serverPort);
                     if (SipHeader::logEnabled())
                         qDebug().noquote() << "SipResponse: " + text;
-                    message->version = token;
+                    message->version = word;
                     parseState = 4;
                 } else {
                     running = false;
                 }
-                token.clear();
             } else {
                 collect();
             }
@@ -110,14 +110,13 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
         case 1: // request-URI
             if (currentChar == ' ') {
                 SipUri *uri = new SipUri(this);
-                uri->uriText = token;
-                if (!uri->parse(token)) {
+                uri->uriText = SipHeader::takeToken(token);
+                if (!uri->parse(uri->uriText)) {
                     delete uri;
                     running = false;
                     break;
                 }
                 message->requestUri = uri;
-                token.clear();
                 parseState = 2;
             } else {
                 collect();
@@ -130,8 +129,7 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                     running = false;
                     break;
                 }
-                message->version = token;
-                token.clear();
+                message->version = SipHeader::takeToken(token);
                 parseState = 6;
             } else {
                 collect();
@@ -140,8 +138,7 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 
         case 4: // status code
             if (currentChar == ' ') {
-                message->statusCode = token;
-                token.clear();
+                message->statusCode = SipHeader::takeToken(token);
                 parseState = 5;
             } else if (currentChar >= '0' && currentChar <= '9') {
                 token += currentChar;
@@ -152,8 +149,7 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 
         case 5: // reason phrase
             if (currentChar == '\r' || currentChar == '\n') {
-                message->reasonPhrase = token;
-                token.clear();
+                message->reasonPhrase = SipHeader::takeToken(token);
                 parseState = 6;
             } else {
                 collect();
@@ -162,8 +158,7 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 
         case 6: // header name
             if (currentChar == ':') {
-                headerName = token;
-                token.clear();
+                headerName = SipHeader::takeToken(token);
                 parseState = 7;
             } else if (currentChar != '\n') {
                 collect();
@@ -191,20 +186,22 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                     token += ' ';
                     break;
                 }
-                message->addHeader(headerName, token);
+                message->addHeader(headerName, SipHeader::takeToken(token));
                 headerName.clear();
-                token.clear();
                 endOfLine(text, message);
             } else {
                 collect();
+                if (running)
+                    collectRun(text, QChar('\r'), running);
             }
             break;
 
         case 9: // body: everything to the end of the datagram
             collect();
+            if (running)
+                collectRun(text, QChar(), running);
             if (running && position >= size) {
-                message->addHeader("Content", token);
-                token.clear();
+                message->addHeader(QStringLiteral("Content"), SipHeader::takeToken(token));
                 parseState = 10;
             }
             break;
@@ -218,7 +215,7 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 qDebug().noquote() << "try catch parseSipPacketReady";
             }
             lineLength = 0;
-            token.clear();
+            token.resize(0);
             // One datagram carries one message (RFC 3261 section 18.3):
             // whatever follows it is discarded.
             running = false;
@@ -228,9 +225,37 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
     }
 
     delete message;
-    token.clear();
+    // the buffer stays for the next datagram: at most one line long
+    token.resize(0);
     headerName.clear();
     return false;
+}
+
+// Collects, in one step, the characters the main loop would collect one by
+// one up to (not including) `until`: the same class check and line bound,
+// without growing the token a character at a time.
+void SipParser::collectRun(const QString &text, QChar until, bool &running)
+{
+    const int size = text.size();
+    const int start = position;
+    int end = position;
+    while (end < size) {
+        const QChar c = text.at(end);
+        if (c == until || !SipHeader::isAccepted(c))
+            break; // left for the main loop
+        ++lineLength;
+        if (c == '\n') {
+            lineLength = 0;
+        } else if (lineLength > maxLineLength) {
+            running = false;
+            break;
+        }
+        ++end;
+    }
+    token.append(text.constData() + start, end - start);
+    position = end;
+    if (running && position > start)
+        currentChar = text.at(position - 1);
 }
 
 // A CR LF followed by a blank continues the header value on the next line

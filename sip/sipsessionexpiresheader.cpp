@@ -6,6 +6,7 @@ SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name
     : SipHeader(parser, name, value)
 {
     headerType = SessionExpires;
+    token.reserve(value.size());
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
@@ -13,8 +14,7 @@ SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name
         switch (state) {
         case 0: // delta-seconds
             if (ch == ';') {
-                deltaSeconds = token;
-                token.clear();
+                deltaSeconds = SipHeader::takeToken(token);
                 state = 1;
             } else {
                 token += ch;
@@ -22,19 +22,17 @@ SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name
             break;
         case 1: // parameter name
             if (ch == '=') {
-                paramName = token;
-                token.clear();
+                paramName = SipHeader::takeToken(token);
                 state = 2;
             } else if (ch == ';') {
-                token.clear();
+                token.resize(0);
             } else {
                 token += ch;
             }
             break;
         case 2: // parameter value
             if (ch == ';') {
-                addParameter(paramName, token);
-                token.clear();
+                addParameter(paramName, SipHeader::takeToken(token));
                 state = 1;
             } else {
                 token += ch;
@@ -45,8 +43,8 @@ SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name
     if (state == 0)
         deltaSeconds = token;
     else if (state == 2)
-        addParameter(paramName, token);
-    token.clear();
+        addParameter(paramName, SipHeader::takeToken(token));
+    token = QString();
     if (logEnabled())
         qDebug().noquote() << "SipSessionExpiresHeader: " + toString();
 }

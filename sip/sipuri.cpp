@@ -5,14 +5,19 @@
 #include <QDebug>
 
 SipUri::SipUri(SipParser *parser)
-    : parser(parser), schemes({"sip", "sips", "tel", "pres", "im", "xmpp", "h323"})
+    : parser(parser)
 {
+    static const QStringList known = {
+        QStringLiteral("sip"), QStringLiteral("sips"), QStringLiteral("tel"), QStringLiteral("pres"),
+        QStringLiteral("im"), QStringLiteral("xmpp"), QStringLiteral("h323")};
+    schemes = known;
 }
 
 bool SipUri::parse(QString text)
 {
     state = 0;
-    token.clear();
+    token.resize(0);
+    token.reserve(text.size());
     const int last = text.size() - 1;
     for (pos = 0; pos < text.size(); ++pos) {
         ch = text.at(pos);
@@ -23,8 +28,7 @@ bool SipUri::parse(QString text)
             if (ch == ':') {
                 if (!schemes.contains(token, Qt::CaseSensitive))
                     return false;
-                scheme = token;
-                token.clear();
+                scheme = SipHeader::takeToken(token);
                 state = text.contains('@') ? 1 : 3;
             } else {
                 token += ch;
@@ -32,8 +36,7 @@ bool SipUri::parse(QString text)
             break;
         case 1: // user
             if (ch == ':' || ch == '@') {
-                user = token;
-                token.clear();
+                user = SipHeader::takeToken(token);
                 state = ch == ':' ? 2 : 3;
             } else if (ch == ' ') {
                 return false;
@@ -45,8 +48,7 @@ bool SipUri::parse(QString text)
             break;
         case 2: // password
             if (ch == '@') {
-                password = token;
-                token.clear();
+                password = SipHeader::takeToken(token);
                 state = 3;
             } else {
                 token += ch;
@@ -54,8 +56,7 @@ bool SipUri::parse(QString text)
             break;
         case 3: // host
             if (ch == ':' || ch == ';' || ch == '?') {
-                host = token;
-                token.clear();
+                host = SipHeader::takeToken(token);
                 state = ch == ':' ? 4 : ch == ';' ? 5 : 6;
             } else {
                 token += ch;
@@ -65,8 +66,7 @@ bool SipUri::parse(QString text)
             break;
         case 4: // port
             if (ch == ';' || ch == '?') {
-                port = token;
-                token.clear();
+                port = SipHeader::takeToken(token);
                 state = ch == ';' ? 5 : 6;
             } else {
                 token += ch;
@@ -76,8 +76,7 @@ bool SipUri::parse(QString text)
             break;
         case 5: // URI parameters
             if (ch == '?') {
-                uriParams = token;
-                token.clear();
+                uriParams = SipHeader::takeToken(token);
                 state = 6;
             } else {
                 token += ch;
@@ -95,7 +94,7 @@ bool SipUri::parse(QString text)
     // A "@" sends the parse to the user state; ending there means no host.
     if (state == 1)
         return false;
-    token.clear();
+    token = QString();
     if (SipHeader::logEnabled())
         qDebug().noquote() << "SipUri: " + toString();
     return true;

@@ -8,6 +8,7 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
     headerType = Via;
     state = 0;
     pos = 0;
+    token.reserve(value.size());
     // Values after the first of a comma list arrive as ", SIP/2.0/UDP ...":
     // the sent-protocol starts at the first non-blank.
     while (pos < value.size() && (value.at(pos) == ' ' || value.at(pos) == '\t'))
@@ -19,8 +20,7 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
         switch (state) {
         case 0: // sent-protocol
             if (ch == ' ') {
-                protocol = token;
-                token.clear();
+                protocol = SipHeader::takeToken(token);
                 state = 1;
             } else {
                 token += ch;
@@ -28,8 +28,7 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
             break;
         case 1: // host
             if (ch == ':' || ch == ';') {
-                host = token;
-                token.clear();
+                host = SipHeader::takeToken(token);
                 state = ch == ':' ? 2 : 3;
             } else {
                 token += ch;
@@ -37,8 +36,7 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
             break;
         case 2: // port
             if (ch == ';') {
-                port = token;
-                token.clear();
+                port = SipHeader::takeToken(token);
                 state = 3;
             } else {
                 token += ch;
@@ -46,19 +44,17 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
             break;
         case 3: // parameter name; one without "=" (a bare rport) is dropped
             if (ch == '=') {
-                paramName = token;
-                token.clear();
+                paramName = SipHeader::takeToken(token);
                 state = 4;
             } else if (ch == ';') {
-                token.clear();
+                token.resize(0);
             } else {
                 token += ch;
             }
             break;
         case 4: // parameter value
             if (ch == ';') {
-                addParameter(paramName, token);
-                token.clear();
+                addParameter(paramName, SipHeader::takeToken(token));
                 state = 3;
             } else {
                 token += ch;
@@ -67,8 +63,8 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
         }
     }
     if (state == 4)
-        addParameter(paramName, token);
-    token.clear();
+        addParameter(paramName, SipHeader::takeToken(token));
+    token = QString();
     if (logEnabled())
         qDebug().noquote() << "SipViaHeader: " + toString();
 }
