@@ -30,6 +30,8 @@ public:
     QString errorString() const { return m_error; }
     // SIPp's error and message traces, for failure messages.
     QString report() const;
+    // True when some socket is bound to exactly this UDP address and port.
+    static bool isBound(const QHostAddress &address, quint16 port);
 
 private:
     QProcess m_process;

@@ -1,0 +1,286 @@
+// User-agent figures: digest responses per second beside OpenSSL's MD5
+// computing the same values; microseconds from an incoming INVITE datagram to
+// its 100 and 180 datagrams (beside SIPp's built-in UAS answering 180); and
+// from sendSipMsg("invite") to the INVITE datagram. Loopback only.
+#include "mainwindow.h"
+#include "md5.h"
+#include "sip.h"
+#include "sipparser.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <openssl/md5.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+quint16 freePort(const char *address)
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QString::fromLatin1(address)), 0);
+    return probe.localPort();
+}
+
+// Whether /proc/net/udp lists a socket bound to this address (kernel hex) and port.
+bool udpBound(const QString &hexAddress, quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray wanted = (hexAddress + QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper()).toLatin1();
+    return table.readAll().contains(" " + wanted + " ");
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+QString hexMd5OpenSsl(const QByteArray &input)
+{
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    ::MD5(reinterpret_cast<const unsigned char *>(input.constData()), size_t(input.size()), digest);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), MD5_DIGEST_LENGTH).toHex());
+}
+
+QString digestOpenSsl(const QString &nonce, const QString &cnonce)
+{
+    const QString ha1 = hexMd5OpenSsl(QByteArrayLiteral("100:sorvanto.test:pw100"));
+    const QString ha2 = hexMd5OpenSsl(QByteArrayLiteral("INVITE:sip:127.0.0.2"));
+    return hexMd5OpenSsl((ha1 + ':' + nonce + ":00000001:" + cnonce + ":auth:" + ha2).toUtf8());
+}
+
+QString invite(const QString &callId, quint16 viaPort)
+{
+    return QStringLiteral("INVITE sip:100@127.0.0.1 SIP/2.0\r\n"
+                          "Via: SIP/2.0/UDP 127.0.0.2:%2;rport;branch=z9hG4bK%1\r\n"
+                          "From: \"Bench\" <sip:200@127.0.0.2>;tag=b%1\r\n"
+                          "To: <sip:100@127.0.0.2>\r\n"
+                          "Call-ID: %1\r\n"
+                          "CSeq: 1 INVITE\r\n"
+                          "Contact: <sip:200@127.0.0.2:%2>\r\n"
+                          "Max-Forwards: 70\r\n"
+                          "Content-Type: application/sdp\r\n"
+                          "Content-Length: 100\r\n\r\n"
+                          "v=0\r\no=- 1 1 IN IP4 127.0.0.2\r\ns=-\r\nc=IN IP4 127.0.0.2\r\nt=0 0\r\n"
+                          "m=audio 41000 RTP/AVP 8\r\n")
+        .arg(callId).arg(viaPort);
+}
+
+// Waits, spinning the event loop, until `socket` holds `count` datagrams.
+bool spinUntil(QUdpSocket &socket, int count, QList<QByteArray> &got, int ms = 2000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < count && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        while (socket.hasPendingDatagrams()) {
+            QByteArray datagram(int(socket.pendingDatagramSize()), Qt::Uninitialized);
+            socket.readDatagram(datagram.data(), datagram.size());
+            got << datagram;
+        }
+    }
+    return got.size() >= count;
+}
+
+QString header(const QByteArray &message, const char *name)
+{
+    const QList<QByteArray> lines = message.split('\n');
+    for (const QByteArray &line : lines)
+        if (line.startsWith(QByteArray(name) + ':'))
+            return QString::fromUtf8(line.mid(int(qstrlen(name)) + 1).trimmed());
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    auto *w = new MainWindow();
+    qInstallMessageHandler(quiet);
+    QObject::disconnect(w, nullptr, w, nullptr);
+    if (w->registerTimer)
+        w->registerTimer->stop();
+
+    const quint16 port = freePort("127.0.0.2");
+    w->user = w->login = QStringLiteral("100");
+    w->password = QStringLiteral("pw100");
+    w->domain = w->sipServerIp = w->sipServerAddr = QStringLiteral("127.0.0.2");
+    w->sipServerPort = QString::number(port);
+    w->mediaIp = QStringLiteral("127.0.0.1");
+    Sip *sip = new Sip(nullptr);
+    sip->initSession();
+    SipParser *parser = sip->parser;
+
+    std::printf("%-44s %14s %14s  %s\n", "figure", "Sorvanto", "peer", "unit");
+
+    // Digest responses, qop auth variant (three MD5s and the hex texts).
+    {
+        const int rounds = 100000;
+        QElapsedTimer timer;
+        QString sink;
+        timer.start();
+        for (int i = 0; i < rounds; ++i)
+            sink = parser->sipAuthenticateResponseAuth("INVITE", "100", "pw100", "sorvanto.test", "sip:127.0.0.2",
+                                                       QString::number(i), "0a4f113b", "00000001", "auth");
+        const double ours = rounds / (timer.nsecsElapsed() / 1e9);
+        timer.restart();
+        QString peerSink;
+        for (int i = 0; i < rounds; ++i)
+            peerSink = digestOpenSsl(QString::number(i), "0a4f113b");
+        const double peer = rounds / (timer.nsecsElapsed() / 1e9);
+        if (sink != peerSink)
+            std::fprintf(stderr, "digest mismatch: %s vs %s\n", qPrintable(sink), qPrintable(peerSink));
+        std::printf("%-44s %14.0f %14.0f  %s\n", "digest responses (qop auth) vs OpenSSL MD5", ours, peer,
+                    "responses/s");
+
+        QByteArray block(64, 'a');
+        block.append('\0');
+        char out[33];
+        const int hashes = 500000;
+        timer.restart();
+        for (int i = 0; i < hashes; ++i) {
+            block[i % 64] = char('a' + i % 26);
+            ::MD5(block.data(), out);
+        }
+        const double ourHash = hashes / (timer.nsecsElapsed() / 1e9);
+        unsigned char digest[MD5_DIGEST_LENGTH];
+        timer.restart();
+        for (int i = 0; i < hashes; ++i) {
+            block[i % 64] = char('a' + i % 26);
+            ::MD5(reinterpret_cast<const unsigned char *>(block.constData()), 64, digest);
+        }
+        const double peerHash = hashes / (timer.nsecsElapsed() / 1e9);
+        std::printf("%-44s %14.0f %14.0f  %s\n", "MD5 of 64 bytes vs OpenSSL MD5", ourHash, peerHash, "hashes/s");
+    }
+
+    const int rounds = 200;
+    QUdpSocket server;
+    server.bind(QHostAddress(QStringLiteral("127.0.0.2")), port,
+                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+
+    // Incoming INVITE to 100 and 180 on the wire.
+    std::vector<double> provisional;
+    for (int i = 0; i < rounds; ++i) {
+        parser->callState = 0;
+        QList<QByteArray> got;
+        QElapsedTimer timer;
+        timer.start();
+        server.writeDatagram(invite(QStringLiteral("bench%1").arg(i), port).toUtf8(),
+                             QHostAddress(QStringLiteral("127.0.0.1")), port);
+        if (spinUntil(server, 2, got))
+            provisional.push_back(timer.nsecsElapsed() / 1000.0);
+    }
+
+    // The same against SIPp's built-in UAS: INVITE to its 180.
+    std::vector<double> sippProvisional;
+    {
+        const quint16 sippPort = freePort("127.0.0.3");
+        QProcess sipp;
+        sipp.setProcessChannelMode(QProcess::MergedChannels);
+        sipp.setStandardOutputFile(QDir::temp().filePath(QStringLiteral("bench_agent_sipp.log")));
+        // SIPp's media takes four ports from -mp on; keep the control port clear.
+        const quint16 mediaPort = sippPort >= 60000 ? sippPort - 20 : sippPort + 10;
+        sipp.start(QStringLiteral("sipp"), {"-sn", "uas", "-i", "127.0.0.3", "-p", QString::number(sippPort),
+                                             "-mp", QString::number(mediaPort), "-cp",
+                                             QString::number(mediaPort + 6), "-nostdin", "-m",
+                                             QString::number(rounds)});
+        QUdpSocket client;
+        client.bind(QHostAddress(QStringLiteral("127.0.0.4")), 0);
+        bool up = false;
+        for (int attempt = 0; attempt < 100 && !up && sipp.waitForStarted(5000); ++attempt) {
+            up = udpBound(QStringLiteral("0300007F"), sippPort);
+            if (!up)
+                sipp.waitForFinished(50);
+        }
+        if (!up)
+            std::fprintf(stderr, "SIPp did not start; see %s\n", qPrintable(QDir::temp().filePath(QStringLiteral("bench_agent_sipp.log"))));
+        for (int i = 0; up && i < rounds; ++i) {
+            const QString callId = QStringLiteral("sipp%1").arg(i);
+            QString text = invite(callId, client.localPort());
+            text.replace(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.4"));
+            QElapsedTimer timer;
+            timer.start();
+            client.writeDatagram(text.toUtf8(), QHostAddress(QStringLiteral("127.0.0.3")), sippPort);
+            QByteArray ringing;
+            bool ok = false;
+            while (client.waitForReadyRead(2000)) {
+                QByteArray datagram(int(client.pendingDatagramSize()), Qt::Uninitialized);
+                client.readDatagram(datagram.data(), datagram.size());
+                if (datagram.startsWith("SIP/2.0 180")) {
+                    sippProvisional.push_back(timer.nsecsElapsed() / 1000.0);
+                } else if (datagram.startsWith("SIP/2.0 200")) {
+                    ringing = datagram;
+                    ok = true;
+                    break;
+                }
+            }
+            if (!ok)
+                break;
+            // Finish SIPp's call: ACK the 200, then BYE.
+            const QString to = header(ringing, "To");
+            const QString common = QStringLiteral("From: \"Bench\" <sip:200@127.0.0.4>;tag=b%1\r\nTo: %2\r\n"
+                                                  "Call-ID: %1\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n")
+                                       .arg(callId, to);
+            client.writeDatagram(QStringLiteral("ACK sip:100@127.0.0.3:%1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.4:%2;"
+                                                "branch=z9hG4bKack%3\r\nCSeq: 1 ACK\r\n")
+                                         .arg(sippPort).arg(client.localPort()).arg(i).toUtf8()
+                                     + common.toUtf8() + "\r\n",
+                                 QHostAddress(QStringLiteral("127.0.0.3")), sippPort);
+            client.writeDatagram(QStringLiteral("BYE sip:100@127.0.0.3:%1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.4:%2;"
+                                                "branch=z9hG4bKbye%3\r\nCSeq: 2 BYE\r\n")
+                                         .arg(sippPort).arg(client.localPort()).arg(i).toUtf8()
+                                     + common.toUtf8() + "\r\n",
+                                 QHostAddress(QStringLiteral("127.0.0.3")), sippPort);
+            client.waitForReadyRead(2000);
+            while (client.hasPendingDatagrams()) {
+                QByteArray datagram(int(client.pendingDatagramSize()), Qt::Uninitialized);
+                client.readDatagram(datagram.data(), datagram.size());
+            }
+        }
+        sipp.terminate();
+        if (!sipp.waitForFinished(3000))
+            sipp.kill();
+        sipp.waitForFinished(2000);
+    }
+    std::printf("%-44s %14.1f %14.1f  %s\n", "incoming INVITE to 100+180 (SIPp UAS: 180)", median(provisional),
+                median(sippProvisional), "us (median)");
+
+    // sendSipMsg("invite") to the INVITE datagram.
+    std::vector<double> outgoing;
+    w->called = QStringLiteral("200");
+    for (int i = 0; i < rounds; ++i) {
+        parser->callState = 0;
+        QList<QByteArray> got;
+        QElapsedTimer timer;
+        timer.start();
+        sip->sendSipMsg(QStringLiteral("invite"));
+        if (spinUntil(server, 1, got))
+            outgoing.push_back(timer.nsecsElapsed() / 1000.0);
+    }
+    std::printf("%-44s %14.1f %14s  %s\n", "sendSipMsg(\"invite\") to INVITE datagram", median(outgoing), "-",
+                "us (median)");
+
+    std::printf("samples: %zu incoming, %zu SIPp, %zu outgoing\n", provisional.size(), sippProvisional.size(),
+                outgoing.size());
+    delete w;
+    return 0;
+}
