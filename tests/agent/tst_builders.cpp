@@ -1,6 +1,6 @@
 // The user agent's requests and call responses come out byte-exact: the
 // REGISTER text, identifier reuse, the request-URI port rule, the CANCEL
-// branch, the SDP offer and answer, the incoming-call BYE and disconnect's choice.
+// branch, the SDP offer and answer, and the incoming-call BYE.
 
 #include "agentfixture.h"
 #include "mainwindow.h"
@@ -28,8 +28,6 @@ private slots:
     void requestUriPortRule();
     void inviteOfferAndAnswer();
     void incomingCallRepliesAndBye();
-    void disconnectChoice_data();
-    void disconnectChoice();
 
 private:
     static QString masked(QString text);
@@ -236,32 +234,6 @@ void TstBuilders::incomingCallRepliesAndBye()
     QCOMPARE(header(text, "To"), QString("<sip:200@127.0.0.2:5062>;tag=callertag"));
     QCOMPARE(header(text, "Call-ID"), QString("incoming-call-1"));
     QCOMPARE(header(text, "CSeq"), QString("6 BYE"));
-}
-
-void TstBuilders::disconnectChoice_data()
-{
-    QTest::addColumn<int>("state");
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<QString>("startLine");
-    QTest::newRow("established incoming") << 3 << 1 << "BYE ";
-    QTest::newRow("established outgoing") << 3 << 2 << "BYE ";
-    QTest::newRow("ringing incoming") << 2 << 1 << "SIP/2.0 486 Busy Here";
-    QTest::newRow("calling outgoing") << 1 << 2 << "CANCEL ";
-    QTest::newRow("no call yet") << 0 << 0 << "CANCEL ";
-}
-
-void TstBuilders::disconnectChoice()
-{
-    QFETCH(int, state);
-    QFETCH(int, direction);
-    QFETCH(QString, startLine);
-    receiveInvite();
-    p->callState = state;
-    p->callDirection = direction;
-    std::unique_ptr<SipPacket> msg(p->disconnect());
-    QVERIFY(msg);
-    QVERIFY2(msg->toString().startsWith(startLine), qPrintable(msg->toString()));
-    QCOMPARE(p->callState, 4);
 }
 
 QTEST_MAIN(TstBuilders)

@@ -40,6 +40,7 @@ private slots:
     void lateAnswerAfterCancel();
     void onlyTheServerMaySpeak();
     void utf8Caller();
+    void transport();
 
 private:
     // Sends `text` (if any) to the phone, then an OPTIONS as a barrier, and
@@ -605,6 +606,28 @@ void TstProcessing::utf8Caller()
     QCOMPARE(shown.size(), 1);
     QCOMPARE(p->fromName, QString::fromUtf8("Иван José"));
     QCOMPARE(header(sent[1], "From"), QString::fromUtf8("\"Иван José\" <sip:200@127.0.0.2>;tag=iv"));
+}
+
+// Datagrams are parsed up to a zero byte, handled in arrival order within one
+// read, and the socket stays on the server port when STUN supplies another.
+void TstProcessing::transport()
+{
+    QString first = incomingInvite("x");
+    first = first.section("\r\n", 0, 0).replace("INVITE", "OPTIONS") + "\r\n"
+            + first.section("\r\n", 1, 5).replace("INVITE", "OPTIONS") + "\r\nContent-Length: 0\r\n\r\n";
+    QString second = first;
+    second.replace("Call-ID: x", "Call-ID: y");
+    phone->server->send(first + QString(QChar(0)) + "INVITE garbage");
+    QStringList sent = exchange(second);
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(header(sent[0], "Call-ID"), QString("x"));
+    QCOMPARE(header(sent[1], "Call-ID"), QString("y"));
+
+    w->useSTUN = true;
+    w->stunPortS = "7777";
+    phone->sip->initSession();
+    QCOMPARE(phone->sip->sipPort, 7777);
+    QCOMPARE(exchange(first).size(), 1);
 }
 
 QTEST_MAIN(TstProcessing)
