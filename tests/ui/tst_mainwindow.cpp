@@ -1,6 +1,8 @@
 // The main window's controls without a network: keyboard and pad rules, the
-// recent-numbers box, the registration display, volume panel, mute and the tray paths.
+// recent-numbers box, the registration display, call windows and tones,
+// volume panel, mute and the tray paths.
 #include "audio.h"
+#include "dialog.h"
 #include "dialogout.h"
 #include "mainwindow.h"
 #include "sip.h"
@@ -130,12 +132,40 @@ private slots:
         w->audio->sip->registered = false;
     }
 
-    void emptyCallDoesNothing()
+    void callWindowsAndTones()
     {
         w->lastNumber.clear();
         click("pushButton_27");
         click("pushButton_22");
         QVERIFY(!w->dialogOut->isVisible());
+
+        w->lastNumber = "201";
+        click("pushButton_22");
+        QCOMPARE(w->called, QString("201"));
+        QVERIFY(w->dialogOut->isVisible());
+        QCOMPARE(w->info, QString("Out"));
+        emit w->rx183Signal();
+        QCOMPARE(w->player->media().canonicalUrl(), QUrl("qrc:/sounds/csc.mp3"));
+        emit w->audioStopSignal();
+        QVERIFY(!w->dialogOut->isVisible());
+        QVERIFY(w->called.isEmpty());
+        QCOMPARE(w->player->state(), QMediaPlayer::StoppedState);
+        QVERIFY(TestPhone::widget<QComboBox>(w, "comboBox")->findText("201  ") > 0);
+
+        // Shown means missed; answering marks it "In" and restarts its clock.
+        w->called = "300";
+        emit w->dialogWinShowSignal();
+        QVERIFY(w->dialog->isVisible());
+        QCOMPARE(w->info, QString("Break"));
+        QCOMPARE(w->player->media().canonicalUrl(), QUrl("qrc:/sounds/zvonok.mp3"));
+        w->currtime = "01.01.2000 00:00:00";
+        w->talkSeconds = 7;
+        QTest::mouseClick(TestPhone::widget<QPushButton>(w->dialog, "pushButton_30"), Qt::LeftButton);
+        QCOMPARE(w->info, QString("In"));
+        QVERIFY(w->currtime != "01.01.2000 00:00:00");
+        QCOMPARE(w->talkSeconds, 0);
+        emit w->audioStopSignal();
+        QVERIFY(!w->dialog->isVisible());
     }
 
     // The stored item carries two trailing blanks; the choice is trimmed and shown right-aligned.

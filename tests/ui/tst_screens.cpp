@@ -26,7 +26,6 @@ class TstScreens : public QObject
     {
         QVERIFY(QTest::qWaitForWindowExposed(win));
         QCOMPARE(win->size(), size);
-        QCOMPARE(win->minimumSize(), size);
         QCOMPARE(win->maximumSize(), size);
         const QPixmap shot = win->grab();
         QVERIFY(!shot.isNull());
