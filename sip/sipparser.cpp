@@ -34,6 +34,9 @@
 namespace {
 // Longest line, in characters before its line feed, that the parser reads.
 const int maxLineLength = 10000;
+// Real messages carry a few dozen headers; a datagram of empty header lines
+// or comma-only Via lists would otherwise cost a heap object per character.
+const int maxHeaders = 1000;
 }
 
 SipParser::SipParser(Sip *sip)
@@ -173,6 +176,10 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                     break;
                 message->addHeader(headerName, QString());
                 headerName.clear();
+                if (message->headers.size() > maxHeaders) {
+                    running = false;
+                    break;
+                }
                 endOfLine(text, message);
             } else {
                 collect();
@@ -188,6 +195,10 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 }
                 message->addHeader(headerName, SipHeader::takeToken(token));
                 headerName.clear();
+                if (message->headers.size() > maxHeaders) {
+                    running = false;
+                    break;
+                }
                 endOfLine(text, message);
             } else {
                 collect();

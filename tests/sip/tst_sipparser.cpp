@@ -1,5 +1,5 @@
 // Which datagrams become a delivered message and what the message holds:
-// start lines, header values, the body rule, the line bound, folding, trailing
+// start lines, header values, the body rule, the line and header-count bounds, folding, trailing
 // messages in one datagram, and a failing processSip not breaking the parser.
 
 #include "capturingparser.h"
@@ -41,6 +41,7 @@ private slots:
     void body_data();
     void body();
     void lineBound();
+    void headerCount();
     void foldedLine();
     void oneMessagePerDatagram();
     void failingProcessing();
@@ -181,6 +182,17 @@ void TstSipParser::lineBound()
     // 10001 characters before the line feed
     QCOMPARE(parser.feed(head + "X-Long: " + QString(10001 - 8, 'a') + "\r\n\r\n"), 0);
     QCOMPARE(parser.feed(head + "\r\n" + QString(10001, 'b')), 0);
+}
+
+void TstSipParser::headerCount()
+{
+    CapturingParser parser;
+    const QString head = QString("SIP/2.0 200 OK\r\n") + okHeaders;
+    // 995 more header objects, three of them from one Via list: 1000 in all
+    QCOMPARE(parser.feed(head + "Via: a,b,c\r\n" + QString("X:\r\n").repeated(991) + "l: 0\r\n\r\n"), 1);
+    QCOMPARE(parser.packets.first()->headers.size(), 1000);
+    QCOMPARE(parser.feed(head + "Via: a,b,c,d\r\n" + QString("X:\r\n").repeated(991) + "l: 0\r\n\r\n"), 0);
+    QCOMPARE(parser.feed(head + "Via: " + QString(",").repeated(1000) + "\r\n\r\n"), 0);
 }
 
 void TstSipParser::foldedLine()
