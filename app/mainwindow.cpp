@@ -18,6 +18,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QHostInfo>
 #include <QIcon>
 #include <QMediaPlayer>
 #include <QMessageBox>
@@ -600,11 +601,114 @@ void MainWindow::busyStartSendSignal(QString cause) { emit busyStartSignal(cause
 
 // --- network environment ---
 
-void MainWindow::setIpfromHostName() {}
-bool MainWindow::isGlobalIp(QString) { return false; }
-void MainWindow::checkGlobalIp() {}
-void MainWindow::bindStunClientSip(QString) {}
-void MainWindow::bindStunClientMedia(QString) {}
-QString MainWindow::getRTPPort() { return QString(); }
-void MainWindow::updatedStunClientSipSlot(QString, int, int) {}
-void MainWindow::updatedStunClientMediaSlot(QString, int, int) {}
+void MainWindow::setIpfromHostName()
+{
+    qDebug() << "setIpfromHostName: " << sipServerIp;
+    sipServerAddr = sipServerIp;
+    const QHostInfo info = QHostInfo::fromName(sipServerIp);
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+        return;
+    // SIP, SDP and STUN here speak IPv4, so an IPv4 address is preferred
+    // where the name has both kinds.
+    QHostAddress address = info.addresses().first();
+    for (const QHostAddress &candidate : info.addresses()) {
+        if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
+            address = candidate;
+            break;
+        }
+    }
+    qDebug() << "get Ip from host: " << address.toString();
+    sipServerAddr = address.toString();
+}
+bool MainWindow::isGlobalIp(QString ip)
+{
+    const QHostAddress address(ip);
+    bool local = address == QHostAddress(QHostAddress::LocalHost) || address == QHostAddress(QHostAddress::AnyIPv4);
+    for (const char *subnet : {"10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16"})
+        local = local || address.isInSubnet(QHostAddress::parseSubnet(QLatin1String(subnet)));
+    // Text that is no address, a name that did not resolve, counts as global.
+    qDebug() << (local ? "!!!!Local ip: " : "!!!!Global ip: ") << ip;
+    return !local;
+}
+void MainWindow::checkGlobalIp()
+{
+    setIpfromHostName();
+    if (isGlobalIp(sipServerAddr)) {
+        useSTUN = true;
+        // media first: its local port becomes the RTP port
+        bindStunClientMedia(STUN);
+        bindStunClientSip(STUN);
+        qDebug() << "server STUN = " << STUN;
+        qDebug() << "stun SIP   = " << stunIpS + ":" + stunPortS;
+        qDebug() << "stun local SIP = " << stunLocalPortS;
+        qDebug() << "stun Media = " << stunIpM + ":" + stunPortM;
+        qDebug() << "stun local Media = " << stunLocalPortM;
+    } else {
+        useSTUN = false;
+        stunIpS.clear();
+        stunPortS.clear();
+        stunIpM.clear();
+        stunPortM.clear();
+        stunLocalPortS = 0;
+        stunLocalPortM = 0;
+        // forgotten, so that the next switch to STUN looks up afresh
+        if (stunClientSip)
+            stunClientSip->url.clear();
+        if (stunClientMedia)
+            stunClientMedia->url.clear();
+    }
+    qDebug() << "useSTUN = " << useSTUN;
+}
+void MainWindow::bindStunClientSip(QString url)
+{
+    if (url.isEmpty() || !stunClientSip || stunClientSip->url == url)
+        return;
+    stunClientSip->setStunClient(url);
+    stunClientSip->binding();
+    qDebug() << "!!!! bindStunClientSip url: " << url;
+}
+void MainWindow::bindStunClientMedia(QString url)
+{
+    if (url.isEmpty() || !stunClientMedia || stunClientMedia->url == url)
+        return;
+    stunClientMedia->setStunClient(url);
+    stunClientMedia->binding();
+    qDebug() << "!!!! bindStunClientMedia url: " << url;
+}
+QString MainWindow::getRTPPort()
+{
+    // always the port the RTP socket is bound to
+    if (stunPortM.isEmpty())
+        return QString::number(mediaPort);
+    if (stunPortM.toInt() == stunLocalPortM)
+        return stunPortM;
+    return QString::number(stunLocalPortM);
+}
+void MainWindow::updatedStunClientSipSlot(QString ip, int port, int localPort)
+{
+    qDebug() << "!!!! MainWindow updatedStunClientSipSlot";
+    stunIpS = ip;
+    stunPortS = QString::number(port);
+    stunLocalPortS = localPort;
+    if (!stunIpS.isEmpty()) {
+        qDebug() << "!!!! MainWindow stunIpS: " << stunIpS;
+        qDebug() << "!!!! MainWindow stunPortS: " << stunPortS;
+    } else {
+        qDebug() << "!!!! MainWindow stunIpS stunPortS: Empty";
+    }
+    qDebug() << "!!!! MainWindow stunLocalPortS: " << stunLocalPortS;
+}
+void MainWindow::updatedStunClientMediaSlot(QString ip, int port, int localPort)
+{
+    qDebug() << "!!!! MainWindow updatedStunClientMediaSlot";
+    stunIpM = ip;
+    stunPortM = QString::number(port);
+    stunLocalPortM = localPort;
+    if (!stunIpM.isEmpty()) {
+        qDebug() << "!!!! MainWindow stunIpM: " << stunIpM;
+        qDebug() << "!!!! MainWindow stunPortM: " << stunPortM;
+    } else {
+        qDebug() << "!!!! MainWindow stunIpM stunPortM: Empty";
+    }
+    qDebug() << "!!!! MainWindow stunLocalPortM: " << stunLocalPortM;
+}
