@@ -215,9 +215,6 @@ void TstSipHeader::factory_data()
     QTest::newRow("from compact") << "F" << int(SipHeader::From) << "From";
     QTest::newRow("to compact") << "t" << int(SipHeader::To) << "To";
     QTest::newRow("contact") << "CONTACT" << int(SipHeader::Contact) << "CONTACT";
-    QTest::newRow("cseq") << "cseq" << int(SipHeader::Cseq) << "cseq";
-    QTest::newRow("www-authenticate") << "WWW-Authenticate" << int(SipHeader::WwwAuthenticate) << "WWW-Authenticate";
-    QTest::newRow("proxy-authenticate") << "Proxy-Authenticate" << int(SipHeader::ProxyAuthenticate) << "Proxy-Authenticate";
     QTest::newRow("record-route canonical") << "record-route" << int(SipHeader::RecordRoute) << "Record-Route";
     QTest::newRow("content canonical") << "CONTENT" << int(SipHeader::Content) << "Content";
     QTest::newRow("call-id compact") << "i" << int(SipHeader::Plain) << "Call-ID";
