@@ -14,6 +14,7 @@
 #include <QAudioInput>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -373,9 +374,41 @@ void callRows(MainWindow *window, Audio *audio)
         row("RTP packet spacing, median", num(percentile(gaps, 0.5)), "-", "ms (target 20)");
         row("RTP packet spacing, 95th percentile", num(percentile(gaps, 0.95)), "-", "ms (target < 45)");
         row("packets per second leaving the phone", num(double(far.arrivals.size()) / (double(wall) / 1e9)), "-", "1/s (target 50)");
+        row("  of which the event-loop thread", num(100.0 * double(mainCpu) / double(wall), 2), "-", "% of a core");
         row("process CPU per second of call", num(100.0 * double(cpu - far.cpuNs) / double(wall), 2), "-",
             "% of a core (far end's thread excluded)");
-        row("  of which the event-loop thread", num(100.0 * double(mainCpu) / double(wall), 2), "-", "% of a core");
+    }
+
+    // The peer: PulseAudio's own clients moving the same audio, a parec capturing
+    // the microphone at 8000 Hz and a pacat playing to the speaker, for as long.
+    {
+        auto onCpuNs = [](qint64 pid) -> int64_t {
+            QFile f(QStringLiteral("/proc/%1/schedstat").arg(pid));
+            if (!f.open(QIODevice::ReadOnly))
+                return -1;
+            return f.readAll().split(' ').value(0).toLongLong();
+        };
+        QProcess rec, play;
+        rec.setStandardOutputFile(QProcess::nullDevice());
+        play.setStandardInputFile(QStringLiteral("/dev/zero"));
+        rec.start(QStringLiteral("parec"), { "-d", "mic.monitor", "--raw", "--format=s16le", "--rate=8000",
+                                              "--channels=1", "--latency-msec=20" });
+        play.start(QStringLiteral("pacat"), { "--playback", "-d", "spk", "--raw", "--format=s16le", "--rate=8000",
+                                               "--channels=1", "--latency-msec=20" });
+        if (rec.waitForStarted(3000) && play.waitForStarted(3000)) {
+            spin(500);
+            const int64_t r0 = onCpuNs(rec.processId()), p0 = onCpuNs(play.processId());
+            const int64_t wall0 = nowNs();
+            spin(6000);
+            const int64_t r1 = onCpuNs(rec.processId()), p1 = onCpuNs(play.processId());
+            const double wall = double(nowNs() - wall0);
+            rows.back().peer = num(100.0 * double((r1 - r0) + (p1 - p0)) / wall, 2);
+            rows.back().unit += " (peer: parec + pacat moving the same audio)";
+        }
+        rec.kill();
+        play.kill();
+        rec.waitForFinished(2000);
+        play.waitForFinished(2000);
     }
 
     // The buffer as first specified (3200 bytes) for comparison: one block per 200 ms.
@@ -490,11 +523,17 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
 
-    fprintf(stderr, "G.711...\n");
-    codecRows();
+    // SORVANTO_BENCH_ONLY=devices skips the synthetic parts (for profiling a call).
+    const bool devicesOnly = qEnvironmentVariable("SORVANTO_BENCH_ONLY") == QLatin1String("devices");
+    if (!devicesOnly) {
+        fprintf(stderr, "G.711...\n");
+        codecRows();
+    }
     MainWindow window;
-    fprintf(stderr, "RTP frames...\n");
-    frameRows(&window);
+    if (!devicesOnly) {
+        fprintf(stderr, "RTP frames...\n");
+        frameRows(&window);
+    }
     Audio *audio = window.audio ? window.audio : new Audio(&window);
     QProcess pactl;
     pactl.start(QStringLiteral("pactl"), { QStringLiteral("info") });

@@ -121,8 +121,9 @@ constexpr std::array<short, 256> alawLinear = makeAlawTable();
 constexpr std::array<short, 256> ulawLinear = makeUlawTable(alawLinear);
 
 // Every 16-bit sample's code word, indexed by the sample's bit pattern: one
-// load per sample on the send path.
-constexpr std::array<unsigned char, 65536> makeEncodeTable(bool ulaw)
+// load per sample on the send path. Filled at start-up (too large for every
+// compiler's constant evaluation); the inputs are constant tables.
+std::array<unsigned char, 65536> makeEncodeTable(bool ulaw)
 {
     std::array<unsigned char, 65536> t {};
     for (int i = 0; i < 65536; ++i) {
@@ -132,8 +133,8 @@ constexpr std::array<unsigned char, 65536> makeEncodeTable(bool ulaw)
     return t;
 }
 
-constexpr std::array<unsigned char, 65536> alawCode = makeEncodeTable(false);
-constexpr std::array<unsigned char, 65536> ulawCode = makeEncodeTable(true);
+const std::array<unsigned char, 65536> alawCode = makeEncodeTable(false);
+const std::array<unsigned char, 65536> ulawCode = makeEncodeTable(true);
 
 inline unsigned sampleBits(const unsigned char *pcm, int i)
 {
