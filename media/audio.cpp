@@ -15,7 +15,6 @@ Audio::Audio(MainWindow *mainWindow)
     audioActive = false;
     sip = new Sip(this);
     rtp = new Rtp(this);
-    rtp->setParent(this);
     audioInit();
 }
 

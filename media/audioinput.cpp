@@ -30,27 +30,27 @@ void AudioInput::createAudioIn(int sampleRate, int channelCount, int sampleSize)
 
     const QAudioDeviceInfo info = QAudioDeviceInfo::defaultInputDevice();
     if (!info.isFormatSupported(format)) {
-        qWarning() << "Default format not supported - trying to use nearest";
+        qWarning().noquote() << "Default format not supported - trying to use nearest";
         format = info.nearestFormat(format);
     }
-    qDebug() << "!!!!!!!!! Selected input device =" << info.deviceName();
+    qDebug().noquote() << "!!!!!!!!! Selected input device =" << info.deviceName();
 
     delete audioInput;
     audioInput = new QAudioInput(info, format, this);
-    qDebug() << "(MIC) bufferSize_:" << format.bytesForDuration(160000);
+    qDebug().noquote() << "(MIC) bufferSize_:" << format.bytesForDuration(160000);
     audioInput->setBufferSize(captureBufferBytes);
 
-    qDebug() << "supportedChannelCounts:" << info.supportedChannelCounts();
-    qDebug() << "supportedCodecs:" << info.supportedCodecs();
-    qDebug() << "supportedByteOrders:" << info.supportedByteOrders();
-    qDebug() << "supportedSampleRates:" << info.supportedSampleRates();
-    qDebug() << "supportedSampleSizes:" << info.supportedSampleSizes();
-    qDebug() << "supportedSampleTypes:" << info.supportedSampleTypes();
-    qDebug() << "preferredFormat:" << info.preferredFormat();
-    qDebug() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
+    qDebug().noquote() << "supportedChannelCounts:" << info.supportedChannelCounts();
+    qDebug().noquote() << "supportedCodecs:" << info.supportedCodecs();
+    qDebug().noquote() << "supportedByteOrders:" << info.supportedByteOrders();
+    qDebug().noquote() << "supportedSampleRates:" << info.supportedSampleRates();
+    qDebug().noquote() << "supportedSampleSizes:" << info.supportedSampleSizes();
+    qDebug().noquote() << "supportedSampleTypes:" << info.supportedSampleTypes();
+    qDebug().noquote() << "preferredFormat:" << info.preferredFormat();
+    qDebug().noquote() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
              << "sampleSize:" << format.sampleSize() << "sampleType:" << format.sampleType()
              << "channelCount:" << format.channelCount();
-    qDebug() << "audioIn buffer Size:" << audioInput->bufferSize();
+    qDebug().noquote() << "audioIn buffer Size:" << audioInput->bufferSize();
 }
 
 void AudioInput::audioStart()
@@ -58,14 +58,14 @@ void AudioInput::audioStart()
     if (isOpen())
         close();
     const bool opened = open(QIODevice::ReadWrite);
-    qDebug() << "File open" << (opened ? "true" : "false");
-    qDebug() << "is device Sequential=" << isSequential();
+    qDebug().noquote() << "File open" << (opened ? "true" : "false");
+    qDebug().noquote() << "is device Sequential=" << isSequential();
     running = true;
     if (!audioInput)
         return;
     audioInput->start(this);
     // The platform settles buffer and period only once the stream runs.
-    qDebug() << "audioIn granted buffer:" << audioInput->bufferSize() << "period:" << audioInput->periodSize();
+    qDebug().noquote() << "audioIn granted buffer:" << audioInput->bufferSize() << "period:" << audioInput->periodSize();
 }
 
 void AudioInput::audioStop()
@@ -80,7 +80,7 @@ qint64 AudioInput::readData(char *data, qint64 maxlen)
 {
     Q_UNUSED(data)
     Q_UNUSED(maxlen)
-    qWarning() << "AudioInput::readData IOError: device is write-only.";
+    qWarning().noquote() << "AudioInput::readData IOError: device is write-only.";
     return 0;
 }
 

@@ -33,27 +33,27 @@ void AudioOutput::createAudioOut(int sampleRate, int channelCount, int sampleSiz
 
     const QAudioDeviceInfo info = QAudioDeviceInfo::defaultOutputDevice();
     if (!info.isFormatSupported(format)) {
-        qWarning() << "Default format not supported - trying to use nearest";
+        qWarning().noquote() << "Default format not supported - trying to use nearest";
         format = info.nearestFormat(format);
     }
-    qDebug() << "!!!!!!!!!  Selected Output device =" << info.deviceName();
+    qDebug().noquote() << "!!!!!!!!!  Selected Output device =" << info.deviceName();
 
     delete audioOutput;
     audioOutput = new QAudioOutput(info, format, this);
-    qDebug() << "(SPEAKER) bufferSize_:" << format.bytesForDuration(160000);
+    qDebug().noquote() << "(SPEAKER) bufferSize_:" << format.bytesForDuration(160000);
     audioOutput->setBufferSize(playbackBufferBytes);
 
-    qDebug() << "supportedChannelCounts:" << info.supportedChannelCounts();
-    qDebug() << "supportedCodecs:" << info.supportedCodecs();
-    qDebug() << "supportedByteOrders:" << info.supportedByteOrders();
-    qDebug() << "supportedSampleRates:" << info.supportedSampleRates();
-    qDebug() << "supportedSampleSizes:" << info.supportedSampleSizes();
-    qDebug() << "supportedSampleTypes:" << info.supportedSampleTypes();
-    qDebug() << "preferredFormat:" << info.preferredFormat();
-    qDebug() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
+    qDebug().noquote() << "supportedChannelCounts:" << info.supportedChannelCounts();
+    qDebug().noquote() << "supportedCodecs:" << info.supportedCodecs();
+    qDebug().noquote() << "supportedByteOrders:" << info.supportedByteOrders();
+    qDebug().noquote() << "supportedSampleRates:" << info.supportedSampleRates();
+    qDebug().noquote() << "supportedSampleSizes:" << info.supportedSampleSizes();
+    qDebug().noquote() << "supportedSampleTypes:" << info.supportedSampleTypes();
+    qDebug().noquote() << "preferredFormat:" << info.preferredFormat();
+    qDebug().noquote() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
              << "sampleSize:" << format.sampleSize() << "sampleType:" << format.sampleType()
              << "channelCount:" << format.channelCount();
-    qDebug() << "audioOut buffer Size:" << audioOutput->bufferSize();
+    qDebug().noquote() << "audioOut buffer Size:" << audioOutput->bufferSize();
 }
 
 void AudioOutput::audioStart()
@@ -61,8 +61,8 @@ void AudioOutput::audioStart()
     if (isOpen())
         close();
     const bool opened = open(QIODevice::ReadWrite);
-    qDebug() << "File open" << (opened ? "true" : "false");
-    qDebug() << "is device Sequential=" << isSequential();
+    qDebug().noquote() << "File open" << (opened ? "true" : "false");
+    qDebug().noquote() << "is device Sequential=" << isSequential();
     lastChunk.fill('\0');
     lastLength = startChunkBytes;
     repeatedBytes = 0;
@@ -111,6 +111,6 @@ qint64 AudioOutput::readData(char *data, qint64 maxlen)
 qint64 AudioOutput::writeData(const char *data, qint64 len)
 {
     Q_UNUSED(data)
-    qWarning() << "AudioOutput::writeData IOError: device is read-only. " << len;
+    qWarning().noquote().nospace() << "AudioOutput::writeData IOError: device is read-only. " << len;
     return 0;
 }

@@ -25,7 +25,7 @@ short lohiShort(unsigned char lo, unsigned char hi)
 }
 
 Rtp::Rtp(Audio *audio)
-    : QObject(nullptr), audio(audio)
+    : QObject(audio), audio(audio)
 {
     udpSocket = new UDPSocket(this);
     connect(this, &Rtp::msgTransmiterSignal, this, &Rtp::msgTransmiterSlot, Qt::DirectConnection);
@@ -157,7 +157,7 @@ void Rtp::msgReceiver(unsigned char *data, int len)
         rxPcm.remove(0, excess);
         rxDroppedBytes += static_cast<quint64>(excess);
         if (!rxDropping)
-            qWarning() << "!!!Rtp::msgReceiver rxPcm full, dropping oldest samples:" << excess << "bytes";
+            qWarning().noquote() << "!!!Rtp::msgReceiver rxPcm full, dropping oldest samples:" << excess << "bytes";
         rxDropping = true;
     } else {
         rxDropping = false;

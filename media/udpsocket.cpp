@@ -12,7 +12,7 @@ UDPSocket::UDPSocket(Rtp *rtp)
 {
     udpSocket = new QUdpSocket(this);
     connect(udpSocket, &QUdpSocket::readyRead, this, &UDPSocket::receiver);
-    qDebug() << "!!!UDPSocket state:" << udpSocket->state();
+    qDebug().noquote() << "!!!UDPSocket state:" << udpSocket->state();
 }
 
 void UDPSocket::bindSocket(int port)
@@ -24,8 +24,8 @@ void UDPSocket::bindSocket(int port)
     udpSocket->abort();
     if (port >= 0 && port <= 65535)
         udpSocket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(port), QAbstractSocket::ShareAddress);
-    qDebug() << "Bind RTP Port: " << port;
-    qDebug() << "Bind RTP localPort: " << udpSocket->localPort();
+    qDebug().noquote().nospace() << "Bind RTP Port: " << port;
+    qDebug().noquote().nospace() << "Bind RTP localPort: " << udpSocket->localPort();
 }
 
 int UDPSocket::localPort() const
