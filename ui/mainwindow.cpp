@@ -30,14 +30,17 @@ namespace {
 const QString kBlank = QStringLiteral("   ");
 const QString kLineFree = QStringLiteral("Линия свободна");
 
+// The number may come from a caller's From header: it is shown as text, never
+// interpreted as markup.
 QString numberLine(const QString &number)
 {
-    return QStringLiteral("<p><span style=\"font-size:28px\">%1</span></p>").arg(number);
+    return QStringLiteral("<p><span style=\"font-size:28px\">%1</span></p>").arg(number.toHtmlEscaped());
 }
 
 QString textLine(const QString &text)
 {
-    return QStringLiteral("<p><span style=\"font-weight:400\">%1</span></p>").arg(text.isEmpty() ? kBlank : text);
+    return QStringLiteral("<p><span style=\"font-weight:400\">%1</span></p>")
+        .arg(text.isEmpty() ? kBlank : text.toHtmlEscaped());
 }
 
 const Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
