@@ -1,6 +1,5 @@
-// The user agent's requests and call responses come out byte-exact: the
-// REGISTER text, identifier reuse, the request-URI port rule, the CANCEL
-// branch, the SDP offer and answer, and the incoming-call BYE.
+// Requests and call responses come out byte-exact: REGISTER text, identifier reuse, the request-URI
+// port rule, the CANCEL branch, the SDP offer and answer, and the incoming-call BYE.
 
 #include "agentfixture.h"
 #include "mainwindow.h"

@@ -1,7 +1,5 @@
-// The phone against a real Kamailio registrar and record-routing proxy with
-// digest authentication: registration (401, authorised REGISTER, 200), calls
-// to and from a SIPp user agent in both directions, and a ringing call
-// cancelled by the phone whose 487 starts no busy tone.
+// Through a real Kamailio registrar and record-routing proxy: registration (401, 200), calls with a
+// SIPp user agent in both directions, and a cancelled ringing call whose 487 starts no busy tone.
 
 #include "agentfixture.h"
 #include "kamailiopeer.h"

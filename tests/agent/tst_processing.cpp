@@ -1,8 +1,5 @@
-// Received messages drive the call state machine as they should: the status
-// table, the 401/407 challenge flows with their retry bound, the reply
-// builders, the commands and the registration timer, and the call-handling
-// mends (one call at a time, retransmissions, re-INVITE, late answers, only
-// the server may speak, UTF-8 callers, a final answer to every request).
+// Received messages drive the call state machine: status table, challenges and their bound, replies,
+// commands, timer, and the call-handling fixes (one call, retransmissions, late answers, server only).
 
 #include "agentfixture.h"
 #include "mainwindow.h"
@@ -227,6 +224,11 @@ void TstProcessing::statusTable()
         QCOMPARE(w->mediaPort_, QString("41000"));
     }
     QCOMPARE(p->callState, signal == "audioStart" ? 3 : 1);
+    if (signal == "audioStart") {
+        // A retransmitted 200 is acknowledged again without restarting the audio.
+        QCOMPARE(exchange(response).size(), 1);
+        QCOMPARE(audioSpy.size(), 1);
+    }
     if (status.startsWith("1") && status != "180 Ringing")
         QCOMPARE(w->callToTag, QString("calleetag"));
 }

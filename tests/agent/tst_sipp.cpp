@@ -1,6 +1,5 @@
-// The phone against SIPp playing the server directly: registration with a
-// digest challenge, calls answered, refused, with early media and behind a
-// qop="auth" 407; and SIPp calling the phone, cancelling, or being answered.
+// Against SIPp as the server: digest registration, calls answered, refused, with early media or behind
+// 401/407 qop challenges; and SIPp calling the phone, cancelling, or being answered.
 
 #include "agentfixture.h"
 #include "mainwindow.h"
