@@ -1,4 +1,4 @@
-# Shared by scripts/run and scripts/test: package installation
+# Shared by scripts/run, scripts/test and scripts/demo: package installation
 # and the build. Source it; do not run it.
 
 SORVANTO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
