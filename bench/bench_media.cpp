@@ -351,7 +351,7 @@ void callRows(MainWindow *window, Audio *audio)
         row("process CPU with no call (background)", num(idlePercent, 2), "-", "% of a core");
     }
 
-    // A call of 6 s: the far end streams 440 Hz; the phone captures and sends.
+    // A call of 5 s: the far end streams 440 Hz; the phone captures and sends.
     {
         FarEnd far;
         if (!far.start(true)) {
@@ -364,7 +364,7 @@ void callRows(MainWindow *window, Audio *audio)
         const int64_t wall0 = nowNs();
         audio->audioStart();
         far.run(quint16(audio->rtp->udpSocket->localPort()));
-        spin(6000);
+        spin(5000);
         audio->audioStop();
         const int64_t wall = nowNs() - wall0;
         const int64_t cpu = nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
@@ -399,7 +399,7 @@ void callRows(MainWindow *window, Audio *audio)
             spin(500);
             const int64_t r0 = onCpuNs(rec.processId()), p0 = onCpuNs(play.processId());
             const int64_t wall0 = nowNs();
-            spin(6000);
+            spin(5000);
             const int64_t r1 = onCpuNs(rec.processId()), p1 = onCpuNs(play.processId());
             const double wall = double(nowNs() - wall0);
             rows.back().peer = num(100.0 * double((r1 - r0) + (p1 - p0)) / wall, 2);
@@ -468,7 +468,7 @@ void callRows(MainWindow *window, Audio *audio)
         far.run(quint16(audio->rtp->udpSocket->localPort()));
         const int64_t start = nowNs();
         int64_t written = 0; // samples
-        const int bursts = 6;
+        const int bursts = 5;
         QTimer feed;
         feed.setTimerType(Qt::PreciseTimer);
         QObject::connect(&feed, &QTimer::timeout, [&] {
