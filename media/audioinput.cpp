@@ -7,6 +7,8 @@
 #include <QAudioInput>
 #include <QDebug>
 
+#include <limits>
+
 AudioInput::AudioInput(Audio *audio)
     : QIODevice(audio), audio(audio)
 {
@@ -89,7 +91,8 @@ qint64 AudioInput::writeData(const char *data, qint64 len)
     Rtp *session = rtp();
     if (!running || !session)
         return 0;
-    if (!data || len <= 0)
+    // Platform blocks are a few hundred bytes; anything beyond an int is not ours.
+    if (!data || len <= 0 || len > std::numeric_limits<int>::max() / 2)
         return 0;
     session->txPcm.append(data, static_cast<int>(len));
     if (session->txPcm.size() >= Rtp::frameBytes)
