@@ -534,7 +534,7 @@ int main(int argc, char *argv[])
         fprintf(stderr, "RTP frames...\n");
         frameRows(&window);
     }
-    Audio *audio = window.audio ? window.audio : new Audio(&window);
+    Audio *audio = window.audio;
     QProcess pactl;
     pactl.start(QStringLiteral("pactl"), { QStringLiteral("info") });
     if (pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0) {

@@ -66,7 +66,8 @@ void TstTone::initTestCase()
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QStandardPaths::setTestModeEnabled(true);
     window = new MainWindow;
-    audio = window->audio ? window->audio : new Audio(window);
+    audio = window->audio;
+    QVERIFY(audio);
     window->mediaIp_ = QStringLiteral("127.0.0.1");
     window->mediaPort = 0;
     window->stunLocalPortM = 0;
