@@ -470,15 +470,6 @@ void SipParser::addSdp(SipPacket *msg, bool answer)
     msg->content += QStringLiteral("a=ptime:20");
 }
 
-// A response carries every Via of its request unchanged (RFC 3261 8.2.6.2):
-// a proxy in the path needs its own Via on top and the caller's below it.
-void SipParser::copyVias(SipPacket *from, SipPacket *to)
-{
-    for (SipHeader *header : qAsConst(from->headers))
-        if (header->headerType == SipHeader::Via)
-            to->addHeader(QStringLiteral("Via"), header->headerValue);
-}
-
 void SipParser::addRoutes(SipPacket *msg)
 {
     for (const QString &route : qAsConst(routeSet))
@@ -633,7 +624,8 @@ SipPacket *SipParser::answer200Ok()
     msg->packetType = 2;
     msg->statusCode = QStringLiteral("200");
     msg->reasonPhrase = QStringLiteral("OK");
-    copyVias(lastInvite, msg);
+    if (auto *via = typedHeader<SipViaHeader>(lastInvite, "Via", SipHeader::Via))
+        msg->addVia(via->host, via->port, via->branch);
     if (auto *from = typedHeader<SipFromHeader>(lastInvite, "From", SipHeader::From))
         msg->addFrom(from->num, from->addrIp, from->addrPort, from->tag);
     if (auto *to = typedHeader<SipToHeader>(lastInvite, "To", SipHeader::To))
@@ -670,7 +662,8 @@ SipPacket *SipParser::busyIn()
     msg->packetType = 2;
     msg->statusCode = QStringLiteral("486");
     msg->reasonPhrase = QStringLiteral("Busy Here");
-    copyVias(lastInvite, msg);
+    if (auto *via = typedHeader<SipViaHeader>(lastInvite, "Via", SipHeader::Via))
+        msg->addVia(w->mediaIp, w->sipServerPort, via->branch);
     if (auto *from = typedHeader<SipFromHeader>(lastInvite, "From", SipHeader::From))
         msg->addFrom(from->num, from->addrIp, from->addrPort, from->tag);
     if (auto *to = typedHeader<SipToHeader>(lastInvite, "To", SipHeader::To))

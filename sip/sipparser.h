@@ -126,7 +126,6 @@ private:
     void reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule);
     void sendMessage(SipPacket *msg, SipPacket *judgedBy);
     void addSdp(SipPacket *msg, bool answer);
-    void copyVias(SipPacket *from, SipPacket *to);
     void addRoutes(SipPacket *msg);
     void learnRoute(SipPacket *msg, bool fromRequest);
     void challenge(SipPacket *msg, bool proxy);
