@@ -368,7 +368,8 @@ const QString sdpOrigin = QStringLiteral("o=- 3873887852 3873887852 IN IP4 ");
 
 void uaLog(const QString &text)
 {
-    qDebug().noquote() << text;
+    if (SipHeader::logEnabled())
+        qDebug().noquote() << text;
 }
 
 // Identifiers must differ between runs: servers take a repeated branch or
@@ -822,12 +823,12 @@ void SipParser::reply(const QString &code, const QString &reason, SipPacket *req
     if (auto *via = typedHeader<SipViaHeader>(request, "Via", SipHeader::Via)) {
         QString value = via->headerValue;
         // The server's address and port as the transport knows them (RFC 3581).
+        static const QRegularExpression rport(QStringLiteral(";rport(=[^;]*)?(?=;|$)"));
+        static const QRegularExpression received(QStringLiteral(";received(=[^;]*)?(?=;|$)"));
         if (value.contains(QLatin1String("rport")))
-            value.replace(QRegularExpression(QStringLiteral(";rport(=[^;]*)?")),
-                          QStringLiteral(";rport=") + request->serverPort);
+            value.replace(rport, QStringLiteral(";rport=") + request->serverPort);
         if (value.contains(QLatin1String("received")))
-            value.replace(QRegularExpression(QStringLiteral(";received(=[^;]*)?")),
-                          QStringLiteral(";received=") + request->serverIp);
+            value.replace(received, QStringLiteral(";received=") + request->serverIp);
         else
             value += QStringLiteral(";received=") + request->serverIp;
         msg->modifyHeader(QStringLiteral("Via"), 1, value);
