@@ -111,6 +111,14 @@ void StunClient::binding()
     while (state() == BoundState && hasPendingDatagrams())
         receiveDatagram(0);
 
+    // The RTP session binds this same port later, since the mapping belongs
+    // to it; on Linux that works only when both sockets allow address reuse,
+    // and a socket bound by its first send does not.
+    if (state() == UnconnectedState)
+        bind(serverAddress.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(QHostAddress::Any)
+                                                                       : QHostAddress(QHostAddress::AnyIPv4),
+             0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+
     if (writeDatagram(bindingRequest(), serverAddress, serverPort) < 0) {
         qDebug() << "!!!StunClient send failed:" << errorString();
         qDebug() << "Deu merda STUN";
