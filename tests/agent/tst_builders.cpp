@@ -101,7 +101,7 @@ void TstBuilders::registrationIdentifiers()
     std::unique_ptr<SipRequest> second(p->registration("100"));
     const QString secondText = second->toString();
 
-    for (const QString &name : {"Via", "From", "To", "Call-ID", "CSeq", "Contact"})
+    for (const char *name : {"Via", "From", "To", "Call-ID", "CSeq", "Contact"})
         QCOMPARE(header(retryText, name), header(firstText, name));
     QCOMPARE(header(retryText, "Authorization"), QString("Digest username=\"100\""));
     QVERIFY(!phone->sip->registered);
