@@ -199,18 +199,20 @@ MainWindow::~MainWindow()
     ringtonStop();
     cscStop();
     db.close();
-    delete ui;
-    ui = nullptr;
-    // The timers and the player have no parent; they end with the window,
-    // which itself lives until the event loop is over.
+    // The timers, the player and the media owner have no parent; they end with
+    // the window. They go before the form: deleting an audio device runs pending
+    // events, and a late show event must still find the form in place.
     delete registerTimer;
     delete busyTimer;
     delete talkTimer;
     delete player;
     registerTimer = busyTimer = talkTimer = nullptr;
     player = nullptr;
-    delete audio;
+    Audio *media = audio;
     audio = nullptr;
+    delete media;
+    delete ui;
+    ui = nullptr;
     // Messages written after this point must not reach into a dead window.
     if (pW == this)
         pW = nullptr;
