@@ -1,0 +1,72 @@
+#ifndef PHONEPROCESS_H
+#define PHONEPROCESS_H
+
+// The real sorvanto binary as a user starts it: its own data directory
+// (XDG_DATA_HOME), temporary directory (the lock file) and X display, with an
+// account written into its database before it starts. Its windows are found
+// and driven with xdotool; stopped by PID.
+
+#include <QImage>
+#include <QMap>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QTemporaryDir>
+
+class PhoneProcess
+{
+public:
+    // `executable`: the sorvanto binary (SORVANTO_EXECUTABLE in a test).
+    explicit PhoneProcess(const QString &executable) : m_executable(executable) {}
+    ~PhoneProcess();
+    PhoneProcess(const PhoneProcess &) = delete;
+    PhoneProcess &operator=(const PhoneProcess &) = delete;
+
+    // Creates the database by one short start (offscreen), then writes the
+    // given settings columns into its row. On failure see errorString().
+    bool seed(const QMap<QString, QString> &settings);
+    // Starts the phone on `display` and waits until its main window is shown.
+    bool start(const QString &display);
+    void stop();
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return m_process.processId(); }
+
+    QString dataDir() const { return m_dir.path() + QStringLiteral("/data/sorvanto"); }
+    QString databaseFile() const { return dataDir() + QStringLiteral("/sorvanto.dat"); }
+    QString logFile() const { return dataDir() + QStringLiteral("/log.txt"); }
+
+    // The log from byte `from` on (the log only grows during a test).
+    QString log(qint64 from = 0) const;
+    qint64 logSize() const;
+    // Waits until the log after `from` holds `text`; polls the file.
+    bool waitForLog(const QString &text, int ms, qint64 from = 0) const;
+
+    // Runs xdotool on the phone's display; true when it exits 0.
+    bool xdotool(const QStringList &arguments, QString *output = nullptr) const;
+    // The first visible window of this process whose title matches `name`
+    // (a regular expression), waiting up to `ms`; empty when none appeared.
+    QString findWindow(const QString &name, int ms) const;
+    // True once no visible window of this process matches `name`.
+    bool waitWindowGone(const QString &name, int ms) const;
+    QString mainWindow() const { return m_mainWindow; }
+    // A left click at (x, y) inside the window.
+    bool click(const QString &window, int x, int y) const;
+    // Focuses the window and types the keys (xdotool key names).
+    bool keys(const QString &window, const QStringList &keyNames) const;
+    // A screenshot of part of a window (ImageMagick's import).
+    QImage grab(const QString &window, const QRect &rect) const;
+
+    QString errorString() const { return m_error; }
+
+private:
+    QProcessEnvironment environment(const QString &display) const;
+
+    QString m_executable;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_display;
+    QString m_mainWindow;
+    QString m_error;
+};
+
+#endif // PHONEPROCESS_H
