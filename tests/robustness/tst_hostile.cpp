@@ -1,0 +1,166 @@
+// Broken bodies inside well-formed messages: an INVITE or a 200 OK whose SDP
+// is malformed still rings or connects and hangs up cleanly (one whose line
+// passes the parser's line bound is dropped whole); malformed STUN answers leave
+// the STUN results empty, so the phone offers and binds its configured media port.
+#include "audio.h"
+#include "fakestunserver.h"
+#include "mainwindow.h"
+#include "rtp.h"
+#include "sip.h"
+#include "siptestserver.h"
+#include "siptexts.h"
+#include "testphone.h"
+#include "udpsocket.h"
+
+#include <QtTest>
+
+class TstHostile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void brokenSdp_data();
+    void brokenSdp();
+    void brokenStun_data();
+    void brokenStun();
+
+private:
+    static QString header(const QString &message, const QString &name);
+};
+
+void TstHostile::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+QString TstHostile::header(const QString &message, const QString &name)
+{
+    for (const QString &line : message.split("\r\n")) {
+        if (line.startsWith(name + ":"))
+            return line.mid(name.size() + 1).trimmed();
+    }
+    return QString();
+}
+
+void TstHostile::brokenSdp_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<bool>("incoming");
+    QTest::addColumn<bool>("accepted");
+    const QList<QPair<const char *, QString>> bodies{
+        {"empty", QString()},
+        {"no connection line", "v=0\r\nm=audio 40000 RTP/AVP 8\r\n"},
+        {"connection without address", "v=0\r\nc=IN IP4\r\nm=audio 40000 RTP/AVP 8\r\n"},
+        {"port not a number", "v=0\r\nc=IN IP4 127.0.0.2\r\nm=audio port RTP/AVP 8\r\n"},
+        {"port out of range", "v=0\r\nc=IN IP4 127.0.0.2\r\nm=audio 99999999999 RTP/AVP 8\r\n"},
+        {"address not an address", "v=0\r\nc=IN IP4 999.1.2.3.4\r\nm=audio 40000 RTP/AVP\r\n"},
+        {"lines without equals", "v0\r\nc\r\nm\r\n=\r\n=="},
+        {"long line", "v=0\r\nc=IN IP4 " + QString(30000, '1') + "\r\nm=audio 40000 RTP/AVP 8\r\n"},
+        {"many lines", QString("a=x\r\n").repeated(5000)},
+        {"bare carriage returns", "v=0\rc=IN IP4 127.0.0.2\rm=audio 40000 RTP/AVP 8\r"},
+    };
+    for (const auto &b : bodies) {
+        const bool accepted = qstrcmp(b.first, "long line") != 0;
+        QTest::newRow(QByteArray("INVITE, ").append(b.first).constData()) << b.second << true << accepted;
+        QTest::newRow(QByteArray("200 OK, ").append(b.first).constData()) << b.second << false << accepted;
+    }
+}
+
+void TstHostile::brokenSdp()
+{
+    QFETCH(QString, body);
+    QFETCH(bool, incoming);
+    QFETCH(bool, accepted);
+    const quint16 port = SipTestServer::freePort();
+    MainWindow *w = TestPhone::create("127.0.0.2", QString::number(port), "100", "pw");
+    QScopedPointer<MainWindow> owner(w);
+    SipTestServer server;
+    QVERIFY(server.listen(QHostAddress("127.0.0.2"), port));
+    w->show();
+    QVERIFY(server.waitFor(1));
+    server.clear();
+    QSignalSpy started(w, &MainWindow::audioStartSignal);
+
+    if (incoming) {
+        QSignalSpy rings(w, &MainWindow::dialogWinShowSignal);
+        server.send(SipTexts::invite("hostile", port, body));
+        QCOMPARE(rings.wait(3000), accepted);
+        if (!accepted) {
+            for (const QString &text : server.texts())
+                QVERIFY2(text.startsWith("REGISTER sip:"), qPrintable(text.left(100)));
+            return;
+        }
+        w->answerSlot();
+    } else {
+        w->called = "200";
+        w->audio->sip->sendSipMsg("invite");
+        QVERIFY(server.waitFor(1));
+        const QString invite = server.last();
+        QVERIFY(invite.startsWith("INVITE sip:"));
+        const QStringList lines{"SIP/2.0 200 OK", "Via: " + header(invite, "Via"), "From: " + header(invite, "From"),
+                                "To: " + header(invite, "To") + ";tag=far", "Call-ID: " + header(invite, "Call-ID"),
+                                "CSeq: " + header(invite, "CSeq"), "Contact: <sip:200@127.0.0.2>",
+                                "Content-Type: application/sdp",
+                                "Content-Length: " + QString::number(body.toUtf8().size())};
+        server.send(lines.join("\r\n") + "\r\n\r\n" + body);
+    }
+    if (accepted) {
+        QTRY_COMPARE(started.size(), 1);
+        QVERIFY(w->audioActive());
+    } else {
+        QVERIFY(!started.wait(1000));
+    }
+
+    // Hung up: a BYE for a call, a CANCEL for one still being set up.
+    server.clear();
+    w->disconnectSlot();
+    QTRY_VERIFY(server.texts().join('\n').contains(accepted ? "BYE sip:" : "CANCEL sip:"));
+    QVERIFY(!w->audioActive());
+}
+
+void TstHostile::brokenStun_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    const QByteArray id = FakeStunServer::placeholderId();
+    const QByteArray head = QByteArray::fromHex("0101"), cookie = QByteArray::fromHex("2112a442");
+    auto success = [&](const QByteArray &attributes) {
+        QByteArray length(2, 0);
+        length[0] = char(attributes.size() >> 8);
+        length[1] = char(attributes.size());
+        return head + length + cookie + id + attributes;
+    };
+    QTest::newRow("header only, cut short") << success(QByteArray()).left(10);
+    QTest::newRow("no attributes") << success(QByteArray());
+    QTest::newRow("attribute runs past the end") << success(QByteArray::fromHex("00200008000100")).left(27);
+    QTest::newRow("length beyond datagram") << (head + QByteArray::fromHex("0400") + cookie + id
+                                               + QByteArray::fromHex("0020000800011234"));
+    QTest::newRow("IPv6 mapped address only")
+        << success(QByteArray::fromHex("002000140002a1b2") + QByteArray(16, '\x01'));
+    QTest::newRow("zero-length mapped address") << success(QByteArray::fromHex("00200000"));
+    QTest::newRow("error response") << (QByteArray::fromHex("01110000") + cookie + id);
+    QTest::newRow("another transaction") << (head + QByteArray::fromHex("000c") + cookie + QByteArray(12, '\0')
+                                             + QByteArray::fromHex("0020000800011234a1b2c3d4"));
+    QTest::newRow("garbage") << QByteArray(548, '\xff');
+}
+
+void TstHostile::brokenStun()
+{
+    QFETCH(QByteArray, answer);
+    FakeStunServer stun;
+    stun.answers = {answer};
+    MainWindow *w = TestPhone::create("127.0.0.2", QString::number(SipTestServer::freePort()), "100", "pw");
+    QScopedPointer<MainWindow> owner(w);
+    QVERIFY(TestPhone::storeSetting(w, "STUN", stun.url()));
+    w->getSettingsDB();
+
+    QCOMPARE(stun.requests.size(), 2);
+    QVERIFY(w->stunIpS.isEmpty());
+    QVERIFY(w->stunIpM.isEmpty());
+    QCOMPARE(w->stunLocalPortM, 0);
+    QCOMPARE(w->getRTPPort(), QString::number(w->mediaPort));
+    QCOMPARE(int(w->audio->rtp->udpSocket->localPort()), w->mediaPort);
+}
+
+QTEST_MAIN(TstHostile)
+#include "tst_hostile.moc"
