@@ -119,6 +119,14 @@ void StunClient::binding()
                                                                        : QHostAddress(QHostAddress::AnyIPv4),
              0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
 
+    // The RTP socket later binds this very port, the one the mapping was
+    // learned for, so both sockets must allow the address to be shared.
+    if (state() == UnconnectedState
+        && !bind(QHostAddress(QHostAddress::AnyIPv4), 0, ShareAddress | ReuseAddressHint)) {
+        qDebug() << "!!!StunClient bind failed:" << errorString();
+        qDebug() << "Deu merda STUN";
+        return;
+    }
     if (writeDatagram(bindingRequest(), serverAddress, serverPort) < 0) {
         qDebug() << "!!!StunClient send failed:" << errorString();
         qDebug() << "Deu merda STUN";
