@@ -411,7 +411,7 @@ void callRows(MainWindow *window, Audio *audio)
         play.waitForFinished(2000);
     }
 
-    // The buffer as first specified (3200 bytes) for comparison: one block per 200 ms.
+    // A 3200-byte capture buffer for comparison: the back end then delivers one block per 200 ms.
     {
         FarEnd far;
         far.start(false);
