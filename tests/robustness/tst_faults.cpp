@@ -1,0 +1,102 @@
+// The real phone killed with SIGKILL at random moments, while a call rings and
+// right after it wrote a call: every next start takes over the stale lock, the
+// database passes its integrity check and keeps every history row it had.
+#include "offscreenphone.h"
+#include "siptestserver.h"
+#include "siptexts.h"
+#include "sqlpeek.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+class TstFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedAtRandom();
+
+private:
+    static int logCount(const QString &file, const QByteArray &text);
+};
+
+int TstFaults::logCount(const QString &file, const QByteArray &text)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().count(text) : 0;
+}
+
+void TstFaults::killedAtRandom()
+{
+    OffscreenPhone phone;
+    QVERIFY(phone.isValid());
+    const quint16 port = SipTestServer::freePort();
+    QVERIFY(port);
+    SipTestServer server;
+    QVERIFY(server.listen(QHostAddress("127.0.0.2"), port));
+
+    // A first clean start builds the database; then the account points at
+    // our server and a few calls are on record already.
+    QVERIFY(phone.start(SORVANTO_EXECUTABLE));
+    QVERIFY2(phone.waitForWindow(), phone.output().constData());
+    phone.terminate();
+    const int seeded = 20;
+    {
+        SqlPeek db(phone.databaseFile());
+        QVERIFY(db.exec("UPDATE settings SET sipServerIp=?, sipServerPort=?, user='100', login='100', "
+                        "password='pw', STUN='' WHERE id=1",
+                        {"127.0.0.2", QString::number(port)}));
+        for (int i = 0; i < seeded; ++i)
+            QVERIFY(db.exec("INSERT INTO history (called, ctime, time, info) VALUES (?, ?, '00:00:10', 'Out')",
+                            {QString::number(300 + i), "01.02.2026 10:00:00"}));
+    }
+
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("random seed %u", seed);
+    QRandomGenerator rng(seed);
+    int rows = seeded;
+    const QByteArray written = "!!!!! setHistoryDB OK";
+    for (int run = 0; run < 50; ++run) {
+        const int kind = run % 10;
+        const QString callId = QStringLiteral("kill%1").arg(run);
+        server.clear();
+        QVERIFY(phone.start(SORVANTO_EXECUTABLE));
+        if (kind < 6) {
+            // Anywhere from before the lock to a running phone.
+            QTest::qWait(int(rng.bounded(1200)));
+        } else {
+            // Up and registering means the lock was taken over.
+            QVERIFY2(server.waitFor(1, 15000), qPrintable(QStringLiteral("run %1: no REGISTER").arg(run)));
+            server.send(SipTexts::invite(callId, port));
+            QTRY_VERIFY_WITH_TIMEOUT(server.texts().join('\n').contains("SIP/2.0 180 Ringing"), 5000);
+            if (kind == 9) {
+                // Cancelled: the call is written when the busy tone ends.
+                const int before = logCount(phone.logFile(), written);
+                server.send(SipTexts::cancel(callId, port));
+                QTRY_VERIFY_WITH_TIMEOUT(logCount(phone.logFile(), written) > before, 10000);
+            } else {
+                QTest::qWait(int(rng.bounded(300)));
+            }
+        }
+        phone.kill();
+
+        SqlPeek db(phone.databaseFile());
+        const QVariantList check = db.column("PRAGMA integrity_check");
+        QCOMPARE(check.value(0).toString(), QString("ok"));
+        const int now = db.column("SELECT count(*) FROM history").value(0).toInt();
+        QVERIFY2(now >= rows, qPrintable(QStringLiteral("run %1: %2 rows, had %3").arg(run).arg(now).arg(rows)));
+        // Every write the log confirmed is in the file.
+        QVERIFY(now >= seeded + logCount(phone.logFile(), written));
+        rows = now;
+    }
+    QVERIFY(rows >= seeded + 5);
+
+    // The lock file of a killed copy is taken over at once.
+    QVERIFY(phone.start(SORVANTO_EXECUTABLE));
+    QVERIFY2(phone.waitForWindow(), phone.output().constData());
+    QVERIFY(phone.running());
+    phone.terminate();
+}
+
+QTEST_GUILESS_MAIN(TstFaults)
+#include "tst_faults.moc"
