@@ -193,6 +193,10 @@ void TstStunClient::realServer()
     QVERIFY(ownPort != 0);
     for (const QList<QVariant> &result : qAsConst(done))
         QCOMPARE(result, (QList<QVariant>{QStringLiteral("127.0.0.1"), ownPort, ownPort}));
+
+    // the RTP socket binds the port the mapping was learned for
+    QUdpSocket rtp;
+    QVERIFY(rtp.bind(QHostAddress(QHostAddress::AnyIPv4), quint16(ownPort), QAbstractSocket::ShareAddress));
 }
 
 QTEST_GUILESS_MAIN(TstStunClient)
