@@ -32,7 +32,7 @@ BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
 HEADLESS_PACKAGES=(xvfb xauth imagemagick)
 
 # What the tests, benchmarks and fuzz targets need besides.
-TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool iproute2 util-linux
+TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool imagemagick iproute2 util-linux
     sip-tester kamailio coturn baresip-core clang libclang-rt-14-dev
     libosip2-dev libspandsp-dev libssl-dev sqlite3)
 
