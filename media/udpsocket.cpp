@@ -38,7 +38,10 @@ void UDPSocket::receiver()
     // One byte more than the largest datagram we accept: a longer one arrives
     // truncated to exactly that and is dropped by the length check.
     unsigned char buffer[Rtp::maxDatagram + 1];
-    while (udpSocket->state() == QAbstractSocket::BoundState && udpSocket->hasPendingDatagrams()) {
+    // A bounded batch, so that under a flood timers and devices keep being
+    // served; reading re-arms the socket's notifier, so the rest follows.
+    for (int batch = 0; batch < 64 && udpSocket->state() == QAbstractSocket::BoundState
+                        && udpSocket->hasPendingDatagrams(); ++batch) {
         const qint64 got = udpSocket->readDatagram(reinterpret_cast<char *>(buffer), sizeof buffer);
         if (got < 0)
             break;

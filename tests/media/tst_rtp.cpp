@@ -53,6 +53,7 @@ private slots:
     void datagramBounds_data();
     void datagramBounds();
     void receiveBufferBounded();
+    void burstBeyondOneBatch();
     void bindPort();
     void sharesStunClientPort();
 
@@ -276,6 +277,16 @@ void TstRtp::receiveBufferBounded()
     QVERIFY(rtp->rxPcm.endsWith(newest));
     rtp->initSession();
     QVERIFY(rtp->rxPcm.isEmpty());
+}
+
+void TstRtp::burstBeyondOneBatch()
+{
+    // More datagrams than one read slot takes: the rest must follow, not stall.
+    const quint16 port = quint16(rtp->udpSocket->localPort());
+    for (int i = 0; i < 200; ++i) // within the socket's receive buffer
+        peer->send(RtpPeer::packet(8, QByteArray(2, '\0')), port);
+    QVERIFY(sessionGets(400));
+    QCOMPARE(rtp->rxPcm.size(), 400);
 }
 
 void TstRtp::bindPort()
