@@ -106,26 +106,21 @@ void StunClient::binding()
     }
     newTransactionId();
 
-    // A late answer to an earlier request would otherwise be taken for this
-    // one, and would keep readyRead from firing for the new answer.
-    while (state() == BoundState && hasPendingDatagrams())
-        receiveDatagram(0);
-
-    // The RTP session binds this same port later, since the mapping belongs
-    // to it; on Linux that works only when both sockets allow address reuse,
-    // and a socket bound by its first send does not.
-    if (state() == UnconnectedState)
-        bind(serverAddress.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(QHostAddress::Any)
-                                                                       : QHostAddress(QHostAddress::AnyIPv4),
-             0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
-
-    // The RTP socket later binds this very port, the one the mapping was
-    // learned for, so both sockets must allow the address to be shared.
-    if (state() == UnconnectedState
-        && !bind(QHostAddress(QHostAddress::AnyIPv4), 0, ShareAddress | ReuseAddressHint)) {
-        qDebug() << "!!!StunClient bind failed:" << errorString();
-        qDebug() << "Deu merda STUN";
-        return;
+    // The RTP socket later binds the port the mapping was learned for, so the
+    // port must be shareable. Each lookup starts from a fresh port: RTP, bound
+    // later on the previous one, would be handed this answer; a fresh socket
+    // also holds no late answer to an earlier request.
+    // Shared ports count as free, so the kernel may hand back the very port
+    // RTP holds; a second try gets another.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        abort();
+        if (!bind(QHostAddress(QHostAddress::AnyIPv4), 0, ShareAddress | ReuseAddressHint)) {
+            qDebug() << "!!!StunClient bind failed:" << errorString();
+            qDebug() << "Deu merda STUN";
+            return;
+        }
+        if (localPort == 0 || QUdpSocket::localPort() != localPort)
+            break;
     }
     if (writeDatagram(bindingRequest(), serverAddress, serverPort) < 0) {
         qDebug() << "!!!StunClient send failed:" << errorString();
