@@ -25,7 +25,7 @@ public:
 
     // The audio received in the latest call, 8000 Hz mono S16LE (empty when none).
     QByteArray received() const;
-    // True once the latest call is established / closed, by its console output.
+    // True once a call was established / closed, by baresip's console output.
     bool callEstablished() const;
     bool callClosed() const;
     QString log() const;

@@ -114,6 +114,14 @@ QString PhoneProcess::log(qint64 from) const
     return QString::fromUtf8(file.readAll());
 }
 
+QString PhoneProcess::console() const
+{
+    QFile file(m_dir.path() + QStringLiteral("/phone.out"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLocal8Bit(file.readAll());
+}
+
 qint64 PhoneProcess::logSize() const
 {
     return QFileInfo(logFile()).size();

@@ -38,6 +38,9 @@ public:
     // The log from byte `from` on (the log only grows during a test).
     QString log(qint64 from = 0) const;
     qint64 logSize() const;
+    // What the phone wrote to stdout and stderr (Qt and GStreamer warnings
+    // from before the log opens, crashes).
+    QString console() const;
     // Waits until the log after `from` holds `text`; polls the file.
     bool waitForLog(const QString &text, int ms, qint64 from = 0) const;
 
