@@ -2,6 +2,7 @@
 
 #include "mainwindow.h"
 #include "sip.h"
+#include "sipheader.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -31,7 +32,11 @@ void UDPSipSocket::bind(int localPort)
 
 void UDPSipSocket::receiver()
 {
-    while (udpSocket->hasPendingDatagrams()) {
+    const QString server = sip && sip->mainWindow ? sip->mainWindow->sipServerAddr : QString();
+    const QHostAddress serverAddress(server);
+    // A bounded batch per notification keeps the event loop turning under a
+    // flood; reading re-arms the notifier, which brings the rest.
+    for (int batch = 0; batch < 64 && udpSocket->hasPendingDatagrams(); ++batch) {
         const qint64 pending = udpSocket->pendingDatagramSize();
         QByteArray data(int(qMax<qint64>(pending, 0)), Qt::Uninitialized);
         QHostAddress sender;
@@ -39,17 +44,17 @@ void UDPSipSocket::receiver()
         const qint64 size = udpSocket->readDatagram(data.data(), data.size(), &sender, &senderPort);
         if (size < 0)
             continue;
+        // Only the SIP server may speak to the phone: anyone else who can
+        // reach the port could otherwise ring it or end its calls.
+        if (!sender.isEqual(serverAddress, QHostAddress::TolerantConversion)) {
+            if (SipHeader::logEnabled())
+                qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  dropped, not from the SIP server: "
+                                             << sender.toString() << ':' << senderPort << " size " << size;
+            continue;
+        }
         qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  Size: " << size;
         qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  host: " << sender.toString();
         qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  port: " << senderPort;
-        // Only the SIP server may speak to the phone: anyone else who can
-        // reach the port could otherwise ring it or end its calls.
-        const QString server = sip && sip->mainWindow ? sip->mainWindow->sipServerAddr : QString();
-        if (!sender.isEqual(QHostAddress(server), QHostAddress::TolerantConversion)) {
-            qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  dropped, not from the SIP server: "
-                                         << sender.toString();
-            continue;
-        }
         msgReceiver(data.data(), int(size));
     }
 }
