@@ -1,17 +1,13 @@
-// Typed header fields as the user agent reads them (Via, From, To, Contact,
-// CSeq, Digest, Session-Expires), the factory's class and name choice, the SIP
-// URI's acceptance rules, and UTF-8 display names getting through.
+// Typed header fields as the user agent reads them, the factory's class and
+// name choice, the SIP URI's acceptance rules, and UTF-8 display names.
 
 #include "capturingparser.h"
 #include "sipauthorizationheader.h"
 #include "sipcontactheader.h"
 #include "sipcseqheader.h"
-#include "sipfromheader.h"
 #include "sipheaderfactory.h"
 #include "sipproxyauthenticateheader.h"
-#include "siprecordrouteheader.h"
 #include "sipsessionexpiresheader.h"
-#include "siptoheader.h"
 #include "sipuri.h"
 #include "sipviaheader.h"
 #include "sipwwwauthenticateheader.h"
@@ -23,72 +19,53 @@
 
 namespace {
 
-QMap<QString, QString> addressFields(SipAddressHeader *h)
+template <class H> QMap<QString, QString> challenge(SipHeader *h)
 {
-    return {{"name", h->name}, {"scheme", h->scheme}, {"num", h->num}, {"addr", h->addr},
-            {"addrIp", h->addrIp}, {"addrPort", h->addrPort}, {"tag", h->tag}};
+    auto *c = static_cast<H *>(h);
+    return {{"realm", c->realm}, {"nonce", c->nonce}, {"qop", c->qop}, {"opaque", c->opaque},
+            {"algorithm", c->algorithm}};
 }
 
 // Every typed field of a header by its name, so that one table covers all classes.
 QMap<QString, QString> fieldsOf(SipHeader *h)
 {
-    QMap<QString, QString> f;
     switch (h->headerType) {
     case SipHeader::Via: {
         auto *v = static_cast<SipViaHeader *>(h);
-        f = {{"protocol", v->protocol}, {"host", v->host}, {"port", v->port}, {"rport", v->rport},
-             {"received", v->received}, {"branch", v->branch}};
-        break;
+        return {{"protocol", v->protocol}, {"host", v->host}, {"port", v->port}, {"rport", v->rport},
+                {"received", v->received}, {"branch", v->branch}};
     }
     case SipHeader::From:
     case SipHeader::To:
-        f = addressFields(static_cast<SipAddressHeader *>(h));
-        break;
     case SipHeader::Contact: {
-        auto *c = static_cast<SipContactHeader *>(h);
-        f = addressFields(c);
-        f["expires"] = c->expires;
-        f["vireg"] = c->vireg;
-        break;
-    }
-    case SipHeader::RecordRoute: {
-        auto *c = static_cast<SipRecordRouteHeader *>(h);
-        f = addressFields(c);
-        f["expires"] = c->expires;
-        break;
+        auto *a = static_cast<SipAddressHeader *>(h);
+        QMap<QString, QString> f{{"name", a->name}, {"scheme", a->scheme}, {"num", a->num}, {"addr", a->addr},
+                                 {"addrIp", a->addrIp}, {"addrPort", a->addrPort}, {"tag", a->tag}};
+        if (h->headerType == SipHeader::Contact) {
+            f["expires"] = static_cast<SipContactHeader *>(h)->expires;
+            f["vireg"] = static_cast<SipContactHeader *>(h)->vireg;
+        }
+        return f;
     }
     case SipHeader::Cseq: {
         auto *c = static_cast<SipCseqHeader *>(h);
-        f = {{"number", c->number}, {"cseqMethod", c->cseqMethod}};
-        break;
+        return {{"number", c->number}, {"cseqMethod", c->cseqMethod}};
     }
     case SipHeader::Authorization: {
         auto *a = static_cast<SipAuthorizationHeader *>(h);
-        f = {{"username", a->username}, {"realm", a->realm}, {"nonce", a->nonce}, {"uri", a->uri},
-             {"response", a->response}, {"algorithm", a->algorithm}};
-        break;
+        return {{"username", a->username}, {"realm", a->realm}, {"nonce", a->nonce}, {"uri", a->uri},
+                {"response", a->response}, {"algorithm", a->algorithm}};
     }
     case SipHeader::WwwAuthenticate:
-    case SipHeader::ProxyAuthenticate: {
-        // both classes carry the same nine fields in the same order
-        auto *w = static_cast<SipWwwAuthenticateHeader *>(h);
-        if (h->headerType == SipHeader::ProxyAuthenticate) {
-            auto *p = static_cast<SipProxyAuthenticateHeader *>(h);
-            f = {{"realm", p->realm}, {"nonce", p->nonce}, {"qop", p->qop}, {"opaque", p->opaque},
-                 {"algorithm", p->algorithm}};
-        } else {
-            f = {{"realm", w->realm}, {"nonce", w->nonce}, {"qop", w->qop}, {"opaque", w->opaque},
-                 {"algorithm", w->algorithm}, {"domain", w->domain}};
-        }
-        break;
-    }
+        return challenge<SipWwwAuthenticateHeader>(h);
+    case SipHeader::ProxyAuthenticate:
+        return challenge<SipProxyAuthenticateHeader>(h);
     case SipHeader::SessionExpires: {
         auto *s = static_cast<SipSessionExpiresHeader *>(h);
-        f = {{"deltaSeconds", s->deltaSeconds}, {"refresher", s->refresher}};
-        break;
+        return {{"deltaSeconds", s->deltaSeconds}, {"refresher", s->refresher}};
     }
     }
-    return f;
+    return {};
 }
 
 } // namespace
@@ -118,60 +95,32 @@ void TstSipHeader::typedFields_data()
         << "Via" << "SIP/2.0/UDP 192.168.1.10:5062;rport=5062;branch=z9hG4bKabc;received=10.1.1.1"
         << "protocol=SIP/2.0/UDP|host=192.168.1.10|port=5062|rport=5062|branch=z9hG4bKabc|received=10.1.1.1";
     QTest::newRow("via bare rport dropped")
-        << "Via" << "SIP/2.0/UDP 192.168.1.10;rport;branch=z9hG4bKabc"
-        << "host=192.168.1.10|port=|rport=|branch=z9hG4bKabc";
-    QTest::newRow("via host running out unstored")
-        << "Via" << "SIP/2.0/UDP 192.168.1.10" << "protocol=SIP/2.0/UDP|host=|port=";
-    QTest::newRow("via second value of a list")
-        << "Via" << " SIP/2.0/UDP 10.0.0.9:5070;branch=z9hG4bKb"
-        << "protocol=SIP/2.0/UDP|host=10.0.0.9|port=5070|branch=z9hG4bKb";
-
+        << "Via" << "SIP/2.0/UDP 192.168.1.10;rport;branch=z9hG4bKabc" << "host=192.168.1.10|port=|rport=|branch=z9hG4bKabc";
+    QTest::newRow("via host running out unstored") << "Via" << "SIP/2.0/UDP 192.168.1.10" << "host=|port=";
     QTest::newRow("from display name and port")
         << "From" << "\"Alice\" <sip:100@10.0.0.1:5070>;tag=xyz"
         << "name=Alice|scheme=sip|num=100|addr=10.0.0.1:5070|addrIp=10.0.0.1|addrPort=5070|tag=xyz";
-    QTest::newRow("from uri parameter ignored")
-        << "From" << "<sip:100@10.0.0.1;transport=udp>;tag=x" << "addr=10.0.0.1|addrPort=5060|tag=x";
-    QTest::newRow("from without user part")
-        << "From" << "<sip:10.0.0.2>" << "addr=|addrIp=|addrPort=5060";
-    QTest::newRow("from without brackets")
+    // From ends the user part only at "@", To also at ">"
+    QTest::newRow("from without user part") << "From" << "<sip:10.0.0.2>" << "addr=|addrIp=|addrPort=5060";
+    QTest::newRow("to without user part") << "To" << "<sip:10.0.0.2>" << "num=|addr=10.0.0.2|addrIp=10.0.0.2";
+    QTest::newRow("from compact, no brackets")
         << "f" << "sip:300@host.example;tag=77" << "scheme=sip|num=300|addr=host.example|tag=77";
-    QTest::newRow("from unquoted name dropped")
-        << "From" << "Bob <sip:200@h>;tag=1" << "name=|num=200|addr=h|tag=1";
+    QTest::newRow("from unquoted name dropped") << "From" << "Bob <sip:200@h>;tag=1" << "name=|num=200|tag=1";
     QTest::newRow("from utf-8 display name")
         << "From" << QString::fromUtf8("\"José 東京\" <sip:100@10.0.0.1>;tag=t")
         << QString::fromUtf8("name=José 東京|num=100|tag=t");
     QTest::newRow("from C1 control stops parse")
-        << "From" << QString("<sip:100@10.0.0.1>;tag=a") + QChar(0x85) + "b"
-        << "num=100|addr=10.0.0.1|addrIp=|addrPort=|tag=";
-
-    QTest::newRow("to default port no tag")
-        << "To" << "<sip:200@10.0.0.2>" << "num=200|addrIp=10.0.0.2|addrPort=5060|tag=";
-    QTest::newRow("to without user part")
-        << "To" << "<sip:10.0.0.2>" << "num=|addr=10.0.0.2|addrIp=10.0.0.2";
-    QTest::newRow("to other parameters ignored")
-        << "To" << "<sip:200@10.0.0.2>;foo=bar;tag=abc;x" << "tag=abc";
-
-    QTest::newRow("contact expires")
-        << "Contact" << "<sip:100@10.0.0.1;transport=udp>;expires=3600"
-        << "num=100|addr=10.0.0.1|expires=3600|tag=";
+        << "From" << QString("<sip:100@10.0.0.1>;tag=a") + QChar(0x85) + "b" << "num=100|addrIp=|addrPort=|tag=";
+    QTest::newRow("contact compact, expires")
+        << "m" << "<sip:100@10.0.0.1;transport=udp>;expires=3600" << "num=100|addr=10.0.0.1|expires=3600|tag=";
     QTest::newRow("contact uri parameter closes at bracket")
-        << "Contact" << "<sip:100@10.0.0.1:5070;vireg=1>;tag=q"
-        << "addrIp=10.0.0.1|addrPort=5070|vireg=1|tag=q";
-    QTest::newRow("contact compact form")
-        << "m" << "<sip:7@10.0.0.3>;expires=60" << "num=7|expires=60";
-    QTest::newRow("record-route lr")
-        << "Record-Route" << "<sip:10.0.0.5;lr>" << "addr=10.0.0.5|addrPort=5060";
-
+        << "Contact" << "<sip:100@10.0.0.1:5070;vireg=1>;tag=q" << "addrIp=10.0.0.1|addrPort=5070|vireg=1|tag=q";
     QTest::newRow("cseq") << "CSeq" << "2 INVITE" << "number=2|cseqMethod=INVITE";
     QTest::newRow("cseq without space") << "CSeq" << "2" << "number=|cseqMethod=";
-
     QTest::newRow("challenge quoted values")
-        << "WWW-Authenticate" << "Digest realm=\"asterisk\", nonce=\"5f1d2c\", algorithm=MD5"
+        << "WWW-Authenticate" << "digest realm=\"asterisk\",nonce=\"5f1d2c\", algorithm=MD5"
         << "realm=asterisk|nonce=5f1d2c|algorithm=MD5";
-    QTest::newRow("challenge scheme letter case")
-        << "WWW-Authenticate" << "digest realm=\"r\",nonce=\"n\"" << "realm=r|nonce=n";
-    QTest::newRow("challenge basic ignored")
-        << "WWW-Authenticate" << "Basic realm=\"r\", nonce=\"n\"" << "realm=|nonce=";
+    QTest::newRow("challenge basic ignored") << "WWW-Authenticate" << "Basic realm=\"r\", nonce=\"n\"" << "realm=|nonce=";
     QTest::newRow("challenge qop list keeps later pairs")
         << "Proxy-Authenticate" << "Digest realm=\"r\", qop=\"auth,auth-int\", nonce=\"n1\", opaque=\"o\""
         << "realm=r|qop=auth,auth-int|nonce=n1|opaque=o";
@@ -179,11 +128,7 @@ void TstSipHeader::typedFields_data()
         << "Authorization"
         << "Digest username=\"100\", realm=\"r\", nonce=\"n\", uri=\"sip:10.0.0.5\", response=\"abc\", algorithm=MD5"
         << "username=100|realm=r|nonce=n|uri=sip:10.0.0.5|response=abc|algorithm=MD5";
-
-    QTest::newRow("session-expires")
-        << "Session-Expires" << "1800;refresher=uac" << "deltaSeconds=1800|refresher=uac";
-    QTest::newRow("session-expires bare")
-        << "Session-Expires" << "90" << "deltaSeconds=90|refresher=";
+    QTest::newRow("session-expires") << "Session-Expires" << "1800;refresher=uac" << "deltaSeconds=1800|refresher=uac";
 }
 
 void TstSipHeader::typedFields()
@@ -200,7 +145,6 @@ void TstSipHeader::typedFields()
         QVERIFY2(fields.contains(field), qPrintable("no field " + field));
         QCOMPARE(fields.value(field), pair.section('=', 1));
     }
-    // the value text is kept whole and trimmed, whatever the parse made of it
     QCOMPARE(header->headerValue, value.trimmed());
 }
 
@@ -212,14 +156,11 @@ void TstSipHeader::factory_data()
 
     QTest::newRow("via lower case") << "via" << int(SipHeader::Via) << "via";
     QTest::newRow("via compact") << "v" << int(SipHeader::Via) << "Via";
-    QTest::newRow("from compact") << "F" << int(SipHeader::From) << "From";
     QTest::newRow("to compact") << "t" << int(SipHeader::To) << "To";
-    QTest::newRow("contact") << "CONTACT" << int(SipHeader::Contact) << "CONTACT";
     QTest::newRow("record-route canonical") << "record-route" << int(SipHeader::RecordRoute) << "Record-Route";
     QTest::newRow("content canonical") << "CONTENT" << int(SipHeader::Content) << "Content";
     QTest::newRow("call-id compact") << "i" << int(SipHeader::Plain) << "Call-ID";
     QTest::newRow("call-id kept as sent") << "CALL-ID" << int(SipHeader::Plain) << "CALL-ID";
-    QTest::newRow("content-type compact") << "c" << int(SipHeader::Plain) << "Content-Type";
     QTest::newRow("content-length compact") << "l" << int(SipHeader::Plain) << "Content-Length";
     QTest::newRow("unknown") << "X-Asterisk-HangupCause" << int(SipHeader::Plain) << "X-Asterisk-HangupCause";
 }
@@ -232,15 +173,13 @@ void TstSipHeader::factory()
 
     CapturingParser parser;
     std::unique_ptr<SipHeader> header(parser.headerFactory->factory(name, "  1 x  "));
-    QCOMPARE(header->headerType, type);
-    QCOMPARE(header->headerName, storedName);
-    QCOMPARE(header->headerValue, QString("1 x"));
-
     // a copy is of the same class with the same text
     std::unique_ptr<SipHeader> copy(parser.cloneHeader(header.get()));
-    QCOMPARE(copy->headerType, type);
-    QCOMPARE(copy->headerName, storedName);
-    QCOMPARE(copy->headerValue, header->headerValue);
+    for (SipHeader *h : {header.get(), copy.get()}) {
+        QCOMPARE(h->headerType, type);
+        QCOMPARE(h->headerName, storedName);
+        QCOMPARE(h->headerValue, QString("1 x"));
+    }
 }
 
 void TstSipHeader::uri_data()
@@ -253,24 +192,16 @@ void TstSipHeader::uri_data()
 
     QTest::newRow("full") << "sip:100@10.0.0.1:5060;transport=udp" << true
                           << "sip|100||10.0.0.1|5060|transport=udp|" << "sip:100@10.0.0.1:5060";
-    QTest::newRow("host only") << "sip:10.0.0.1" << true << "sip|||10.0.0.1|||" << "sip:10.0.0.1";
     QTest::newRow("password not written") << "sips:alice:secret@example.org?subject=x" << true
-                                          << "sips|alice|secret|example.org|||subject=x"
-                                          << "sips:alice@example.org";
-    QTest::newRow("tel number as host") << "tel:+74951234567" << true << "tel|||+74951234567|||"
-                                        << "tel:+74951234567";
-    QTest::newRow("params then headers") << "sip:h;lr;x=1?a=b" << true << "sip|||h||lr;x=1|a=b"
-                                         << "sip:h";
-    QTest::newRow("@ later sends params into user") << "sip:100;x=1@host" << true
-                                                    << "sip|100;x=1||host|||" << "sip:100;x=1@host";
+                                          << "sips|alice|secret|example.org|||subject=x" << "sips:alice@example.org";
+    QTest::newRow("params then headers") << "sip:h;lr;x=1?a=b" << true << "sip|||h||lr;x=1|a=b" << "sip:h";
+    QTest::newRow("@ later sends params into user") << "sip:100;x=1@host" << true << "sip|100;x=1||host|||"
+                                                    << "sip:100;x=1@host";
     QTest::newRow("no colon at all") << "nothing" << true << "||||||" << ":";
     QTest::newRow("cyrillic user") << QString::fromUtf8("sip:иван@10.0.0.1") << true
-                                   << QString::fromUtf8("sip|иван||10.0.0.1|||")
-                                   << QString::fromUtf8("sip:иван@10.0.0.1");
+                                   << QString::fromUtf8("sip|иван||10.0.0.1|||") << QString::fromUtf8("sip:иван@10.0.0.1");
     QTest::newRow("scheme in capitals") << "SIP:100@host" << false << "" << "";
-    QTest::newRow("unknown scheme") << "http:host" << false << "" << "";
     QTest::newRow("space in user") << "sip:100 200@host" << false << "" << "";
-    QTest::newRow("empty host after user") << QString("sip:100@") << true << "sip|100|||||" << "sip:100@";
     QTest::newRow("nul") << QString("sip:10") + QChar(0) + "@h" << false << "" << "";
     QTest::newRow("C1 control") << QString("sip:h") + QChar(0x9b) << false << "" << "";
 }
@@ -286,8 +217,7 @@ void TstSipHeader::uri()
     QCOMPARE(uri.parse(text), accepted);
     if (!accepted)
         return;
-    const QStringList got = {uri.scheme, uri.user, uri.password, uri.host,
-                             uri.port, uri.uriParams, uri.uriHeaders};
+    const QStringList got = {uri.scheme, uri.user, uri.password, uri.host, uri.port, uri.uriParams, uri.uriHeaders};
     QCOMPARE(got.join('|'), parts);
     QCOMPARE(uri.toString(), written);
 }

@@ -1,5 +1,5 @@
 // Byte-exact wire text of built and parsed messages (header order, Content-Length
-// last, the body after the empty line), the builder value forms, header list
+// last, the body after the empty line), builder value forms, header list
 // operations, copies, and the SDP values read from a body.
 
 #include "capturingparser.h"
@@ -7,7 +7,6 @@
 #include "sipcseqheader.h"
 #include "siprequest.h"
 #include "sipresponse.h"
-#include "sipuri.h"
 #include "sipviaheader.h"
 
 #include <QLoggingCategory>
@@ -20,7 +19,6 @@ class TstSipPacket : public QObject
 
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules("default.debug=false"); }
-    void builtInvite();
     void serialisation_data();
     void serialisation();
     void addressForms_data();
@@ -33,68 +31,16 @@ private slots:
     void sdp();
 };
 
-void TstSipPacket::builtInvite()
-{
-    CapturingParser parser;
-    SipRequest invite(&parser, "INVITE", "sip:200@10.0.0.5:5070", "");
-    invite.addVia("192.168.0.10", "5070", "z9hG4bKx");
-    invite.addFrom("100", "10.0.0.5", "5070", "ft");
-    invite.addTo("200", "10.0.0.5", "5070", "");
-    invite.addCallId("cid");
-    invite.addCSeq(1, "INVITE");
-    invite.addContact("100", "192.168.0.10", "5070", "");
-    invite.addMaxForwards(70);
-    invite.addContentType("application/sdp");
-    invite.addContent("v=0");
-    invite.addContent("o=- 3873887852 3873887852 IN IP4 192.168.0.10");
-    invite.addContentIp("192.168.0.10");
-    invite.addContentPort("60000", "8");
-    invite.addContent("a=sendrecv");
-    invite.addContent("a=rtpmap:8 PCMA/8000");
-    invite.content += "a=ptime:20";
-    invite.addContentLength(invite.content.size() + 2);
-    invite.addHeader("Content", invite.content);
-    invite.addAllow("ACK, BYE");
-
-    QCOMPARE(invite.contentLength, QString("146\r\n\r\n"));
-    const QString expected =
-        "INVITE sip:200@10.0.0.5:5070 SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 192.168.0.10:5070;rport;branch=z9hG4bKx\r\n"
-        "From: <sip:100@10.0.0.5:5070>;tag=ft\r\n"
-        "To: <sip:200@10.0.0.5:5070>\r\n"
-        "Call-ID: cid\r\n"
-        "CSeq: 1 INVITE\r\n"
-        "Contact: <sip:100@192.168.0.10:5070;transport=udp>\r\n"
-        "Max-Forwards: 70\r\n"
-        "Content-Type: application/sdp\r\n"
-        "Allow: ACK, BYE\r\n"
-        "Content-Length: 146\r\n"
-        "\r\n"
-        "v=0\r\n"
-        "o=- 3873887852 3873887852 IN IP4 192.168.0.10\r\n"
-        "c=IN IP4 192.168.0.10\r\n"
-        "m=audio 60000 RTP/AVP 8\r\n"
-        "a=sendrecv\r\n"
-        "a=rtpmap:8 PCMA/8000\r\n"
-        "a=ptime:20\r\n";
-    QCOMPARE(invite.toString(), expected);
-    QCOMPARE(expected.size() - expected.indexOf("\r\n\r\n") - 4, 146);
-}
-
 void TstSipPacket::serialisation_data()
 {
     // Headers as "name=value" separated by "|", added in order to a 180 response.
     QTest::addColumn<QString>("headers");
     QTest::addColumn<QString>("wire");
 
-    QTest::newRow("no headers") << "" << "SIP/2.0 180 Ringing\r\n\r\n";
     QTest::newRow("length moved last, body after empty line")
         << "Content-Length=7|Content=v=0 x|CSeq=1 INVITE"
         << "SIP/2.0 180 Ringing\r\nCSeq: 1 INVITE\r\nContent-Length: 7\r\n\r\nv=0 x\r\n";
-    QTest::newRow("length without body") << "Content-Length=0"
-                                         << "SIP/2.0 180 Ringing\r\nContent-Length: 0\r\n\r\n";
-    QTest::newRow("body without length") << "Content=v=0"
-                                         << "SIP/2.0 180 Ringing\r\n\r\nv=0\r\n";
+    QTest::newRow("body without length") << "Content=v=0" << "SIP/2.0 180 Ringing\r\n\r\nv=0\r\n";
     QTest::newRow("last length wins") << "Content-Length=1|Content-Length=2|Y=y"
                                       << "SIP/2.0 180 Ringing\r\nY: y\r\nContent-Length: 2\r\n\r\n";
     QTest::newRow("only exact names are set aside") << "content-length=3|CONTENT=z"
@@ -123,16 +69,8 @@ void TstSipPacket::addressForms_data()
     QTest::addColumn<QString>("tag");
     QTest::addColumn<QString>("value");
 
-    QTest::newRow("from default port, tag") << "From" << "5060" << "abc" << "<sip:100@10.0.0.1>;tag=abc";
-    QTest::newRow("from other port, tag") << "From" << "5070" << "abc" << "<sip:100@10.0.0.1:5070>;tag=abc";
     QTest::newRow("from no port, no tag") << "From" << "" << "" << "<sip:100@10.0.0.1>";
-    QTest::newRow("to other port, no tag") << "To" << "5070" << "" << "<sip:100@10.0.0.1:5070>";
-    QTest::newRow("contact other port, tag") << "Contact" << "5062" << "t"
-                                             << "<sip:100@10.0.0.1:5062;transport=udp>;tag=t";
-    QTest::newRow("contact default port") << "Contact" << "5060" << ""
-                                          << "<sip:100@10.0.0.1;transport=udp>";
-    QTest::newRow("via no port") << "Via" << "" << "z9hG4bKx" << "SIP/2.0/UDP 10.0.0.1;rport;branch=z9hG4bKx";
-    QTest::newRow("via default port") << "Via" << "5060" << "z9hG4bKx" << "SIP/2.0/UDP 10.0.0.1;rport;branch=z9hG4bKx";
+    QTest::newRow("contact other port, tag") << "Contact" << "5062" << "t" << "<sip:100@10.0.0.1:5062;transport=udp>;tag=t";
     QTest::newRow("via other port") << "Via" << "5070" << "b" << "SIP/2.0/UDP 10.0.0.1:5070;rport;branch=b";
     QTest::newRow("placeholders in values stay text") << "From" << "5070" << "%1" << "<sip:100@10.0.0.1:5070>;tag=%1";
 }
@@ -146,21 +84,16 @@ void TstSipPacket::addressForms()
 
     CapturingParser parser;
     SipRequest r(&parser, "BYE", "sip:10.0.0.1", "");
-    QString stored;
-    if (header == "From") {
+    if (header == "From")
         r.addFrom("100", "10.0.0.1", port, tag);
-        stored = r.from;
-    } else if (header == "To") {
+    else if (header == "To")
         r.addTo("100", "10.0.0.1", port, tag);
-        stored = r.to;
-    } else if (header == "Contact") {
+    else if (header == "Contact")
         r.addContact("100", "10.0.0.1", port, tag);
-        stored = r.contact;
-    } else {
+    else
         r.addVia("10.0.0.1", port, tag);
-        stored = r.via;
-    }
-    QCOMPARE(stored, value);
+    const QMap<QString, QString> stored{{"From", r.from}, {"To", r.to}, {"Contact", r.contact}, {"Via", r.via}};
+    QCOMPARE(stored.value(header), value);
     QCOMPARE(r.getHeaderString(header, 1), value);
 }
 
@@ -172,30 +105,23 @@ void TstSipPacket::headerList()
     p.addHeader("Route", "a,b");
     p.addCSeq("2", "INVITE");
     p.addHeader("via", "c");
-    p.addContentLength("120");
 
-    QCOMPARE(p.headers.size(), 6);
+    // a Via list becomes one object per value, other lists stay whole; names match in any case
+    QCOMPARE(p.headers.size(), 5);
     QCOMPARE(p.getHeaderString("VIA", 2), QString("b"));
     QCOMPARE(p.getHeaderString("Route", 1), QString("a,b"));
-    QCOMPARE(p.getHeaderString("CSEQ", 1), QString("2 INVITE"));
     QCOMPARE(p.getHeaderString("CSeq", 2), QString());
-    QCOMPARE(p.getHeaderString("Content-Length", 1), QString("120"));
-    QCOMPARE(p.getHeader("nothing"), nullptr);
 
     p.deleteHeader("Via", 2);
-    QCOMPARE(p.headers.size(), 5);
-    QCOMPARE(p.getHeaderString("Via", 1), QString("a"));
-    QCOMPARE(p.getHeaderString("Via", 2), QString("c"));
     p.deleteHeader("Via", 5); // no such header: nothing happens
-    QCOMPARE(p.headers.size(), 5);
+    QCOMPARE(p.headers.size(), 4);
+    QCOMPARE(p.getHeaderString("Via", 2), QString("c"));
 
     // the text changes, the typed fields still describe the old value
     p.modifyHeader("cseq", 1, "3 BYE");
     auto *cseq = static_cast<SipCseqHeader *>(p.getHeader("CSeq"));
     QCOMPARE(cseq->headerValue, QString("3 BYE"));
     QCOMPARE(cseq->number, QString("2"));
-    p.modifyHeader("X-None", 1, "v");
-    QCOMPARE(p.headers.size(), 5);
 
     // an unknown method is not kept; the request still serialises
     SipRequest odd(&parser, "FETCH", "sip:h", ";x");
@@ -207,32 +133,20 @@ void TstSipPacket::roundTrip_data()
 {
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("invite with sdp")
-        << "INVITE sip:100@10.0.0.1:5070 SIP/2.0\r\n"
-           "Via: SIP/2.0/UDP 10.0.0.5:5060;branch=z9hG4bK776asdhds;rport\r\n"
-           "Max-Forwards: 70\r\n"
-           "To: <sip:100@10.0.0.1>\r\n"
-           "From: \"Bob\" <sip:200@10.0.0.5>;tag=1928301774\r\n"
-           "Call-ID: a84b4c76e66710@pc33\r\n"
-           "CSeq: 314159 INVITE\r\n"
-           "Contact: <sip:200@10.0.0.5>\r\n"
-           "Content-Type: application/sdp\r\n"
-           "Content-Length: 59\r\n"
-           "\r\n"
-           "v=0\r\n"
-           "c=IN IP4 10.0.0.5\r\n"
-           "m=audio 49170 RTP/AVP 0 8\r\n"
-           "a=ptime:20\r\n";
+    QTest::newRow("invite with sdp") << "INVITE sip:100@10.0.0.1:5070 SIP/2.0\r\n"
+                                        "Via: SIP/2.0/UDP 10.0.0.5:5060;branch=z9hG4bK776asdhds;rport\r\n"
+                                        "To: <sip:100@10.0.0.1>\r\n"
+                                        "From: \"Bob\" <sip:200@10.0.0.5>;tag=1928301774\r\n"
+                                        "CSeq: 314159 INVITE\r\n"
+                                        "Content-Type: application/sdp\r\n"
+                                        "Content-Length: 59\r\n\r\n"
+                                        "v=0\r\nc=IN IP4 10.0.0.5\r\nm=audio 49170 RTP/AVP 0 8\r\na=ptime:20\r\n";
     QTest::newRow("401 challenge")
         << "SIP/2.0 401 Unauthorized\r\n"
            "Via: SIP/2.0/UDP 10.0.0.1:5070;rport=5070;branch=z9hG4bKq;received=10.0.0.1\r\n"
-           "From: <sip:100@10.0.0.5>;tag=a\r\n"
-           "To: <sip:100@10.0.0.5>;tag=b\r\n"
-           "Call-ID: x\r\n"
            "CSeq: 1 REGISTER\r\n"
            "WWW-Authenticate: Digest realm=\"asterisk\", nonce=\"1a2b\", algorithm=MD5, qop=\"auth\"\r\n"
-           "Content-Length: 0\r\n"
-           "\r\n";
+           "Content-Length: 0\r\n\r\n";
 }
 
 void TstSipPacket::roundTrip()
@@ -253,38 +167,27 @@ void TstSipPacket::copies()
     CapturingParser parser;
     QCOMPARE(parser.feed("INVITE sip:100@10.0.0.1 SIP/2.0\r\n"
                          "v: SIP/2.0/UDP 10.0.0.5;branch=z9hG4bKa, SIP/2.0/UDP 10.0.0.6;branch=z9hG4bKb\r\n"
-                         "CSeq: 7 INVITE\r\n"
-                         "\r\nv=0\r\nm=audio 4000 RTP/AVP 0\r\n"),
+                         "CSeq: 7 INVITE\r\n\r\nv=0\r\nm=audio 4000 RTP/AVP 0\r\n"),
              1);
     SipPacket *m = parser.packets.first();
     std::unique_ptr<SipRequest> request(parser.cloneSipRequest(m));
     QCOMPARE(request->packetType, 1);
-    QVERIFY(request->methods);
-    QCOMPARE(request->method, QString());
-    // the compact Via list became two Via objects
-    QCOMPARE(m->headers.size(), 4);
-    QCOMPARE(request->headers.size(), m->headers.size());
+    QCOMPARE(request->headers.size(), 4);
     for (int i = 0; i < m->headers.size(); ++i) {
         QVERIFY(request->headers.at(i) != m->headers.at(i));
-        QCOMPARE(request->headers.at(i)->headerName, m->headers.at(i)->headerName);
         QCOMPARE(request->headers.at(i)->headerValue, m->headers.at(i)->headerValue);
-        QCOMPARE(request->headers.at(i)->headerType, m->headers.at(i)->headerType);
     }
     QCOMPARE(static_cast<SipViaHeader *>(request->headers.at(1))->branch, QString("z9hG4bKb"));
 
     std::unique_ptr<SipPacket> response(parser.cloneSipResponse(m));
     response->statusCode = "200";
     response->reasonPhrase = "OK";
+    parser.feed(QString()); // the copies outlive the original
     QCOMPARE(response->packetType, 2);
-    QCOMPARE(response->toString(),
-             QString("SIP/2.0 200 OK\r\n"
-                     "Via: SIP/2.0/UDP 10.0.0.5;branch=z9hG4bKa\r\n"
-                     "Via: SIP/2.0/UDP 10.0.0.6;branch=z9hG4bKb\r\n"
-                     "CSeq: 7 INVITE\r\n"
-                     "\r\nv=0\r\nm=audio 4000 RTP/AVP 0\r\n"));
-    // the copies outlive the original
-    parser.feed(QString());
-    QCOMPARE(response->getHeaderString("cseq", 1), QString("7 INVITE"));
+    QCOMPARE(response->toString(), QString("SIP/2.0 200 OK\r\n"
+                                           "Via: SIP/2.0/UDP 10.0.0.5;branch=z9hG4bKa\r\n"
+                                           "Via: SIP/2.0/UDP 10.0.0.6;branch=z9hG4bKb\r\n"
+                                           "CSeq: 7 INVITE\r\n\r\nv=0\r\nm=audio 4000 RTP/AVP 0\r\n"));
 }
 
 void TstSipPacket::sdp_data()
@@ -295,13 +198,10 @@ void TstSipPacket::sdp_data()
 
     QTest::newRow("defaults") << "v=0\r\ns=-\r\n" << "10000|127.0.0.1|8|0|2";
     QTest::newRow("three payload types") << "m=audio 40000 RTP/AVP 0 8 101\r\n" << "40000|127.0.0.1|0|8|1";
-    QTest::newRow("one payload type") << "m=audio 40000 RTP/AVP 8\r\n" << "40000|127.0.0.1|8|0|1";
     QTest::newRow("media-level connection wins")
         << "c=IN IP4 10.0.0.1\r\nm=audio 5000 RTP/AVP 0\r\nc=IN IP4 10.0.0.2\r\n" << "5000|10.0.0.2|0|0|3";
-    QTest::newRow("ipv6 ignored") << "c=IN IP6 ::1\r\n" << "10000|127.0.0.1|8|0|1";
-    QTest::newRow("video ignored") << "m=video 6000 RTP/AVP 31\r\n" << "10000|127.0.0.1|8|0|1";
-    QTest::newRow("unterminated last line lost") << "c=IN IP4 10.0.0.1\r\nm=audio 7000 RTP/AVP 0"
-                                                 << "10000|10.0.0.1|8|0|1";
+    QTest::newRow("ipv6 and video ignored") << "c=IN IP6 ::1\r\nm=video 6000 RTP/AVP 31\r\n" << "10000|127.0.0.1|8|0|2";
+    QTest::newRow("unterminated last line lost") << "c=IN IP4 10.0.0.1\r\nm=audio 7000 RTP/AVP 0" << "10000|10.0.0.1|8|0|1";
     QTest::newRow("short lines keep defaults") << "m=audio\r\nc=IN IP4\r\n" << "10000|127.0.0.1|8|0|2";
     QTest::newRow("foreign characters dropped")
         << QString("m=audio 4") + QChar(0) + QChar(0x85) + "2000 RTP/AVP 0\n" << "42000|127.0.0.1|0|0|1";
@@ -313,11 +213,9 @@ void TstSipPacket::sdp()
     QFETCH(QString, expected);
 
     SipContentHeader content(nullptr, "Content", body);
-    const QString got = QStringList{content.sdpPort, content.sdpIp, content.codec[0], content.codec[1],
-                                    QString::number(content.sdpLines.size())}
-                            .join('|');
-    QCOMPARE(got, expected);
-    QCOMPARE(content.headerValue, body.trimmed());
+    const QStringList got{content.sdpPort, content.sdpIp, content.codec[0], content.codec[1],
+                          QString::number(content.sdpLines.size())};
+    QCOMPARE(got.join('|'), expected);
 }
 
 QTEST_GUILESS_MAIN(TstSipPacket)
