@@ -1,6 +1,5 @@
-// G.711: the encoder and decoder give the exact code words and samples at the
-// edges, u-law goes through the published tables, and the frame forms used on
-// the RTP path agree with the per-sample functions for every 16-bit input.
+// G.711: exact code words and samples at the edges, u-law through the published
+// tables, and the fast encoders and frame forms agreeing with the reference everywhere.
 
 #include "codec.h"
 
@@ -11,42 +10,31 @@ class TstCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void encode_data();
-    void encode();
+    void edgeValues_data();
+    void edgeValues();
     void decode_data();
     void decode();
     void ulawThroughTables();
     void roundTrips();
-    void encoderMatchesSegmentSearch();
-    void framesMatchSamples();
+    void fastFormsMatchReference();
 };
 
-void TstCodec::encode_data()
+void TstCodec::edgeValues_data()
 {
+    // Anchors for the exhaustive check below, and inputs beyond its range.
     QTest::addColumn<int>("sample");
     QTest::addColumn<int>("code");
     QTest::newRow("zero") << 0 << 0xD5;
-    QTest::newRow("1") << 1 << 0xD5;
-    QTest::newRow("15") << 15 << 0xD5;
-    QTest::newRow("16") << 16 << 0xD4;
-    QTest::newRow("-1") << -1 << 0x55;
     QTest::newRow("-16 (one's complement, not negation)") << -16 << 0x55;
     QTest::newRow("-17") << -17 << 0x54;
-    QTest::newRow("255, top of segment 0") << 255 << 0xDA;
     QTest::newRow("256, segment 1") << 256 << 0xC5;
-    QTest::newRow("-256") << -256 << 0x5A;
-    QTest::newRow("1000") << 1000 << 0xFA;
-    QTest::newRow("-1000") << -1000 << 0x7A;
     QTest::newRow("32767") << 32767 << 0xAA;
     QTest::newRow("-32768") << -32768 << 0x2A;
-    QTest::newRow("32768, beyond 16 bits") << 32768 << 0xAA;
-    QTest::newRow("40000") << 40000 << 0xAA;
-    QTest::newRow("-40000") << -40000 << 0x2A;
     QTest::newRow("INT_MAX") << std::numeric_limits<int>::max() << 0xAA;
     QTest::newRow("INT_MIN") << std::numeric_limits<int>::min() << 0x2A;
 }
 
-void TstCodec::encode()
+void TstCodec::edgeValues()
 {
     QFETCH(int, sample);
     QFETCH(int, code);
@@ -58,20 +46,17 @@ void TstCodec::decode_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("sample");
     QTest::newRow("D5") << 0xD5 << 8;
-    QTest::newRow("55") << 0x55 << -8;
     QTest::newRow("AA") << 0xAA << 32256;
-    QTest::newRow("2A") << 0x2A << -32256;
     QTest::newRow("80") << 0x80 << 5504;
-    QTest::newRow("00") << 0x00 << -5504;
     QTest::newRow("FF") << 0xFF << 848;
-    QTest::newRow("7F") << 0x7F << -848;
 }
 
 void TstCodec::decode()
 {
     QFETCH(int, code);
     QFETCH(int, sample);
-    QCOMPARE(alaw2linear(static_cast<unsigned char>(code)), sample);
+    QCOMPARE(alaw2linear(uchar(code)), sample);
+    QCOMPARE(alaw2linear(uchar(code ^ 0x80)), -sample); // the sign bit alone flips the sample
 }
 
 void TstCodec::ulawThroughTables()
@@ -79,7 +64,6 @@ void TstCodec::ulawThroughTables()
     QCOMPARE(int(alaw_to_ulaw(linear2alaw(0))), 0xFE);
     QCOMPARE(int(alaw_to_ulaw(linear2alaw(32767))), 0x80);
     QCOMPARE(int(alaw_to_ulaw(linear2alaw(-32768))), 0x00);
-    QCOMPARE(alaw2linear(ulaw_to_alaw(0xFF)), 8);
     QCOMPARE(alaw2linear(ulaw_to_alaw(0x7F)), -8);
     // Entries where the published tables differ from a decode/re-encode rule,
     // and the sign bit passing through.
@@ -101,10 +85,11 @@ void TstCodec::roundTrips()
     QCOMPARE(alawSame, 240);
 }
 
-void TstCodec::encoderMatchesSegmentSearch()
+void TstCodec::fastFormsMatchReference()
 {
     // The encoder finds the segment by bit length; the reference searches
-    // seg_end as G.711's C code does. They must agree everywhere.
+    // seg_end as G.711's C code does. They must agree everywhere, and so must
+    // the frame encoders of the send path for every 16-bit sample.
     auto reference = [](int x) {
         int mask = 0xD5;
         if (x < 0) {
@@ -116,38 +101,25 @@ void TstCodec::encoderMatchesSegmentSearch()
             ++seg;
         if (seg >= 8)
             return 0x7F ^ mask;
-        const int q = seg < 2 ? (x >> 4) & 0x0F : (x >> (seg + 3)) & 0x0F;
-        return ((seg << 4) | q) ^ mask;
+        return ((seg << 4) | ((x >> (seg < 2 ? 4 : seg + 3)) & 0x0F)) ^ mask;
     };
-    for (int x = -70000; x <= 70000; ++x) {
-        if (int(linear2alaw(x)) != reference(x))
-            QFAIL(qPrintable(QStringLiteral("linear2alaw(%1) = %2, expected %3")
-                                 .arg(x).arg(int(linear2alaw(x))).arg(reference(x))));
-    }
-    // Decoding the code of a decoded value gives that code back: the tables
-    // and the encoder describe the same quantiser.
-    for (int c = 0; c < 256; ++c)
-        QCOMPARE(int(linear2alaw(alaw2linear(static_cast<unsigned char>(c)))), c);
-}
-
-void TstCodec::framesMatchSamples()
-{
-    // Every 16-bit sample through the send path's tables, every code word back.
-    unsigned char pcm[2 * 65536], a[65536], u[65536];
+    static unsigned char pcm[2 * 65536], a[65536], u[65536];
     for (int i = 0; i < 65536; ++i) {
         pcm[2 * i] = uchar(i);
         pcm[2 * i + 1] = uchar(i >> 8);
     }
     alawEncodeFrame(pcm, a, 65536);
     ulawEncodeFrame(pcm, u, 65536);
-    for (int i = 0; i < 65536; ++i) {
-        const unsigned char code = linear2alaw(qint16(i));
-        if (a[i] != code || u[i] != alaw_to_ulaw(code))
-            QFAIL(qPrintable(QString("frame encoders disagree at sample %1").arg(qint16(i))));
+    for (int x = -70000; x <= 70000; ++x) {
+        const int i = quint16(x);
+        if (int(linear2alaw(x)) != reference(x) || (x == qint16(x) && (a[i] != reference(x) || u[i] != alaw_to_ulaw(a[i]))))
+            QFAIL(qPrintable(QStringLiteral("encoders disagree with the reference at %1").arg(x)));
     }
+    // Decoding a code word and encoding it again gives it back; the frame decoders agree.
     for (int c = 0; c < 256; ++c) {
-        unsigned char one[2];
         const unsigned char code = uchar(c);
+        QCOMPARE(int(linear2alaw(alaw2linear(code))), c);
+        unsigned char one[2];
         alawDecodeFrame(&code, one, 1);
         QCOMPARE(int(qint16(one[0] | one[1] << 8)), alaw2linear(code));
         ulawDecodeFrame(&code, one, 1);
