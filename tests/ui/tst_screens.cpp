@@ -32,16 +32,6 @@ class TstScreens : public QObject
         if (!dir.isEmpty())
             QVERIFY(shot.save(QDir(dir).absoluteFilePath(name + ".png")));
     }
-    void addCall(const QString &called, const QString &ctime, const QString &time, const QString &info)
-    {
-        QSqlQuery q(w->db);
-        q.prepare("INSERT INTO history (called, ctime, time, info) VALUES (?, ?, ?, ?)");
-        q.addBindValue(called);
-        q.addBindValue(ctime);
-        q.addBindValue(time);
-        q.addBindValue(info);
-        QVERIFY(q.exec());
-    }
 
 private slots:
     void initTestCase()
@@ -51,11 +41,13 @@ private slots:
         w = TestPhone::create();
         w->user = "101";
         w->updateSettingsDB();
-        addCall("84951234567", "06.12.2026 10:15:02", "00:04:31", "Out");
-        addCall("+79161234567", "05.12.2026 18:40:11", "00:00:00", "Break");
-        addCall("201", "05.12.2026 09:02:45", "00:12:08", "In");
-        addCall("84957654321", "04.12.2026 14:20:00", "00:01:10", "Out");
-        addCall("202", "03.12.2026 11:11:11", "00:00:00", "Break");
+        QSqlQuery q(w->db);
+        QVERIFY(q.exec("INSERT INTO history (called, ctime, time, info) VALUES "
+                       "('84951234567', '06.12.2026 10:15:02', '00:04:31', 'Out'), "
+                       "('+79161234567', '05.12.2026 18:40:11', '00:00:00', 'Break'), "
+                       "('201', '05.12.2026 09:02:45', '00:12:08', 'In'), "
+                       "('84957654321', '04.12.2026 14:20:00', '00:01:10', 'Out'), "
+                       "('202', '03.12.2026 11:11:11', '00:00:00', 'Break')"));
         w->show();
     }
     void cleanupTestCase() { delete w; }
