@@ -73,9 +73,8 @@ void TstLogFile::lineFormat_data()
     QTest::addColumn<QString>("tag");
     QTest::newRow("debug") << int(QtDebugMsg) << QByteArray("default") << "DBG";
     QTest::newRow("info") << int(QtInfoMsg) << QByteArray("default") << "INF";
-    QTest::newRow("warning") << int(QtWarningMsg) << QByteArray("default") << "WRN";
+    QTest::newRow("warning, own category") << int(QtWarningMsg) << QByteArray("sorvanto.sip") << "WRN";
     QTest::newRow("critical") << int(QtCriticalMsg) << QByteArray("default") << "CRT";
-    QTest::newRow("own category") << int(QtWarningMsg) << QByteArray("sorvanto.sip") << "WRN";
 }
 
 void TstLogFile::lineFormat()

@@ -94,11 +94,8 @@ void TstStartup::secondCopyRefused()
 
     QCOMPARE(first.state(), QProcess::Running);
     QVERIFY(QFile::exists(tmp.path() + "/sorvanto.lock"));
-    first.terminate();
-    if (!first.waitForFinished(5000)) {
-        first.kill();
-        first.waitForFinished(5000);
-    }
+    first.kill();
+    first.waitForFinished(5000);
 }
 
 QTEST_MAIN(TstStartup)
