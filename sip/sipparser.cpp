@@ -1072,6 +1072,10 @@ void SipParser::failure(SipPacket *msg, const QString &text)
         uaLog(QStringLiteral("Out Rx: call already ended, ") + status);
         return;
     }
+    // A refused INVITE ends the call on this side too, or the next caller
+    // would be told we are busy.
+    if (cseqMethod == QLatin1String("INVITE") && callId_ == mainWindow->callCallId)
+        callState = 4;
     mainWindow->busyStartSendSignal(text);
 }
 

@@ -35,6 +35,7 @@ private slots:
     void lateFinalAnswers_data();
     void lateFinalAnswers();
     void lateAnswerAfterCancel();
+    void callerAfterRefusedCall();
     void onlyTheServerMaySpeak();
     void utf8Caller();
     void transport();
@@ -223,7 +224,9 @@ void TstProcessing::statusTable()
         QCOMPARE(w->mediaIp_, QString("127.0.0.9"));
         QCOMPARE(w->mediaPort_, QString("41000"));
     }
-    QCOMPARE(p->callState, signal == "audioStart" ? 3 : 1);
+    // A refused INVITE ends the call; anything else leaves it calling.
+    const int state = signal == "audioStart" ? 3 : (!busy.isEmpty() && method == "INVITE") ? 4 : 1;
+    QCOMPARE(p->callState, state);
     if (signal == "audioStart") {
         // A retransmitted 200 is acknowledged again without restarting the audio.
         QCOMPARE(exchange(response).size(), 1);
@@ -558,6 +561,20 @@ void TstProcessing::lateFinalAnswers()
     QVERIFY(sent[0].startsWith("ACK "));
     QCOMPARE(busy.size(), 0);
     QCOMPARE(p->callState, 4);
+}
+
+// A refused outgoing call is over: the next caller rings instead of hearing 486.
+void TstProcessing::callerAfterRefusedCall()
+{
+    const QString invite = outgoingCall();
+    QSignalSpy busy(w, &MainWindow::busyStartSignal);
+    QSignalSpy shown(w, &MainWindow::dialogWinShowSignal);
+    QVERIFY(exchange(responseTo(invite, "486 Busy Here")).value(0).startsWith("ACK "));
+    QCOMPARE(busy.size(), 1);
+    const QStringList sent = exchange(incomingInvite("after-refusal"));
+    QCOMPARE(sent.size(), 2);
+    QVERIFY(sent[1].startsWith("SIP/2.0 180 Ringing\r\n"));
+    QCOMPARE(shown.size(), 1);
 }
 
 // The callee answers as the user hangs up: the 200 is acknowledged and the
