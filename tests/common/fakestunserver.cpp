@@ -26,8 +26,7 @@ void FakeStunServer::readPending()
 
         QList<QByteArray> out = answers;
         if (out.isEmpty()) {
-            QByteArray answer(32, '\0');
-            uchar *p = reinterpret_cast<uchar *>(answer.data());
+            uchar p[32] = {};
             qToBigEndian<quint16>(0x0101, p);
             qToBigEndian<quint16>(12, p + 2);
             qToBigEndian<quint32>(0x2112A442, p + 4);
@@ -36,7 +35,7 @@ void FakeStunServer::readPending()
             p[25] = 1;
             qToBigEndian<quint16>(quint16(request.senderPort()) ^ 0x2112, p + 26);
             qToBigEndian<quint32>(request.senderAddress().toIPv4Address() ^ 0x2112A442, p + 28);
-            out.append(answer.replace(8, 12, id));
+            out.append(QByteArray(reinterpret_cast<const char *>(p), sizeof p).replace(8, 12, id));
         }
         for (QByteArray answer : qAsConst(out)) {
             if (answer.mid(8, 12) == placeholderId())
