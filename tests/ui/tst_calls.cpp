@@ -91,8 +91,7 @@ private slots:
         QSignalSpy busy(w, &MainWindow::busyStartSignal);
         QVERIFY(startSipp("uac_answer", true));
         QVERIFY2(shown.wait(5000), qPrintable(sipp->report()));
-        QVERIFY(w->isVisible());
-        QVERIFY(w->dialog->isVisible());
+        QVERIFY(w->isVisible() && w->dialog->isVisible());
         QCOMPARE(label(w->dialog, "label_30"), QString("200"));
         QTest::mouseClick(TestPhone::widget<QPushButton>(w->dialog, "pushButton_30"), Qt::LeftButton);
         // The caller hangs up: its BYE ends the call after the busy tone.
@@ -100,8 +99,8 @@ private slots:
         QSignalSpy ended(w->busyTimer, &QTimer::timeout);
         QVERIFY(ended.wait(5000));
         QVERIFY(!w->dialog->isVisible());
-        QCOMPARE(lastHistoryRow().value(0), QString("200"));
-        QCOMPARE(lastHistoryRow().value(2), QString("In"));
+        const QStringList row = lastHistoryRow();
+        QVERIFY2(row.value(0) == "200" && row.value(2) == "In", qPrintable(row.join(' ')));
         QVERIFY2(sipp->finish(), qPrintable(sipp->report()));
     }
 
@@ -139,8 +138,7 @@ private slots:
 
         const QString talked = w->time;
         QTest::mouseClick(TestPhone::widget<QPushButton>(w->dialogOut, "pushButton_40"), Qt::LeftButton);
-        QCOMPARE(stopped.count(), 1);
-        QVERIFY(!w->dialogOut->isVisible());
+        QVERIFY(stopped.count() == 1 && !w->dialogOut->isVisible());
         QCOMPARE(lastHistoryRow(), (QStringList{"200", talked, "Out"}));
         QVERIFY2(sipp->finish(), qPrintable(sipp->report()));
     }

@@ -97,15 +97,9 @@ private slots:
         if (!sound.isEmpty()) {
             QCOMPARE(sounds.at(0).at(0).toString(), sound);
             const QString file = sound == "*" ? "zv" : sound == "#" ? "rh" : sound;
+            w->dtmfStartSlot("A"); // no such sound: the player keeps what it had
             QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/dtmf_" + file + ".wav"));
         }
-    }
-
-    void unknownKeySoundKeepsPlaying()
-    {
-        w->dtmfStartSlot("5");
-        w->dtmfStartSlot("A"); // no such sound: the player keeps what it had
-        QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/dtmf_5.wav"));
     }
 
     void registrationDisplay()
@@ -113,18 +107,14 @@ private slots:
         w->audio->sip->registered = false;
         w->displayIdle();
         click("pushButton_13");
-        QVERIFY(display().contains("4"));
-        QVERIFY(!display().contains("Линия свободна"));
-
+        QVERIFY(display().contains("4") && !display().contains("Линия свободна"));
         // A successful registration sets the flag and emits the signal.
         w->audio->sip->registered = true;
         emit w->registeredSignal();
         click("pushButton_14");
-        QVERIFY(display().contains("45"));
-        QVERIFY(display().contains("Линия свободна"));
+        QVERIFY(display().contains("45") && display().contains("Линия свободна"));
         w->displayIdle();
-        QVERIFY(!display().contains("45"));
-        QVERIFY(display().contains("Линия свободна"));
+        QVERIFY(!display().contains("45") && display().contains("Линия свободна"));
         w->audio->sip->registered = false;
     }
 
@@ -137,29 +127,23 @@ private slots:
 
         w->lastNumber = "201";
         click("pushButton_22");
-        QCOMPARE(w->called, QString("201"));
-        QVERIFY(w->dialogOut->isVisible());
-        QCOMPARE(w->info, QString("Out"));
+        QVERIFY(w->called == "201" && w->dialogOut->isVisible() && w->info == "Out");
         emit w->rx183Signal();
         QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/csc.mp3"));
         emit w->audioStopSignal();
-        QVERIFY(!w->dialogOut->isVisible());
-        QVERIFY(w->called.isEmpty());
+        QVERIFY(!w->dialogOut->isVisible() && w->called.isEmpty());
         QCOMPARE(w->player->state(), QMediaPlayer::StoppedState);
         QVERIFY(TestPhone::widget<QComboBox>(w, "comboBox")->findText("201  ") > 0);
 
         // Shown means missed; answering marks it "In" and restarts its clock.
         w->called = "300";
         emit w->dialogWinShowSignal();
-        QVERIFY(w->dialog->isVisible());
-        QCOMPARE(w->info, QString("Break"));
+        QVERIFY(w->dialog->isVisible() && w->info == "Break");
         QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/zvonok.mp3"));
         w->currtime = "01.01.2000 00:00:00";
         w->talkSeconds = 7;
         QTest::mouseClick(TestPhone::widget<QPushButton>(w->dialog, "pushButton_30"), Qt::LeftButton);
-        QCOMPARE(w->info, QString("In"));
-        QVERIFY(w->currtime != "01.01.2000 00:00:00");
-        QCOMPARE(w->talkSeconds, 0);
+        QVERIFY(w->info == "In" && w->currtime != "01.01.2000 00:00:00" && w->talkSeconds == 0);
         emit w->audioStopSignal();
         QVERIFY(!w->dialog->isVisible());
     }
@@ -186,7 +170,6 @@ private slots:
         QCOMPARE(w->called, QString("5551234"));
         QCOMPARE(box->itemText(0), QString("5551234  "));
         QCOMPARE(box->itemData(0, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight));
-        QVERIFY(display().contains("5551234"));
 
         w->called.clear();
         box->setItemText(0, "Недавние");
@@ -207,20 +190,17 @@ private slots:
         QVERIFY(call->isVisible() && !mic->isVisible());
 
         mic->setValue(40);
-        QCOMPARE(w->micValue, 0.4f);
-        QCOMPARE(TestPhone::widget<QLabel>(w, "label_7")->text(), QString("40 %"));
         spk->setValue(75);
-        QCOMPARE(w->speakerValue, 75);
-        QCOMPARE(TestPhone::widget<QLabel>(w, "label_8")->text(), QString("75 %"));
+        QVERIFY(w->micValue == 0.4f && w->speakerValue == 75);
+        QCOMPARE(TestPhone::widget<QLabel>(w, "label_7")->text() + TestPhone::widget<QLabel>(w, "label_8")->text(),
+                 QString("40 %75 %"));
 
+        // mute keeps the level for the unmute
         click("pushButton_1");
-        QVERIFY(!w->micOn);
-        QVERIFY(!mic->isEnabled());
+        QVERIFY(!w->micOn && !mic->isEnabled());
         QCOMPARE(TestPhone::widget<QLabel>(w, "label_5")->text(), QString("Выключен"));
         click("pushButton_1");
-        QVERIFY(w->micOn && mic->isEnabled());
-        QCOMPARE(TestPhone::widget<QLabel>(w, "label_5")->text(), QString("Включен"));
-        QCOMPARE(w->micValue, 0.4f);
+        QVERIFY(w->micOn && mic->isEnabled() && w->micValue == 0.4f);
 
         click("pushButton_3");
         QVERIFY(!w->speakerOn && !spk->isEnabled());
@@ -234,13 +214,11 @@ private slots:
     {
         const quint16 freePort = SipTestServer::freePort();
         QVERIFY(TestPhone::storeSetting(w, "sipServerPort", QString::number(freePort)));
-        QUdpSocket *sipSocket = w->audio->sip->socket->udpSocket;
-        const quint16 before = sipSocket->localPort();
-        QVERIFY2(before != freePort, qPrintable(QString("%1 %2").arg(before).arg(freePort)));
+        const quint16 before = w->audio->sip->socket->udpSocket->localPort();
+        QVERIFY(before != freePort);
 
         w->setWindowState(Qt::WindowMinimized); // as the window manager does
-        QVERIFY(!w->isVisible());
-        QVERIFY(w->bTrayActionExecute);
+        QVERIFY(!w->isVisible() && w->bTrayActionExecute);
         w->trayIconActivated(QSystemTrayIcon::Context);
         QVERIFY(!w->isVisible());
         w->trayIconActivated(QSystemTrayIcon::Trigger);

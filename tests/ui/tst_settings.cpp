@@ -102,22 +102,6 @@ private slots:
         QCOMPARE(w->sipServerIp, QString("127.0.0.1"));
     }
 
-    // Without STUN the button only stores the URL; an empty URL changes nothing.
-    void stunButtonWithoutStun()
-    {
-        w->useSTUN = false;
-        w->STUN = "udp://127.0.0.1:3478";
-        w->settings->show();
-        edit("lineEdit_67")->clear();
-        click("pushButton_52");
-        QCOMPARE(w->STUN, QString("udp://127.0.0.1:3478"));
-        edit("lineEdit_67")->setText("udp://127.0.0.2:3478");
-        click("pushButton_52");
-        QCOMPARE(w->STUN, QString("udp://127.0.0.2:3478"));
-        QVERIFY(edit("lineEdit_66")->text().isEmpty());
-        w->settings->close();
-    }
-
     void mediaAddresses_data()
     {
         QTest::addColumn<bool>("up");
