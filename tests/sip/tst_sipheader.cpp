@@ -156,7 +156,6 @@ void TstSipHeader::factory_data()
 
     QTest::newRow("via lower case") << "via" << int(SipHeader::Via) << "via";
     QTest::newRow("via compact") << "v" << int(SipHeader::Via) << "Via";
-    QTest::newRow("to compact") << "t" << int(SipHeader::To) << "To";
     QTest::newRow("record-route canonical") << "record-route" << int(SipHeader::RecordRoute) << "Record-Route";
     QTest::newRow("content canonical") << "CONTENT" << int(SipHeader::Content) << "Content";
     QTest::newRow("call-id compact") << "i" << int(SipHeader::Plain) << "Call-ID";

@@ -45,14 +45,11 @@ void TstSipParser::delivery_data()
     QTest::newRow("request") << "OPTIONS sip:100@10.0.0.1 SIP/2.0\r\n" + okHeaders + "\r\n" << 1;
     QTest::newRow("unknown method") << "FETCH sip:100@10.0.0.1 SIP/2.0\r\n" + okHeaders + "\r\n" << 0;
     QTest::newRow("SIP/3.0 request") << "BYE sip:100@10.0.0.1 SIP/3.0\r\n" + okHeaders + "\r\n" << 0;
-    QTest::newRow("SIP/3.0 response") << "SIP/3.0 200 OK\r\n" + okHeaders + "\r\n" << 0;
     QTest::newRow("letter in status") << "SIP/2.0 20x OK\r\n" + okHeaders + "\r\n" << 0;
     QTest::newRow("rejected request-URI") << "BYE SIP:100@10.0.0.1 SIP/2.0\r\n" + okHeaders + "\r\n" << 0;
     QTest::newRow("no empty line") << ok << 1;
     QTest::newRow("value cut off") << ok + "Expires: 60" << 0;
-    QTest::newRow("start line only") << "SIP/2.0 200 OK\r\n" << 0;
     QTest::newRow("keep-alive") << "\r\n\r\n" << 0;
-    QTest::newRow("nul in header name") << "SIP/2.0 200 OK\r\nVi" + nul + "a: x\r\n" + okHeaders << 0;
     QTest::newRow("C1 control in value") << "SIP/2.0 200 OK\r\nSubject: a" + QString(QChar(0x90)) + "\r\n" + okHeaders << 0;
     QTest::newRow("nul in body") << ok + "\r\nv=0" + nul + "\r\n" << 0;
     QTest::newRow("utf-8 caller name")
