@@ -15,7 +15,6 @@ private slots:
     void decode_data();
     void decode();
     void ulawThroughTables();
-    void roundTrips();
     void fastFormsMatchReference();
 };
 
@@ -71,15 +70,11 @@ void TstCodec::ulawThroughTables()
     QCOMPARE(int(ulaw_to_alaw_table[0x2F]), 0x1A);
     QCOMPARE(int(ulaw_to_alaw_table[0x71]), 0x52);
     QCOMPARE(int(ulaw_to_alaw_table[0xF1]), 0xD2);
-}
-
-void TstCodec::roundTrips()
-{
+    // 240 of the 256 codes survive the trip through the other law and back, either way
     int ulawSame = 0, alawSame = 0;
     for (int c = 0; c < 256; ++c) {
-        const auto code = static_cast<unsigned char>(c);
-        ulawSame += alaw_to_ulaw(ulaw_to_alaw(code)) == code;
-        alawSame += ulaw_to_alaw(alaw_to_ulaw(code)) == code;
+        ulawSame += alaw_to_ulaw(ulaw_to_alaw(uchar(c))) == c;
+        alawSame += ulaw_to_alaw(alaw_to_ulaw(uchar(c))) == c;
     }
     QCOMPARE(ulawSame, 240);
     QCOMPARE(alawSame, 240);
