@@ -7,6 +7,7 @@
 #include "sip.h"
 
 #include <QAudioInput>
+#include <QDebug>
 #include <QAudioOutput>
 
 Audio::Audio(MainWindow *mainWindow)
@@ -19,6 +20,36 @@ Audio::Audio(MainWindow *mainWindow)
 }
 
 Audio::~Audio() = default;
+
+QAudioFormat Audio::deviceFormat(const QAudioDeviceInfo &info, int sampleRate, int channelCount, int sampleSize)
+{
+    QAudioFormat format;
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(channelCount);
+    format.setSampleSize(sampleSize);
+    format.setCodec("audio/pcm");
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    format.setSampleType(QAudioFormat::SignedInt);
+    if (!info.isFormatSupported(format)) {
+        qWarning().noquote() << "Default format not supported - trying to use nearest";
+        format = info.nearestFormat(format);
+    }
+    return format;
+}
+
+void Audio::logDeviceFormats(const QAudioDeviceInfo &info, const QAudioFormat &format)
+{
+    qDebug().noquote() << "supportedChannelCounts:" << info.supportedChannelCounts();
+    qDebug().noquote() << "supportedCodecs:" << info.supportedCodecs();
+    qDebug().noquote() << "supportedByteOrders:" << info.supportedByteOrders();
+    qDebug().noquote() << "supportedSampleRates:" << info.supportedSampleRates();
+    qDebug().noquote() << "supportedSampleSizes:" << info.supportedSampleSizes();
+    qDebug().noquote() << "supportedSampleTypes:" << info.supportedSampleTypes();
+    qDebug().noquote() << "preferredFormat:" << info.preferredFormat();
+    qDebug().noquote() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
+                       << "sampleSize:" << format.sampleSize() << "sampleType:" << format.sampleType()
+                       << "channelCount:" << format.channelCount();
+}
 
 void Audio::audioInit()
 {

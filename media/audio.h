@@ -4,6 +4,8 @@
 // The media owner: creates the user agent, the RTP session and the two device
 // adapters once, and starts and stops sound for each call.
 
+#include <QAudioDeviceInfo>
+#include <QAudioFormat>
 #include <QObject>
 
 class AudioInput;
@@ -29,6 +31,12 @@ public:
     void audioStartSpeaker();
     void setMicValue(float v);
     void setSpeakerValue(float v);
+
+    // The PCM format both adapters ask for, or the device's nearest one when
+    // it is not supported.
+    static QAudioFormat deviceFormat(const QAudioDeviceInfo &info, int sampleRate, int channelCount, int sampleSize);
+    // Logs what the device supports and the format chosen for it.
+    static void logDeviceFormats(const QAudioDeviceInfo &info, const QAudioFormat &format);
 
     MainWindow *mainWindow = nullptr;
     Sip *sip = nullptr;

@@ -23,35 +23,15 @@ Rtp *AudioInput::rtp() const
 
 void AudioInput::createAudioIn(int sampleRate, int channelCount, int sampleSize)
 {
-    format.setSampleRate(sampleRate);
-    format.setChannelCount(channelCount);
-    format.setSampleSize(sampleSize);
-    format.setCodec("audio/pcm");
-    format.setByteOrder(QAudioFormat::LittleEndian);
-    format.setSampleType(QAudioFormat::SignedInt);
-
     const QAudioDeviceInfo info = QAudioDeviceInfo::defaultInputDevice();
-    if (!info.isFormatSupported(format)) {
-        qWarning().noquote() << "Default format not supported - trying to use nearest";
-        format = info.nearestFormat(format);
-    }
+    format = Audio::deviceFormat(info, sampleRate, channelCount, sampleSize);
     qDebug().noquote() << "!!!!!!!!! Selected input device =" << info.deviceName();
 
     delete audioInput;
     audioInput = new QAudioInput(info, format, this);
     qDebug().noquote() << "(MIC) bufferSize_:" << format.bytesForDuration(160000);
     audioInput->setBufferSize(captureBufferBytes);
-
-    qDebug().noquote() << "supportedChannelCounts:" << info.supportedChannelCounts();
-    qDebug().noquote() << "supportedCodecs:" << info.supportedCodecs();
-    qDebug().noquote() << "supportedByteOrders:" << info.supportedByteOrders();
-    qDebug().noquote() << "supportedSampleRates:" << info.supportedSampleRates();
-    qDebug().noquote() << "supportedSampleSizes:" << info.supportedSampleSizes();
-    qDebug().noquote() << "supportedSampleTypes:" << info.supportedSampleTypes();
-    qDebug().noquote() << "preferredFormat:" << info.preferredFormat();
-    qDebug().noquote() << "bytesPerFrame:" << format.bytesPerFrame() << "sampleRate:" << format.sampleRate()
-             << "sampleSize:" << format.sampleSize() << "sampleType:" << format.sampleType()
-             << "channelCount:" << format.channelCount();
+    Audio::logDeviceFormats(info, format);
     qDebug().noquote() << "audioIn buffer Size:" << audioInput->bufferSize();
 }
 
