@@ -1139,22 +1139,17 @@ void SipParser::challenge(SipPacket *msg, bool proxy)
         return;
     }
     ++inviteChallenges;
-    SipDigestHeader *header = proxy
-        ? static_cast<SipDigestHeader *>(
+    SipChallengeHeader *header = proxy
+        ? static_cast<SipChallengeHeader *>(
               typedHeader<SipProxyAuthenticateHeader>(msg, "Proxy-Authenticate", SipHeader::ProxyAuthenticate))
         : typedHeader<SipWwwAuthenticateHeader>(msg, "WWW-Authenticate", SipHeader::WwwAuthenticate);
     QString authorization;
     if (header) {
-        QString realm, nonce, uriAuth, qop, opaque;
-        if (proxy) {
-            auto *h = static_cast<SipProxyAuthenticateHeader *>(header);
-            realm = h->realm; nonce = h->nonce; uriAuth = h->uri.isEmpty() ? h->domain : h->uri;
-            qop = h->qop; opaque = h->opaque;
-        } else {
-            auto *h = static_cast<SipWwwAuthenticateHeader *>(header);
-            realm = h->realm; nonce = h->nonce; uriAuth = h->uri.isEmpty() ? h->domain : h->uri;
-            qop = h->qop; opaque = h->opaque;
-        }
+        const QString realm = header->realm;
+        const QString nonce = header->nonce;
+        const QString uriAuth = header->uri.isEmpty() ? header->domain : header->uri;
+        const QString qop = header->qop;
+        const QString opaque = header->opaque;
         uaLog(QStringLiteral("sipAuthenticateResponse realmAuth: ") + realm);
         uaLog(QStringLiteral("sipAuthenticateResponse nonceAuth: ") + nonce);
         uaLog(QStringLiteral("sipAuthenticateResponse uriAuth: ") + uriAuth);

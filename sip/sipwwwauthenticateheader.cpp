@@ -3,32 +3,9 @@
 #include <QDebug>
 
 SipWwwAuthenticateHeader::SipWwwAuthenticateHeader(SipParser *parser, QString name, QString value)
-    : SipDigestHeader(parser, name, value)
+    : SipChallengeHeader(parser, name, value)
 {
     headerType = WwwAuthenticate;
     if (parseDigest(value) && logEnabled())
         qDebug().noquote() << "SipWwwAuthenticateHeader: " + toString();
-}
-
-void SipWwwAuthenticateHeader::addParameter(QString name, QString value)
-{
-    value = unquoted(value);
-    if (name == QLatin1String("username"))
-        username = value;
-    else if (name == QLatin1String("realm"))
-        realm = value;
-    else if (name == QLatin1String("nonce"))
-        nonce = value;
-    else if (name == QLatin1String("uri"))
-        uri = value;
-    else if (name == QLatin1String("domain"))
-        domain = value;
-    else if (name == QLatin1String("response"))
-        response = value;
-    else if (name == QLatin1String("algorithm"))
-        algorithm = value;
-    else if (name == QLatin1String("qop"))
-        qop = value;
-    else if (name == QLatin1String("opaque"))
-        opaque = value;
 }

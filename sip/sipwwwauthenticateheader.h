@@ -1,24 +1,12 @@
 #ifndef SIPWWWAUTHENTICATEHEADER_H
 #define SIPWWWAUTHENTICATEHEADER_H
 
-#include "sipdigestheader.h"
+#include "sipchallengeheader.h"
 
-class SipWwwAuthenticateHeader : public SipDigestHeader
+class SipWwwAuthenticateHeader : public SipChallengeHeader
 {
 public:
     SipWwwAuthenticateHeader(SipParser *parser, QString name, QString value);
-
-    void addParameter(QString name, QString value) override;
-
-    QString username;
-    QString realm;
-    QString nonce;
-    QString uri;
-    QString domain;
-    QString response;
-    QString algorithm;
-    QString qop;
-    QString opaque;
 };
 
 #endif // SIPWWWAUTHENTICATEHEADER_H
