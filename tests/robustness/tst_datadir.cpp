@@ -1,6 +1,5 @@
-// A data directory on a read-only or full file system: the phone shows the
-// database-error box where the file cannot be opened, runs on with its
-// defaults, registers, and ends a call whose history row cannot be written.
+// A read-only or full data directory shows the database-error box and the phone runs on; a directory
+// that fills up while running loses the call rows quietly.
 #include "boxwatcher.h"
 #include "mainwindow.h"
 #include "siptestserver.h"

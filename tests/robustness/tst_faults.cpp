@@ -1,6 +1,5 @@
-// The real phone killed with SIGKILL at random moments, while a call rings and
-// right after it wrote a call: every next start takes over the stale lock, the
-// database passes its integrity check and keeps every history row it had.
+// The real phone SIGKILLed 50 times, at random, while ringing and after writing a call: each next
+// start takes over the stale lock, and the database stays whole with every history row it had.
 #include "offscreenphone.h"
 #include "siptestserver.h"
 #include "siptexts.h"

@@ -1,7 +1,5 @@
-// Broken bodies inside well-formed messages: an INVITE or a 200 OK whose SDP
-// is malformed still rings or connects and hangs up cleanly (one whose line
-// passes the parser's line bound is dropped whole); malformed STUN answers leave
-// the STUN results empty, so the phone offers and binds its configured media port.
+// Malformed SDP inside a valid INVITE or 200 OK still rings or connects and hangs up (an over-long line
+// drops the message); malformed STUN answers leave no STUN result, so the configured media port is used.
 #include "audio.h"
 #include "fakestunserver.h"
 #include "mainwindow.h"

@@ -1,7 +1,5 @@
-// Peers that never answer: with the SIP server's port closed (ICMP port
-// unreachable) and then open but silent the phone sends REGISTER every 5 s and
-// its event loop keeps serving; a silent STUN server costs a settings load at
-// most 3 s per lookup, after which the phone registers without STUN results.
+// An unreachable or silent SIP server gets REGISTER every 5 s from a responsive phone; a silent STUN
+// server costs a settings load at most 3 s per lookup.
 #include "fakestunserver.h"
 #include "looplatency.h"
 #include "mainwindow.h"
