@@ -36,6 +36,10 @@ TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool
     sip-tester kamailio coturn baresip-core clang libclang-rt-14-dev
     libosip2-dev libspandsp-dev libssl-dev sqlite3)
 
+# ccache hits across checkouts in other folders (a CI clone, a second work tree).
+export CCACHE_BASEDIR=$SORVANTO_ROOT
+export CCACHE_NOHASHDIR=1
+
 # configure_and_build BUILD_DIR [cmake options...]
 configure_and_build() {
     local dir=$1; shift
