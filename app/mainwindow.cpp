@@ -686,31 +686,31 @@ QString MainWindow::getRTPPort()
         return stunPortM;
     return QString::number(stunLocalPortM);
 }
+// Stores one STUN lookup's result; `kind` is "S" for the SIP port, "M" for media.
+static void storeStunResult(const char *kind, const QString &ip, int port, int localPort, QString &stunIp,
+                            QString &stunPort, int &stunLocalPort)
+{
+    stunIp = ip;
+    stunPort = QString::number(port);
+    stunLocalPort = localPort;
+    const QByteArray k(kind);
+    if (!stunIp.isEmpty()) {
+        qDebug() << ("!!!! MainWindow stunIp" + k + ": ").constData() << stunIp;
+        qDebug() << ("!!!! MainWindow stunPort" + k + ": ").constData() << stunPort;
+    } else {
+        qDebug() << ("!!!! MainWindow stunIp" + k + " stunPort" + k + ": Empty").constData();
+    }
+    qDebug() << ("!!!! MainWindow stunLocalPort" + k + ": ").constData() << stunLocalPort;
+}
+
 void MainWindow::updatedStunClientSipSlot(QString ip, int port, int localPort)
 {
     qDebug() << "!!!! MainWindow updatedStunClientSipSlot";
-    stunIpS = ip;
-    stunPortS = QString::number(port);
-    stunLocalPortS = localPort;
-    if (!stunIpS.isEmpty()) {
-        qDebug() << "!!!! MainWindow stunIpS: " << stunIpS;
-        qDebug() << "!!!! MainWindow stunPortS: " << stunPortS;
-    } else {
-        qDebug() << "!!!! MainWindow stunIpS stunPortS: Empty";
-    }
-    qDebug() << "!!!! MainWindow stunLocalPortS: " << stunLocalPortS;
+    storeStunResult("S", ip, port, localPort, stunIpS, stunPortS, stunLocalPortS);
 }
+
 void MainWindow::updatedStunClientMediaSlot(QString ip, int port, int localPort)
 {
     qDebug() << "!!!! MainWindow updatedStunClientMediaSlot";
-    stunIpM = ip;
-    stunPortM = QString::number(port);
-    stunLocalPortM = localPort;
-    if (!stunIpM.isEmpty()) {
-        qDebug() << "!!!! MainWindow stunIpM: " << stunIpM;
-        qDebug() << "!!!! MainWindow stunPortM: " << stunPortM;
-    } else {
-        qDebug() << "!!!! MainWindow stunIpM stunPortM: Empty";
-    }
-    qDebug() << "!!!! MainWindow stunLocalPortM: " << stunLocalPortM;
+    storeStunResult("M", ip, port, localPort, stunIpM, stunPortM, stunLocalPortM);
 }
