@@ -1,8 +1,6 @@
 #include "looplatency.h"
 
-#include "offscreenphone.h"
-
-#include <QCoreApplication>
+#include <QFile>
 
 LoopLatency::LoopLatency(int periodMs, QObject *parent)
     : QObject(parent), m_period(periodMs)
@@ -33,5 +31,12 @@ void LoopLatency::tick()
 
 qint64 LoopLatency::rssKb()
 {
-    return OffscreenPhone::rssKb(QCoreApplication::applicationPid());
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
 }

@@ -32,17 +32,10 @@ bool PhoneProcess::seed(const QMap<QString, QString> &settings)
         m_error = QStringLiteral("no temporary directory for the phone");
         return false;
     }
-    QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
     if (!QFile::exists(databaseFile())) {
         // A first start creates the database with its default row.
-        m_process.setProcessEnvironment(environment(QString()));
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.setStandardOutputFile(m_dir.path() + QStringLiteral("/first-start.out"));
-        m_process.start(m_executable, QStringList());
-        if (!m_process.waitForStarted(5000)) {
-            m_error = QStringLiteral("sorvanto did not start: ") + m_process.errorString();
+        if (!launch())
             return false;
-        }
         const QDeadlineTimer deadline(15000);
         bool created = false;
         while (!created && !deadline.hasExpired() && running()) {
@@ -71,10 +64,10 @@ bool PhoneProcess::seed(const QMap<QString, QString> &settings)
     return true;
 }
 
-bool PhoneProcess::start(const QString &display)
+bool PhoneProcess::launch(const QString &display)
 {
+    QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
     m_display = display;
-    m_mainWindow.clear();
     m_process.setProcessEnvironment(environment(display));
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.path() + QStringLiteral("/phone.out"), QIODevice::Append);
@@ -83,6 +76,14 @@ bool PhoneProcess::start(const QString &display)
         m_error = QStringLiteral("sorvanto did not start: ") + m_process.errorString();
         return false;
     }
+    return true;
+}
+
+bool PhoneProcess::start(const QString &display)
+{
+    m_mainWindow.clear();
+    if (!launch(display))
+        return false;
     // The main window is titled "Sorvanto - " and the user; the other windows
     // carry a blank inside the rest of their titles.
     m_mainWindow = findWindow(QStringLiteral("^Sorvanto - [^ ]*$"), 20000);
@@ -103,6 +104,14 @@ void PhoneProcess::stop()
         m_process.kill();
         m_process.waitForFinished(2000);
     }
+}
+
+void PhoneProcess::kill()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(10000);
 }
 
 QString PhoneProcess::log(qint64 from) const

@@ -4,7 +4,8 @@
 // The real sorvanto binary as a user starts it: its own data directory
 // (XDG_DATA_HOME), temporary directory (the lock file) and X display, with an
 // account written into its database before it starts. Its windows are found
-// and driven with xdotool; stopped by PID.
+// and driven with xdotool; stopped or killed by PID. Without a display it runs
+// offscreen.
 
 #include <QImage>
 #include <QMap>
@@ -27,7 +28,10 @@ public:
     bool seed(const QMap<QString, QString> &settings);
     // Starts the phone on `display` and waits until its main window is shown.
     bool start(const QString &display);
+    // Starts the phone without waiting for anything (offscreen when `display` is empty).
+    bool launch(const QString &display = QString());
     void stop();
+    void kill(); // SIGKILL, then reaps it
     bool running() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_process.processId(); }
 

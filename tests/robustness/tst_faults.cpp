@@ -1,6 +1,6 @@
 // The real phone SIGKILLed 50 times, at random, while ringing and after writing a call: each next
 // start takes over the stale lock, and the database stays whole with every history row it had.
-#include "offscreenphone.h"
+#include "phoneprocess.h"
 #include "siptestserver.h"
 #include "siptexts.h"
 #include "sqlpeek.h"
@@ -27,8 +27,6 @@ int TstFaults::logCount(const QString &file, const QByteArray &text)
 
 void TstFaults::killedAtRandom()
 {
-    OffscreenPhone phone;
-    QVERIFY(phone.isValid());
     const quint16 port = SipTestServer::freePort();
     QVERIFY(port);
     SipTestServer server;
@@ -36,15 +34,13 @@ void TstFaults::killedAtRandom()
 
     // A first clean start builds the database; then the account points at
     // our server and a few calls are on record already.
-    QVERIFY(phone.start(SORVANTO_EXECUTABLE));
-    QVERIFY2(phone.waitForWindow(), phone.output().constData());
-    phone.terminate();
+    PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
+    QVERIFY2(phone.seed({{"sipServerIp", "127.0.0.2"}, {"sipServerPort", QString::number(port)}, {"user", "100"},
+                         {"login", "100"}, {"password", "pw"}, {"STUN", ""}}),
+             qPrintable(phone.errorString()));
     const int seeded = 20;
     {
         SqlPeek db(phone.databaseFile());
-        QVERIFY(db.exec("UPDATE settings SET sipServerIp=?, sipServerPort=?, user='100', login='100', "
-                        "password='pw', STUN='' WHERE id=1",
-                        {"127.0.0.2", QString::number(port)}));
         for (int i = 0; i < seeded; ++i)
             QVERIFY(db.exec("INSERT INTO history (called, ctime, time, info) VALUES (?, ?, '00:00:10', 'Out')",
                             {QString::number(300 + i), "01.02.2026 10:00:00"}));
@@ -59,7 +55,7 @@ void TstFaults::killedAtRandom()
         const int kind = run % 10;
         const QString callId = QStringLiteral("kill%1").arg(run);
         server.clear();
-        QVERIFY(phone.start(SORVANTO_EXECUTABLE));
+        QVERIFY(phone.launch());
         if (kind < 6) {
             // Anywhere from before the lock to a running phone.
             QTest::qWait(int(rng.bounded(1200)));
@@ -91,10 +87,11 @@ void TstFaults::killedAtRandom()
     QVERIFY(rows >= seeded + 5);
 
     // The lock file of a killed copy is taken over at once.
-    QVERIFY(phone.start(SORVANTO_EXECUTABLE));
-    QVERIFY2(phone.waitForWindow(), phone.output().constData());
+    const qint64 mark = phone.logSize();
+    QVERIFY(phone.launch());
+    QVERIFY2(phone.waitForLog("!!! showEvent", 30000, mark), qPrintable(phone.console().right(3000)));
     QVERIFY(phone.running());
-    phone.terminate();
+    phone.stop();
 }
 
 QTEST_GUILESS_MAIN(TstFaults)
