@@ -25,14 +25,6 @@ void TstDigest::md5_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("digest");
     QTest::newRow("empty") << QByteArray("") << QByteArray("d41d8cd98f00b204e9800998ecf8427e");
-    QTest::newRow("a") << QByteArray("a") << QByteArray("0cc175b9c0f1b6a831c399e269772661");
-    QTest::newRow("abc") << QByteArray("abc") << QByteArray("900150983cd24fb0d6963f7d28e17f72");
-    QTest::newRow("message digest") << QByteArray("message digest") << QByteArray("f96b697d7cb7938d525a2f31aaf161d0");
-    QTest::newRow("alphabet") << QByteArray("abcdefghijklmnopqrstuvwxyz")
-                              << QByteArray("c3fcd3d76192e4007dfb496cca67e13b");
-    QTest::newRow("62 characters")
-        << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
-        << QByteArray("d174ab98d277d9f5a5611c2c9f419d9f");
     QTest::newRow("80 digits")
         << QByteArray("12345678901234567890123456789012345678901234567890123456789012345678901234567890")
         << QByteArray("57edf4a22be3c955ac49da2e2107b67a");
