@@ -1,6 +1,7 @@
 #include "phoneprocess.h"
 
 #include "sqlpeek.h"
+#include "xvfbserver.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -150,19 +151,7 @@ bool PhoneProcess::waitForLog(const QString &text, int ms, qint64 from) const
 
 bool PhoneProcess::xdotool(const QStringList &arguments, QString *output) const
 {
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), m_display);
-    tool.setProcessEnvironment(env);
-    tool.start(QStringLiteral("xdotool"), arguments);
-    if (!tool.waitForFinished(10000)) {
-        tool.kill();
-        tool.waitForFinished(2000);
-        return false;
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(tool.readAllStandardOutput());
-    return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    return XvfbServer::xdotoolOn(m_display, arguments, output);
 }
 
 // --all: with several conditions xdotool otherwise takes any one of them.

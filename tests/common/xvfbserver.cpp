@@ -43,11 +43,11 @@ void XvfbServer::stop()
     }
 }
 
-bool XvfbServer::xdotool(const QStringList &arguments, QString *output, int timeoutMs)
+bool XvfbServer::xdotoolOn(const QString &display, const QStringList &arguments, QString *output, int timeoutMs)
 {
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", m_display);
+    env.insert("DISPLAY", display);
     tool.setProcessEnvironment(env);
     tool.start("xdotool", arguments);
     if (!tool.waitForFinished(timeoutMs)) {

@@ -27,7 +27,12 @@ public:
 
     // Runs xdotool on this display; true when it succeeded within timeoutMs,
     // with its standard output in *output.
-    bool xdotool(const QStringList &arguments, QString *output = nullptr, int timeoutMs = 10000);
+    bool xdotool(const QStringList &arguments, QString *output = nullptr, int timeoutMs = 10000) const
+    {
+        return xdotoolOn(m_display, arguments, output, timeoutMs);
+    }
+    static bool xdotoolOn(const QString &display, const QStringList &arguments, QString *output = nullptr,
+                          int timeoutMs = 10000);
 
 private:
     QProcess m_process;
