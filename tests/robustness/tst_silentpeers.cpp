@@ -53,7 +53,7 @@ void TstSilentPeers::keepsRegistering()
     loop.stop();
     const int unreachable = registersSent(log) - before;
     QVERIFY2(unreachable >= 2 && unreachable <= 5, qPrintable(QString::number(unreachable)));
-    QVERIFY2(loop.worstLateMs <= 100, qPrintable(QStringLiteral("timer late by %1 ms").arg(loop.worstLateMs)));
+    QVERIFY2(loop.worstLateMs <= LoopLatency::allowedLateMs(100), qPrintable(QStringLiteral("timer late by %1 ms").arg(loop.worstLateMs)));
 
     // The port opens but nobody answers: still every 5 s, no faster.
     SipTestServer server;
