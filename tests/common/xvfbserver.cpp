@@ -10,9 +10,11 @@ XvfbServer::~XvfbServer()
 bool XvfbServer::start()
 {
     // -displayfd: Xvfb takes the first free display and writes its number to
-    // the given descriptor once it accepts connections.
+    // the given descriptor once it accepts connections. -noreset: without it the
+    // server resets when its last client leaves, and a phone restarted at that
+    // moment cannot connect.
     m_process.setProgram("Xvfb");
-    m_process.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    m_process.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
     if (!m_process.waitForStarted(5000)) {
