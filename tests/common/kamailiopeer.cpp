@@ -104,6 +104,9 @@ void KamailioPeer::stop()
     if (!m_process.waitForFinished(4000)) {
         m_process.kill();
         m_process.waitForFinished(2000);
+        // Killed outright, the main process leaves its children behind: end
+        // every process started with this instance's private configuration.
+        QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-KILL"), QStringLiteral("-f"), m_dir.path()});
     }
 }
 
