@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "processexit.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -6,7 +7,9 @@
 #include <QLockFile>
 #include <QMessageBox>
 
-int main(int argc, char *argv[])
+namespace {
+
+int run(int argc, char *argv[])
 {
     QApplication a(argc, argv);
 
@@ -30,4 +33,12 @@ int main(int argc, char *argv[])
         code = a.exec();
     }
     return code;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Everything of ours, the lock file included, is closed when run() returns.
+    ProcessExit::leave(run(argc, argv));
 }

@@ -8,6 +8,7 @@
 #include "siprequest.h"
 #include "sipresponse.h"
 #include "siptestserver.h"
+#include "testmain.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -235,5 +236,5 @@ void TstBuilders::incomingCallRepliesAndBye()
     QCOMPARE(header(text, "CSeq"), QString("6 BYE"));
 }
 
-QTEST_MAIN(TstBuilders)
+SORVANTO_TEST_MAIN(TstBuilders)
 #include "tst_builders.moc"

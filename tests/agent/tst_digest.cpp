@@ -4,6 +4,7 @@
 #include "agentfixture.h"
 #include "md5.h"
 #include "sipparser.h"
+#include "testmain.h"
 
 #include <QCryptographicHash>
 #include <cstring>
@@ -86,5 +87,5 @@ void TstDigest::responses()
              md5(md5(QString::fromUtf8("Иван:r:пароль")) + ":n:" + md5("REGISTER:sip:x")));
 }
 
-QTEST_MAIN(TstDigest)
+SORVANTO_TEST_MAIN(TstDigest)
 #include "tst_digest.moc"

@@ -8,6 +8,7 @@
 #include "sipparser.h"
 #include "sipppeer.h"
 #include "siptestserver.h"
+#include "testmain.h"
 
 #include <QtTest>
 
@@ -182,5 +183,5 @@ void TstKamailio::cancelledRingingCall()
     QCOMPARE(phone->parser->callState, 4);
 }
 
-QTEST_MAIN(TstKamailio)
+SORVANTO_TEST_MAIN(TstKamailio)
 #include "tst_kamailio.moc"

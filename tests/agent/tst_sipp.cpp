@@ -7,6 +7,7 @@
 #include "sipparser.h"
 #include "sipppeer.h"
 #include "siptestserver.h"
+#include "testmain.h"
 
 #include <QtTest>
 
@@ -129,5 +130,5 @@ void TstSipp::sippCalls()
     QVERIFY2(sipp.finish(), qPrintable(sipp.errorString()));
 }
 
-QTEST_MAIN(TstSipp)
+SORVANTO_TEST_MAIN(TstSipp)
 #include "tst_sipp.moc"

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "privatedatadir.h"
 #include "sqlpeek.h"
+#include "testmain.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -142,5 +143,5 @@ void TstDatabase::recentNumbers()
     QCOMPARE(items, QStringList({"Недавние", "200  ", "100  ", "5'00  "}));
 }
 
-QTEST_MAIN(TstDatabase)
+SORVANTO_TEST_MAIN(TstDatabase)
 #include "tst_database.moc"

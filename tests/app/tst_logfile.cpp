@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "privatedatadir.h"
 #include "sqlpeek.h"
+#include "testmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,5 +119,5 @@ void TstLogFile::switchedOffAfterLoad()
     QVERIFY2(log.trimmed().endsWith("!!!!! getSettingsDB"), log.right(300).constData());
 }
 
-QTEST_MAIN(TstLogFile)
+SORVANTO_TEST_MAIN(TstLogFile)
 #include "tst_logfile.moc"

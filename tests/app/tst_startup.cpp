@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "privatedatadir.h"
 #include "sqlpeek.h"
+#include "testmain.h"
 #include "xvfbserver.h"
 
 #include <QFile>
@@ -98,5 +99,5 @@ void TstStartup::secondCopyRefused()
     first.waitForFinished(5000);
 }
 
-QTEST_MAIN(TstStartup)
+SORVANTO_TEST_MAIN(TstStartup)
 #include "tst_startup.moc"

@@ -13,6 +13,7 @@
 #include "siptestserver.h"
 #include "sqlpeek.h"
 #include "stunserver.h"
+#include "testmain.h"
 #include "tone.h"
 #include "xvfbserver.h"
 
@@ -492,5 +493,5 @@ void TstPhone::wrongPasswordIsBounded()
     QVERIFY2(registers <= 3 * (attempts + 1), qPrintable(QString("%1 REGISTERs for %2 attempts").arg(registers).arg(attempts)));
 }
 
-QTEST_MAIN(TstPhone)
+SORVANTO_TEST_MAIN(TstPhone)
 #include "tst_phone.moc"

@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "rtp.h"
 #include "rtppeer.h"
+#include "testmain.h"
 #include "tone.h"
 
 #include <QSignalSpy>
@@ -148,5 +149,5 @@ void TstAudio::startStopSequences()
     QVERIFY(!audio->audioInput->isOpen() && !audio->audioOutput->isOpen());
 }
 
-QTEST_MAIN(TstAudio)
+SORVANTO_TEST_MAIN(TstAudio)
 #include "tst_audio.moc"

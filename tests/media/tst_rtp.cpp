@@ -9,6 +9,7 @@
 #include "siptestserver.h"
 #include "stunclient.h"
 #include "stunserver.h"
+#include "testmain.h"
 #include "tone.h"
 #include "udpsocket.h"
 
@@ -293,5 +294,5 @@ void TstRtp::bindPort()
     QCOMPARE(rtp->udpSocket->localPort(), configured);
 }
 
-QTEST_MAIN(TstRtp)
+SORVANTO_TEST_MAIN(TstRtp)
 #include "tst_rtp.moc"

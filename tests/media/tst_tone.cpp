@@ -8,6 +8,7 @@
 #include "pulsestream.h"
 #include "rtp.h"
 #include "rtppeer.h"
+#include "testmain.h"
 #include "tone.h"
 #include "udpsocket.h"
 
@@ -156,5 +157,5 @@ void TstTone::volumes()
     QVERIFY2(call.heard.size() > 8000, "the speaker side recorded nothing at all");
 }
 
-QTEST_MAIN(TstTone)
+SORVANTO_TEST_MAIN(TstTone)
 #include "tst_tone.moc"

@@ -3,6 +3,7 @@
 #include "boxwatcher.h"
 #include "mainwindow.h"
 #include "siptestserver.h"
+#include "testmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -156,5 +157,5 @@ void TstDataDir::fillsUpWhileRunning()
     QVERIFY(server.waitFor(1, 10000));
 }
 
-QTEST_MAIN(TstDataDir)
+SORVANTO_TEST_MAIN(TstDataDir)
 #include "tst_datadir.moc"

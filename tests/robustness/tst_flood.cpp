@@ -11,6 +11,7 @@
 #include "sipparser.h"
 #include "siptestserver.h"
 #include "siptexts.h"
+#include "testmain.h"
 #include "testphone.h"
 #include "tone.h"
 #include "udpsocket.h"
@@ -207,5 +208,5 @@ void TstFlood::rtpDuringCall()
     QTRY_VERIFY(server.texts().join('\n').contains("BYE sip:"));
 }
 
-QTEST_MAIN(TstFlood)
+SORVANTO_TEST_MAIN(TstFlood)
 #include "tst_flood.moc"

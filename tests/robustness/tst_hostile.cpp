@@ -7,6 +7,7 @@
 #include "sip.h"
 #include "siptestserver.h"
 #include "siptexts.h"
+#include "testmain.h"
 #include "testphone.h"
 #include "udpsocket.h"
 
@@ -145,5 +146,5 @@ void TstHostile::brokenStun()
     QCOMPARE(int(w->audio->rtp->udpSocket->localPort()), w->mediaPort);
 }
 
-QTEST_MAIN(TstHostile)
+SORVANTO_TEST_MAIN(TstHostile)
 #include "tst_hostile.moc"

@@ -4,6 +4,7 @@
 #include "looplatency.h"
 #include "mainwindow.h"
 #include "siptestserver.h"
+#include "testmain.h"
 #include "testphone.h"
 
 #include <QElapsedTimer>
@@ -88,5 +89,5 @@ void TstSilentPeers::silentStun()
     QVERIFY(w->stunIpM.isEmpty());
 }
 
-QTEST_MAIN(TstSilentPeers)
+SORVANTO_TEST_MAIN(TstSilentPeers)
 #include "tst_silentpeers.moc"

@@ -3,6 +3,7 @@
 #include "fakestunserver.h"
 #include "mainwindow.h"
 #include "stunclient.h"
+#include "testmain.h"
 
 #include <QStandardPaths>
 #include <QtTest>
@@ -134,5 +135,5 @@ void TstNetworkEnvironment::rtpPort()
     QCOMPARE(w->getRTPPort(), offered);
 }
 
-QTEST_MAIN(TstNetworkEnvironment)
+SORVANTO_TEST_MAIN(TstNetworkEnvironment)
 #include "tst_networkenvironment.moc"

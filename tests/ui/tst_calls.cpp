@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "sipppeer.h"
 #include "siptestserver.h"
+#include "testmain.h"
 #include "testphone.h"
 
 #include <QLabel>
@@ -160,5 +161,5 @@ private slots:
 
 };
 
-QTEST_MAIN(TstCalls)
+SORVANTO_TEST_MAIN(TstCalls)
 #include "tst_calls.moc"

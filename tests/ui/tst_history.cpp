@@ -3,6 +3,7 @@
 // treats quotes as plain text.
 #include "history.h"
 #include "mainwindow.h"
+#include "testmain.h"
 #include "testphone.h"
 
 #include <QLineEdit>
@@ -108,5 +109,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstHistory)
+SORVANTO_TEST_MAIN(TstHistory)
 #include "tst_history.moc"

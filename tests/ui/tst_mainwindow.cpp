@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "sip.h"
 #include "siptestserver.h"
+#include "testmain.h"
 #include "testphone.h"
 #include "udpsipsocket.h"
 
@@ -229,5 +230,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstMainWindow)
+SORVANTO_TEST_MAIN(TstMainWindow)
 #include "tst_mainwindow.moc"

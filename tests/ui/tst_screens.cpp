@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "settings.h"
 #include "sip.h"
+#include "testmain.h"
 #include "testphone.h"
 
 #include <QDir>
@@ -116,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstScreens)
+SORVANTO_TEST_MAIN(TstScreens)
 #include "tst_screens.moc"

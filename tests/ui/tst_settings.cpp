@@ -3,6 +3,7 @@
 // changes, and the media address list holds each IPv4 address once.
 #include "mainwindow.h"
 #include "settings.h"
+#include "testmain.h"
 #include "testphone.h"
 
 #include <QCheckBox>
@@ -157,5 +158,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstSettings)
+SORVANTO_TEST_MAIN(TstSettings)
 #include "tst_settings.moc"
