@@ -1022,6 +1022,9 @@ void SipParser::incomingInvite(SipPacket *msg)
     }
     delete lastInvite;
     lastInvite = cloneSipRequest(msg);
+    // Where it came from, for the Via of a later answer (the 487 after a CANCEL).
+    lastInvite->serverIp = msg->serverIp;
+    lastInvite->serverPort = msg->serverPort;
     learnRoute(msg, true);
     response(QStringLiteral("100"), QStringLiteral("Trying"), msg);
     response(QStringLiteral("180"), QStringLiteral("Ringing"), msg);
@@ -1049,8 +1052,13 @@ void SipParser::processRequest(SipPacket *msg)
             requestResponse(QStringLiteral("481"), QStringLiteral("Call/Transaction Does Not Exist"), msg);
             return;
         }
+        const bool ringingIn = !bye && callDirection == 1 && callState == 2 && lastInvite;
         callState = 4;
         requestResponse(QStringLiteral("200"), QStringLiteral("OK"), msg);
+        // The cancelled INVITE still needs its final answer (RFC 3261 9.2);
+        // without it the caller and every proxy between wait for their timers.
+        if (ringingIn)
+            reply(QStringLiteral("487"), QStringLiteral("Request Terminated"), lastInvite, ToTagRule::Current);
         w->busyStartSendSignal(bye ? QStringLiteral("Bye") : QStringLiteral("Cancel"));
     } else if (metod_ == QLatin1String("ACK")) {
         uaLog(QStringLiteral("In REQUEST Rx: ACK"));

@@ -6,6 +6,7 @@
 #include "sip.h"
 #include "sipparser.h"
 #include "siptestserver.h"
+#include "testmain.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -31,6 +32,7 @@ private slots:
     void secondCaller_data();
     void secondCaller();
     void retransmittedInvite();
+    void cancelledIncomingCall();
     void reInvite();
     void lateFinalAnswers_data();
     void lateFinalAnswers();
@@ -491,6 +493,31 @@ void TstProcessing::secondCaller()
     QCOMPARE(header(sent[0], "To"), QString("<sip:200@127.0.0.2>;tag=callertag"));
 }
 
+// A caller who gives up while the phone rings gets 200 for the CANCEL and 487
+// for the INVITE, under the To tag of the 180; the ACK of the 487 is not answered.
+void TstProcessing::cancelledIncomingCall()
+{
+    QSignalSpy busy(w, &MainWindow::busyStartSignal);
+    const QStringList ringing = exchange(incomingInvite("gone", "5"));
+    QCOMPARE(ringing.size(), 2);
+    QString cancel = incomingInvite("gone", "5");
+    cancel.replace("INVITE", "CANCEL");
+    const QStringList sent = exchange(cancel);
+    QCOMPARE(sent.size(), 2);
+    QVERIFY(sent[0].startsWith("SIP/2.0 200 OK\r\n"));
+    QCOMPARE(header(sent[0], "CSeq"), QString("5 CANCEL"));
+    QVERIFY(sent[1].startsWith("SIP/2.0 487 Request Terminated\r\n"));
+    QCOMPARE(header(sent[1], "CSeq"), QString("5 INVITE"));
+    QCOMPARE(header(sent[1], "To"), header(ringing[1], "To"));
+    QCOMPARE(header(sent[1], "Via"), header(ringing[1], "Via"));
+    QCOMPARE(busy.size(), 1);
+    QCOMPARE(p->callState, 4);
+
+    QString ack = incomingInvite("gone", "5", w->callToTag);
+    ack.replace("INVITE", "ACK");
+    QCOMPARE(exchange(ack).size(), 0);
+}
+
 // The same INVITE twice: two 100/180 pairs with one To tag, one incoming-call signal.
 void TstProcessing::retransmittedInvite()
 {
@@ -649,5 +676,5 @@ void TstProcessing::transport()
     QCOMPARE(exchange(first).size(), 1);
 }
 
-QTEST_MAIN(TstProcessing)
+SORVANTO_TEST_MAIN(TstProcessing)
 #include "tst_processing.moc"
