@@ -38,6 +38,11 @@ QString SipTexts::cancel(const QString &callId, int serverPort)
     return request("CANCEL", callId, serverPort, {}, QString());
 }
 
+QString SipTexts::ack(const QString &callId, int serverPort)
+{
+    return request("ACK", callId, serverPort, {}, QString());
+}
+
 QString SipTexts::options(const QString &callId, int serverPort)
 {
     return request("OPTIONS", callId, serverPort, {}, QString());

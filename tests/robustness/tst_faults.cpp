@@ -1,12 +1,18 @@
-// The real phone SIGKILLed 50 times, at random, while ringing and after writing a call: each next
-// start takes over the stale lock, and the database stays whole with every history row it had.
+// The real phone SIGKILLed 50 times: at random, while ringing, in an answered call and after
+// writing a call. Each next start takes over the stale lock, and the database stays whole with
+// every history row it had.
 #include "phoneprocess.h"
 #include "siptestserver.h"
 #include "siptexts.h"
 #include "sqlpeek.h"
+#include "xvfbserver.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
+
+// The incoming-call window and its answer button, in window coordinates.
+const QString kIncomingWindow = QStringLiteral("Bходящий");
+const QPoint kAnswerButton(64, 192);
 
 class TstFaults : public QObject
 {
@@ -31,6 +37,9 @@ void TstFaults::killedAtRandom()
     QVERIFY(port);
     SipTestServer server;
     QVERIFY(server.listen(QHostAddress("127.0.0.2"), port));
+    // A display, so that a call can be answered the way a user does.
+    XvfbServer xvfb;
+    QVERIFY2(xvfb.start(), qPrintable(xvfb.errorString()));
 
     // A first clean start builds the database; then the account points at
     // our server and a few calls are on record already.
@@ -55,7 +64,7 @@ void TstFaults::killedAtRandom()
         const int kind = run % 10;
         const QString callId = QStringLiteral("kill%1").arg(run);
         server.clear();
-        QVERIFY(phone.launch());
+        QVERIFY(phone.launch(xvfb.display()));
         if (kind < 6) {
             // Anywhere from before the lock to a running phone.
             QTest::qWait(int(rng.bounded(1200)));
@@ -69,6 +78,14 @@ void TstFaults::killedAtRandom()
                 const int before = logCount(phone.logFile(), written);
                 server.send(SipTexts::cancel(callId, port));
                 QTRY_VERIFY_WITH_TIMEOUT(logCount(phone.logFile(), written) > before, 10000);
+            } else if (kind == 8) {
+                // Answered: killed while the call is up and its audio runs.
+                const QString window = phone.findWindow(kIncomingWindow, 8000);
+                QVERIFY2(!window.isEmpty(), qPrintable(QStringLiteral("run %1: no incoming-call window").arg(run)));
+                QVERIFY(phone.click(window, kAnswerButton.x(), kAnswerButton.y()));
+                QTRY_VERIFY_WITH_TIMEOUT(server.texts().join('\n').contains("SIP/2.0 200 OK"), 5000);
+                server.send(SipTexts::ack(callId, port));
+                QTest::qWait(int(rng.bounded(1500)));
             } else {
                 QTest::qWait(int(rng.bounded(300)));
             }
