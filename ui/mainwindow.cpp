@@ -12,12 +12,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QDebug>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMediaPlayer>
 #include <QMenu>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTime>
@@ -437,11 +441,34 @@ void MainWindow::busyTimerTimeoutSlot() { audioStopSlot(); }
 // --- tones: one player, so any start replaces and any stop silences ---
 
 namespace {
-void play(QMediaPlayer *player, const char *url)
+// The player gets a copy of the compiled-in sound in the cache directory.
+// GStreamer reads a real file with its own file source, while a resource is
+// streamed to it by Qt, and that stream now and then failed to start
+// ("Internal data stream error"): a call ended without its busy tone. The
+// resource itself stays the fallback when no copy can be written.
+QUrl soundUrl(const QString &name)
+{
+    const QString resource = QStringLiteral(":/sounds/") + name;
+    QFile source(resource);
+    if (source.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = source.readAll();
+        const QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/sounds");
+        const QString path = dir + QLatin1Char('/') + name;
+        QFile copy(path);
+        if (copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes)
+            return QUrl::fromLocalFile(path);
+        QSaveFile out(path);
+        if (QDir().mkpath(dir) && out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+            return QUrl::fromLocalFile(path);
+    }
+    return QUrl(QStringLiteral("qrc") + resource);
+}
+
+void play(QMediaPlayer *player, const QString &name)
 {
     if (!player)
         return;
-    player->setMedia(QUrl(QString::fromLatin1(url)));
+    player->setMedia(soundUrl(name));
     player->play();
 }
 } // namespace
@@ -449,7 +476,7 @@ void play(QMediaPlayer *player, const char *url)
 void MainWindow::ringtonStart()
 {
     qDebug() << "!!! ringtonStart";
-    play(player, "qrc:/sounds/zvonok.mp3");
+    play(player, QStringLiteral("zvonok.mp3"));
 }
 
 void MainWindow::ringtonStop()
@@ -462,7 +489,7 @@ void MainWindow::ringtonStop()
 void MainWindow::cscStart()
 {
     qDebug() << "!!! cscStart";
-    play(player, "qrc:/sounds/csc.mp3");
+    play(player, QStringLiteral("csc.mp3"));
 }
 
 void MainWindow::cscStop()
@@ -477,7 +504,7 @@ void MainWindow::busyStart(QString cause)
     qDebug() << "!!! busyStart";
     if (audio)
         audio->audioStop();
-    play(player, "qrc:/sounds/busy.mp3");
+    play(player, QStringLiteral("busy.mp3"));
     if (busyTimer)
         busyTimer->start(3000);
     if (dialog)
@@ -503,17 +530,15 @@ void MainWindow::cscStopSlot() { cscStop(); }
 void MainWindow::dtmfStartSlot(QString key)
 {
     static const QString digits = QStringLiteral("0123456789");
-    QString url;
+    QString name;
     if (key.size() == 1 && digits.contains(key))
-        url = "qrc:/sounds/dtmf_" + key + ".wav";
+        name = "dtmf_" + key + ".wav";
     else if (key == "#")
-        url = "qrc:/sounds/dtmf_rh.wav";
+        name = "dtmf_rh.wav";
     else if (key == "*")
-        url = "qrc:/sounds/dtmf_zv.wav";
-    if (url.isEmpty() || !player)
-        return;
-    player->setMedia(QUrl(url));
-    player->play();
+        name = "dtmf_zv.wav";
+    if (!name.isEmpty())
+        play(player, name);
 }
 
 // --- windows ---

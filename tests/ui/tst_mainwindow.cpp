@@ -13,11 +13,14 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QUdpSocket>
 #include <QtTest>
@@ -29,6 +32,18 @@ class TstMainWindow : public QObject
 
     QString display() const { return TestPhone::widget<QTextBrowser>(w, "textBrowser")->toPlainText(); }
     void click(const char *name) { QTest::mouseClick(TestPhone::widget<QPushButton>(w, name), Qt::LeftButton); }
+    // The file name of the sound the player holds, once its file is found to
+    // be a whole copy of the compiled-in one.
+    QString playerSound() const
+    {
+        const QUrl url = w->player->media().request().url();
+        QFile copy(url.toLocalFile());
+        QFile original(":/sounds/" + url.fileName());
+        if (!url.isLocalFile() || !copy.open(QIODevice::ReadOnly) || !original.open(QIODevice::ReadOnly)
+            || copy.readAll() != original.readAll())
+            return "not a copy: " + url.toString();
+        return url.fileName();
+    }
 
 private slots:
     void initTestCase()
@@ -99,7 +114,7 @@ private slots:
             QCOMPARE(sounds.at(0).at(0).toString(), sound);
             const QString file = sound == "*" ? "zv" : sound == "#" ? "rh" : sound;
             w->dtmfStartSlot("A"); // no such sound: the player keeps what it had
-            QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/dtmf_" + file + ".wav"));
+            QCOMPARE(playerSound(), "dtmf_" + file + ".wav");
         }
     }
 
@@ -130,7 +145,7 @@ private slots:
         click("pushButton_22");
         QVERIFY(w->called == "201" && w->dialogOut->isVisible() && w->info == "Out");
         emit w->rx183Signal();
-        QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/csc.mp3"));
+        QCOMPARE(playerSound(), QString("csc.mp3"));
         emit w->audioStopSignal();
         QVERIFY(!w->dialogOut->isVisible() && w->called.isEmpty());
         QCOMPARE(w->player->state(), QMediaPlayer::StoppedState);
@@ -140,13 +155,37 @@ private slots:
         w->called = "300";
         emit w->dialogWinShowSignal();
         QVERIFY(w->dialog->isVisible() && w->info == "Break");
-        QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/zvonok.mp3"));
+        QCOMPARE(playerSound(), QString("zvonok.mp3"));
         w->currtime = "01.01.2000 00:00:00";
         w->talkSeconds = 7;
         QTest::mouseClick(TestPhone::widget<QPushButton>(w->dialog, "pushButton_30"), Qt::LeftButton);
         QVERIFY(w->info == "In" && w->currtime != "01.01.2000 00:00:00" && w->talkSeconds == 0);
         emit w->audioStopSignal();
         QVERIFY(!w->dialog->isVisible());
+    }
+
+    // A damaged copy of a sound is written anew; where no copy can be written
+    // the player takes the compiled-in sound itself.
+    void soundCopies()
+    {
+        const QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + "/sounds";
+        w->busyStart("Bye");
+        QCOMPARE(playerSound(), QString("busy.mp3"));
+        QFile damaged(dir + "/busy.mp3");
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        damaged.write("ID3");
+        damaged.close();
+        w->busyStart("Bye");
+        QCOMPARE(playerSound(), QString("busy.mp3"));
+
+        QVERIFY(QDir(dir).removeRecursively());
+        QFile blocker(dir); // a file where the folder should be
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        w->busyStart("Bye");
+        QCOMPARE(w->player->media().request().url(), QUrl("qrc:/sounds/busy.mp3"));
+        QVERIFY(QFile::remove(dir));
+        w->busyStop();
     }
 
     // A caller's number is text, whatever it holds.
