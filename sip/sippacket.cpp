@@ -193,13 +193,25 @@ void SipPacket::addContentPort(QString port, QString payloadTypes)
     content += QString("m=audio %1 RTP/AVP %2\r\n").arg(port, payloadTypes);
 }
 
+// The exact length of what writeHeaders appends, so the wire text is built in
+// one allocation.
+int SipPacket::headersSize() const
+{
+    int size = 2;
+    const SipHeader *body = nullptr;
+    for (const SipHeader *h : qAsConst(headers)) {
+        if (h->headerName == QLatin1String("Content"))
+            body = h;
+        else
+            size += h->headerName.size() + h->headerValue.size() + 4;
+    }
+    if (body)
+        size += body->headerValue.size() + 2;
+    return size;
+}
+
 void SipPacket::writeHeaders(QString &text)
 {
-    int needed = text.size() + 4;
-    for (const SipHeader *h : qAsConst(headers))
-        needed += h->headerName.size() + h->headerValue.size() + 4;
-    text.reserve(needed);
-
     SipHeader *body = nullptr;
     SipHeader *length = nullptr;
     for (SipHeader *h : qAsConst(headers)) {
@@ -227,19 +239,70 @@ void SipPacket::writeHeaders(QString &text)
     }
 }
 
-QString SipPacket::requestLine()
+// The request-URI is written from its fields as SipUri::toString() does,
+// without a string of its own.
+void SipPacket::writeRequestLine(QString &text)
 {
-    return method + " " + (requestUri ? requestUri->toString() : QString()) + uriSuffix + " SIP/2.0\r\n";
+    text += method;
+    text += QLatin1Char(' ');
+    if (requestUri) {
+        text += requestUri->scheme;
+        text += QLatin1Char(':');
+        if (!requestUri->user.isEmpty()) {
+            text += requestUri->user;
+            text += QLatin1Char('@');
+        }
+        text += requestUri->host;
+        if (!requestUri->port.isEmpty()) {
+            text += QLatin1Char(':');
+            text += requestUri->port;
+        }
+    }
+    text += uriSuffix;
+    text += QLatin1String(" SIP/2.0\r\n");
 }
 
-QString SipPacket::statusLine()
+int SipPacket::requestLineSize() const
 {
-    return "SIP/2.0 " + statusCode + " " + reasonPhrase + "\r\n";
+    int size = method.size() + 1 + uriSuffix.size() + 10;
+    if (requestUri) {
+        size += requestUri->scheme.size() + 1 + requestUri->host.size();
+        if (!requestUri->user.isEmpty())
+            size += requestUri->user.size() + 1;
+        if (!requestUri->port.isEmpty())
+            size += requestUri->port.size() + 1;
+    }
+    return size;
+}
+
+void SipPacket::writeStatusLine(QString &text)
+{
+    text += QLatin1String("SIP/2.0 ");
+    text += statusCode;
+    text += QLatin1Char(' ');
+    text += reasonPhrase;
+    text += QLatin1String("\r\n");
+}
+
+QString SipPacket::requestText()
+{
+    QString text;
+    text.reserve(requestLineSize() + headersSize());
+    writeRequestLine(text);
+    writeHeaders(text);
+    return text;
+}
+
+QString SipPacket::responseText()
+{
+    QString text;
+    text.reserve(10 + statusCode.size() + reasonPhrase.size() + headersSize());
+    writeStatusLine(text);
+    writeHeaders(text);
+    return text;
 }
 
 QString SipPacket::toString()
 {
-    QString text = packetType == 2 ? statusLine() : requestLine();
-    writeHeaders(text);
-    return text;
+    return packetType == 2 ? responseText() : requestText();
 }

@@ -80,10 +80,9 @@ public:
     QString content;
 
 protected:
-    // Headers, Content-Length last, the empty line and the body.
-    void writeHeaders(QString &text);
-    QString requestLine();
-    QString statusLine();
+    // Each builds the whole wire text in one reserved buffer.
+    QString requestText();
+    QString responseText();
 
 private:
     SipPacket(const SipPacket &) = delete;
@@ -91,6 +90,12 @@ private:
     QString addressValue(const char *withPortTag, const char *withPort, const char *withTag,
                          const char *plain, QString user, QString host, QString port, QString tag);
     int indexOf(const QString &name, int index) const;
+    // Headers, Content-Length last, the empty line and the body.
+    void writeHeaders(QString &text);
+    int headersSize() const;
+    void writeRequestLine(QString &text);
+    int requestLineSize() const;
+    void writeStatusLine(QString &text);
 };
 
 #endif // SIPPACKET_H

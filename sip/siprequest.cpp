@@ -44,7 +44,5 @@ void SipRequest::setMethod(const QString &method)
 
 QString SipRequest::toString()
 {
-    QString text = requestLine();
-    writeHeaders(text);
-    return text;
+    return requestText();
 }

@@ -14,7 +14,5 @@ SipResponse::SipResponse(SipParser *parser, QString rawText, QString serverIp, Q
 
 QString SipResponse::toString()
 {
-    QString text = statusLine();
-    writeHeaders(text);
-    return text;
+    return responseText();
 }
