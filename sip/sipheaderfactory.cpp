@@ -19,47 +19,71 @@ SipHeaderFactory::SipHeaderFactory(SipParser *parser)
 
 SipHeader *SipHeaderFactory::factory(QString name, QString value)
 {
-    auto is = [&name](const char *key) {
-        return name.compare(QLatin1String(key), Qt::CaseInsensitive) == 0;
+    auto is = [&name](QLatin1String key) {
+        return name.compare(key, Qt::CaseInsensitive) == 0;
     };
-    if (is("via"))
-        return new SipViaHeader(parser, name, value);
-    if (is("v"))
-        return new SipViaHeader(parser, "Via", value);
-    if (is("from"))
-        return new SipFromHeader(parser, name, value);
-    if (is("f"))
-        return new SipFromHeader(parser, "From", value);
-    if (is("to"))
-        return new SipToHeader(parser, name, value);
-    if (is("t"))
-        return new SipToHeader(parser, "To", value);
-    if (is("contact"))
-        return new SipContactHeader(parser, name, value);
-    // "m" is Contact's compact form (RFC 3261 section 7.3.3)
-    if (is("m"))
-        return new SipContactHeader(parser, "Contact", value);
-    if (is("cseq"))
-        return new SipCseqHeader(parser, name, value);
-    if (is("authorization"))
-        return new SipAuthorizationHeader(parser, name, value);
-    if (is("www-authenticate"))
-        return new SipWwwAuthenticateHeader(parser, name, value);
-    if (is("proxy-authenticate"))
-        return new SipProxyAuthenticateHeader(parser, name, value);
-    if (is("session-expires"))
-        return new SipSessionExpiresHeader(parser, name, value);
-    if (is("x"))
-        return new SipSessionExpiresHeader(parser, "Session-Expires", value);
-    if (is("record-route"))
-        return new SipRecordRouteHeader(parser, "Record-Route", value);
-    if (is("content"))
-        return new SipContentHeader(parser, "Content", value);
-    if (is("i"))
-        return new SipHeader(parser, "Call-ID", value);
-    if (is("c"))
-        return new SipHeader(parser, "Content-Type", value);
-    if (is("l"))
-        return new SipHeader(parser, "Content-Length", value);
+    // A case-insensitive match needs equal lengths, so the length picks the few
+    // names worth comparing; most headers are none of these.
+    switch (name.size()) {
+    case 1:
+        if (is(QLatin1String("v")))
+            return new SipViaHeader(parser, QStringLiteral("Via"), value);
+        if (is(QLatin1String("f")))
+            return new SipFromHeader(parser, QStringLiteral("From"), value);
+        if (is(QLatin1String("t")))
+            return new SipToHeader(parser, QStringLiteral("To"), value);
+        // "m" is Contact's compact form (RFC 3261 section 7.3.3)
+        if (is(QLatin1String("m")))
+            return new SipContactHeader(parser, QStringLiteral("Contact"), value);
+        if (is(QLatin1String("x")))
+            return new SipSessionExpiresHeader(parser, QStringLiteral("Session-Expires"), value);
+        if (is(QLatin1String("i")))
+            return new SipHeader(parser, QStringLiteral("Call-ID"), value);
+        if (is(QLatin1String("c")))
+            return new SipHeader(parser, QStringLiteral("Content-Type"), value);
+        if (is(QLatin1String("l")))
+            return new SipHeader(parser, QStringLiteral("Content-Length"), value);
+        break;
+    case 2:
+        if (is(QLatin1String("to")))
+            return new SipToHeader(parser, name, value);
+        break;
+    case 3:
+        if (is(QLatin1String("via")))
+            return new SipViaHeader(parser, name, value);
+        break;
+    case 4:
+        if (is(QLatin1String("from")))
+            return new SipFromHeader(parser, name, value);
+        if (is(QLatin1String("cseq")))
+            return new SipCseqHeader(parser, name, value);
+        break;
+    case 7:
+        if (is(QLatin1String("contact")))
+            return new SipContactHeader(parser, name, value);
+        if (is(QLatin1String("content")))
+            return new SipContentHeader(parser, QStringLiteral("Content"), value);
+        break;
+    case 12:
+        if (is(QLatin1String("record-route")))
+            return new SipRecordRouteHeader(parser, QStringLiteral("Record-Route"), value);
+        break;
+    case 13:
+        if (is(QLatin1String("authorization")))
+            return new SipAuthorizationHeader(parser, name, value);
+        break;
+    case 15:
+        if (is(QLatin1String("session-expires")))
+            return new SipSessionExpiresHeader(parser, name, value);
+        break;
+    case 16:
+        if (is(QLatin1String("www-authenticate")))
+            return new SipWwwAuthenticateHeader(parser, name, value);
+        break;
+    case 18:
+        if (is(QLatin1String("proxy-authenticate")))
+            return new SipProxyAuthenticateHeader(parser, name, value);
+        break;
+    }
     return new SipHeader(parser, name, value);
 }

@@ -75,6 +75,10 @@ void SipPacket::addHeader(QString key, QString value)
         // would be read from the last value
         if (key.compare(QLatin1String("via"), Qt::CaseInsensitive) == 0
             || key.compare(QLatin1String("v"), Qt::CaseInsensitive) == 0) {
+            if (!value.contains(QLatin1Char(','))) {
+                headers.append(factory->factory(key, value));
+                return;
+            }
             const QStringList parts = value.split(',');
             for (const QString &part : parts)
                 headers.append(factory->factory(key, part));
