@@ -37,6 +37,36 @@ const int maxLineLength = 10000;
 // Real messages carry a few dozen headers; a datagram of empty header lines
 // or comma-only Via lists would otherwise cost a heap object per character.
 const int maxHeaders = 1000;
+
+const QString &sipVersion()
+{
+    static const QString version = QStringLiteral("SIP/2.0");
+    return version;
+}
+
+// The names real peers send, in their usual spelling: a header name equal to
+// one of these shares its text instead of allocating a copy.
+QString takeHeaderName(QString &token)
+{
+    static const QString known[] = {
+        QStringLiteral("Via"), QStringLiteral("From"), QStringLiteral("To"), QStringLiteral("Call-ID"),
+        QStringLiteral("CSeq"), QStringLiteral("Contact"), QStringLiteral("Max-Forwards"),
+        QStringLiteral("Content-Length"), QStringLiteral("Content-Type"), QStringLiteral("Allow"),
+        QStringLiteral("User-Agent"), QStringLiteral("Server"), QStringLiteral("Expires"),
+        QStringLiteral("Record-Route"), QStringLiteral("Route"), QStringLiteral("Supported"),
+        QStringLiteral("Session-Expires"), QStringLiteral("WWW-Authenticate"),
+        QStringLiteral("Proxy-Authenticate"), QStringLiteral("Authorization"),
+        QStringLiteral("Proxy-Authorization"), QStringLiteral("Require"), QStringLiteral("Accept"),
+        QStringLiteral("Date"), QStringLiteral("Event"), QStringLiteral("Allow-Events"),
+        QStringLiteral("Min-SE"), QStringLiteral("Subject"), QStringLiteral("P-Asserted-Identity")};
+    for (const QString &name : known) {
+        if (name == token) {
+            token.resize(0);
+            return name;
+        }
+    }
+    return SipHeader::takeToken(token);
+}
 }
 
 SipParser::SipParser(Sip *sip)
@@ -92,15 +122,24 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
         switch (parseState) {
         case 0: // method or version of the start line
             if (currentChar == ' ') {
-                const QString word = SipHeader::takeToken(token);
-                if (methods->contains(word)) {
-                    message = new SipRequest(this, word, text, serverIp, serverPort);
+                // the table's own string serves as the method: no copy
+                const int known = methods->methods.indexOf(token);
+                if (known >= 0) {
+                    token.resize(0);
+                    message = new SipRequest(this, methods->methods.at(known), text, serverIp, serverPort);
+                    message->headers.reserve(16);
                     parseState = 1;
-                } else if (word.trimmed() == QLatin1String("SIP/2.0")) {
+                } else if (token.trimmed() == sipVersion()) {
                     message = new SipResponse(this, text, serverIp, serverPort);
+                    message->headers.reserve(16);
                     if (SipHeader::logEnabled())
                         qDebug().noquote() << "SipResponse: " + text;
-                    message->version = word;
+                    if (token == sipVersion()) {
+                        token.resize(0);
+                        message->version = sipVersion();
+                    } else {
+                        message->version = SipHeader::takeToken(token);
+                    }
                     parseState = 4;
                 } else {
                     running = false;
@@ -128,11 +167,16 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 
         case 2: // version of the request line
             if (currentChar == '\r' || currentChar == '\n') {
-                if (token.trimmed() != QLatin1String("SIP/2.0")) {
+                if (token.trimmed() != sipVersion()) {
                     running = false;
                     break;
                 }
-                message->version = SipHeader::takeToken(token);
+                if (token == sipVersion()) {
+                    token.resize(0);
+                    message->version = sipVersion();
+                } else {
+                    message->version = SipHeader::takeToken(token);
+                }
                 parseState = 6;
             } else {
                 collect();
@@ -161,7 +205,7 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 
         case 6: // header name
             if (currentChar == ':') {
-                headerName = SipHeader::takeToken(token);
+                headerName = takeHeaderName(token);
                 parseState = 7;
             } else if (currentChar != '\n') {
                 collect();
