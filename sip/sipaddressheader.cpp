@@ -1,9 +1,27 @@
 #include "sipaddressheader.h"
 
+#include "siptokenrun.h"
+
 SipAddressHeader::SipAddressHeader(SipParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
 }
+
+namespace {
+
+// The parameters the address classes keep; the others are never copied out.
+const QString *knownParameter(QStringView name)
+{
+    static const QString names[] = {QStringLiteral("tag"), QStringLiteral("expires"),
+                                    QStringLiteral("vireg")};
+    for (const QString &known : names) {
+        if (name == known)
+            return &known;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 bool SipAddressHeader::parseAddress(const QString &value)
 {
@@ -15,7 +33,8 @@ bool SipAddressHeader::parseAddress(const QString &value)
     const bool valueEndsAtBracket = userEndsAtSemicolon;
 
     state = 0;
-    token.reserve(value.size());
+    SipTokenRun run(value);
+    const QString *parameter = nullptr;
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
@@ -23,79 +42,81 @@ bool SipAddressHeader::parseAddress(const QString &value)
         switch (state) {
         case 0: // before the URI
             if (ch == '"') {
-                token.resize(0);
+                run.clear();
                 state = 1;
             } else if (ch == '<') {
-                token.resize(0);
+                run.clear();
                 state = 2;
             } else if (ch == ':') {
-                scheme = SipHeader::takeToken(token);
+                scheme = run.take();
                 state = 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 1: // quoted display name
             if (ch == '"') {
-                name = SipHeader::takeToken(token);
+                name = run.take();
                 state = 0;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 2: // scheme
             if (ch == ':') {
-                scheme = SipHeader::takeToken(token);
+                scheme = run.take();
                 state = 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 3: // user
             if (ch == '@') {
-                num = SipHeader::takeToken(token);
+                num = run.take();
                 state = 4;
             } else if ((ch == '>' && userEndsAtBracket) || (ch == ';' && userEndsAtSemicolon)) {
-                addr = SipHeader::takeToken(token);
+                addr = run.take();
                 state = 5;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 4: // host and port
             if (ch == '>' || ch == ';') {
-                addr = SipHeader::takeToken(token);
+                addr = run.take();
                 state = 5;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 5: // parameter name
             if (ch == '=') {
-                paramName = SipHeader::takeToken(token);
+                parameter = knownParameter(run.view());
+                run.clear();
                 state = 6;
             } else if (ch == ';') {
-                token.resize(0);
-                paramName.clear();
+                run.clear();
+                parameter = nullptr;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 6: // parameter value
             if (ch == ';' || (ch == '>' && valueEndsAtBracket)) {
-                addParameter(paramName, SipHeader::takeToken(token));
+                if (parameter)
+                    addParameter(*parameter, run.take());
+                run.clear();
                 state = 5;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         }
     }
     if (state == 4)
-        addr = token;
-    else if (state == 6)
-        addParameter(paramName, SipHeader::takeToken(token));
-    token = QString();
+        addr = run.take();
+    else if (state == 6 && parameter)
+        addParameter(*parameter, run.take());
 
     addrIp = addr;
     addrPort = QStringLiteral("5060");

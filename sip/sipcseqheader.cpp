@@ -1,30 +1,31 @@
 #include "sipcseqheader.h"
 
+#include "siptokenrun.h"
+
 #include <QDebug>
 
 SipCseqHeader::SipCseqHeader(SipParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = Cseq;
-    token.reserve(value.size());
+    SipTokenRun run(value);
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
             return;
         if (state == 0) {
             if (ch == ' ') {
-                number = SipHeader::takeToken(token);
+                number = run.take();
                 state = 1;
             } else {
-                token += ch;
+                run.add(pos);
             }
         } else if (ch != '\r' && ch != '\n') {
-            token += ch;
+            run.add(pos);
         }
     }
     if (state == 1)
-        cseqMethod = SipHeader::takeToken(token);
-    token = QString();
+        cseqMethod = run.take();
     if (logEnabled())
         qDebug().noquote() << "SipCseqHeader: " + toString();
 }

@@ -1,15 +1,37 @@
 #include "sipdigestheader.h"
 
+#include "siptokenrun.h"
+
 SipDigestHeader::SipDigestHeader(SipParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
 }
 
+namespace {
+
+// The parameters the Digest classes keep (the challenge's nine include the
+// credentials' six); the others are never copied out.
+const QString *knownParameter(QStringView name)
+{
+    static const QString names[] = {
+        QStringLiteral("realm"), QStringLiteral("nonce"), QStringLiteral("qop"), QStringLiteral("opaque"),
+        QStringLiteral("algorithm"), QStringLiteral("username"), QStringLiteral("uri"),
+        QStringLiteral("response"), QStringLiteral("domain")};
+    for (const QString &known : names) {
+        if (name == known)
+            return &known;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 bool SipDigestHeader::parseDigest(const QString &value)
 {
     bool quoted = false;
     state = 0;
-    token.reserve(value.size());
+    SipTokenRun run(value);
+    const QString *parameter = nullptr;
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
@@ -17,21 +39,22 @@ bool SipDigestHeader::parseDigest(const QString &value)
         switch (state) {
         case 0: // auth scheme
             if (ch == ' ') {
-                if (token.compare(QLatin1String("Digest"), Qt::CaseInsensitive) != 0)
+                if (run.view().compare(QLatin1String("Digest"), Qt::CaseInsensitive) != 0)
                     return false;
-                token.resize(0);
+                run.clear();
                 state = 1;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 1: // parameter name
             if (ch == '=') {
-                paramName = SipHeader::takeToken(token);
+                parameter = knownParameter(run.view());
+                run.clear();
                 quoted = false;
                 state = 2;
             } else if (ch != ' ') {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 2: // parameter value; a quoted list such as qop="auth,auth-int"
@@ -39,17 +62,18 @@ bool SipDigestHeader::parseDigest(const QString &value)
             if (ch == '"')
                 quoted = !quoted;
             if (ch == ',' && !quoted) {
-                addParameter(paramName, SipHeader::takeToken(token));
+                if (parameter)
+                    addParameter(*parameter, run.take());
+                run.clear();
                 state = 1;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         }
     }
-    if (state == 2)
-        addParameter(paramName, SipHeader::takeToken(token));
-    token = QString();
+    if (state == 2 && parameter)
+        addParameter(*parameter, run.take());
     return true;
 }
 

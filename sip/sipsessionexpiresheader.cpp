@@ -1,12 +1,15 @@
 #include "sipsessionexpiresheader.h"
 
+#include "siptokenrun.h"
+
 #include <QDebug>
 
 SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = SessionExpires;
-    token.reserve(value.size());
+    SipTokenRun run(value);
+    bool refresherValue = false;
     for (pos = 0; pos < value.size(); ++pos) {
         ch = value.at(pos);
         if (!isAccepted(ch))
@@ -14,37 +17,39 @@ SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name
         switch (state) {
         case 0: // delta-seconds
             if (ch == ';') {
-                deltaSeconds = SipHeader::takeToken(token);
+                deltaSeconds = run.take();
                 state = 1;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
-        case 1: // parameter name
+        case 1: // parameter name; only the refresher is kept
             if (ch == '=') {
-                paramName = SipHeader::takeToken(token);
+                refresherValue = run.view() == QLatin1String("refresher");
+                run.clear();
                 state = 2;
             } else if (ch == ';') {
-                token.resize(0);
+                run.clear();
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 2: // parameter value
             if (ch == ';') {
-                addParameter(paramName, SipHeader::takeToken(token));
+                if (refresherValue)
+                    addParameter(QStringLiteral("refresher"), run.take());
+                run.clear();
                 state = 1;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         }
     }
     if (state == 0)
-        deltaSeconds = token;
-    else if (state == 2)
-        addParameter(paramName, SipHeader::takeToken(token));
-    token = QString();
+        deltaSeconds = run.take();
+    else if (state == 2 && refresherValue)
+        addParameter(QStringLiteral("refresher"), run.take());
     if (logEnabled())
         qDebug().noquote() << "SipSessionExpiresHeader: " + toString();
 }

@@ -1,6 +1,24 @@
 #include "sipviaheader.h"
 
+#include "siptokenrun.h"
+
 #include <QDebug>
+
+namespace {
+
+// The parameters addParameter keeps; the others are never copied out.
+const QString *knownParameter(QStringView name)
+{
+    static const QString names[] = {QStringLiteral("received"), QStringLiteral("branch"),
+                                    QStringLiteral("rport")};
+    for (const QString &known : names) {
+        if (name == known)
+            return &known;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
@@ -8,7 +26,8 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
     headerType = Via;
     state = 0;
     pos = 0;
-    token.reserve(value.size());
+    SipTokenRun run(value);
+    const QString *parameter = nullptr;
     // Values after the first of a comma list arrive as ", SIP/2.0/UDP ...":
     // the sent-protocol starts at the first non-blank.
     while (pos < value.size() && (value.at(pos) == ' ' || value.at(pos) == '\t'))
@@ -20,51 +39,53 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
         switch (state) {
         case 0: // sent-protocol
             if (ch == ' ') {
-                protocol = SipHeader::takeToken(token);
+                protocol = run.take();
                 state = 1;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 1: // host
             if (ch == ':' || ch == ';') {
-                host = SipHeader::takeToken(token);
+                host = run.take();
                 state = ch == ':' ? 2 : 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 2: // port
             if (ch == ';') {
-                port = SipHeader::takeToken(token);
+                port = run.take();
                 state = 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 3: // parameter name; one without "=" (a bare rport) is dropped
             if (ch == '=') {
-                paramName = SipHeader::takeToken(token);
+                parameter = knownParameter(run.view());
+                run.clear();
                 state = 4;
             } else if (ch == ';') {
-                token.resize(0);
+                run.clear();
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 4: // parameter value
             if (ch == ';') {
-                addParameter(paramName, SipHeader::takeToken(token));
+                if (parameter)
+                    addParameter(*parameter, run.take());
+                run.clear();
                 state = 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         }
     }
-    if (state == 4)
-        addParameter(paramName, SipHeader::takeToken(token));
-    token = QString();
+    if (state == 4 && parameter)
+        addParameter(*parameter, run.take());
     if (logEnabled())
         qDebug().noquote() << "SipViaHeader: " + toString();
 }
