@@ -146,6 +146,8 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 }
             } else {
                 collect();
+                if (running)
+                    collectRun(text, QChar(' '), QChar(' '), running);
             }
             break;
 
@@ -162,6 +164,8 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 parseState = 2;
             } else {
                 collect();
+                if (running)
+                    collectRun(text, QChar(' '), QChar(' '), running);
             }
             break;
 
@@ -180,6 +184,8 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 parseState = 6;
             } else {
                 collect();
+                if (running)
+                    collectRun(text, QChar('\r'), QChar('\n'), running);
             }
             break;
 
@@ -200,6 +206,8 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 parseState = 6;
             } else {
                 collect();
+                if (running)
+                    collectRun(text, QChar('\r'), QChar('\n'), running);
             }
             break;
 
@@ -209,6 +217,8 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
                 parseState = 7;
             } else if (currentChar != '\n') {
                 collect();
+                if (running)
+                    collectRun(text, QChar(':'), QChar('\n'), running);
             }
             break;
 
@@ -247,14 +257,14 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
             } else {
                 collect();
                 if (running)
-                    collectRun(text, QChar('\r'), running);
+                    collectRun(text, QChar('\r'), QChar('\r'), running);
             }
             break;
 
         case 9: // body: everything to the end of the datagram
             collect();
             if (running)
-                collectRun(text, QChar(), running);
+                collectRun(text, QChar(), QChar(), running);
             if (running && position >= size) {
                 message->addHeader(QStringLiteral("Content"), SipHeader::takeToken(token));
                 parseState = 10;
@@ -287,30 +297,37 @@ bool SipParser::parse(QString text, QString serverIp, QString serverPort)
 }
 
 // Collects, in one step, the characters the main loop would collect one by
-// one up to (not including) `until`: the same class check and line bound,
-// without growing the token a character at a time.
-void SipParser::collectRun(const QString &text, QChar until, bool &running)
+// one up to (not including) `until` or `until2`: the same class check and
+// line bound, without growing the token a character at a time.
+void SipParser::collectRun(const QString &text, QChar until, QChar until2, bool &running)
 {
+    // locals, so the loop keeps them in registers
+    const QChar *data = text.constData();
     const int size = text.size();
+    const ushort stop = until.unicode();
+    const ushort stop2 = until2.unicode();
     const int start = position;
     int end = position;
+    int line = lineLength;
     while (end < size) {
-        const QChar c = text.at(end);
-        if (c == until || !SipHeader::isAccepted(c))
+        const QChar c = data[end];
+        const ushort u = c.unicode();
+        if (u == stop || u == stop2 || !SipHeader::isAccepted(c))
             break; // left for the main loop
-        ++lineLength;
-        if (c == '\n') {
-            lineLength = 0;
-        } else if (lineLength > maxLineLength) {
+        ++line;
+        if (u == '\n') {
+            line = 0;
+        } else if (line > maxLineLength) {
             running = false;
             break;
         }
         ++end;
     }
-    token.append(text.constData() + start, end - start);
+    lineLength = line;
+    token.append(data + start, end - start);
     position = end;
     if (running && position > start)
-        currentChar = text.at(position - 1);
+        currentChar = data[position - 1];
 }
 
 // A CR LF followed by a blank continues the header value on the next line

@@ -79,7 +79,7 @@ private:
     // Called after the CR that ends a header line; picks the next state.
     void endOfLine(const QString &text, SipPacket *message);
     bool skipFold(const QString &text);
-    void collectRun(const QString &text, QChar until, bool &running);
+    void collectRun(const QString &text, QChar until, QChar until2, bool &running);
 
 public:
     // --- user agent: builders and message processing ---

@@ -14,34 +14,32 @@ class SipTokenRun
 public:
     explicit SipTokenRun(const QString &text) : text(text.constData()) {}
 
+    // Starts empty with an end no position can meet, so the common case, the
+    // next character of the span, is one comparison.
     void add(int pos)
     {
-        if (spilled) {
-            spill += text[pos];
-        } else if (length == 0) {
-            start = pos;
-            length = 1;
-        } else if (start + length == pos) {
+        if (Q_LIKELY(start + length == pos))
             ++length;
-        } else {
-            spill = QString(text + start, length);
-            spill += text[pos];
-            spilled = true;
-        }
+        else
+            addApart(pos);
     }
 
-    QStringView view() const { return spilled ? QStringView(spill) : QStringView(text + start, length); }
+    QStringView view() const
+    {
+        return spilled ? QStringView(spill) : QStringView(length ? text + start : text, length);
+    }
 
     // As the parsers' takeToken: an empty token gives an empty, not a null, string.
     QString take()
     {
-        QString taken = spilled ? spill : QString(text + start, length);
+        QString taken = spilled ? spill : QString(length ? text + start : text, length);
         clear();
         return taken;
     }
 
     void clear()
     {
+        start = -2;
         length = 0;
         if (spilled) {
             spill = QString();
@@ -50,8 +48,25 @@ public:
     }
 
 private:
+    Q_NEVER_INLINE void addApart(int pos)
+    {
+        if (spilled) {
+            spill += text[pos];
+        } else if (length == 0) {
+            start = pos;
+            length = 1;
+        } else {
+            spill = QString(text + start, length);
+            spill += text[pos];
+            spilled = true;
+            // no position meets this end again: every later character comes here
+            start = -2;
+            length = 0;
+        }
+    }
+
     const QChar *text;
-    int start = 0;
+    int start = -2;
     int length = 0;
     QString spill;
     bool spilled = false;
