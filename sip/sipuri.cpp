@@ -1,6 +1,7 @@
 #include "sipuri.h"
 
 #include "sipheader.h"
+#include "siptokenrun.h"
 
 #include <QDebug>
 
@@ -16,8 +17,7 @@ SipUri::SipUri(SipParser *parser)
 bool SipUri::parse(QString text)
 {
     state = 0;
-    token.resize(0);
-    token.reserve(text.size());
+    SipTokenRun run(text);
     const int last = text.size() - 1;
     for (pos = 0; pos < text.size(); ++pos) {
         ch = text.at(pos);
@@ -26,75 +26,77 @@ bool SipUri::parse(QString text)
         switch (state) {
         case 0: // scheme
             if (ch == ':') {
-                if (!schemes.contains(token, Qt::CaseSensitive))
+                // the list's own string serves as the scheme: no copy
+                const int known = schemes.indexOf(run.view());
+                if (known < 0)
                     return false;
-                scheme = SipHeader::takeToken(token);
+                scheme = schemes.at(known);
+                run.clear();
                 state = text.contains('@') ? 1 : 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 1: // user
             if (ch == ':' || ch == '@') {
-                user = SipHeader::takeToken(token);
+                user = run.take();
                 state = ch == ':' ? 2 : 3;
             } else if (ch == ' ') {
                 return false;
             } else {
-                token += ch;
+                run.add(pos);
                 if (pos == last)
                     return false;
             }
             break;
         case 2: // password
             if (ch == '@') {
-                password = SipHeader::takeToken(token);
+                password = run.take();
                 state = 3;
             } else {
-                token += ch;
+                run.add(pos);
             }
             break;
         case 3: // host
             if (ch == ':' || ch == ';' || ch == '?') {
-                host = SipHeader::takeToken(token);
+                host = run.take();
                 state = ch == ':' ? 4 : ch == ';' ? 5 : 6;
             } else {
-                token += ch;
+                run.add(pos);
                 if (pos == last)
-                    host = token;
+                    host = run.take();
             }
             break;
         case 4: // port
             if (ch == ';' || ch == '?') {
-                port = SipHeader::takeToken(token);
+                port = run.take();
                 state = ch == ';' ? 5 : 6;
             } else {
-                token += ch;
+                run.add(pos);
                 if (pos == last)
-                    port = token;
+                    port = run.take();
             }
             break;
         case 5: // URI parameters
             if (ch == '?') {
-                uriParams = SipHeader::takeToken(token);
+                uriParams = run.take();
                 state = 6;
             } else {
-                token += ch;
+                run.add(pos);
                 if (pos == last)
-                    uriParams = token;
+                    uriParams = run.take();
             }
             break;
         case 6: // URI headers
-            token += ch;
+            run.add(pos);
             if (pos == last)
-                uriHeaders = token;
+                uriHeaders = run.take();
             break;
         }
     }
     // A "@" sends the parse to the user state; ending there means no host.
     if (state == 1)
         return false;
-    token = QString();
     if (SipHeader::logEnabled())
         qDebug().noquote() << "SipUri: " + toString();
     return true;
