@@ -6,8 +6,13 @@
 #include <QLoggingCategory>
 
 SipHeader::SipHeader(SipParser *parser, QString name, QString value)
-    : headerName(name), headerValue(value.trimmed()), parser(parser)
+    : headerName(name), parser(parser)
 {
+    // most values arrive without surrounding blanks: share them as they are
+    if (value.isEmpty() || (!value.front().isSpace() && !value.back().isSpace()))
+        headerValue = value;
+    else
+        headerValue = value.trimmed();
     if (logEnabled())
         qDebug().noquote() << headerName + " : " + headerValue;
 }

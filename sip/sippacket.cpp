@@ -73,8 +73,8 @@ void SipPacket::addHeader(QString key, QString value)
         SipHeaderFactory *factory = headerFactory ? headerFactory : &local;
         // the compact "v" carries comma lists too; unsplit, its first branch
         // would be read from the last value
-        if (key.compare(QLatin1String("via"), Qt::CaseInsensitive) == 0
-            || key.compare(QLatin1String("v"), Qt::CaseInsensitive) == 0) {
+        if ((key.size() == 3 && key.compare(QLatin1String("via"), Qt::CaseInsensitive) == 0)
+            || (key.size() == 1 && key.compare(QLatin1String("v"), Qt::CaseInsensitive) == 0)) {
             if (!value.contains(QLatin1Char(','))) {
                 headers.append(factory->factory(key, value));
                 return;

@@ -60,7 +60,7 @@ QString takeHeaderName(QString &token)
         QStringLiteral("Date"), QStringLiteral("Event"), QStringLiteral("Allow-Events"),
         QStringLiteral("Min-SE"), QStringLiteral("Subject"), QStringLiteral("P-Asserted-Identity")};
     for (const QString &name : known) {
-        if (name == token) {
+        if (name.size() == token.size() && name == token) {
             token.resize(0);
             return name;
         }
