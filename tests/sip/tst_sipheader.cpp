@@ -117,9 +117,13 @@ void TstSipHeader::typedFields_data()
         << "Contact" << "<sip:100@10.0.0.1:5070;vireg=1>;tag=q" << "addrIp=10.0.0.1|addrPort=5070|vireg=1|tag=q";
     QTest::newRow("cseq") << "CSeq" << "2 INVITE" << "number=2|cseqMethod=INVITE";
     QTest::newRow("cseq without space") << "CSeq" << "2" << "number=|cseqMethod=";
+    // characters skipped inside a field: the parts on both sides join
+    QTest::newRow("cseq method across a line feed") << "CSeq" << "7 IN\nVITE" << "number=7|cseqMethod=INVITE";
     QTest::newRow("challenge quoted values")
         << "WWW-Authenticate" << "digest realm=\"asterisk\",nonce=\"5f1d2c\", algorithm=MD5"
         << "realm=asterisk|nonce=5f1d2c|algorithm=MD5";
+    QTest::newRow("challenge blank inside a name")
+        << "WWW-Authenticate" << "Digest re alm=\"r\", nonce=\"n\"" << "realm=r|nonce=n";
     QTest::newRow("challenge basic ignored") << "WWW-Authenticate" << "Basic realm=\"r\", nonce=\"n\"" << "realm=|nonce=";
     QTest::newRow("challenge qop list keeps later pairs")
         << "Proxy-Authenticate" << "Digest realm=\"r\", qop=\"auth,auth-int\", nonce=\"n1\", opaque=\"o\""

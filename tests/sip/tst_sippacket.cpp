@@ -193,6 +193,7 @@ void TstSipPacket::sdp_data()
     QTest::newRow("ipv6 and video ignored") << "c=IN IP6 ::1\r\nm=video 6000 RTP/AVP 31\r\n" << "10000|127.0.0.1|8|0|2";
     QTest::newRow("unterminated last line lost") << "c=IN IP4 10.0.0.1\r\nm=audio 7000 RTP/AVP 0" << "10000|10.0.0.1|8|0|1";
     QTest::newRow("short lines keep defaults") << "m=audio\r\nc=IN IP4\r\n" << "10000|127.0.0.1|8|0|2";
+    QTest::newRow("line without = joins the next key") << "x\r\nm=audio 6000 RTP/AVP 0\r\n" << "10000|127.0.0.1|8|0|1";
     QTest::newRow("foreign characters dropped")
         << QString("m=audio 4") + QChar(0) + QChar(0x85) + "2000 RTP/AVP 0\n" << "42000|127.0.0.1|0|0|1";
 }
