@@ -32,6 +32,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
     const bool userEndsAtSemicolon = headerType == Contact || headerType == RecordRoute;
     const bool valueEndsAtBracket = userEndsAtSemicolon;
 
+    static const QString schemes[] = {QStringLiteral("sip"), QStringLiteral("sips")};
     state = 0;
     SipTokenRun run(value);
     const QString *parameter = nullptr;
@@ -48,7 +49,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
                 run.clear();
                 state = 2;
             } else if (ch == ':') {
-                scheme = run.take();
+                scheme = run.takeShared(schemes);
                 state = 3;
             } else {
                 run.add(pos);
@@ -64,7 +65,7 @@ bool SipAddressHeader::parseAddress(const QString &value)
             break;
         case 2: // scheme
             if (ch == ':') {
-                scheme = run.take();
+                scheme = run.takeShared(schemes);
                 state = 3;
             } else {
                 run.add(pos);

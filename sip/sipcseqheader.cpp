@@ -24,8 +24,12 @@ SipCseqHeader::SipCseqHeader(SipParser *parser, QString name, QString value)
             run.add(pos);
         }
     }
-    if (state == 1)
-        cseqMethod = run.take();
+    if (state == 1) {
+        static const QString methods[] = {
+            QStringLiteral("INVITE"), QStringLiteral("REGISTER"), QStringLiteral("ACK"), QStringLiteral("BYE"),
+            QStringLiteral("CANCEL"), QStringLiteral("OPTIONS")};
+        cseqMethod = run.takeShared(methods);
+    }
     if (logEnabled())
         qDebug().noquote() << "SipCseqHeader: " + toString();
 }

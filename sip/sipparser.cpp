@@ -361,7 +361,8 @@ void SipParser::endOfLine(const QString &text, SipPacket *message)
         // the empty line: its CR LF is read next, as the start of the body
         bool noBody = false;
         for (SipHeader *h : qAsConst(message->headers)) {
-            if (h->headerName.compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0
+            if (h->headerName.size() == 14
+                && h->headerName.compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0
                 && h->headerValue == QLatin1String("0")) {
                 noBody = true;
                 break;

@@ -37,6 +37,20 @@ public:
         return taken;
     }
 
+    // A token equal to one of `common` shares that string instead of copying.
+    template <int N>
+    QString takeShared(const QString (&common)[N])
+    {
+        const QStringView token = view();
+        for (const QString &known : common) {
+            if (QStringView(known) == token) {
+                clear();
+                return known;
+            }
+        }
+        return take();
+    }
+
     void clear()
     {
         start = -2;

@@ -39,7 +39,8 @@ SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
         switch (state) {
         case 0: // sent-protocol
             if (ch == ' ') {
-                protocol = run.take();
+                static const QString common[] = {QStringLiteral("SIP/2.0/UDP")};
+                protocol = run.takeShared(common);
                 state = 1;
             } else {
                 run.add(pos);
