@@ -9,7 +9,7 @@ SipHeader::SipHeader(SipParser *parser, QString name, QString value)
     : headerName(name), parser(parser)
 {
     // most values arrive without surrounding blanks: share them as they are
-    if (value.isEmpty() || (!value.front().isSpace() && !value.back().isSpace()))
+    if (value.isEmpty() || (!value.at(0).isSpace() && !value.at(value.size() - 1).isSpace()))
         headerValue = value;
     else
         headerValue = value.trimmed();
