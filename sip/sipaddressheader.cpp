@@ -14,11 +14,7 @@ const QString *knownParameter(QStringView name)
 {
     static const QString names[] = {QStringLiteral("tag"), QStringLiteral("expires"),
                                     QStringLiteral("vireg")};
-    for (const QString &known : names) {
-        if (name == known)
-            return &known;
-    }
-    return nullptr;
+    return SipTokenRun::find(name, names);
 }
 
 } // namespace

@@ -17,11 +17,7 @@ const QString *knownParameter(QStringView name)
         QStringLiteral("realm"), QStringLiteral("nonce"), QStringLiteral("qop"), QStringLiteral("opaque"),
         QStringLiteral("algorithm"), QStringLiteral("username"), QStringLiteral("uri"),
         QStringLiteral("response"), QStringLiteral("domain")};
-    for (const QString &known : names) {
-        if (name == known)
-            return &known;
-    }
-    return nullptr;
+    return SipTokenRun::find(name, names);
 }
 
 } // namespace

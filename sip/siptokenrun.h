@@ -37,16 +37,24 @@ public:
         return taken;
     }
 
+    // The entry of `names` equal to `token`, or null.
+    template <int N>
+    static const QString *find(QStringView token, const QString (&names)[N])
+    {
+        for (const QString &known : names) {
+            if (QStringView(known) == token)
+                return &known;
+        }
+        return nullptr;
+    }
+
     // A token equal to one of `common` shares that string instead of copying.
     template <int N>
     QString takeShared(const QString (&common)[N])
     {
-        const QStringView token = view();
-        for (const QString &known : common) {
-            if (QStringView(known) == token) {
-                clear();
-                return known;
-            }
+        if (const QString *known = find(view(), common)) {
+            clear();
+            return *known;
         }
         return take();
     }

@@ -11,11 +11,7 @@ const QString *knownParameter(QStringView name)
 {
     static const QString names[] = {QStringLiteral("received"), QStringLiteral("branch"),
                                     QStringLiteral("rport")};
-    for (const QString &known : names) {
-        if (name == known)
-            return &known;
-    }
-    return nullptr;
+    return SipTokenRun::find(name, names);
 }
 
 } // namespace
