@@ -402,11 +402,15 @@ SipHeader *SipParser::cloneHeader(SipHeader *h)
     return copy;
 }
 
+// A copy keeps where the original came from too: a later answer to a stored
+// request (the 487 after a CANCEL) writes it into its Via.
 SipRequest *SipParser::cloneSipRequest(SipPacket *src)
 {
     SipRequest *copy = new SipRequest(this);
     for (SipHeader *h : qAsConst(src->headers))
         copy->headers.append(cloneHeader(h));
+    copy->serverIp = src->serverIp;
+    copy->serverPort = src->serverPort;
     return copy;
 }
 
@@ -415,6 +419,8 @@ SipPacket *SipParser::cloneSipResponse(SipPacket *src)
     SipPacket *copy = new SipResponse(this);
     for (SipHeader *h : qAsConst(src->headers))
         copy->headers.append(cloneHeader(h));
+    copy->serverIp = src->serverIp;
+    copy->serverPort = src->serverPort;
     return copy;
 }
 
@@ -1084,9 +1090,6 @@ void SipParser::incomingInvite(SipPacket *msg)
     }
     delete lastInvite;
     lastInvite = cloneSipRequest(msg);
-    // Where it came from, for the Via of a later answer (the 487 after a CANCEL).
-    lastInvite->serverIp = msg->serverIp;
-    lastInvite->serverPort = msg->serverPort;
     learnRoute(msg, true);
     response(QStringLiteral("100"), QStringLiteral("Trying"), msg);
     response(QStringLiteral("180"), QStringLiteral("Ringing"), msg);
