@@ -1,5 +1,7 @@
 #include "baresippeer.h"
 
+#include "peerprocess.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -76,13 +78,7 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
 
 void BaresipPeer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    PeerProcess::stop(m_process);
 }
 
 QByteArray BaresipPeer::received() const

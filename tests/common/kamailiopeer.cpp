@@ -1,5 +1,7 @@
 #include "kamailiopeer.h"
 
+#include "peerprocess.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -97,13 +99,8 @@ bool KamailioPeer::answers()
 
 void KamailioPeer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
     // It takes about 2 s to wind down its children after SIGTERM.
-    if (!m_process.waitForFinished(4000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
+    if (PeerProcess::stop(m_process, 4000)) {
         // Killed outright, the main process leaves its children behind: end
         // every process started with this instance's private configuration.
         QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-KILL"), QStringLiteral("-f"), m_dir.path()});

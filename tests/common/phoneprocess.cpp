@@ -1,5 +1,7 @@
 #include "phoneprocess.h"
 
+#include "peerprocess.h"
+
 #include "sqlpeek.h"
 #include "xvfbserver.h"
 
@@ -98,13 +100,7 @@ bool PhoneProcess::start(const QString &display)
 
 void PhoneProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    PeerProcess::stop(m_process, 5000);
 }
 
 void PhoneProcess::kill()

@@ -1,5 +1,7 @@
 #include "pulsestream.h"
 
+#include "peerprocess.h"
+
 #include <QAudioDeviceInfo>
 #include <QProcessEnvironment>
 
@@ -62,11 +64,5 @@ QByteArray PulseStream::take()
 
 void PulseStream::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    PeerProcess::stop(process);
 }

@@ -1,5 +1,7 @@
 #include "sipppeer.h"
 
+#include "peerprocess.h"
+
 #include "siptestserver.h"
 
 #include <QDeadlineTimer>
@@ -105,13 +107,7 @@ bool SippPeer::finish(int ms)
 
 void SippPeer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    PeerProcess::stop(m_process);
 }
 
 QString SippPeer::report() const

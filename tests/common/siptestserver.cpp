@@ -37,12 +37,7 @@ quint16 SipTestServer::port() const
 
 void SipTestServer::send(const QString &text)
 {
-    sendTo(text, phoneAddress, phonePort);
-}
-
-void SipTestServer::sendTo(const QString &text, const QHostAddress &address, quint16 port)
-{
-    m_socket->writeDatagram(text.toUtf8(), address, port);
+    m_socket->writeDatagram(text.toUtf8(), phoneAddress, phonePort);
 }
 
 bool SipTestServer::waitFor(int count, int ms)

@@ -26,10 +26,8 @@ public:
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const;
 
-    // Sends one datagram to the phone (127.0.0.1 on the same port unless
-    // given) from this socket.
+    // Sends one datagram from this socket to phoneAddress:phonePort.
     void send(const QString &text);
-    void sendTo(const QString &text, const QHostAddress &address, quint16 port);
 
     // Waits until at least `count` datagrams have arrived in total.
     bool waitFor(int count, int ms = 3000);

@@ -5,10 +5,12 @@
 #include "history.h"
 #include "mainwindow.h"
 #include "settings.h"
+#include "siptestserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QScopedPointer>
 #include <QSqlQuery>
 #include <QVariant>
 #include <QStandardPaths>
@@ -44,6 +46,16 @@ MainWindow *TestPhone::create(const QString &server, const QString &port, const 
     w->password = password;
     w->updateSettingsDB();
     return w;
+}
+
+MainWindow *TestPhone::registered(SipTestServer &server, quint16 port)
+{
+    QScopedPointer<MainWindow> w(create(QStringLiteral("127.0.0.2"), QString::number(port), QStringLiteral("100"),
+                                        QStringLiteral("pw")));
+    if (!server.listen(QHostAddress(QStringLiteral("127.0.0.2")), port))
+        return nullptr;
+    w->show();
+    return server.waitFor(1) ? w.take() : nullptr;
 }
 
 bool TestPhone::storeSetting(MainWindow *w, const QString &column, const QString &value)

@@ -1,5 +1,7 @@
 #include "xvfbserver.h"
 
+#include "peerprocess.h"
+
 #include <QProcessEnvironment>
 
 XvfbServer::~XvfbServer()
@@ -36,13 +38,7 @@ bool XvfbServer::start()
 
 void XvfbServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    PeerProcess::stop(m_process, 5000);
 }
 
 bool XvfbServer::xdotoolOn(const QString &display, const QStringList &arguments, QString *output, int timeoutMs)

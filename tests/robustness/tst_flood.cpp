@@ -72,12 +72,10 @@ void TstFlood::sipFromStranger()
 {
     const quint16 port = SipTestServer::freePort();
     QVERIFY(port);
-    MainWindow *w = TestPhone::create("127.0.0.2", QString::number(port), "100", "pw");
-    QScopedPointer<MainWindow> owner(w);
     SipTestServer server;
-    QVERIFY(server.listen(QHostAddress("127.0.0.2"), port));
-    w->show();
-    QVERIFY(server.waitFor(1));
+    QScopedPointer<MainWindow> owner(TestPhone::registered(server, port));
+    MainWindow *w = owner.data();
+    QVERIFY(w);
     server.clear();
     QSignalSpy rings(w, &MainWindow::dialogWinShowSignal);
     QSignalSpy registered(w, &MainWindow::registeredSignal);
@@ -140,12 +138,10 @@ void TstFlood::rtpDuringCall()
     RtpPeer peer;
     QVERIFY(peer.start());
     const quint16 port = SipTestServer::freePort();
-    MainWindow *w = TestPhone::create("127.0.0.2", QString::number(port), "100", "pw");
-    QScopedPointer<MainWindow> owner(w);
     SipTestServer server;
-    QVERIFY(server.listen(QHostAddress("127.0.0.2"), port));
-    w->show();
-    QVERIFY(server.waitFor(1));
+    QScopedPointer<MainWindow> owner(TestPhone::registered(server, port));
+    MainWindow *w = owner.data();
+    QVERIFY(w);
 
     server.send(SipTexts::invite("rtpflood", port, SipTexts::sdp("127.0.0.1", peer.port())));
     QTRY_VERIFY(server.texts().join('\n').contains("SIP/2.0 180 Ringing"));

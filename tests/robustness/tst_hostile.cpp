@@ -72,12 +72,10 @@ void TstHostile::brokenSdp()
     QFETCH(bool, incoming);
     QFETCH(bool, accepted);
     const quint16 port = SipTestServer::freePort();
-    MainWindow *w = TestPhone::create("127.0.0.2", QString::number(port), "100", "pw");
-    QScopedPointer<MainWindow> owner(w);
     SipTestServer server;
-    QVERIFY(server.listen(QHostAddress("127.0.0.2"), port));
-    w->show();
-    QVERIFY(server.waitFor(1));
+    QScopedPointer<MainWindow> owner(TestPhone::registered(server, port));
+    MainWindow *w = owner.data();
+    QVERIFY(w);
     server.clear();
     QSignalSpy started(w, &MainWindow::audioStartSignal);
 
