@@ -64,6 +64,16 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
+// A URL is looked up once; the client remembers the last one it used.
+bool startLookup(StunClient *client, const QString &url)
+{
+    if (url.isEmpty() || !client || client->url == url)
+        return false;
+    client->setStunClient(url);
+    client->binding();
+    return true;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -92,12 +102,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     useSTUN = false;
     STUN = QString::fromLatin1(kDefaultStunUrl);
-    stunIpS.clear();
-    stunPortS.clear();
-    stunIpM.clear();
-    stunPortM.clear();
-    stunLocalPortS = 0;
-    stunLocalPortM = 0;
+    clearStunResults();
 
     stunClientSip = new StunClient(this);
     connect(stunClientSip, &StunClient::updatedStunSignal, this, &MainWindow::updatedStunClientSipSlot);
@@ -647,12 +652,7 @@ void MainWindow::checkGlobalIp()
         qDebug() << "stun local Media = " << stunLocalPortM;
     } else {
         useSTUN = false;
-        stunIpS.clear();
-        stunPortS.clear();
-        stunIpM.clear();
-        stunPortM.clear();
-        stunLocalPortS = 0;
-        stunLocalPortM = 0;
+        clearStunResults();
         // forgotten, so that the next switch to STUN looks up afresh
         if (stunClientSip)
             stunClientSip->url.clear();
@@ -663,19 +663,22 @@ void MainWindow::checkGlobalIp()
 }
 void MainWindow::bindStunClientSip(QString url)
 {
-    if (url.isEmpty() || !stunClientSip || stunClientSip->url == url)
-        return;
-    stunClientSip->setStunClient(url);
-    stunClientSip->binding();
-    qDebug() << "!!!! bindStunClientSip url: " << url;
+    if (startLookup(stunClientSip, url))
+        qDebug() << "!!!! bindStunClientSip url: " << url;
 }
 void MainWindow::bindStunClientMedia(QString url)
 {
-    if (url.isEmpty() || !stunClientMedia || stunClientMedia->url == url)
-        return;
-    stunClientMedia->setStunClient(url);
-    stunClientMedia->binding();
-    qDebug() << "!!!! bindStunClientMedia url: " << url;
+    if (startLookup(stunClientMedia, url))
+        qDebug() << "!!!! bindStunClientMedia url: " << url;
+}
+void MainWindow::clearStunResults()
+{
+    stunIpS.clear();
+    stunPortS.clear();
+    stunIpM.clear();
+    stunPortM.clear();
+    stunLocalPortS = 0;
+    stunLocalPortM = 0;
 }
 QString MainWindow::getRTPPort()
 {

@@ -66,6 +66,7 @@ public:
     void bindStunClientSip(QString url);
     void bindStunClientMedia(QString url);
     QString getRTPPort();
+    void clearStunResults(); // STUN off: no public addresses, no STUN ports
 
     // --- call control, tones, display ---
     void busyStartSendSignal(QString cause);
