@@ -69,6 +69,18 @@ QString takeHeaderName(QString &token)
 }
 }
 
+const char *callStateName(int state)
+{
+    switch (state) {
+    case CallIdle: return "idle";
+    case CallCalling: return "calling";
+    case CallOffered: return "offered";
+    case CallEstablished: return "established";
+    case CallEnded: return "ended";
+    }
+    return "unknown";
+}
+
 SipParser::SipParser(Sip *sip)
     : sip(sip)
 {

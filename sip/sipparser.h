@@ -17,6 +17,12 @@ class SipPacket;
 class SipRequest;
 class SipRequestMethod;
 
+// Values of SipParser::callState and SipParser::callDirection.
+enum CallState { CallIdle = 0, CallCalling = 1, CallOffered = 2, CallEstablished = 3, CallEnded = 4 };
+enum CallDirection { CallNoDirection = 0, CallIncoming = 1, CallOutgoing = 2 };
+// Names a call state for the log.
+const char *callStateName(int state);
+
 class SipParser
 {
 public:
@@ -34,8 +40,8 @@ public:
     SipRequest *cloneSipRequest(SipPacket *src);
     SipPacket *cloneSipResponse(SipPacket *src);
 
-    int callDirection = 0;
-    int callState = 0;
+    int callDirection = CallNoDirection;
+    int callState = CallIdle;
 
     // parse working state, reset by each parse() call
     int parseState = 0;
