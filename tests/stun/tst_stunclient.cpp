@@ -9,7 +9,6 @@
 #include "stunserver.h"
 #include "testmain.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 class TstStunClient : public QObject
@@ -17,16 +16,15 @@ class TstStunClient : public QObject
     Q_OBJECT
 
     StunServer coturn;
-    MainWindow *w = nullptr;
+    QScopedPointer<MainWindow> w;
 
 private slots:
     void initTestCase()
     {
         QVERIFY2(coturn.start(), qPrintable(coturn.errorString()));
         QStandardPaths::setTestModeEnabled(true);
-        w = new MainWindow;
+        w.reset(new MainWindow);
     }
-    void cleanupTestCase() { delete w; }
 
     void answers_data() { fixtureRows("stun/answers.txt"); }
     void answers()
@@ -39,8 +37,8 @@ private slots:
         client.stunIp = QStringLiteral("earlier"); // a failure keeps the last result
         QSignalSpy done(&client, &StunClient::updatedStunSignal);
         QCOMPARE(client.processResponse(QByteArray::fromHex(answer.toLatin1())), !ip.isEmpty());
-        QCOMPARE(done.value(0).value(0).toString() + ":" + done.value(0).value(1).toString(), ip + ":" + port);
-        QCOMPARE(client.stunIp, ip.isEmpty() ? QStringLiteral("earlier") : ip);
+        QCOMPARE(done.value(0).value(0).toString() + ":" + done.value(0).value(1).toString() + " " + client.stunIp,
+                 ip + ":" + port + " " + (ip.isEmpty() ? QStringLiteral("earlier") : ip));
     }
 
     void serverUrl_data() { fixtureRows("stun/urls.txt"); }
@@ -68,9 +66,8 @@ private slots:
         QVERIFY(rtp.bind(QHostAddress(QHostAddress::AnyIPv4), quint16(ownPort), QAbstractSocket::ShareAddress));
         client.binding();
         const int nextPort = client.QUdpSocket::localPort();
-        QCOMPARE(done.count(), 2);
         QCOMPARE(done.value(1), (QList<QVariant>{QStringLiteral("127.0.0.1"), nextPort, nextPort}));
-        QVERIFY(nextPort != ownPort && client.transactionId != firstId && !rtp.hasPendingDatagrams());
+        QVERIFY(done.count() == 2 && nextPort != ownPort && client.transactionId != firstId && !rtp.hasPendingDatagrams());
     }
 
     void decision_data() { fixtureRows("stun/servers.txt"); }
@@ -88,11 +85,10 @@ private slots:
         w->checkGlobalIp();
         w->checkGlobalIp(); // looked up once per URL
         QCOMPARE(sip.count() + media.count(), global == "yes" ? 2 : 0);
-        QCOMPARE(w->sipServerAddr, server);
-        QCOMPARE(w->useSTUN ? "yes" : "no", global);
+        QCOMPARE(w->sipServerAddr + (w->useSTUN ? " yes" : " no"), server + " " + global);
         if (!w->useSTUN) {
-            QCOMPARE(w->stunIpS + w->stunPortS + w->stunIpM + w->stunPortM + w->stunClientSip->url + w->stunClientMedia->url, QString());
-            QCOMPARE(w->stunLocalPortS + w->stunLocalPortM, 0);
+            QCOMPARE(w->stunIpS + w->stunPortS + w->stunIpM + w->stunPortM + w->stunClientSip->url + w->stunClientMedia->url
+                         + QString::number(w->stunLocalPortS + w->stunLocalPortM), QStringLiteral("0"));
             return;
         }
         const int sipPort = w->stunClientSip->QUdpSocket::localPort(), mediaPort = w->stunClientMedia->QUdpSocket::localPort();
