@@ -1,9 +1,8 @@
 #ifndef FAKESTUNSERVER_H
 #define FAKESTUNSERVER_H
 
-// A scripted STUN server on 127.0.0.1 and a free port, for answers a real
-// server never gives. By default it answers like one: a Binding Success with
-// the sender's address as XOR-MAPPED-ADDRESS.
+// A STUN server that never answers: a UDP socket on 127.0.0.1 and a free port
+// that keeps every request it gets. Real answers come from coturn (StunServer).
 
 #include <QByteArray>
 #include <QList>
@@ -15,19 +14,11 @@ class FakeStunServer : public QObject
 public:
     explicit FakeStunServer(QObject *parent = nullptr);
 
-    QString url() const;
+    QString url() const { return QStringLiteral("udp://127.0.0.1:%1").arg(m_socket.localPort()); }
 
-    // Sent back for every request instead of the default answer, each with
-    // placeholderId() (wherever it stands at offset 8) swapped for the request's ID.
-    QList<QByteArray> answers;
-    bool silent = false;
     QList<QByteArray> requests;
 
-    static QByteArray placeholderId() { return QByteArray::fromHex("0102030405060708090a0b0c"); }
-
 private:
-    void readPending();
-
     QUdpSocket m_socket;
 };
 

@@ -1,208 +1,110 @@
-// StunClient sends one well-formed Binding Request, reports the first IPv4 mapping of a
-// matching answer, and nothing for a foreign, failed, malformed or missing one.
-#include "stunattributemodel.h"
-#include "fakestunserver.h"
+// StunClient reports the first IPv4 mapping of a matching answer and nothing for a foreign, failed or
+// malformed one (tests/data/stun/answers.txt), and gets its mapping from coturn, each lookup from a
+// port and with an ID of its own (silence: tests/robustness). The main window looks up by STUN only for
+// a global SIP server (tests/data/stun/servers.txt), once per STUN URL, and offers the RTP socket's own
+// port for media.
+#include "../sip/fixturetable.h"
+#include "mainwindow.h"
 #include "stunclient.h"
 #include "stunserver.h"
+#include "testmain.h"
 
-#include <QNetworkDatagram>
-#include <QSignalSpy>
-#include <QUdpSocket>
-#include <QtEndian>
 #include <QtTest>
-
-namespace {
-
-const QByteArray testId = FakeStunServer::placeholderId();
-
-QByteArray be(quint32 v, int size)
-{
-    QByteArray b(4, '\0');
-    qToBigEndian<quint32>(v, reinterpret_cast<uchar *>(b.data()));
-    return b.right(size);
-}
-
-// type, length (the value's own unless given) and value padded to a multiple of 4
-QByteArray attr(quint16 type, const QByteArray &value, int length = -1)
-{
-    QByteArray a = be(type, 2) + be(quint16(length < 0 ? value.size() : length), 2) + value;
-    return a + QByteArray((4 - a.size() % 4) % 4, '\0');
-}
-
-QByteArray addr(quint16 type, quint16 port, const char *ip, quint32 key = 0)
-{
-    const quint32 raw = QHostAddress(QLatin1String(ip)).toIPv4Address() ^ key;
-    return attr(type, be(1, 2) + be(port ^ quint16(key >> 16), 2) + be(raw, 4));
-}
-
-QByteArray xorAddr(quint16 port, const char *ip, quint16 type = 0x0020) { return addr(type, port, ip, 0x2112A442); }
-
-QByteArray response(quint16 type, const QByteArray &attrs, int length = -1, const QByteArray &id = testId,
-                    quint32 cookie = 0x2112A442)
-{
-    return be(type, 2) + be(quint16(length < 0 ? attrs.size() : length), 2) + be(cookie, 4) + id + attrs;
-}
-
-} // namespace
 
 class TstStunClient : public QObject
 {
     Q_OBJECT
 
+    StunServer coturn;
+    QScopedPointer<MainWindow> w;
+
 private slots:
-    void requestBytes();
-    void answers_data();
-    void answers();
-    void overlappingLookups();
-    void serverUrl_data();
-    void serverUrl();
-    void realServer();
+    void initTestCase()
+    {
+        QVERIFY2(coturn.start(), qPrintable(coturn.errorString()));
+        QStandardPaths::setTestModeEnabled(true);
+        w.reset(new MainWindow);
+    }
+
+    void answers_data() { fixtureRows("stun/answers.txt"); }
+    void answers()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, ip);
+        QFETCH(QString, port);
+        StunClient client;
+        client.transactionId = QByteArray::fromHex("0102030405060708090a0b0c");
+        client.stunIp = QStringLiteral("earlier"); // a failure keeps the last result
+        QSignalSpy done(&client, &StunClient::updatedStunSignal);
+        QCOMPARE(client.processResponse(QByteArray::fromHex(answer.toLatin1())), !ip.isEmpty());
+        QCOMPARE(done.value(0).value(0).toString() + ":" + done.value(0).value(1).toString() + " " + client.stunIp,
+                 ip + ":" + port + " " + (ip.isEmpty() ? QStringLiteral("earlier") : ip));
+    }
+
+    void serverUrl_data() { fixtureRows("stun/urls.txt"); }
+    void serverUrl()
+    {
+        QFETCH(QString, url);
+        StunClient client;
+        client.setStunClient(QStringLiteral("udp://127.0.0.9:9"));
+        client.setStunClient(url);
+        QTEST(client.serverAddress.toString() + ":" + QString::number(client.serverPort), "server");
+    }
+
+    // RTP binds the port a mapping was learned for: the next lookup must not be answered there. A
+    // lookup asked for during the wait does not spoil the one in progress.
+    void lookups()
+    {
+        StunClient client;
+        client.setStunClient(coturn.url());
+        QSignalSpy done(&client, &StunClient::updatedStunSignal);
+        QTimer::singleShot(0, &client, &StunClient::binding);
+        client.binding();
+        const int ownPort = client.QUdpSocket::localPort();
+        const QByteArray firstId = client.transactionId;
+        QUdpSocket rtp;
+        QVERIFY(rtp.bind(QHostAddress(QHostAddress::AnyIPv4), quint16(ownPort), QAbstractSocket::ShareAddress));
+        client.binding();
+        const int nextPort = client.QUdpSocket::localPort();
+        QCOMPARE(done.value(1), (QList<QVariant>{QStringLiteral("127.0.0.1"), nextPort, nextPort}));
+        QVERIFY(done.count() == 2 && nextPort != ownPort && client.transactionId != firstId && !rtp.hasPendingDatagrams());
+    }
+
+    void decision_data() { fixtureRows("stun/servers.txt"); }
+    void decision()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, global);
+        w->STUN = coturn.url();
+        w->sipServerIp = server; // never contacted
+        w->useSTUN = global == "no";
+        w->stunIpS = w->stunIpM = w->stunPortS = w->stunPortM = QStringLiteral("1");
+        w->stunLocalPortS = w->stunLocalPortM = 5000;
+        w->stunClientSip->url = w->stunClientMedia->url = QStringLiteral("udp://127.0.0.1:1");
+        QSignalSpy sip(w->stunClientSip, &StunClient::updatedStunSignal), media(w->stunClientMedia, &StunClient::updatedStunSignal);
+        w->checkGlobalIp();
+        w->checkGlobalIp(); // looked up once per URL
+        QCOMPARE(sip.count() + media.count(), global == "yes" ? 2 : 0);
+        QCOMPARE(w->sipServerAddr + (w->useSTUN ? " yes" : " no"), server + " " + global);
+        if (!w->useSTUN) {
+            QCOMPARE(w->stunIpS + w->stunPortS + w->stunIpM + w->stunPortM + w->stunClientSip->url + w->stunClientMedia->url
+                         + QString::number(w->stunLocalPortS + w->stunLocalPortM), QStringLiteral("0"));
+            return;
+        }
+        const int sipPort = w->stunClientSip->QUdpSocket::localPort(), mediaPort = w->stunClientMedia->QUdpSocket::localPort();
+        QCOMPARE(QStringList({w->stunIpS, w->stunPortS, QString::number(w->stunLocalPortS), w->stunIpM, w->stunPortM,
+                              QString::number(w->stunLocalPortM)}).join(' '),
+                 QStringLiteral("127.0.0.1 %1 %1 127.0.0.1 %2 %2").arg(sipPort).arg(mediaPort));
+        // a NAT may map the port to another: media is offered on the socket's own port
+        w->stunPortM = QStringLiteral("40000");
+        QCOMPARE(w->getRTPPort(), QString::number(mediaPort));
+        // without a URL nothing is looked up, though STUN stays on
+        w->STUN.clear();
+        w->stunClientSip->url = QStringLiteral("udp://127.0.0.1:1");
+        w->checkGlobalIp();
+        QVERIFY(w->useSTUN && sip.count() + media.count() == 2);
+    }
 };
 
-void TstStunClient::requestBytes()
-{
-    FakeStunServer server;
-    server.answers = {response(0x0101, addr(0x0001, 1, "10.0.0.1"))};
-    StunClient client;
-    client.setStunClient(server.url());
-    QSignalSpy done(&client, &StunClient::updatedStunSignal);
-    client.binding();
-    client.binding();
-    QCOMPARE(done.count(), 2);
-    QCOMPARE(server.requests.size(), 2);
-    for (const QByteArray &request : qAsConst(server.requests)) {
-        QCOMPARE(request.size(), 20);
-        QCOMPARE(request.left(8).toHex(), QByteArray("000100002112a442"));
-    }
-    QVERIFY(server.requests[0].mid(8) != server.requests[1].mid(8)); // fresh ID each time
-}
-
-void TstStunClient::answers_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QString>("ip"); // empty: nothing reported
-    QTest::addColumn<int>("port");
-
-    const QByteArray mapped = addr(0x0001, 1111, "203.0.113.9");
-    QTest::newRow("xor example") << response(0x0101, xorAddr(8080, "192.168.1.4")) << "192.168.1.4" << 8080;
-    QTest::newRow("xor 0x8020") << response(0x0101, xorAddr(8080, "192.168.1.4", 0x8020)) << "192.168.1.4" << 8080;
-    QTest::newRow("xor keyed by the cookie field as sent")
-        << response(0x0101, addr(0x0020, 5060, "198.51.100.7", 0x01020304), -1, testId, 0x01020304)
-        << "198.51.100.7" << 5060;
-    QTest::newRow("first address wins") << response(0x0101, mapped + xorAddr(8080, "192.168.1.4")) << "203.0.113.9" << 1111;
-    QTest::newRow("0x8001 is not mapped") << response(0x0101, addr(0x8001, 1111, "203.0.113.9")) << "" << 0;
-    QTest::newRow("other types decoded") << response(0x0115, mapped) << "203.0.113.9" << 1111;
-    QTest::newRow("binding error response") << response(0x0111, mapped) << "" << 0;
-    QTest::newRow("foreign id") << response(0x0101, mapped, -1, QByteArray(12, 'x')) << "" << 0;
-    QTest::newRow("short datagram") << response(0x0101, QByteArray()).left(19) << "" << 0;
-    QTest::newRow("message length 0") << response(0x0101, mapped, 0) << "" << 0;
-    QTest::newRow("5-byte value, next attribute 12 bytes on")
-        << response(0x0101, attr(0x8022, "abcde") + xorAddr(8080, "192.168.1.4")) << "192.168.1.4" << 8080;
-    QTest::newRow("ipv6 skipped")
-        << response(0x0101, attr(0x0020, be(2, 2) + be(1, 2) + QByteArray(16, '\x7f')) + mapped) << "203.0.113.9" << 1111;
-    QTest::newRow("address value too short") << response(0x0101, attr(0x0001, mapped.mid(4, 6))) << "" << 0;
-    QTest::newRow("truncated attribute keeps the first")
-        << response(0x0101, mapped + mapped.left(10)) << "203.0.113.9" << 1111;
-    QTest::newRow("attribute past the message length") << response(0x0101, mapped, 8) << "" << 0;
-    QTest::newRow("over-long attribute") << response(0x0101, attr(0x0001, mapped.mid(4), 0xFFFF)) << "" << 0;
-    QTest::newRow("silence until the limit") << QByteArray() << "" << 0;
-}
-
-void TstStunClient::answers()
-{
-    QFETCH(QByteArray, answer);
-    QFETCH(QString, ip);
-    QFETCH(int, port);
-
-    FakeStunServer server;
-    server.answers = {answer};
-    server.silent = answer.isEmpty();
-    StunClient client;
-    client.setStunClient(server.url());
-    client.stunIp = QStringLiteral("earlier");
-    QSignalSpy done(&client, &StunClient::updatedStunSignal);
-    client.binding(); // returns at the latest when the wait is over
-    QCOMPARE(server.requests.size(), 1);
-    if (ip.isEmpty()) {
-        QCOMPARE(done.count(), 0);
-        QCOMPARE(client.stunIp, QStringLiteral("earlier")); // a failure keeps the last result
-        return;
-    }
-    QCOMPARE(done.count(), 1);
-    QCOMPARE(done[0][0].toString(), ip);
-    QCOMPARE(done[0][1].toInt(), port);
-    QCOMPARE(done[0][2].toInt(), int(client.QUdpSocket::localPort()));
-    // current_addr follows the last address decoded
-    QCOMPARE(client.getCurrent_addr().port, client.attributes.last()->port);
-}
-
-// Neither a late answer to one lookup nor a lookup asked for during the wait
-// spoils the lookup in progress.
-void TstStunClient::overlappingLookups()
-{
-    FakeStunServer server;
-    const QByteArray answer = response(0x0101, addr(0x0001, 1111, "203.0.113.9"));
-    server.answers = {answer, answer};
-    StunClient client;
-    client.setStunClient(server.url());
-    QSignalSpy done(&client, &StunClient::updatedStunSignal);
-    QTimer::singleShot(0, &client, &StunClient::binding);
-    client.binding();
-    client.binding();
-    QCOMPARE(server.requests.size(), 2);
-    QCOMPARE(done.count(), 2);
-}
-
-void TstStunClient::serverUrl_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("port");
-
-    QTest::newRow("host and port") << "udp://127.0.0.1:3479" << "127.0.0.1" << 3479;
-    QTest::newRow("no port") << "udp://127.0.0.2" << "127.0.0.2" << 3478;
-    QTest::newRow("no host keeps the server") << "udp://:4000" << "127.0.0.9" << 9;
-}
-
-void TstStunClient::serverUrl()
-{
-    QFETCH(QString, url);
-    QFETCH(QString, host);
-    QFETCH(int, port);
-
-    StunClient client;
-    client.setStunClient(QStringLiteral("udp://127.0.0.9:9"));
-    client.setStunClient(url);
-    QCOMPARE(client.serverAddress.toString(), host);
-    QCOMPARE(int(client.serverPort), port);
-    QCOMPARE(client.url, port == 9 ? QStringLiteral("udp://127.0.0.9:9") : url);
-}
-
-void TstStunClient::realServer()
-{
-    StunServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-
-    StunClient client;
-    client.setStunClient(server.url());
-    QSignalSpy done(&client, &StunClient::updatedStunSignal);
-    client.binding();
-    QCOMPARE(done.count(), 1);
-    const int ownPort = client.QUdpSocket::localPort();
-    QVERIFY(ownPort != 0);
-    QCOMPARE(done[0], (QList<QVariant>{QStringLiteral("127.0.0.1"), ownPort, ownPort}));
-
-    // RTP binds the port the mapping was learned for; a later lookup still
-    // gets its answer, on a port of its own
-    QUdpSocket rtp;
-    QVERIFY(rtp.bind(QHostAddress(QHostAddress::AnyIPv4), quint16(ownPort), QAbstractSocket::ShareAddress));
-    client.binding();
-    QCOMPARE(done.count(), 2);
-    const int nextPort = client.QUdpSocket::localPort();
-    QVERIFY(nextPort != ownPort);
-    QCOMPARE(done[1], (QList<QVariant>{QStringLiteral("127.0.0.1"), nextPort, nextPort}));
-    QVERIFY(!rtp.hasPendingDatagrams());
-}
-
-QTEST_GUILESS_MAIN(TstStunClient)
+SORVANTO_TEST_MAIN(TstStunClient)
 #include "tst_stunclient.moc"

@@ -1,0 +1,225 @@
+// Floods, faults and hostile or silent peers, each proved once. 20,000 datagrams from a stranger are
+// never processed. RTP datagrams shorter than a header change nothing, and 10,000 of any size keep the
+// playback buffer within its bound while the call goes on. Broken SDP (tests/data/sip/hostile-sdp.txt)
+// still rings or connects. A silent STUN server leaves the configured media port; a SIP server that is
+// unreachable, then silent, gets a REGISTER every few seconds, no faster. A read-only data directory
+// shows the database-error box, one that fills up loses call rows quietly, and the phone runs on. The
+// real phone SIGKILLed 30 times takes over its stale lock and keeps its database whole.
+#include "../sip/fixturetable.h"
+#include "audio.h"
+#include "boxwatcher.h"
+#include "fakestunserver.h"
+#include "mainwindow.h"
+#include "phoneprocess.h"
+#include "rtp.h"
+#include "rtppeer.h"
+#include "sip.h"
+#include "siptestserver.h"
+#include "siptexts.h"
+#include "sqlpeek.h"
+#include "testmain.h"
+#include "testphone.h"
+#include "udpsocket.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+
+class TstRobustness : public QObject
+{
+    Q_OBJECT
+
+    QRandomGenerator *rng = QRandomGenerator::global();
+    QScopedPointer<SipTestServer> server;
+    quint16 port = SipTestServer::freePort();
+    QScopedPointer<MainWindow> w;
+
+    // Sends `total` datagrams, every `every`th random bytes, the others `make(i)`; the phone reads
+    // after each hundred.
+    template <class Make> void flood(QUdpSocket &from, quint16 to, int total, int every, Make make)
+    {
+        for (int i = 0; i < total; ++i) {
+            QByteArray garbage(int(rng->bounded(1600)), Qt::Uninitialized);
+            rng->fillRange(reinterpret_cast<quint32 *>(garbage.data()), garbage.size() / 4);
+            from.writeDatagram(i % every ? make(i) : garbage, QHostAddress(QHostAddress::LocalHost), to);
+            if (i % 100 == 99)
+                QTest::qWait(10);
+        }
+    }
+    bool ringing() const { return server->texts().join('\n').contains("SIP/2.0 180 Ringing"); }
+    bool answered(const QString &body)
+    {
+        server->send(SipTexts::invite("hostile", port, body));
+        if (!QTest::qWaitFor([this] { return ringing(); }, 3000))
+            return false;
+        w->answerSlot();
+        return QTest::qWaitFor([this] { return w->audioActive(); }, 3000);
+    }
+    // A call ends (its row goes nowhere), and the phone still registers.
+    void callEndsAndRegisters()
+    {
+        w->called = "200";
+        w->info = "Out";
+        w->audioStopSlot();
+        server->clear();
+        w->timerRegisterExpiredSlot();
+        QVERIFY(server->waitFor(1, 10000));
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init()
+    {
+        server.reset(new SipTestServer); // a socket binds once
+        w.reset(TestPhone::registered(*server, port));
+        QVERIFY(w);
+        server->clear();
+    }
+    void cleanup() { w.reset(); }
+
+    void sipFromStranger()
+    {
+        QSignalSpy rings(w.data(), &MainWindow::dialogWinShowSignal), registered(w.data(), &MainWindow::registeredSignal);
+        const QList<QByteArray> kinds{SipTexts::options("f1", port).toUtf8(), SipTexts::invite("f2", port).toUtf8(),
+                                      SipTexts::cancel("f2", port).toUtf8(), QByteArray("INVITE ") + QByteArray(60000, 'a'),
+                                      "SIP/2.0 200 OK\r\nCSeq: 1 REGISTER\r\nCall-ID: r\r\nContent-Length: 0\r\n\r\n"};
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress("127.0.0.3"), 0));
+        flood(stranger, port, 20000, 2, [&](int i) { return kinds.at(i / 2 % kinds.size()); });
+        QCOMPARE(rings.size() + registered.size(), 0);
+        QVERIFY(!stranger.hasPendingDatagrams());
+        for (const QString &text : server->texts())
+            QVERIFY2(text.startsWith("REGISTER sip:"), qPrintable(text.left(200)));
+        server->send(SipTexts::options("after", port));
+        QTRY_VERIFY(server->texts().join('\n').contains("SIP/2.0 200 OK"));
+    }
+
+    void rtpDuringCall()
+    {
+        RtpPeer peer;
+        QVERIFY(peer.start() && answered(SipTexts::sdp("127.0.0.1", peer.port())));
+        QTRY_VERIFY(peer.packets.size() > 5);
+        const quint16 phonePort = quint16(w->audio->rtp->udpSocket->localPort());
+        const QByteArray &buffer = w->audio->rtp->rxPcm;
+        QUdpSocket flooder;
+        QVERIFY(flooder.bind(QHostAddress("127.0.0.1"), 0));
+        // loopback delivers at once: each read below sees exactly the datagrams sent before it
+        const QByteArray pcma = RtpPeer::packet(8, QByteArray(320, '\x10'));
+        flooder.writeDatagram(pcma, QHostAddress(QHostAddress::LocalHost), phonePort);
+        w->audio->rtp->udpSocket->receiver();
+        const int heard = buffer.size();
+        for (int size : {0, 1, 5, 11, 12})
+            flooder.writeDatagram(pcma.left(size), QHostAddress(QHostAddress::LocalHost), phonePort);
+        w->audio->rtp->udpSocket->receiver();
+        QVERIFY2(heard > 0 && buffer.size() == heard, qPrintable(QStringLiteral("%1 -> %2").arg(heard).arg(buffer.size())));
+
+        int worst = 0;
+        flood(flooder, phonePort, 10000, 4, [&](int) { return worst = qMax(worst, buffer.size()), pcma; });
+        QVERIFY2(worst <= Rtp::rxPcmLimit && w->audio->rtp->rxDroppedBytes > 0, qPrintable(QString::number(worst)));
+        const int sent = peer.packets.size(); // the call goes on
+        QTRY_VERIFY(peer.packets.size() > sent + 10);
+    }
+
+    void brokenSdp_data() { fixtureRows("sip/hostile-sdp.txt"); }
+    void brokenSdp()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, body);
+        QFETCH(QString, accepted);
+        if (message == "INVITE") {
+            QCOMPARE(answered(body), accepted == "yes");
+        } else {
+            w->called = "200";
+            w->audio->sip->sendSipMsg("invite");
+            QVERIFY(server->waitFor(1));
+            QString ok = server->last().section("\r\n\r\n", 0, 0).replace(QRegularExpression("^INVITE [^\r]*"), "SIP/2.0 200 OK");
+            ok.replace(QRegularExpression("(\r\nTo: [^\r]*)"), "\\1;tag=far").remove(QRegularExpression("\r\nContent-Length: \\d+"));
+            server->send(ok + "\r\nContact: <sip:200@127.0.0.2>\r\n\r\n" + body);
+            QTRY_VERIFY(w->audioActive());
+        }
+        server->clear();
+        w->disconnectSlot(); // a BYE for a call, a CANCEL for one still being set up
+        QTRY_VERIFY(server->texts().join('\n').contains(accepted == "yes" ? "BYE sip:" : "CANCEL sip:"));
+    }
+
+    void silentPeers()
+    {
+        FakeStunServer stun;
+        QVERIFY(TestPhone::storeSetting(w.data(), "STUN", stun.url()));
+        w->getSettingsDB(); // one lookup for the SIP port, one for the media port, each unanswered
+        QCOMPARE(stun.requests.size(), 2);
+        QCOMPARE(w->stunIpS + w->stunIpM + w->getRTPPort(), QString::number(w->mediaPort));
+
+        // nothing listens (each REGISTER comes back as ICMP port unreachable), then nobody answers
+        const quint16 silentPort = SipTestServer::freePort();
+        w->sipServerPort = QString::number(silentPort);
+        w->timerRegisterExpiredSlot();
+        QTest::qWait(6000);
+        SipTestServer silent;
+        QVERIFY(silent.listen(QHostAddress("127.0.0.2"), silentPort) && silent.waitFor(1, 7000));
+        QTest::qWait(3000);
+        QCOMPARE(silent.received.size(), 1);
+        QVERIFY(silent.waitFor(2, 4000) && silent.last().startsWith("REGISTER sip:"));
+    }
+
+    void unusableDataDir()
+    {
+        QVERIFY2(unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0,
+                 "a private mount namespace needs root (CAP_SYS_ADMIN)");
+        cleanup();
+        QTemporaryDir home;
+        qputenv("HOME", QFile::encodeName(home.path())); // test-mode data lives under HOME
+        const QByteArray dir = QFile::encodeName(home.path() + "/.qttest/share/sorvanto");
+        QVERIFY(QDir().mkpath(dir) && mount("tmpfs", dir, "tmpfs", MS_RDONLY, "size=1m") == 0);
+        BoxWatcher boxes;
+        init();
+        QCOMPARE(boxes.texts, QStringList{"Error open sorvanto.dat"});
+        callEndsAndRegisters();
+
+        cleanup();
+        QVERIFY(umount2(dir, MNT_DETACH) == 0 && mount("tmpfs", dir, "tmpfs", 0, "size=512k") == 0);
+        init();
+        QFile filler(dir + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+        }
+        callEndsAndRegisters();
+        QCOMPARE(boxes.texts.size(), 1);
+        cleanup();
+        umount2(dir, MNT_DETACH);
+    }
+
+    void killed()
+    {
+        cleanup();
+        PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
+        QVERIFY2(phone.seed({{"sipServerIp", "127.0.0.2"}, {"sipServerPort", QString::number(port)}, {"user", "100"},
+                             {"login", "100"}, {"password", "pw"}, {"STUN", ""}}), qPrintable(phone.errorString()));
+        int rows = 0;
+        for (int run = 0; run < 30; ++run) {
+            server->clear();
+            QVERIFY(phone.launch());
+            const bool call = run % 2; // otherwise killed anywhere from before the lock to a running phone
+            if (call) { // registering: the lock was taken over; the INVITE is sent again until it rings, as over UDP
+                QVERIFY2(server->waitFor(1, 15000), qPrintable(QStringLiteral("run %1: no REGISTER").arg(run)));
+                for (int i = 0; i < 10 && !QTest::qWaitFor([this] { return ringing(); }, i ? 500 : 0); ++i)
+                    server->send(SipTexts::invite(QString::number(run), port));
+                const qint64 mark = phone.logSize();
+                server->send(SipTexts::cancel(QString::number(run), port)); // written when the busy tone ends
+                QVERIFY(phone.waitForLog("!!!!! setHistoryDB OK", 10000, mark));
+            }
+            QTest::qWait(int(rng->bounded(call ? 300 : 1200)));
+            phone.kill();
+            SqlPeek db(phone.databaseFile());
+            QCOMPARE(db.column("PRAGMA integrity_check").value(0).toString(), QString("ok"));
+            const int now = db.column("SELECT count(*) FROM history").value(0).toInt();
+            QVERIFY2(now >= rows + call, qPrintable(QStringLiteral("run %1: %2 rows, had %3").arg(run).arg(now).arg(rows)));
+            rows = now;
+        }
+    }
+};
+
+SORVANTO_TEST_MAIN(TstRobustness)
+#include "tst_robustness.moc"
