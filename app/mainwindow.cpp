@@ -9,6 +9,7 @@
 #include "rtp.h"
 #include "settings.h"
 #include "sip.h"
+#include "sipheader.h"
 #include "stunclient.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QHostInfo>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QMediaPlayer>
 #include <QMessageBox>
 #include <QMutex>
@@ -89,6 +91,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     useLog = true;
     pW = this;
+    // The message layer asks before formatting a line the handler would drop.
+    SipHeader::setLogSwitch([] { return pW ? pW->useLog : QLoggingCategory::defaultCategory()->isDebugEnabled(); });
     createLogFile();
 
     // A UDP connect sends nothing; it only picks the route, so the local

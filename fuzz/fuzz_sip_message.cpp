@@ -1,7 +1,7 @@
 // One received datagram through the parser, and every delivered message back
 // through its serialiser: no crash, no read past the text, bounded memory.
 
-#include "sipparser.h"
+#include "sipmessageparser.h"
 #include "siprequest.h"
 #include "sipresponse.h"
 
@@ -13,17 +13,16 @@
 
 namespace {
 
-class SerialisingParser : public SipParser
+class SerialisingParser : public SipMessageParser
 {
 public:
-    SerialisingParser() : SipParser(nullptr) {}
     void processSip(SipPacket *message) override
     {
-        const QString wire = message->packetType == 1 ? static_cast<SipRequest *>(message)->toString()
-                                                      : static_cast<SipResponse *>(message)->toString();
+        const bool request = message->packetType == PacketRequest;
+        const QString wire = request ? static_cast<SipRequest *>(message)->toString()
+                                     : static_cast<SipResponse *>(message)->toString();
         // a copy parses its headers again from their stored text
-        SipPacket *copy = message->packetType == 1 ? static_cast<SipPacket *>(cloneSipRequest(message))
-                                                   : cloneSipResponse(message);
+        SipPacket *copy = request ? static_cast<SipPacket *>(cloneSipRequest(message)) : cloneSipResponse(message);
         // at worst every input comma becomes a "Via: " line of its own
         if (wire.size() > 8 * (message->rawText.size() + 512))
             __builtin_trap();

@@ -2,7 +2,7 @@
 
 #include "siptokenrun.h"
 
-SipAddressHeader::SipAddressHeader(SipParser *parser, QString name, QString value)
+SipAddressHeader::SipAddressHeader(SipMessageParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
 }

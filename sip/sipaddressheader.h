@@ -25,7 +25,7 @@ public:
     QChar ch;
 
 protected:
-    SipAddressHeader(SipParser *parser, QString name, QString value);
+    SipAddressHeader(SipMessageParser *parser, QString name, QString value);
     // Runs the state machine over the untrimmed value; returns false when a
     // character outside the accepted classes stopped it early.
     bool parseAddress(const QString &value);

@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipAuthorizationHeader::SipAuthorizationHeader(SipParser *parser, QString name, QString value)
+SipAuthorizationHeader::SipAuthorizationHeader(SipMessageParser *parser, QString name, QString value)
     : SipDigestHeader(parser, name, value)
 {
     headerType = Authorization;

@@ -6,7 +6,7 @@
 class SipAuthorizationHeader : public SipDigestHeader
 {
 public:
-    SipAuthorizationHeader(SipParser *parser, QString name, QString value);
+    SipAuthorizationHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

@@ -1,6 +1,6 @@
 #include "sipchallengeheader.h"
 
-SipChallengeHeader::SipChallengeHeader(SipParser *parser, QString name, QString value)
+SipChallengeHeader::SipChallengeHeader(SipMessageParser *parser, QString name, QString value)
     : SipDigestHeader(parser, name, value)
 {
 }

@@ -21,7 +21,7 @@ public:
     QString opaque;
 
 protected:
-    SipChallengeHeader(SipParser *parser, QString name, QString value);
+    SipChallengeHeader(SipMessageParser *parser, QString name, QString value);
 };
 
 #endif // SIPCHALLENGEHEADER_H

@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipContactHeader::SipContactHeader(SipParser *parser, QString name, QString value)
+SipContactHeader::SipContactHeader(SipMessageParser *parser, QString name, QString value)
     : SipAddressHeader(parser, name, value)
 {
     headerType = Contact;

@@ -6,7 +6,7 @@
 class SipContactHeader : public SipAddressHeader
 {
 public:
-    SipContactHeader(SipParser *parser, QString name, QString value);
+    SipContactHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

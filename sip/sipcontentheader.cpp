@@ -44,7 +44,7 @@ bool field(const QString &text, int index, QString &out)
 
 } // namespace
 
-SipContentHeader::SipContentHeader(SipParser *parser, QString name, QString value)
+SipContentHeader::SipContentHeader(SipMessageParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = Content;

@@ -17,7 +17,7 @@ struct HeaderValueStruct
 class SipContentHeader : public SipHeader
 {
 public:
-    SipContentHeader(SipParser *parser, QString name, QString value);
+    SipContentHeader(SipMessageParser *parser, QString name, QString value);
 
     QString toString() override;
     void addParameter(QString key, QString value) override;

@@ -4,7 +4,7 @@
 
 #include <QDebug>
 
-SipCseqHeader::SipCseqHeader(SipParser *parser, QString name, QString value)
+SipCseqHeader::SipCseqHeader(SipMessageParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = Cseq;

@@ -6,7 +6,7 @@
 class SipCseqHeader : public SipHeader
 {
 public:
-    SipCseqHeader(SipParser *parser, QString name, QString value);
+    SipCseqHeader(SipMessageParser *parser, QString name, QString value);
 
     QString number;
     QString cseqMethod;

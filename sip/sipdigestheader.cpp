@@ -2,7 +2,7 @@
 
 #include "siptokenrun.h"
 
-SipDigestHeader::SipDigestHeader(SipParser *parser, QString name, QString value)
+SipDigestHeader::SipDigestHeader(SipMessageParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
 }

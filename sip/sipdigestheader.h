@@ -17,7 +17,7 @@ public:
     QChar ch;
 
 protected:
-    SipDigestHeader(SipParser *parser, QString name, QString value);
+    SipDigestHeader(SipMessageParser *parser, QString name, QString value);
     // Returns false when the scheme is not Digest or a character outside the
     // accepted classes stopped the parse.
     bool parseDigest(const QString &value);

@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipFromHeader::SipFromHeader(SipParser *parser, QString name, QString value)
+SipFromHeader::SipFromHeader(SipMessageParser *parser, QString name, QString value)
     : SipAddressHeader(parser, name, value)
 {
     headerType = From;

@@ -6,7 +6,7 @@
 class SipFromHeader : public SipAddressHeader
 {
 public:
-    SipFromHeader(SipParser *parser, QString name, QString value);
+    SipFromHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

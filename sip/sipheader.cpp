@@ -1,11 +1,13 @@
 #include "sipheader.h"
 
-#include "mainwindow.h"
-
 #include <QDebug>
 #include <QLoggingCategory>
 
-SipHeader::SipHeader(SipParser *parser, QString name, QString value)
+namespace {
+bool (*logSwitch)() = nullptr;
+}
+
+SipHeader::SipHeader(SipMessageParser *parser, QString name, QString value)
     : headerName(name), parser(parser)
 {
     // most values arrive without surrounding blanks: share them as they are
@@ -30,9 +32,12 @@ void SipHeader::addParameter(QString, QString)
 
 bool SipHeader::logEnabled()
 {
-    // The message handler drops everything while useLog is off; without a main
-    // window (tools, tests) the default category's filter decides.
-    if (pW)
-        return pW->useLog;
+    if (logSwitch)
+        return logSwitch();
     return QLoggingCategory::defaultCategory()->isDebugEnabled();
+}
+
+void SipHeader::setLogSwitch(bool (*logOn)())
+{
+    logSwitch = logOn;
 }

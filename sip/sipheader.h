@@ -6,7 +6,7 @@
 
 #include <QString>
 
-class SipParser;
+class SipMessageParser;
 
 class SipHeader
 {
@@ -18,7 +18,7 @@ public:
         Content = 11
     };
 
-    SipHeader(SipParser *parser, QString name, QString value);
+    SipHeader(SipMessageParser *parser, QString name, QString value);
     virtual ~SipHeader();
 
     virtual QString toString();
@@ -34,6 +34,9 @@ public:
     // Whether a diagnostic line would be written; lets hot paths skip
     // formatting text that the log would throw away.
     static bool logEnabled();
+    // The application tells the message layer whether its log is on (its
+    // useLog setting); until it does, the default category's filter decides.
+    static void setLogSwitch(bool (*logOn)());
     // Hands over the collected text and keeps the buffer for the next token,
     // so collecting costs one allocation per field rather than one per growth.
     static inline QString takeToken(QString &token)
@@ -46,7 +49,7 @@ public:
     QString headerName;
     QString headerValue;
     int headerType = 0;
-    SipParser *parser = nullptr;
+    SipMessageParser *parser = nullptr;
 
 private:
     SipHeader(const SipHeader &) = delete;

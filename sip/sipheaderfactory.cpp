@@ -12,7 +12,7 @@
 #include "sipviaheader.h"
 #include "sipwwwauthenticateheader.h"
 
-SipHeaderFactory::SipHeaderFactory(SipParser *parser)
+SipHeaderFactory::SipHeaderFactory(SipMessageParser *parser)
     : parser(parser)
 {
 }

@@ -7,17 +7,17 @@
 #include <QString>
 
 class SipHeader;
-class SipParser;
+class SipMessageParser;
 
 class SipHeaderFactory
 {
 public:
-    explicit SipHeaderFactory(SipParser *parser);
+    explicit SipHeaderFactory(SipMessageParser *parser);
 
     // A new header, owned by the caller; never null.
     SipHeader *factory(QString name, QString value);
 
-    SipParser *parser = nullptr;
+    SipMessageParser *parser = nullptr;
 };
 
 #endif // SIPHEADERFACTORY_H

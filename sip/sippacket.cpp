@@ -2,18 +2,28 @@
 
 #include "sipheader.h"
 #include "sipheaderfactory.h"
-#include "sipparser.h"
+#include "sipmessageparser.h"
 #include "siprequestmethod.h"
 #include "sipuri.h"
 
 #include <QDebug>
 
-SipPacket::SipPacket(SipParser *parser)
+const char *packetTypeName(int type)
+{
+    switch (type) {
+    case PacketUnset: return "unset";
+    case PacketRequest: return "request";
+    case PacketResponse: return "response";
+    }
+    return "unknown";
+}
+
+SipPacket::SipPacket(SipMessageParser *parser)
     : parser(parser), headerFactory(parser ? parser->headerFactory : nullptr)
 {
 }
 
-SipPacket::SipPacket(SipParser *parser, QString rawText, QString serverIp, QString serverPort)
+SipPacket::SipPacket(SipMessageParser *parser, QString rawText, QString serverIp, QString serverPort)
     : SipPacket(parser)
 {
     this->rawText = rawText;
@@ -308,5 +318,5 @@ QString SipPacket::responseText()
 
 QString SipPacket::toString()
 {
-    return packetType == 2 ? responseText() : requestText();
+    return packetType == PacketResponse ? responseText() : requestText();
 }

@@ -10,15 +10,20 @@
 
 class SipHeader;
 class SipHeaderFactory;
-class SipParser;
+class SipMessageParser;
 class SipRequestMethod;
 class SipUri;
+
+// Values of SipPacket::packetType.
+enum PacketType { PacketUnset = 0, PacketRequest = 1, PacketResponse = 2 };
+// Names a packet type for the log.
+const char *packetTypeName(int type);
 
 class SipPacket
 {
 public:
-    explicit SipPacket(SipParser *parser);
-    SipPacket(SipParser *parser, QString rawText, QString serverIp, QString serverPort);
+    explicit SipPacket(SipMessageParser *parser);
+    SipPacket(SipMessageParser *parser, QString rawText, QString serverIp, QString serverPort);
     ~SipPacket();
 
     // Lookups compare names case-insensitively; index is 1-based among the
@@ -57,10 +62,10 @@ public:
     QString serverIp;
     QString serverPort;
     QString rawText;
-    SipParser *parser = nullptr;
+    SipMessageParser *parser = nullptr;
     QList<SipHeader *> headers;
     SipHeaderFactory *headerFactory = nullptr;
-    int packetType = 0;
+    int packetType = PacketUnset;
     SipRequestMethod *methods = nullptr;
     SipUri *requestUri = nullptr;
     QString uriSuffix;

@@ -1,21 +1,17 @@
 #ifndef SIPPARSER_H
 #define SIPPARSER_H
 
-// The user agent's parser and builder: reads received datagrams into
-// SipPacket objects and hands each to processSip; builds the requests and
-// responses the user agent sends.
+// The user agent's parser and builder: the message parser's processSip
+// handles what it reads; builds the requests and responses the user agent
+// sends.
 
-#include <QChar>
+#include "sipmessageparser.h"
+
 #include <QString>
 #include <QStringList>
 
 class MainWindow;
 class Sip;
-class SipHeader;
-class SipHeaderFactory;
-class SipPacket;
-class SipRequest;
-class SipRequestMethod;
 
 // Values of SipParser::callState and SipParser::callDirection.
 enum CallState { CallIdle = 0, CallCalling = 1, CallOffered = 2, CallEstablished = 3, CallEnded = 4 };
@@ -23,35 +19,18 @@ enum CallDirection { CallNoDirection = 0, CallIncoming = 1, CallOutgoing = 2 };
 // Names a call state for the log.
 const char *callStateName(int state);
 
-class SipParser
+class SipParser : public SipMessageParser
 {
 public:
     explicit SipParser(Sip *sip);
-    virtual ~SipParser();
+    ~SipParser() override;
 
     // Receives every message parse() completes, and owns it from then on.
-    virtual void processSip(SipPacket *message);
-
-    // Parses one datagram's text; results arrive only through processSip, so
-    // the return value is always false.
-    bool parse(QString text, QString serverIp, QString serverPort);
-
-    SipHeader *cloneHeader(SipHeader *h);
-    SipRequest *cloneSipRequest(SipPacket *src);
-    SipPacket *cloneSipResponse(SipPacket *src);
+    void processSip(SipPacket *message) override;
 
     int callDirection = CallNoDirection;
     int callState = CallIdle;
 
-    // parse working state, reset by each parse() call
-    int parseState = 0;
-    QString token;
-    QString headerName;
-    int position = 0;
-    int lineLength = 0;
-    QChar currentChar;
-
-    SipRequestMethod *methods = nullptr;
     Sip *sip = nullptr;
     MainWindow *mainWindow = nullptr;
     SipPacket *lastInvite = nullptr;
@@ -77,17 +56,7 @@ public:
     QString cseqMethod;
     QString status;
     QString note;
-    SipHeaderFactory *headerFactory = nullptr;
 
-private:
-    SipParser(const SipParser &) = delete;
-    SipParser &operator=(const SipParser &) = delete;
-    // Called after the CR that ends a header line; picks the next state.
-    void endOfLine(const QString &text, SipPacket *message);
-    bool skipFold(const QString &text);
-    void collectRun(const QString &text, QChar until, QChar until2, bool &running);
-
-public:
     // --- user agent: builders and message processing ---
     // Builders (each returns a new message owned by the caller).
     SipRequest *registration(QString user);

@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipProxyAuthenticateHeader::SipProxyAuthenticateHeader(SipParser *parser, QString name, QString value)
+SipProxyAuthenticateHeader::SipProxyAuthenticateHeader(SipMessageParser *parser, QString name, QString value)
     : SipChallengeHeader(parser, name, value)
 {
     headerType = ProxyAuthenticate;

@@ -6,7 +6,7 @@
 class SipProxyAuthenticateHeader : public SipChallengeHeader
 {
 public:
-    SipProxyAuthenticateHeader(SipParser *parser, QString name, QString value);
+    SipProxyAuthenticateHeader(SipMessageParser *parser, QString name, QString value);
 };
 
 #endif // SIPPROXYAUTHENTICATEHEADER_H

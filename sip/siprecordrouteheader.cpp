@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipRecordRouteHeader::SipRecordRouteHeader(SipParser *parser, QString name, QString value)
+SipRecordRouteHeader::SipRecordRouteHeader(SipMessageParser *parser, QString name, QString value)
     : SipAddressHeader(parser, name, value)
 {
     headerType = RecordRoute;

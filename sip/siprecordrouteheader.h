@@ -6,7 +6,7 @@
 class SipRecordRouteHeader : public SipAddressHeader
 {
 public:
-    SipRecordRouteHeader(SipParser *parser, QString name, QString value);
+    SipRecordRouteHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

@@ -6,25 +6,25 @@
 
 #include <QDebug>
 
-SipRequest::SipRequest(SipParser *parser)
+SipRequest::SipRequest(SipMessageParser *parser)
     : SipPacket(parser)
 {
-    packetType = 1;
+    packetType = PacketRequest;
     methods = new SipRequestMethod();
 }
 
-SipRequest::SipRequest(SipParser *parser, QString method, QString rawText, QString serverIp, QString serverPort)
+SipRequest::SipRequest(SipMessageParser *parser, QString method, QString rawText, QString serverIp, QString serverPort)
     : SipPacket(parser, rawText, serverIp, serverPort)
 {
-    packetType = 1;
+    packetType = PacketRequest;
     methods = new SipRequestMethod();
     setMethod(method);
 }
 
-SipRequest::SipRequest(SipParser *parser, QString method, QString uri, QString uriSuffix)
+SipRequest::SipRequest(SipMessageParser *parser, QString method, QString uri, QString uriSuffix)
     : SipPacket(parser)
 {
-    packetType = 1;
+    packetType = PacketRequest;
     methods = new SipRequestMethod();
     setMethod(method);
     requestUri = new SipUri(parser);

@@ -9,11 +9,11 @@ class SipRequest : public SipPacket
 {
 public:
     // An empty request with its own method table (used by the copy operation).
-    explicit SipRequest(SipParser *parser);
+    explicit SipRequest(SipMessageParser *parser);
     // As parsed from the wire; the parser sets requestUri afterwards.
-    SipRequest(SipParser *parser, QString method, QString rawText, QString serverIp, QString serverPort);
+    SipRequest(SipMessageParser *parser, QString method, QString rawText, QString serverIp, QString serverPort);
     // As built: the URI text is parsed into requestUri.
-    SipRequest(SipParser *parser, QString method, QString uri, QString uriSuffix);
+    SipRequest(SipMessageParser *parser, QString method, QString uri, QString uriSuffix);
 
     QString toString();
 

@@ -1,15 +1,15 @@
 #include "sipresponse.h"
 
-SipResponse::SipResponse(SipParser *parser)
+SipResponse::SipResponse(SipMessageParser *parser)
     : SipPacket(parser)
 {
-    packetType = 2;
+    packetType = PacketResponse;
 }
 
-SipResponse::SipResponse(SipParser *parser, QString rawText, QString serverIp, QString serverPort)
+SipResponse::SipResponse(SipMessageParser *parser, QString rawText, QString serverIp, QString serverPort)
     : SipPacket(parser, rawText, serverIp, serverPort)
 {
-    packetType = 2;
+    packetType = PacketResponse;
 }
 
 QString SipResponse::toString()

@@ -8,8 +8,8 @@
 class SipResponse : public SipPacket
 {
 public:
-    explicit SipResponse(SipParser *parser);
-    SipResponse(SipParser *parser, QString rawText, QString serverIp, QString serverPort);
+    explicit SipResponse(SipMessageParser *parser);
+    SipResponse(SipMessageParser *parser, QString rawText, QString serverIp, QString serverPort);
 
     QString toString();
 };

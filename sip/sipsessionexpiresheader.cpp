@@ -4,7 +4,7 @@
 
 #include <QDebug>
 
-SipSessionExpiresHeader::SipSessionExpiresHeader(SipParser *parser, QString name, QString value)
+SipSessionExpiresHeader::SipSessionExpiresHeader(SipMessageParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = SessionExpires;

@@ -7,7 +7,7 @@
 class SipSessionExpiresHeader : public SipHeader
 {
 public:
-    SipSessionExpiresHeader(SipParser *parser, QString name, QString value);
+    SipSessionExpiresHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

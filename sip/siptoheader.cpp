@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipToHeader::SipToHeader(SipParser *parser, QString name, QString value)
+SipToHeader::SipToHeader(SipMessageParser *parser, QString name, QString value)
     : SipAddressHeader(parser, name, value)
 {
     headerType = To;

@@ -6,7 +6,7 @@
 class SipToHeader : public SipAddressHeader
 {
 public:
-    SipToHeader(SipParser *parser, QString name, QString value);
+    SipToHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

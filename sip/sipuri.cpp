@@ -5,7 +5,7 @@
 
 #include <QDebug>
 
-SipUri::SipUri(SipParser *parser)
+SipUri::SipUri(SipMessageParser *parser)
     : parser(parser)
 {
     static const QStringList known = {

@@ -7,12 +7,12 @@
 #include <QString>
 #include <QStringList>
 
-class SipParser;
+class SipMessageParser;
 
 class SipUri
 {
 public:
-    explicit SipUri(SipParser *parser);
+    explicit SipUri(SipMessageParser *parser);
 
     // Fills the fields from text; false when the text is rejected (fields set
     // before the rejection keep their values).
@@ -21,7 +21,7 @@ public:
     // are not written.
     QString toString();
 
-    SipParser *parser = nullptr;
+    SipMessageParser *parser = nullptr;
     QStringList schemes;
 
     // parse working state

@@ -16,7 +16,7 @@ const QString *knownParameter(QStringView name)
 
 } // namespace
 
-SipViaHeader::SipViaHeader(SipParser *parser, QString name, QString value)
+SipViaHeader::SipViaHeader(SipMessageParser *parser, QString name, QString value)
     : SipHeader(parser, name, value)
 {
     headerType = Via;

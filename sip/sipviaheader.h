@@ -8,7 +8,7 @@
 class SipViaHeader : public SipHeader
 {
 public:
-    SipViaHeader(SipParser *parser, QString name, QString value);
+    SipViaHeader(SipMessageParser *parser, QString name, QString value);
 
     void addParameter(QString name, QString value) override;
 

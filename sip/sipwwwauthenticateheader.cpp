@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-SipWwwAuthenticateHeader::SipWwwAuthenticateHeader(SipParser *parser, QString name, QString value)
+SipWwwAuthenticateHeader::SipWwwAuthenticateHeader(SipMessageParser *parser, QString name, QString value)
     : SipChallengeHeader(parser, name, value)
 {
     headerType = WwwAuthenticate;

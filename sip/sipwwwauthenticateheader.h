@@ -6,7 +6,7 @@
 class SipWwwAuthenticateHeader : public SipChallengeHeader
 {
 public:
-    SipWwwAuthenticateHeader(SipParser *parser, QString name, QString value);
+    SipWwwAuthenticateHeader(SipMessageParser *parser, QString name, QString value);
 };
 
 #endif // SIPWWWAUTHENTICATEHEADER_H

@@ -1,5 +1,6 @@
 #include "stunclient.h"
 #include "stunattributemodel.h"
+#include "stunmessage.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -9,26 +10,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtEndian>
-
-namespace {
-
-constexpr quint16 bindingErrorResponse = 0x0111;
-constexpr quint16 mappedAddress = 0x0001;
-constexpr quint16 xorMappedAddress = 0x0020;
-constexpr int transactionIdOffset = 8;
-constexpr int transactionIdSize = 12;
-
-quint16 readU16(const QByteArray &data, int offset)
-{
-    return qFromBigEndian<quint16>(reinterpret_cast<const uchar *>(data.constData()) + offset);
-}
-
-quint32 readU32(const QByteArray &data, int offset)
-{
-    return qFromBigEndian<quint32>(reinterpret_cast<const uchar *>(data.constData()) + offset);
-}
-
-} // namespace
 
 StunClient::StunClient(QObject *parent)
     : QUdpSocket(parent)
@@ -78,7 +59,7 @@ void StunClient::newTransactionId()
 {
     // Drawn from the system generator: predictable IDs would let any host
     // forge the answer before the request is sent.
-    transactionId = QByteArray(transactionIdSize, Qt::Uninitialized);
+    transactionId = QByteArray(StunMessage::transactionIdSize, Qt::Uninitialized);
     uchar *out = reinterpret_cast<uchar *>(transactionId.data());
     for (int i = 0; i < 3; ++i)
         qToLittleEndian<quint32>(QRandomGenerator::system()->generate(), out + 4 * i);
@@ -86,14 +67,7 @@ void StunClient::newTransactionId()
 
 QByteArray StunClient::bindingRequest() const
 {
-    QByteArray request(headerSize, '\0');
-    uchar *out = reinterpret_cast<uchar *>(request.data());
-    qToBigEndian<quint16>(0x0001, out);
-    qToBigEndian<quint16>(0, out + 2);
-    qToBigEndian<quint32>(magicCookie, out + 4);
-    const int idSize = qMin(transactionId.size(), transactionIdSize);
-    memcpy(out + transactionIdOffset, transactionId.constData(), static_cast<size_t>(idSize));
-    return request;
+    return StunMessage::bindingRequest(transactionId);
 }
 
 void StunClient::binding()
@@ -151,12 +125,11 @@ void StunClient::binding()
 
 bool StunClient::processResponse(const QByteArray &datagram)
 {
-    if (datagram.size() < headerSize || transactionId.size() != transactionIdSize
-        || datagram.mid(transactionIdOffset, transactionIdSize) != transactionId) {
+    if (!StunMessage::answers(datagram, transactionId)) {
         qDebug() << "Deu merda STUN";
         return false;
     }
-    if (readU16(datagram, 0) == bindingErrorResponse) {
+    if (StunMessage::isErrorResponse(datagram)) {
         qDebug() << "Deu merda2 STUN";
         return false;
     }
@@ -184,45 +157,12 @@ bool StunClient::processResponse(const QByteArray &datagram)
 void StunClient::decodeAttributes(const QByteArray &datagram)
 {
     clearAttributes();
-    if (datagram.size() < headerSize)
-        return;
-
-    const int messageEnd = headerSize + readU16(datagram, 2);
-    const int end = qMin(messageEnd, datagram.size());
-    const quint32 cookie = readU32(datagram, 4);
-
-    int pos = headerSize;
-    while (pos + 4 <= end) {
-        const quint16 type = readU16(datagram, pos);
-        const quint16 length = readU16(datagram, pos + 2);
-        const int value = pos + 4;
-        // An attribute running past the message or the datagram ends the walk;
-        // what was decoded before it stays.
-        if (value + length > end)
-            break;
-
-        const bool isMapped = type == mappedAddress;
-        const bool isXorMapped = (type & 0x7FFF) == xorMappedAddress;
-        if ((isMapped || isXorMapped) && length >= 8
-            && quint8(datagram.at(value + 1)) == StunAttributeModel::IPv4) {
-            auto *attribute = new StunAttributeModel;
-            attribute->type = type;
-            attribute->length = length;
-            attribute->family = StunAttributeModel::IPv4;
-            attribute->port = readU16(datagram, value + 2);
-            attribute->address = readU32(datagram, value + 4);
-            if (isXorMapped) {
-                attribute->port ^= static_cast<quint16>(cookie >> 16);
-                attribute->address ^= cookie;
-            }
-            current_addr.port = attribute->port;
-            current_addr.address = attribute->address;
-            qDebug() << "!!!! StunClient current_addr.port: " << current_addr.port;
-            qDebug() << "!!!! StunClient current_addr.address.ipv4.num: " << current_addr.address;
-            attributes.append(attribute);
-        }
-
-        pos = value + ((length + 3) & ~3);
+    attributes = StunMessage::decodeAttributes(datagram);
+    for (const StunAttributeModel *attribute : qAsConst(attributes)) {
+        current_addr.port = attribute->port;
+        current_addr.address = attribute->address;
+        qDebug() << "!!!! StunClient current_addr.port: " << current_addr.port;
+        qDebug() << "!!!! StunClient current_addr.address.ipv4.num: " << current_addr.address;
     }
 }
 

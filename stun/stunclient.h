@@ -10,6 +10,8 @@
 #include <QString>
 #include <QUdpSocket>
 
+#include "stunmessage.h"
+
 class StunAttributeModel;
 
 class StunClient : public QUdpSocket
@@ -23,10 +25,10 @@ public:
         quint32 address = 0;
     };
 
-    static constexpr int headerSize = 20;
+    static constexpr int headerSize = StunMessage::headerSize;
     static constexpr int requestTimeoutMs = 3000;
     static constexpr quint16 defaultPort = 3478;
-    static constexpr quint32 magicCookie = 0x2112A442;
+    static constexpr quint32 magicCookie = StunMessage::magicCookie;
 
     explicit StunClient(QObject *parent = nullptr);
     ~StunClient() override;
