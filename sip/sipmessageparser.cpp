@@ -374,6 +374,8 @@ void SipMessageParser::endOfLine(const QString &text, SipPacket *message)
                 break;
             }
         }
+        // the body's lines are counted from here, not onto the last header
+        lineLength = 0;
         parseState = noBody ? ParseComplete : ParseBody;
         return;
     }
