@@ -5,7 +5,7 @@
 // unreachable, then silent, gets a REGISTER every few seconds, no faster. A read-only data directory
 // shows the database-error box, one that fills up loses call rows quietly, and the phone runs on. The
 // real phone SIGKILLed 30 times takes over its stale lock and keeps its database whole.
-#include "../sip/fixturetable.h"
+#include "fixturetable.h"
 #include "audio.h"
 #include "boxwatcher.h"
 #include "fakestunserver.h"

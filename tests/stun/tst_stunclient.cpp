@@ -3,7 +3,7 @@
 // port and with an ID of its own (silence: tests/robustness). The main window looks up by STUN only for
 // a global SIP server (tests/data/stun/servers.txt), once per STUN URL, and offers the RTP socket's own
 // port for media.
-#include "../sip/fixturetable.h"
+#include "fixturetable.h"
 #include "mainwindow.h"
 #include "stunclient.h"
 #include "stunserver.h"
