@@ -183,7 +183,7 @@ void TstFlood::rtpDuringCall()
     qint64 settledRss = 0;
     int tick = 0;
     flood(flooder, QHostAddress("127.0.0.1"), phonePort, 10000, 5, make, [&]() {
-        worstBuffer = qMax(worstBuffer, rtp->rxPcm.size());
+        worstBuffer = qMax(worstBuffer, 2 * rtp->rxBuffer.bufferedSamples());
         if (++tick == 100)
             settledRss = LoopLatency::rssKb();
     });
