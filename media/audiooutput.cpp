@@ -41,7 +41,8 @@ void AudioOutput::audioStart()
 {
     if (isOpen())
         close();
-    const bool opened = open(QIODevice::ReadWrite);
+    // Unbuffered: a buffered device would read 16 KiB (a second) ahead.
+    const bool opened = open(QIODevice::ReadWrite | QIODevice::Unbuffered);
     qDebug().noquote() << "File open" << (opened ? "true" : "false");
     qDebug().noquote() << "is device Sequential=" << isSequential();
     running = true;
