@@ -221,15 +221,17 @@ void JitterBuffer::pull(qint16 *out, int count)
             count -= n;
             continue;
         }
-        // Later ones are here: this one is lost. Its 20 ms may have passed already while waiting.
-        const int n = std::min(count, frameLength - heldForNext);
+        // Later ones are here: while they fill less than the target this one
+        // may still come; then it is lost, and its 20 ms may have passed already.
+        const bool wait = bufferedSamples() < holdSamples();
+        const int n = std::min(count, wait ? frameSamples : frameLength - heldForNext);
         if (n > 0) {
             conceal(out, n);
             out += n;
             count -= n;
             heldForNext += n;
         }
-        if (heldForNext >= frameLength) {
+        if (!wait && heldForNext >= frameLength) {
             ++next;
             heldForNext = 0;
         }
