@@ -1,10 +1,11 @@
-// The RTP session against a loopback peer: the packets it sends and their run
-// across calls and wraps, where a received payload starts, which payload
-// types are heard, in-band DTMF in the sent audio, and early media running on
-// into the answered call.
+// The receive path: the jitter buffer alone on a simulated clock (order
+// across the wrap, duplicates and late packets dropped and counted, the
+// target following the jitter and coming back down, a gap faded out and back
+// in without a step), where a payload starts, which payload types are heard;
+// and in-band DTMF in the sent packets, through a loopback peer.
 
 #include "audio.h"
-#include "audioinput.h"
+#include "jitterbuffer.h"
 #include "mainwindow.h"
 #include "rtp.h"
 #include "rtpheader.h"
@@ -13,165 +14,181 @@
 #include "testmain.h"
 #include "tone.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QtTest>
 
 class TstRtp : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void sentPackets();
-    void payloadPlace_data();
-    void payloadPlace();
-    void payloadTypes();
-    void dtmf();
-    void earlyMediaRunsOn();
-
-private:
-    bool peerGets(int count)
+    void sendAndReceive(const QByteArray &mic, QList<QByteArray> received, int packets)
     {
+        for (QByteArray &p : received)
+            rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
+        for (int i = 0; 320 * i < mic.size(); ++i)
+            rtp->txPcm = mic.mid(320 * i, 320), rtp->msgTransmiter();
         QSignalSpy spy(&peer, &RtpPeer::received);
-        while (peer.packets.size() < count)
-            if (!spy.wait(3000))
-                return false;
-        return true;
+        while (peer.packets.size() < packets && spy.wait(3000)) {
+        }
     }
-    void send(const QByteArray &pcm)
+    void push(qint64 index, double arrivalMs, const QByteArray &pcm)
     {
-        rtp->txPcm = pcm;
-        rtp->msgTransmiter();
+        buffer.push(quint16(index), quint32(160 * index), 7, reinterpret_cast<const qint16 *>(pcm.constData()), 160, arrivalMs);
     }
-    void receive(QByteArray p)
-    {
-        rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
-    }
-
-    MainWindow *window = nullptr;
-    Rtp *rtp = nullptr;
+    // Packet `index` of a half-scale 1025 Hz sine: not a whole number of cycles in 20 ms.
+    static QByteArray sine(qint64 index) { return Tone::sine(1025, 0.5, 160, 8000, 160 * index); }
+    QVector<qint16> pull() { QVector<qint16> out(160); return buffer.pull(out.data(), 160), out; }
+    JitterBuffer buffer;
+    MainWindow window;
+    Rtp *rtp = window.audio->rtp;
     RtpPeer peer;
     const QByteArray tone = Tone::sine(1000, 0.5, 160);
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(peer.start());
+        window.mediaIp_ = QStringLiteral("127.0.0.1"), window.mediaPort_ = QString::number(peer.port());
+        window.mediaPort = SipTestServer::freePort();
+        rtp->initSession();
+    }
+    void init() { peer.packets.clear(); }
+    void order_data()
+    {
+        // Numbers push that packet, "p" plays 20 ms; heard are the packets'
+        // numbers modulo 1000, "-" a concealed slot.
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("heard");
+        QTest::addColumn<QList<int>>("lostLateDuplicated");
+        QTest::newRow("reordered across the wrap") << "65534 p 65536 65535 p p 65537 p" << "534 535 536 537" << QList<int>{0, 0, 0};
+        QTest::newRow("duplicates, also after playing") << "10 11 11 p p 11 12 p" << "10 11 12" << QList<int>{0, 0, 2};
+        QTest::newRow("lost") << "10 p 12 p p" << "10 - 12" << QList<int>{1, 0, 0};
+        QTest::newRow("too late: its turn passed") << "10 p 12 p p 11 13 p" << "10 - 12 13" << QList<int>{0, 1, 0};
+        QTest::newRow("nothing else here: waited for") << "10 p p 11 p" << "10 - 11" << QList<int>{0, 0, 0};
+    }
+
+    void order()
+    {
+        QFETCH(QString, script);
+        QFETCH(QList<int>, lostLateDuplicated);
+        buffer.reset();
+        QStringList heard;
+        double now = 0;
+        for (const QString &step : script.split(' ')) {
+            const int last = step == "p" ? pull().last() : 0;
+            now += step == "p" ? 20 : 0;
+            if (step != "p")
+                push(step.toInt(), now, QByteArray(reinterpret_cast<const char *>(QVector<qint16>(160, qint16(1000 + step.toInt() % 1000 * 7)).constData()), 320));
+            else
+                heard << (last >= 1000 && (last - 1000) % 7 == 0 ? QString::number((last - 1000) / 7) : "-");
+        }
+        QTEST(heard.join(' '), "heard");
+        const JitterBuffer::Figures f = buffer.figures();
+        QCOMPARE((QList<int>{int(f.lost), int(f.late), int(f.duplicated)}), lostLateDuplicated);
+        QCOMPARE(int(f.received), script.split(' ').size() - script.count('p'));
+    }
+
+    void adaptation()
+    {
+        // 10 s of packets delayed 0-60 ms at random, then 10 s on time; the speaker takes 20 ms every 20 ms.
+        buffer.reset();
+        QRandomGenerator random(20);
+        QMap<double, int> arrivals;
+        for (int tick = 0; tick < 1000; ++tick) {
+            arrivals.insert(20.0 * tick + (tick < 500 ? random.bounded(60.0) : 0.5), tick);
+            while (!arrivals.isEmpty() && arrivals.firstKey() <= 20.0 * tick + 10)
+                push(arrivals.first(), arrivals.firstKey(), sine(arrivals.first())), arrivals.erase(arrivals.begin());
+            pull();
+            if (tick == 499) {
+                QVERIFY2(buffer.targetMs() >= 70, qPrintable(QString::number(buffer.targetMs())));
+                QVERIFY2(buffer.figures().late <= 5, qPrintable(QString::number(buffer.figures().late)));
+            }
+        }
+        QCOMPARE(buffer.targetMs(), JitterBuffer::minTargetMs);
+        // the delay came down again: what waits is within the target
+        QVERIFY2(buffer.bufferedSamples() <= JitterBuffer::minTargetMs * 8, qPrintable(QString::number(buffer.bufferedSamples())));
+    }
+
+    void concealment()
+    {
+        buffer.reset();
+        QVector<qint16> heard;
+        for (int seq = 1; seq <= 16; ++seq) {
+            if (seq < 6 || seq > 9) // 6 to 9 lost: 80 ms
+                push(seq, 20.0 * seq, sine(seq));
+            heard += pull();
+        }
+        // the sine's RMS level from sample `from` to `to`
+        auto level = [&](int from, int to) {
+            return Tone::rms(QByteArray(reinterpret_cast<const char *>(heard.constData() + from), 2 * (to - from))) / (0.5 / M_SQRT2);
+        };
+        // each 20 ms 6 dB down, silence after 60 ms; the sound after the gap fades in
+        const double expected[] = {0.5, 0.25, 0.125, 0.0};
+        for (int slot = 0; slot < 4; ++slot)
+            QVERIFY2(qAbs(level(160 * (5 + slot) + 40, 160 * (6 + slot)) - expected[slot]) < 0.03, qPrintable(QString::number(slot)));
+        QVERIFY(level(160 * 9, 160 * 9 + 10) < 0.2 && level(160 * 10, 160 * 11) > 0.97);
+        // no step anywhere larger than the sine's own slope
+        for (int i = 1; i < heard.size(); ++i)
+            QVERIFY2(qAbs(heard[i] - heard[i - 1]) <= 0.5 * 32768 * 2 * M_PI * 1025 / 8000 * 1.05, qPrintable(QString::number(i)));
+    }
+
+    void payloadPlace_data()
+    {
+        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<int>("offset"); // -1: dropped
+        const QByteArray fixed = QByteArray::fromHex("0008000100000000AABBCCDD").mid(1), payload(20, 'x');
+        QTest::newRow("plain") << '\x80' + fixed + payload << 12;
+        QTest::newRow("two CSRCs") << '\x82' + fixed + QByteArray(8, 'c') + payload << 20;
+        QTest::newRow("extension") << '\x90' + fixed + QByteArray::fromHex("BEDE0002") + QByteArray(8, 'e') + payload << 24;
+        QTest::newRow("CSRC, extension, padding") << '\xB1' + fixed + QByteArray(4, 'c') + QByteArray::fromHex("BEDE0000") + payload + QByteArray::fromHex("000003") << 20;
+        QTest::newRow("CSRCs past the end") << '\x8F' + fixed + payload << -1;
+        QTest::newRow("extension past the end") << '\x90' + fixed + QByteArray::fromHex("BEDE0009") + payload << -1;
+        QTest::newRow("padding past the header") << '\xA0' + fixed + payload.left(19) + char(30) << -1;
+        QTest::newRow("version 1") << '\x40' + fixed + payload << -1;
+    }
+
+    void payloadPlace()
+    {
+        QFETCH(QByteArray, packet);
+        QFETCH(int, offset);
+        RtpHeader h;
+        QCOMPARE(h.parse(reinterpret_cast<const uchar *>(packet.constData()), packet.size()) ? h.payloadOffset : -1, offset);
+        QCOMPARE(h.payloadLength, offset < 0 ? 0 : 20);
+    }
+
+    void payloadTypes()
+    {
+        // Only G.711 is heard, in the law it came in, after its CSRCs; other types change nothing sent.
+        rtp->initSession();
+        const QByteArray ulaw = RtpPeer::packet(0, tone, 1);
+        sendAndReceive(tone, {"\x81" + ulaw.mid(1, 11) + "CSRC" + ulaw.mid(12), RtpPeer::packet(18, tone.left(40), 2),
+                              RtpPeer::packet(101, tone.left(8), 2)}, 1);
+        QCOMPARE(peer.packets.value(0).size(), 172);
+        QCOMPARE(int(peer.packets.value(0).at(1)), 0);
+        sendAndReceive(QByteArray(), {RtpPeer::packet(8, tone, 2, 320)}, 0);
+        QVector<qint16> heard(320);
+        rtp->rxBuffer.pull(heard.data(), 320);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(heard.constData()), 640),
+                 RtpPeer::decode({ulaw}, 0) + RtpPeer::decode({RtpPeer::packet(8, tone)}, 8));
+        QCOMPARE(int(rtp->rxBuffer.figures().received), 2);
+    }
+
+    void dtmf()
+    {
+        // Two keys on a quiet microphone tone: 100 ms pairs at -10 dBm0 each, 60 ms apart, the voice mixed under.
+        QVERIFY(!rtp->dtmf.queue('x'));
+        QVERIFY(rtp->dtmf.queue('1') && rtp->dtmf.queue('#'));
+        sendAndReceive(Tone::sine(440, 0.1, 8000), {}, 25);
+        const QByteArray sent = RtpPeer::decode(peer.packets, 8), key = sent.left(1600), pause = sent.mid(1600, 960);
+        QCOMPARE(Tone::dtmf(sent), QStringLiteral("1#"));
+        for (double f : {697, 1209}) {
+            QVERIFY2(qAbs(20 * std::log10(Tone::level(key, f)) + 13.14) < 1, qPrintable(QString::number(f)));
+            QVERIFY(Tone::level(pause, f) < 0.01);
+        }
+        QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
+    }
 };
-
-void TstRtp::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    window = new MainWindow;
-    QVERIFY(peer.start());
-    window->mediaIp_ = QStringLiteral("127.0.0.1");
-    window->mediaPort_ = QString::number(peer.port());
-    window->mediaPort = SipTestServer::freePort();
-    window->stunLocalPortM = 0;
-    rtp = window->audio->rtp;
-    rtp->initSession();
-}
-
-void TstRtp::sentPackets()
-{
-    const quint16 seq = rtp->seqNumber;
-    const quint32 ts = rtp->timestamp;
-    send(tone + tone.left(100));
-    QCOMPARE(rtp->txPcm.size(), 100); // a part frame waits for the rest
-    rtp->seqNumber = 65535;
-    rtp->initSession();               // the next call: counters run on, across the wrap
-    send(tone);
-    QVERIFY(peerGets(2));
-    const QByteArray first = peer.packets.at(0), second = peer.packets.at(1);
-    QCOMPARE(first, RtpPeer::packet(8, tone, quint16(seq + 1), ts + 160).replace(8, 4, QByteArray(4, '\xFF')));
-    QCOMPARE(second.mid(2, 2), QByteArray(2, '\0'));
-    peer.packets.clear();
-}
-
-void TstRtp::payloadPlace_data()
-{
-    QTest::addColumn<QByteArray>("packet");
-    QTest::addColumn<int>("offset"); // -1: dropped
-    QTest::addColumn<int>("length");
-    const QByteArray fixed = QByteArray::fromHex("0008000100000000AABBCCDD"), payload(20, 'x');
-    auto with = [&](int first, const QByteArray &rest) { return char(first) + fixed.mid(1) + rest; };
-    QTest::newRow("plain") << with(0x80, payload) << 12 << 20;
-    QTest::newRow("two CSRCs") << with(0x82, QByteArray(8, 'c') + payload) << 20 << 20;
-    QTest::newRow("extension") << with(0x90, QByteArray::fromHex("BEDE0002") + QByteArray(8, 'e') + payload) << 24 << 20;
-    QTest::newRow("CSRC, extension, padding") << with(0xB1, QByteArray(4, 'c') + QByteArray::fromHex("BEDE0000") + payload + QByteArray::fromHex("000003")) << 20 << 20;
-    QTest::newRow("CSRCs past the end") << with(0x8F, payload) << -1 << 0;
-    QTest::newRow("extension past the end") << with(0x90, QByteArray::fromHex("BEDE0009") + payload) << -1 << 0;
-    QTest::newRow("padding past the header") << with(0xA0, payload.left(19) + char(30)) << -1 << 0;
-    QTest::newRow("version 1") << with(0x40, payload) << -1 << 0;
-}
-
-void TstRtp::payloadPlace()
-{
-    QFETCH(QByteArray, packet);
-    QFETCH(int, offset);
-    QFETCH(int, length);
-    RtpHeader h;
-    QCOMPARE(h.parse(reinterpret_cast<const uchar *>(packet.constData()), packet.size()), offset >= 0);
-    if (offset >= 0) {
-        QCOMPARE(h.payloadOffset, offset);
-        QCOMPARE(h.payloadLength, length);
-    }
-}
-
-void TstRtp::payloadTypes()
-{
-    // Only G.711 is heard, in the law it came in; nothing else changes what is sent.
-    rtp->initSession();
-    QByteArray withCsrc = RtpPeer::packet(0, tone, 1);
-    withCsrc[0] = char(0x81);
-    receive(withCsrc.insert(12, QByteArray(4, '\x7F')));
-    receive(RtpPeer::packet(18, tone.left(40), 2));
-    receive(RtpPeer::packet(101, tone.left(8), 2));
-    receive(RtpPeer::packet(13, tone.left(2), 2));
-    send(tone);
-    receive(RtpPeer::packet(8, tone, 2, 320));
-    send(tone);
-    QCOMPARE(int(rtp->rxBuffer.figures().received), 2);
-    QVector<qint16> heard(320);
-    rtp->rxBuffer.pull(heard.data(), 320);
-    const QByteArray expected = RtpPeer::decode({RtpPeer::packet(0, tone)}, 0) + RtpPeer::decode({RtpPeer::packet(8, tone)}, 8);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(heard.constData()), 640), expected);
-    QVERIFY(peerGets(2));
-    QCOMPARE(peer.packets.at(0).size(), 172);
-    QCOMPARE(int(peer.packets.at(0).at(1)), 0);
-    QCOMPARE(int(peer.packets.at(1).at(1)), 8);
-    peer.packets.clear();
-}
-
-void TstRtp::dtmf()
-{
-    // Two keys on a quiet microphone tone: 100 ms pairs at -10 dBm0 each, 60 ms apart, the voice mixed under.
-    QVERIFY(!rtp->dtmf.queue('x'));
-    QVERIFY(rtp->dtmf.queue('1') && rtp->dtmf.queue('#'));
-    const QByteArray mic = Tone::sine(440, 0.1, 8000);
-    for (int i = 0; i < 25; ++i)
-        send(mic.mid(320 * i, 320));
-    QVERIFY(peerGets(25));
-    const QByteArray sent = RtpPeer::decode(peer.packets, 8);
-    QCOMPARE(Tone::dtmf(sent), QStringLiteral("1#"));
-    const QByteArray key = sent.left(1600), pause = sent.mid(1600, 960);
-    const double minus10dBm0 = std::pow(10, -13.14 / 20);
-    for (double f : {697, 1209}) {
-        QVERIFY2(std::fabs(20 * std::log10(Tone::level(key, f) / minus10dBm0)) < 1, qPrintable(QString::number(f)));
-        QVERIFY(Tone::level(pause, f) < 0.01);
-    }
-    QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
-    peer.packets.clear();
-}
-
-void TstRtp::earlyMediaRunsOn()
-{
-    // The answer after a 183 with SDP keeps the session: what was received still plays.
-    Audio *audio = window->audio;
-    audio->audioStartSpeaker();
-    receive(RtpPeer::packet(8, tone, 500, 8000));
-    audio->audioStartSpeaker();
-    audio->audioStart();
-    QVERIFY(audio->audioActive && audio->audioInput->running);
-    QCOMPARE(rtp->rxBuffer.bufferedSamples(), 160);
-    audio->audioStop();
-}
 
 SORVANTO_TEST_MAIN(TstRtp)
 #include "tst_rtp.moc"
