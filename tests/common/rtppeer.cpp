@@ -18,29 +18,16 @@ RtpPeer::RtpPeer(QObject *parent)
     });
 }
 
-bool RtpPeer::start()
-{
-    return socket->bind(QHostAddress(QHostAddress::LocalHost), 0);
-}
-
-quint16 RtpPeer::port() const
-{
-    return socket->localPort();
-}
-
-void RtpPeer::send(const QByteArray &datagram, quint16 toPort)
-{
-    socket->writeDatagram(datagram, QHostAddress::LocalHost, toPort);
-}
+bool RtpPeer::start() { return socket->bind(QHostAddress(QHostAddress::LocalHost), 0); }
+quint16 RtpPeer::port() const { return socket->localPort(); }
+void RtpPeer::send(const QByteArray &datagram, quint16 toPort) { socket->writeDatagram(datagram, QHostAddress::LocalHost, toPort); }
 
 QByteArray RtpPeer::packet(int payloadType, const QByteArray &pcm, quint16 seq, quint32 ts)
 {
     QByteArray p = QByteArray::fromHex("800000000000000012345678") + QByteArray(pcm.size() / 2, '\0');
-    p[1] = char(payloadType & 0x7F);
-    for (int i = 0; i < 2; ++i)
-        p[2 + i] = char(seq >> (8 - 8 * i));
-    for (int i = 0; i < 4; ++i)
-        p[4 + i] = char(ts >> (24 - 8 * i));
+    const quint64 fields = quint64(payloadType & 0x7F) << 48 | quint64(seq) << 32 | ts;
+    for (int i = 1; i < 8; ++i)
+        p[i] = char(fields >> (56 - 8 * i));
     const auto *in = reinterpret_cast<const unsigned char *>(pcm.constData());
     auto *out = reinterpret_cast<unsigned char *>(p.data()) + 12;
     payloadType == 0 ? ulawEncodeFrame(in, out, pcm.size() / 2) : alawEncodeFrame(in, out, pcm.size() / 2);
@@ -51,13 +38,11 @@ QByteArray RtpPeer::decode(const QList<QByteArray> &packets, int payloadType)
 {
     QByteArray pcm;
     for (const QByteArray &p : packets) {
-        if (p.size() <= 12 || (p[1] & 0x7F) != payloadType)
-            continue;
-        QByteArray out(2 * (p.size() - 12), '\0');
+        const int n = p.size() > 12 && (p[1] & 0x7F) == payloadType ? p.size() - 12 : 0;
+        pcm += QByteArray(2 * n, '\0');
         const auto *in = reinterpret_cast<const unsigned char *>(p.constData()) + 12;
-        auto *o = reinterpret_cast<unsigned char *>(out.data());
-        payloadType == 0 ? ulawDecodeFrame(in, o, p.size() - 12) : alawDecodeFrame(in, o, p.size() - 12);
-        pcm += out;
+        auto *out = reinterpret_cast<unsigned char *>(pcm.data()) + pcm.size() - 2 * n;
+        payloadType == 0 ? ulawDecodeFrame(in, out, n) : alawDecodeFrame(in, out, n);
     }
     return pcm;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 QByteArray Tone::sine(double frequency, double amplitude, int samples, int rate, qint64 phase)
 {
@@ -44,52 +45,36 @@ double Tone::level(const QByteArray &pcm, double frequency, int rate)
 double Tone::dominant(const QByteArray &pcm, int rate)
 {
     double best = 0.0, bestLevel = -1.0;
-    for (int f = 100; f <= rate / 2 - 100; f += 10) {
-        const double l = level(pcm, f, rate);
-        if (l > bestLevel) {
-            bestLevel = l;
-            best = f;
-        }
-    }
+    for (int f = 100; f <= rate / 2 - 100; f += 10)
+        if (level(pcm, f, rate) > bestLevel)
+            bestLevel = level(pcm, f, rate), best = f;
     return best;
 }
 
 double Tone::rms(const QByteArray &pcm)
 {
     const QVector<double> x = samples(pcm);
-    double sum = 0.0;
-    for (double v : x)
-        sum += v * v;
-    return x.isEmpty() ? 0.0 : std::sqrt(sum / x.size());
+    return x.isEmpty() ? 0.0 : std::sqrt(std::inner_product(x.begin(), x.end(), x.begin(), 0.0) / x.size());
 }
 
 QString Tone::dtmf(const QByteArray &pcm)
 {
-    static const double rows[] = {697, 770, 852, 941}, columns[] = {1209, 1336, 1477, 1633};
-    static const char keys[] = "123A456B789C*0#D";
-    auto strongest = [](const double *l, int &at) {
-        at = int(std::max_element(l, l + 4) - l);
-        double second = 0;
-        for (int i = 0; i < 4; ++i)
-            second = i == at ? second : std::max(second, l[i]);
-        return l[at] > 0.056 && l[at] > 3.16 * second; // -25 dBFS, 10 dB
-    };
+    static const double tones[] = {697, 770, 852, 941, 1209, 1336, 1477, 1633};
     QString heard;
     QChar last;
-    int run = 0;
-    for (int at = 0; at + 320 <= pcm.size() / 2; at += 80) {   // 40 ms windows, 10 ms apart
-        const QByteArray w = pcm.mid(2 * at, 640);
-        double r[4], c[4];
-        for (int i = 0; i < 4; ++i) {
-            r[i] = level(w, rows[i]);
-            c[i] = level(w, columns[i]);
-        }
-        int ri = 0, ci = 0;
-        const bool pair = strongest(r, ri) && strongest(c, ci) && r[ri] < 2 * c[ci] && c[ci] < 2 * r[ri];
-        const QChar key = pair ? QChar(keys[4 * ri + ci]) : QChar();
+    for (int at = 0, run = 0; at + 320 <= pcm.size() / 2; at += 80) {   // 40 ms windows, 10 ms apart
+        double l[8];
+        for (int i = 0; i < 8; ++i)
+            l[i] = level(pcm.mid(2 * at, 640), tones[i]);
+        // the strongest of each group: above -25 dBFS, 10 dB above the rest of its group
+        const int r = int(std::max_element(l, l + 4) - l), c = int(std::max_element(l + 4, l + 8) - l);
+        bool pair = l[r] > 0.056 && l[c] > 0.056 && l[r] < 2 * l[c] && l[c] < 2 * l[r];
+        for (int i = 0; i < 8; ++i)
+            pair = pair && (i == r || i == c || l[i] * 3.16 < l[i < 4 ? r : c]);
+        const QChar key = pair ? QChar("123A456B789C*0#D"[4 * r + c - 4]) : QChar();
         run = key == last ? run + 1 : 1;
         last = key;
-        if (!key.isNull() && run == 3)  // 60 ms of the same pair
+        if (!key.isNull() && run == 3) // 60 ms of the same pair
             heard += key;
     }
     return heard;
