@@ -21,9 +21,7 @@ void TstCodec::fastFormsMatchReference()
     // and entries where the published tables differ from a decode/re-encode rule.
     QCOMPARE(int(linear2alaw(0)), 0xD5);
     QCOMPARE(int(linear2alaw(std::numeric_limits<int>::max())), 0xAA);
-    QCOMPARE(int(linear2alaw(std::numeric_limits<int>::min())), 0x2A);
     QCOMPARE(alaw2linear(0x2A), -32256);
-    QCOMPARE(int(alaw_to_ulaw_table[0x4A]), 0x5C);
     QCOMPARE(int(ulaw_to_alaw_table[0xF1]), 0xD2);
     auto reference = [](int x) {
         int mask = 0xD5;

@@ -15,7 +15,6 @@
 #include "tone.h"
 
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QtTest>
 
 class TstRtp : public QObject
@@ -28,9 +27,7 @@ class TstRtp : public QObject
             rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
         for (int i = 0; 320 * i < mic.size(); ++i)
             rtp->txPcm = mic.mid(320 * i, 320), rtp->msgTransmiter();
-        QSignalSpy spy(&peer, &RtpPeer::received);
-        while (peer.packets.size() < packets && spy.wait(3000)) {
-        }
+        QVERIFY(QTest::qWaitFor([&] { return peer.packets.size() >= packets; }, 3000));
     }
     void push(qint64 index, double arrivalMs, const QByteArray &pcm)
     {
@@ -53,7 +50,7 @@ private slots:
         window.mediaPort = SipTestServer::freePort();
         rtp->initSession();
     }
-    void init() { peer.packets.clear(); }
+    void init() { peer.packets.clear(), buffer.reset(); }
     void order_data()
     {
         // Numbers push that packet, "p" plays 20 ms; heard are the packets'
@@ -72,27 +69,23 @@ private slots:
     {
         QFETCH(QString, script);
         QFETCH(QList<int>, lostLateDuplicated);
-        buffer.reset();
         QStringList heard;
         double now = 0;
         for (const QString &step : script.split(' ')) {
             const int last = step == "p" ? pull().last() : 0;
-            now += step == "p" ? 20 : 0;
-            if (step != "p")
-                push(step.toInt(), now, QByteArray(reinterpret_cast<const char *>(QVector<qint16>(160, qint16(1000 + step.toInt() % 1000 * 7)).constData()), 320));
-            else
+            if (step == "p" && (now += 20))
                 heard << (last >= 1000 && (last - 1000) % 7 == 0 ? QString::number((last - 1000) / 7) : "-");
+            else // the sample value names the packet
+                push(step.toInt(), now, QByteArray(reinterpret_cast<const char *>(QVector<qint16>(160, qint16(1000 + step.toInt() % 1000 * 7)).constData()), 320));
         }
         QTEST(heard.join(' '), "heard");
         const JitterBuffer::Figures f = buffer.figures();
-        QCOMPARE((QList<int>{int(f.lost), int(f.late), int(f.duplicated)}), lostLateDuplicated);
-        QCOMPARE(int(f.received), script.split(' ').size() - script.count('p'));
+        QCOMPARE((QList<int>{int(f.lost), int(f.late), int(f.duplicated), int(f.received)}), lostLateDuplicated << script.split(' ').size() - script.count('p'));
     }
 
     void adaptation()
     {
         // 10 s of packets delayed 0-60 ms at random, then 10 s on time; the speaker takes 20 ms every 20 ms.
-        buffer.reset();
         QRandomGenerator random(20);
         QMap<double, int> arrivals;
         for (int tick = 0; tick < 1000; ++tick) {
@@ -100,10 +93,8 @@ private slots:
             while (!arrivals.isEmpty() && arrivals.firstKey() <= 20.0 * tick + 10)
                 push(arrivals.first(), arrivals.firstKey(), sine(arrivals.first())), arrivals.erase(arrivals.begin());
             pull();
-            if (tick == 499) {
-                QVERIFY2(buffer.targetMs() >= 70, qPrintable(QString::number(buffer.targetMs())));
-                QVERIFY2(buffer.figures().late <= 5, qPrintable(QString::number(buffer.figures().late)));
-            }
+            if (tick == 499) // grown with the jitter, so hardly any packet came after its turn
+                QVERIFY2(buffer.targetMs() >= 70 && buffer.figures().late <= 5, qPrintable(QString::number(buffer.targetMs())));
         }
         QCOMPARE(buffer.targetMs(), JitterBuffer::minTargetMs);
         // the delay came down again: what waits is within the target
@@ -112,7 +103,6 @@ private slots:
 
     void concealment()
     {
-        buffer.reset();
         QVector<qint16> heard;
         for (int seq = 1; seq <= 16; ++seq) {
             if (seq < 6 || seq > 9) // 6 to 9 lost: 80 ms
@@ -120,9 +110,7 @@ private slots:
             heard += pull();
         }
         // the sine's RMS level from sample `from` to `to`
-        auto level = [&](int from, int to) {
-            return Tone::rms(QByteArray(reinterpret_cast<const char *>(heard.constData() + from), 2 * (to - from))) / (0.5 / M_SQRT2);
-        };
+        auto level = [&](int from, int to) { return Tone::rms(QByteArray(reinterpret_cast<const char *>(heard.constData() + from), 2 * (to - from))) / (0.5 / M_SQRT2); };
         // each 20 ms 6 dB down, silence after 60 ms; the sound after the gap fades in
         const double expected[] = {0.5, 0.25, 0.125, 0.0};
         for (int slot = 0; slot < 4; ++slot)
@@ -164,14 +152,12 @@ private slots:
         const QByteArray ulaw = RtpPeer::packet(0, tone, 1);
         sendAndReceive(tone, {"\x81" + ulaw.mid(1, 11) + "CSRC" + ulaw.mid(12), RtpPeer::packet(18, tone.left(40), 2),
                               RtpPeer::packet(101, tone.left(8), 2)}, 1);
-        QCOMPARE(peer.packets.value(0).size(), 172);
-        QCOMPARE(int(peer.packets.value(0).at(1)), 0);
+        QVERIFY(peer.packets.value(0).size() == 172 && peer.packets.value(0).at(1) == 0);
         sendAndReceive(QByteArray(), {RtpPeer::packet(8, tone, 2, 320)}, 0);
         QVector<qint16> heard(320);
         rtp->rxBuffer.pull(heard.data(), 320);
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(heard.constData()), 640),
                  RtpPeer::decode({ulaw}, 0) + RtpPeer::decode({RtpPeer::packet(8, tone)}, 8));
-        QCOMPARE(int(rtp->rxBuffer.figures().received), 2);
     }
 
     void dtmf()
@@ -182,10 +168,8 @@ private slots:
         sendAndReceive(Tone::sine(440, 0.1, 8000), {}, 25);
         const QByteArray sent = RtpPeer::decode(peer.packets, 8), key = sent.left(1600), pause = sent.mid(1600, 960);
         QCOMPARE(Tone::dtmf(sent), QStringLiteral("1#"));
-        for (double f : {697, 1209}) {
-            QVERIFY2(qAbs(20 * std::log10(Tone::level(key, f)) + 13.14) < 1, qPrintable(QString::number(f)));
-            QVERIFY(Tone::level(pause, f) < 0.01);
-        }
+        for (double f : {697, 1209})
+            QVERIFY2(qAbs(20 * std::log10(Tone::level(key, f)) + 13.14) < 1 && Tone::level(pause, f) < 0.01, qPrintable(QString::number(f)));
         QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
     }
 };
