@@ -3,17 +3,15 @@
 #include "codec.h"
 
 #include <QHostAddress>
+#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 RtpPeer::RtpPeer(QObject *parent)
     : QObject(parent), socket(new QUdpSocket(this))
 {
     connect(socket, &QUdpSocket::readyRead, this, [this] {
-        while (socket->hasPendingDatagrams()) {
-            QByteArray d(int(qMax<qint64>(socket->pendingDatagramSize(), 0)), '\0');
-            if (socket->readDatagram(d.data(), d.size()) >= 0)
-                packets.append(d);
-        }
+        while (socket->hasPendingDatagrams())
+            packets.append(socket->receiveDatagram().data());
         emit received();
     });
 }

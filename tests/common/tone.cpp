@@ -1,28 +1,26 @@
 #include "tone.h"
 
+#include <QtEndian>
 #include <QtMath>
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 
 QByteArray Tone::sine(double frequency, double amplitude, int samples, int rate, qint64 phase)
 {
     QByteArray pcm(2 * samples, '\0');
-    for (int i = 0; i < samples; ++i) {
-        const qint16 s = qint16(std::lround(amplitude * 32767.0 * std::sin(2.0 * M_PI * frequency * double(i + phase) / rate)));
-        pcm[2 * i] = char(s & 0xFF);
-        pcm[2 * i + 1] = char((s >> 8) & 0xFF);
-    }
+    for (int i = 0; i < samples; ++i)
+        qToLittleEndian(qint16(std::lround(amplitude * 32767.0 * std::sin(2.0 * M_PI * frequency * double(i + phase) / rate))), pcm.data() + 2 * i);
     return pcm;
 }
 
 QVector<double> Tone::samples(const QByteArray &pcm)
 {
     QVector<double> out(pcm.size() / 2);
-    const auto *p = reinterpret_cast<const unsigned char *>(pcm.constData());
     for (int i = 0; i < out.size(); ++i)
-        out[i] = qint16(quint16(p[2 * i] | (p[2 * i + 1] << 8))) / 32768.0;
+        out[i] = qFromLittleEndian<qint16>(pcm.constData() + 2 * i) / 32768.0;
     return out;
 }
 
@@ -32,12 +30,9 @@ double Tone::level(const QByteArray &pcm, double frequency, int rate)
     const int n = x.size();
     const double coeff = 2.0 * std::cos(2.0 * M_PI * frequency / rate);
     double s1 = 0.0, s2 = 0.0;
-    for (int i = 0; i < n; ++i) {
-        // Hann window keeps a tone between bins from leaking its level away.
-        const double s0 = x[i] * (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n)) + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
+    // Hann window keeps a tone between bins from leaking its level away.
+    for (int i = 0; i < n; ++i)
+        std::tie(s1, s2) = std::make_pair(x[i] * (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n)) + coeff * s1 - s2, s1);
     // The Hann window's coherent gain is 0.5.
     return n ? 2.0 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coeff * s1 * s2)) / (n * 0.5) : 0.0;
 }
@@ -72,8 +67,7 @@ QString Tone::dtmf(const QByteArray &pcm)
         for (int i = 0; i < 8; ++i)
             pair = pair && (i == r || i == c || l[i] * 3.16 < l[i < 4 ? r : c]);
         const QChar key = pair ? QChar("123A456B789C*0#D"[4 * r + c - 4]) : QChar();
-        run = key == last ? run + 1 : 1;
-        last = key;
+        run = key == last ? run + 1 : 1, last = key;
         if (!key.isNull() && run == 3) // 60 ms of the same pair
             heard += key;
     }
