@@ -206,11 +206,14 @@ void frameRows(MainWindow *window)
                     reinterpret_cast<unsigned char *>(packet.data()) + 12, 160);
     int64_t t0 = nowNs();
     for (int i = 0; i < frames; ++i) {
+        packet[2] = char(i >> 8);
+        packet[3] = char(i);
         rtp.msgReceiver(reinterpret_cast<unsigned char *>(packet.data()), packet.size());
-        rtp.rxPcm.remove(0, 320); // the playback device drains at the same pace
+        qint16 played[160]; // the playback device drains at the same pace
+        rtp.rxBuffer.pull(played, 160);
     }
     int64_t t1 = nowNs();
-    row("decode one received frame", num(double(t1 - t0) / frames, 0), "-", "ns");
+    row("decode, place and play one received frame", num(double(t1 - t0) / frames, 0), "-", "ns");
 
     // Through the socket: datagrams queued by a sender, drained by the slot.
     QUdpSocket sender;
@@ -222,7 +225,7 @@ void frameRows(MainWindow *window)
         const int64_t r0 = nowNs();
         rtp.udpSocket->receiver();
         spent += nowNs() - r0;
-        rtp.rxPcm.clear();
+        rtp.rxBuffer.reset();
     }
     row("receive (socket read) and decode one frame", num(double(spent) / frames, 0), "-", "ns");
 }

@@ -623,8 +623,9 @@ int main(int argc, char **argv)
     std::printf("\nWhat bounds each delay:\n"
                 "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture device's period\n"
                 "    (Sorvanto asks for about 20 ms), the null sink's own latency and the 10 ms feeder buffer.\n"
-                "  wire to ear: the playback device's buffer and period, the receive buffer (Sorvanto keeps at\n"
-                "    most 200 ms waiting), the null sink and the 10 ms recorder buffer.\n"
+                "  wire to ear: the playback device's buffer and period (Sorvanto asks for 40 ms and 20 ms), the\n"
+                "    jitter buffer's target (Sorvanto: 40 ms on a clean link, the device's period included),\n"
+                "    the null sink and the 10 ms recorder buffer.\n"
                 "  invite command: building and writing one datagram (baresip's includes its TCP control hop).\n"
                 "  200 OK to audio: opening the capture device and its first period.\n");
     return 0;

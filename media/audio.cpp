@@ -74,14 +74,22 @@ void Audio::createAudioOut(int sampleRate, int channelCount, int sampleSize)
 
 void Audio::audioStart()
 {
-    rtp->initSession();
+    // After early media the session and the speaker run on: the answer's
+    // stream joins the same jitter buffer, and packets go to the address of
+    // the answer's SDP, which the socket reads for each packet.
+    const bool early = audioOutput->running && !audioActive;
+    if (!early)
+        rtp->initSession();
     audioInput->audioStart();
-    audioOutput->audioStart();
+    if (!early)
+        audioOutput->audioStart();
     audioActive = true;
 }
 
 void Audio::audioStop()
 {
+    if (audioActive || audioOutput->running)
+        rtp->logCallFigures();
     audioActive = false;
     audioInput->audioStop();
     audioOutput->audioStop();
@@ -89,8 +97,15 @@ void Audio::audioStop()
 
 void Audio::audioStartSpeaker()
 {
+    if (audioOutput->running)
+        return; // a repeated 183: the early media plays on
     rtp->initSession();
     audioOutput->audioStart();
+}
+
+bool Audio::sendDtmf(QChar key)
+{
+    return audioActive && rtp->dtmf.queue(key);
 }
 
 void Audio::setMicValue(float v)

@@ -29,6 +29,9 @@ public:
     void audioStart();
     void audioStop();
     void audioStartSpeaker();
+    // Queues a key pressed during the call as in-band DTMF; false when no
+    // call is up or the key has no tone pair.
+    bool sendDtmf(QChar key);
     void setMicValue(float v);
     void setSpeakerValue(float v);
 

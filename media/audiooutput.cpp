@@ -6,12 +6,13 @@
 #include <QAudioDeviceInfo>
 #include <QAudioOutput>
 #include <QDebug>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstring>
 
 AudioOutput::AudioOutput(Audio *audio)
-    : QIODevice(audio), audio(audio), lastChunk(lastChunkCapacity, '\0')
+    : QIODevice(audio), audio(audio)
 {
 }
 
@@ -40,15 +41,16 @@ void AudioOutput::audioStart()
 {
     if (isOpen())
         close();
-    const bool opened = open(QIODevice::ReadWrite);
+    // Unbuffered: a buffered device would read 16 KiB (a second) ahead.
+    const bool opened = open(QIODevice::ReadWrite | QIODevice::Unbuffered);
     qDebug().noquote() << "File open" << (opened ? "true" : "false");
     qDebug().noquote() << "is device Sequential=" << isSequential();
-    lastChunk.fill('\0');
-    lastLength = startChunkBytes;
-    repeatedBytes = 0;
     running = true;
-    if (audioOutput)
-        audioOutput->start(this);
+    if (!audioOutput)
+        return;
+    audioOutput->start(this);
+    // The platform settles buffer and period only once the stream runs.
+    qDebug().noquote() << "audioOut granted buffer:" << audioOutput->bufferSize() << "period:" << audioOutput->periodSize();
 }
 
 void AudioOutput::audioStop()
@@ -68,24 +70,16 @@ qint64 AudioOutput::readData(char *data, qint64 maxlen)
     Rtp *session = rtp();
     if (!running || !session)
         return maxlen;
-
-    QByteArray &rx = session->rxPcm;
-    if (rx.isEmpty()) {
-        // A lost packet or two: say the last chunk again, never more than asked.
-        const int n = static_cast<int>(std::min<qint64>(lastLength, maxlen));
-        const int repeat = std::max(0, std::min(n, maxRepeatBytes - repeatedBytes));
-        std::memcpy(data, lastChunk.constData(), static_cast<size_t>(repeat));
-        repeatedBytes += n;
-        return n;
+    // Whole samples only; the platform asks for whole periods anyway.
+    const int samples = static_cast<int>(std::min<qint64>(maxlen / 2, 1 << 20));
+    QVarLengthArray<qint16, 1024> pcm(samples);
+    session->rxBuffer.pull(pcm.data(), samples);
+    auto *out = reinterpret_cast<unsigned char *>(data);
+    for (int i = 0; i < samples; ++i) {
+        out[2 * i] = loByte(pcm[i]);
+        out[2 * i + 1] = hiByte(pcm[i]);
     }
-
-    const int n = static_cast<int>(std::min<qint64>(maxlen, rx.size()));
-    std::memcpy(data, rx.constData(), static_cast<size_t>(n));
-    rx.remove(0, n);
-    lastLength = std::min(n, lastChunkCapacity);
-    std::memcpy(lastChunk.data(), data, static_cast<size_t>(lastLength));
-    repeatedBytes = 0;
-    return n;
+    return 2 * qint64(samples);
 }
 
 qint64 AudioOutput::writeData(const char *data, qint64 len)

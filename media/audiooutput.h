@@ -2,7 +2,7 @@
 #define AUDIOOUTPUT_H
 
 // Playback adapter: the platform pulls speaker samples from readData, which
-// drains what the RTP session decoded and covers short gaps.
+// takes them from the RTP session's jitter buffer.
 
 #include <QAudioFormat>
 #include <QByteArray>
@@ -17,12 +17,8 @@ class AudioOutput : public QIODevice
     Q_OBJECT
 
 public:
-    static constexpr int playbackBufferBytes = 1600;  // 100 ms
-    static constexpr int lastChunkCapacity = 20000;
-    static constexpr int startChunkBytes = 960;
-    // A gap longer than this is a pause of the peer, not a lost packet: play
-    // silence rather than buzz the last chunk at the packet rate.
-    static constexpr int maxRepeatBytes = 960;        // 60 ms
+    // 40 ms with a 20 ms period: the jitter buffer does the waiting.
+    static constexpr int playbackBufferBytes = 640;
 
     explicit AudioOutput(Audio *audio);
     ~AudioOutput() override;
@@ -38,9 +34,6 @@ public:
     QAudioFormat format;
 
     // The QIODevice hooks, public so the platform-free paths can be driven directly.
-    QByteArray lastChunk;
-    int lastLength = 0;
-    int repeatedBytes = 0;
     qint64 readData(char *data, qint64 maxlen) override;
     qint64 writeData(const char *data, qint64 len) override;
 };

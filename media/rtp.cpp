@@ -3,6 +3,7 @@
 #include "audio.h"
 #include "codec.h"
 #include "mainwindow.h"
+#include "rtpheader.h"
 #include "udpsocket.h"
 
 #include <QDebug>
@@ -29,6 +30,7 @@ Rtp::Rtp(Audio *audio)
 {
     udpSocket = new UDPSocket(this);
     connect(this, &Rtp::msgTransmiterSignal, this, &Rtp::msgTransmiterSlot, Qt::DirectConnection);
+    clock.start();
 }
 
 MainWindow *Rtp::mainWindow() const
@@ -55,8 +57,9 @@ int Rtp::payloadType(int codec)
 void Rtp::initSession()
 {
     txPcm.clear();
-    rxPcm.clear();
-    rxDropping = false;
+    rxBuffer.reset();
+    dtmf.clear();
+    figuresDue = true;
     const MainWindow *mw = mainWindow();
     if (mw)
         bindSocket(mw->stunLocalPortM != 0 ? mw->stunLocalPortM : mw->mediaPort);
@@ -86,11 +89,18 @@ void Rtp::msgTransmiter()
     while (available - used >= frameBytes) {
         const int codec = rxCodec;
         int samples = 0;
+        unsigned char mixed[frameBytes];
+        const unsigned char *frame = pcm + used;
+        if (!dtmf.idle()) {
+            std::memcpy(mixed, frame, frameBytes);
+            dtmf.mix(mixed, frameSamples);
+            frame = mixed;
+        }
         if (codec == PCMA) {
-            alawEncodeFrame(pcm + used, packet + headerSize, frameSamples);
+            alawEncodeFrame(frame, packet + headerSize, frameSamples);
             samples = frameSamples;
         } else if (codec == PCMU) {
-            ulawEncodeFrame(pcm + used, packet + headerSize, frameSamples);
+            ulawEncodeFrame(frame, packet + headerSize, frameSamples);
             samples = frameSamples;
         }
         used += frameBytes;
@@ -118,48 +128,40 @@ void Rtp::msgTransmiter()
 
 void Rtp::msgReceiver(unsigned char *data, int len)
 {
-    if (!data || len < minDatagram || len > maxDatagram)
+    RtpHeader header;
+    if (!data || len < minDatagram || len > maxDatagram || !header.parse(data, len) || header.payloadLength == 0)
         return;
-    switch (data[1] & 0x7F) {
-    case 8:
+    // Only the two laws we offer are sound; anything else (comfort noise,
+    // events, another codec) is dropped and leaves the sending law alone.
+    if (header.payloadType == 8)
         rxCodec = PCMA;
-        break;
-    case 0:
+    else if (header.payloadType == 0)
         rxCodec = PCMU;
-        break;
-    case 18:
-        rxCodec = G729;
-        return;
-    case 3:
-        rxCodec = GSM;
-        return;
-    default:
-        // An unknown type (e.g. telephone-event) is heard in the current law.
-        if (rxCodec != PCMA && rxCodec != PCMU)
-            return;
-    }
-
-    // The payload always starts at offset 12: CSRCs and extensions are not
-    // skipped, which is how the peers we talk to send G.711 anyway.
-    const int samples = len - headerSize;
-    const int old = rxPcm.size();
-    rxPcm.resize(old + 2 * samples);
-    unsigned char *out = reinterpret_cast<unsigned char *>(rxPcm.data()) + old;
-    if (rxCodec == PCMA)
-        alawDecodeFrame(data + headerSize, out, samples);
     else
-        ulawDecodeFrame(data + headerSize, out, samples);
+        return;
 
-    // Keep at most 200 ms waiting for playback: a peer sending faster than the
-    // device plays would otherwise grow memory and delay without limit.
-    const int excess = rxPcm.size() - rxPcmLimit;
-    if (excess > 0) {
-        rxPcm.remove(0, excess);
-        rxDroppedBytes += static_cast<quint64>(excess);
-        if (!rxDropping)
-            qWarning().noquote() << "!!!Rtp::msgReceiver rxPcm full, dropping oldest samples:" << excess << "bytes";
-        rxDropping = true;
-    } else {
-        rxDropping = false;
-    }
+    const int samples = header.payloadLength;
+    unsigned char pcm[2 * maxDatagram];
+    if (rxCodec == PCMA)
+        alawDecodeFrame(data + header.payloadOffset, pcm, samples);
+    else
+        ulawDecodeFrame(data + header.payloadOffset, pcm, samples);
+    qint16 decoded[maxDatagram];
+    for (int i = 0; i < samples; ++i)
+        decoded[i] = lohiShort(pcm[2 * i], pcm[2 * i + 1]);
+    const quint64 before = rxBuffer.droppedSamples();
+    rxBuffer.push(header.sequence, header.timestamp, header.ssrc, decoded, samples, clock.nsecsElapsed() / 1e6);
+    rxDroppedBytes += 2 * (rxBuffer.droppedSamples() - before);
+}
+
+void Rtp::logCallFigures()
+{
+    if (!figuresDue)
+        return;
+    figuresDue = false;
+    const JitterBuffer::Figures f = rxBuffer.figures();
+    qDebug().noquote() << QStringLiteral("!!! RTP call figures: received %1, lost %2, late %3, duplicated %4, "
+                                         "jitter mean %5 ms, max %6 ms, target delay %7 ms")
+                              .arg(f.received).arg(f.lost).arg(f.late).arg(f.duplicated)
+                              .arg(f.meanJitterMs, 0, 'f', 1).arg(f.maxJitterMs, 0, 'f', 1).arg(f.targetMs);
 }

@@ -1,11 +1,16 @@
 #ifndef RTP_H
 #define RTP_H
 
-// The RTP session of a call: 20 ms G.711 packets out of the captured samples,
-// received packets decoded for playback. One object for the life of the
-// process; counters run on from call to call.
+// The RTP session of a call: 20 ms G.711 packets out of the captured samples
+// (with in-band DTMF mixed in), received packets decoded into the jitter
+// buffer the speaker plays from. One object for the life of the process;
+// counters run on from call to call.
+
+#include "dtmfgenerator.h"
+#include "jitterbuffer.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 
 class Audio;
@@ -28,7 +33,7 @@ public:
     static constexpr int frameSamples = 160;
     static constexpr int minDatagram = 13;
     static constexpr int maxDatagram = 1500;
-    static constexpr int rxPcmLimit = 3200;      // 200 ms waiting for playback at most
+    static constexpr int rxPcmLimit = 2 * JitterBuffer::maxTargetMs * JitterBuffer::rate / 1000; // bytes
 
     explicit Rtp(Audio *audio);
 
@@ -36,6 +41,8 @@ public:
     void bindSocket(int port);
     void msgTransmiter();
     void msgReceiver(unsigned char *data, int len);
+    // The call's receive figures, once per call.
+    void logCallFigures();
 
     // The store of network fields: the owner's main window, or the global one
     // when the session stands alone.
@@ -48,8 +55,10 @@ public:
     quint32 timestamp = 0;
     quint32 ssrc = 0xFFFFFFFF;
     int rxCodec = PCMA;
-    QByteArray rxPcm;
+    JitterBuffer rxBuffer;
+    DtmfGenerator dtmf;
     QByteArray txPcm;
+    // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
 
 signals:
@@ -59,7 +68,8 @@ public slots:
     void msgTransmiterSlot();
 
 private:
-    bool rxDropping = false;
+    QElapsedTimer clock;
+    bool figuresDue = false;
 };
 
 #endif // RTP_H

@@ -8,6 +8,7 @@
 #include "history.h"
 #include "settings.h"
 #include "sip.h"
+#include "sipparser.h"
 
 #include <QAction>
 #include <QApplication>
@@ -257,8 +258,22 @@ void MainWindow::breakCallAction()
 // --- dial pad and keyboard ---
 
 namespace {
+// From the INVITE to the end of the busy tone the number is the call's: keys
+// then go to the far end as DTMF (once the voice runs) and leave `called` alone.
+bool inCall(MainWindow *w)
+{
+    const SipParser *p = w->audio && w->audio->sip ? w->audio->sip->parser : nullptr;
+    const bool busy = w->busyTimer && w->busyTimer->isActive();
+    return busy || (p && (p->callState == CallCalling || p->callState == CallOffered || p->callState == CallEstablished));
+}
+
 void padDigit(MainWindow *w, const QString &digit)
 {
+    if (inCall(w)) {
+        w->audio->sendDtmf(digit.at(0));
+        emit w->dtmfStartSignal(digit);
+        return;
+    }
     w->called += digit;
     w->displayUpdate(w->called, kLineFree);
     qDebug() << "number = " << w->called;
@@ -276,8 +291,19 @@ void MainWindow::on_pushButton_16_clicked() { padDigit(this, "7"); }
 void MainWindow::on_pushButton_17_clicked() { padDigit(this, "8"); }
 void MainWindow::on_pushButton_18_clicked() { padDigit(this, "9"); }
 void MainWindow::on_pushButton_20_clicked() { padDigit(this, "0"); }
-void MainWindow::on_pushButton_19_clicked() { emit dtmfStartSignal("*"); }
-void MainWindow::on_pushButton_21_clicked() { emit dtmfStartSignal("#"); }
+void MainWindow::on_pushButton_19_clicked()
+{
+    if (inCall(this))
+        audio->sendDtmf('*');
+    emit dtmfStartSignal("*");
+}
+
+void MainWindow::on_pushButton_21_clicked()
+{
+    if (inCall(this))
+        audio->sendDtmf('#');
+    emit dtmfStartSignal("#");
+}
 
 void MainWindow::on_pushButton_23_clicked()
 {
@@ -294,6 +320,14 @@ void MainWindow::on_pushButton_24_clicked()
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
     const int k = event->key();
+    if (inCall(this)) {
+        const QString key = event->text();
+        if (key.size() == 1 && QStringLiteral("0123456789*#").contains(key)) {
+            audio->sendDtmf(key.at(0));
+            emit dtmfStartSignal(key);
+        }
+        return;
+    }
     if (k >= Qt::Key_0 && k <= Qt::Key_9) {
         called += QChar('0' + (k - Qt::Key_0));
     } else if (k == Qt::Key_Backspace) {
@@ -395,7 +429,11 @@ void MainWindow::disconnectSlot()
 
 void MainWindow::rx183Slot()
 {
-    cscStart();
+    // With SDP the network's own announcement or ringback follows as RTP.
+    if (earlyMedia)
+        rx183SDPSlot();
+    else
+        cscStart();
 }
 
 void MainWindow::rx183SDPSlot()

@@ -1,28 +1,26 @@
 #include "tone.h"
 
+#include <QtEndian>
 #include <QtMath>
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <tuple>
 
-QByteArray Tone::sine(double frequency, double amplitude, int samples, int rate)
+QByteArray Tone::sine(double frequency, double amplitude, int samples, int rate, qint64 phase)
 {
     QByteArray pcm(2 * samples, '\0');
-    for (int i = 0; i < samples; ++i) {
-        const double v = amplitude * 32767.0 * std::sin(2.0 * M_PI * frequency * i / rate);
-        const qint16 s = static_cast<qint16>(std::lround(v));
-        pcm[2 * i] = static_cast<char>(s & 0xFF);
-        pcm[2 * i + 1] = static_cast<char>((s >> 8) & 0xFF);
-    }
+    for (int i = 0; i < samples; ++i)
+        qToLittleEndian(qint16(std::lround(amplitude * 32767.0 * std::sin(2.0 * M_PI * frequency * double(i + phase) / rate))), pcm.data() + 2 * i);
     return pcm;
 }
 
 QVector<double> Tone::samples(const QByteArray &pcm)
 {
     QVector<double> out(pcm.size() / 2);
-    const auto *p = reinterpret_cast<const unsigned char *>(pcm.constData());
     for (int i = 0; i < out.size(); ++i)
-        out[i] = static_cast<qint16>(static_cast<quint16>(p[2 * i] | (p[2 * i + 1] << 8))) / 32768.0;
+        out[i] = qFromLittleEndian<qint16>(pcm.constData() + 2 * i) / 32768.0;
     return out;
 }
 
@@ -30,72 +28,48 @@ double Tone::level(const QByteArray &pcm, double frequency, int rate)
 {
     const QVector<double> x = samples(pcm);
     const int n = x.size();
-    if (n == 0)
-        return 0.0;
-    const double w = 2.0 * M_PI * frequency / rate;
-    const double coeff = 2.0 * std::cos(w);
+    const double coeff = 2.0 * std::cos(2.0 * M_PI * frequency / rate);
     double s1 = 0.0, s2 = 0.0;
-    for (int i = 0; i < n; ++i) {
-        // Hann window keeps a tone between bins from leaking its level away.
-        const double win = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / n);
-        const double s0 = x[i] * win + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    // Hann window keeps a tone between bins from leaking its level away.
+    for (int i = 0; i < n; ++i)
+        std::tie(s1, s2) = std::make_pair(x[i] * (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n)) + coeff * s1 - s2, s1);
     // The Hann window's coherent gain is 0.5.
-    return 2.0 * std::sqrt(std::max(0.0, power)) / (n * 0.5);
+    return n ? 2.0 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coeff * s1 * s2)) / (n * 0.5) : 0.0;
 }
 
 double Tone::dominant(const QByteArray &pcm, int rate)
 {
     double best = 0.0, bestLevel = -1.0;
-    for (int f = 100; f <= rate / 2 - 100; f += 10) {
-        const double l = level(pcm, f, rate);
-        if (l > bestLevel) {
-            bestLevel = l;
-            best = f;
-        }
-    }
+    for (int f = 100; f <= rate / 2 - 100; f += 10)
+        if (level(pcm, f, rate) > bestLevel)
+            bestLevel = level(pcm, f, rate), best = f;
     return best;
 }
 
 double Tone::rms(const QByteArray &pcm)
 {
     const QVector<double> x = samples(pcm);
-    if (x.isEmpty())
-        return 0.0;
-    double sum = 0.0;
-    for (double v : x)
-        sum += v * v;
-    return std::sqrt(sum / x.size());
+    return x.isEmpty() ? 0.0 : std::sqrt(std::inner_product(x.begin(), x.end(), x.begin(), 0.0) / x.size());
 }
 
-double Tone::dbfs(double amplitude)
+QString Tone::dtmf(const QByteArray &pcm)
 {
-    return amplitude > 0.0 ? 20.0 * std::log10(amplitude) : -200.0;
-}
-
-QList<QByteArray> Tone::loudBlocks(const QByteArray &pcm, double threshold, int blockSamples)
-{
-    QList<QByteArray> out;
-    const int blockBytes = 2 * blockSamples;
-    for (int off = 0; off + blockBytes <= pcm.size(); off += blockBytes) {
-        const QByteArray block = pcm.mid(off, blockBytes);
-        if (rms(block) >= threshold)
-            out.append(block);
+    static const double tones[] = {697, 770, 852, 941, 1209, 1336, 1477, 1633};
+    QString heard;
+    QChar last;
+    for (int at = 0, run = 0; at + 320 <= pcm.size() / 2; at += 80) {   // 40 ms windows, 10 ms apart
+        double l[8];
+        for (int i = 0; i < 8; ++i)
+            l[i] = level(pcm.mid(2 * at, 640), tones[i]);
+        // the strongest of each group: above -25 dBFS, 10 dB above the rest of its group
+        const int r = int(std::max_element(l, l + 4) - l), c = int(std::max_element(l + 4, l + 8) - l);
+        bool pair = l[r] > 0.056 && l[c] > 0.056 && l[r] < 2 * l[c] && l[c] < 2 * l[r];
+        for (int i = 0; i < 8; ++i)
+            pair = pair && (i == r || i == c || l[i] * 3.16 < l[i < 4 ? r : c]);
+        const QChar key = pair ? QChar("123A456B789C*0#D"[4 * r + c - 4]) : QChar();
+        run = key == last ? run + 1 : 1, last = key;
+        if (!key.isNull() && run == 3) // 60 ms of the same pair
+            heard += key;
     }
-    if (!out.isEmpty())
-        out.removeFirst();
-    if (!out.isEmpty())
-        out.removeLast();
-    return out;
-}
-
-double Tone::median(QVector<double> values)
-{
-    if (values.isEmpty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
+    return heard;
 }

@@ -1,298 +1,178 @@
-// The RTP session against a loopback peer: header fields and their run across calls and wraps, framing
-// of the transmit buffer, the codec following the peer's payload type, datagram size bounds, the
-// bounded receive buffer, and the port choice, including sharing the media STUN client's port.
+// The receive path: the jitter buffer alone on a simulated clock (order
+// across the wrap, duplicates and late packets dropped and counted, the
+// target following the jitter and coming back down, a gap faded out and back
+// in without a step), where a payload starts, which payload types are heard;
+// and in-band DTMF in the sent packets, through a loopback peer.
 
-#include "codec.h"
+#include "audio.h"
+#include "jitterbuffer.h"
 #include "mainwindow.h"
 #include "rtp.h"
+#include "rtpheader.h"
 #include "rtppeer.h"
 #include "siptestserver.h"
-#include "stunclient.h"
-#include "stunserver.h"
 #include "testmain.h"
 #include "tone.h"
-#include "udpsocket.h"
 
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QUdpSocket>
+#include <QRandomGenerator>
 #include <QtTest>
-
-namespace {
-
-// A big-endian header field of a received packet.
-quint32 field(const QByteArray &p, int offset, int bytes)
-{
-    quint32 v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = v << 8 | uchar(p.at(offset + i));
-    return v;
-}
-
-QByteArray encoded(int payloadType, const QByteArray &pcm)
-{
-    QByteArray out(pcm.size() / 2, '\0');
-    auto in = reinterpret_cast<const uchar *>(pcm.constData());
-    auto code = reinterpret_cast<uchar *>(out.data());
-    payloadType == 8 ? alawEncodeFrame(in, code, out.size()) : ulawEncodeFrame(in, code, out.size());
-    return out;
-}
-
-} // namespace
 
 class TstRtp : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void headerFields();
-    void framing_data();
-    void framing();
-    void codecFollowsPeer();
-    void datagramBounds_data();
-    void datagramBounds();
-    void receiveBufferBounded();
-    void bindPort();
-
-private:
-    bool peerGets(int count);
-    bool sessionGets(int bytes);
-    void receive(int payloadType);
-    void sendFrame();
-
+    void sendAndReceive(const QByteArray &mic, QList<QByteArray> received, int packets)
+    {
+        for (QByteArray &p : received)
+            rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
+        for (int i = 0; 320 * i < mic.size(); ++i)
+            rtp->txPcm = mic.mid(320 * i, 320), rtp->msgTransmiter();
+        QVERIFY(QTest::qWaitFor([&] { return peer.packets.size() >= packets; }, 3000));
+    }
+    void push(qint64 index, double arrivalMs, const QByteArray &pcm)
+    {
+        buffer.push(quint16(index), quint32(160 * index), 7, reinterpret_cast<const qint16 *>(pcm.constData()), 160, arrivalMs);
+    }
+    // Packet `index` of a half-scale 1025 Hz sine: not a whole number of cycles in 20 ms.
+    static QByteArray sine(qint64 index) { return Tone::sine(1025, 0.5, 160, 8000, 160 * index); }
+    QVector<qint16> pull() { QVector<qint16> out(160); return buffer.pull(out.data(), 160), out; }
+    JitterBuffer buffer;
+    MainWindow window;
+    Rtp *rtp = window.audio->rtp;
+    RtpPeer peer;
     const QByteArray tone = Tone::sine(1000, 0.5, 160);
-    MainWindow *window = nullptr;
-    Rtp *rtp = nullptr;
-    RtpPeer *peer = nullptr;
-};
 
-void TstRtp::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    window = new MainWindow;
-}
-
-void TstRtp::init()
-{
-    peer = new RtpPeer;
-    QVERIFY(peer->start());
-    window->mediaIp_ = QStringLiteral("127.0.0.1");
-    window->mediaPort_ = QString::number(peer->port());
-    window->mediaPort = SipTestServer::freePort();
-    window->stunLocalPortM = 0;
-    rtp = new Rtp(nullptr);
-    rtp->initSession();
-}
-
-void TstRtp::cleanup()
-{
-    delete rtp;
-    delete peer;
-}
-
-bool TstRtp::peerGets(int count)
-{
-    QSignalSpy spy(peer, &RtpPeer::received);
-    while (peer->packets.size() < count)
-        if (!spy.wait(3000))
-            return false;
-    return true;
-}
-
-bool TstRtp::sessionGets(int bytes)
-{
-    QSignalSpy spy(rtp->udpSocket->udpSocket, &QUdpSocket::readyRead);
-    while (rtp->rxPcm.size() < bytes)
-        if (!spy.wait(3000))
-            return false;
-    return true;
-}
-
-// One sample of 0x7F, which decodes differently in the two laws.
-void TstRtp::receive(int payloadType)
-{
-    QByteArray p = RtpPeer::packet(8, QByteArray(2, '\0')).left(13);
-    p[1] = char(payloadType);
-    p[12] = char(0x7F);
-    rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
-}
-
-void TstRtp::sendFrame()
-{
-    rtp->txPcm = tone;
-    rtp->msgTransmiter();
-}
-
-void TstRtp::headerFields()
-{
-    sendFrame();
-    sendFrame();
-    // near the wrap, then the next call: the counters run on
-    rtp->seqNumber = 65534;
-    rtp->timestamp = 0xFFFFFFF0u - 160;
-    sendFrame();
-    sendFrame();
-    rtp->initSession();
-    sendFrame();
-    QVERIFY(peerGets(5));
-    const QByteArray &p = peer->packets.at(0);
-    QCOMPARE(p.size(), 172);
-    QCOMPARE(field(p, 0, 2), quint32(0x8008)); // version 2, A-law
-    QCOMPARE(field(p, 8, 4), quint32(0xFFFFFFFF));
-    QCOMPARE(p.mid(12), encoded(8, tone));
-    const quint32 seqs[] = {1, 2, 65535, 0, 1}, stamps[] = {160, 320, 0xFFFFFFF0u, 0x90, 0x130};
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(field(peer->packets.at(i), 2, 2), seqs[i]);
-        QCOMPARE(field(peer->packets.at(i), 4, 4), stamps[i]);
-    }
-}
-
-void TstRtp::framing_data()
-{
-    QTest::addColumn<int>("bytes");
-    QTest::addColumn<int>("packets");
-    QTest::newRow("319: nothing yet") << 319 << 0;
-    QTest::newRow("960: three at once") << 960 << 3;
-    QTest::newRow("1000: three, 40 wait") << 1000 << 3;
-}
-
-void TstRtp::framing()
-{
-    QFETCH(int, bytes);
-    QFETCH(int, packets);
-    rtp->txPcm = QByteArray(bytes, '\x11');
-    rtp->msgTransmiter();
-    QCOMPARE(rtp->txPcm.size(), bytes - 320 * packets);
-    // One more frame proves nothing else went out: it must be number packets + 1.
-    rtp->txPcm.append(QByteArray(320, '\0'));
-    rtp->msgTransmiter();
-    QVERIFY(peerGets(packets + 1));
-    QCOMPARE(peer->packets.size(), packets + 1);
-    QCOMPARE(field(peer->packets.last(), 2, 2), quint32(packets + 1));
-}
-
-void TstRtp::codecFollowsPeer()
-{
-    auto last = [this] { return int(lohiShort(uchar(rtp->rxPcm.at(rtp->rxPcm.size() - 2)), uchar(rtp->rxPcm.back()))); };
-    const int alaw = alaw2linear(0x7F), ulaw = alaw2linear(ulaw_to_alaw(0x7F));
-    receive(0);
-    QCOMPARE(last(), ulaw);
-    sendFrame();   // 1: u-law
-    receive(101);  // telephone-event: heard in the current law
-    QCOMPARE(last(), ulaw);
-    receive(8);
-    QCOMPARE(last(), alaw);
-    sendFrame();   // 2: A-law
-    const int before = rtp->rxPcm.size();
-    receive(18);   // G.729 and then an unknown type: both dropped
-    receive(101);
-    sendFrame();   // 3, 4: header only, the clock stands still
-    sendFrame();
-    receive(3);    // GSM
-    sendFrame();   // 5
-    QCOMPARE(rtp->rxPcm.size(), before);
-
-    QVERIFY(peerGets(5));
-    const QList<QByteArray> &p = peer->packets;
-    QCOMPARE(field(p[0], 1, 1), quint32(0));
-    QCOMPARE(p[0].mid(12), encoded(0, tone));
-    QCOMPARE(p[1].mid(12), encoded(8, tone));
-    const quint32 types[] = {18, 18, 3};
-    for (int i = 2; i < 5; ++i) {
-        QCOMPARE(p[i].size(), 12);
-        QCOMPARE(field(p[i], 1, 1), types[i - 2]);
-        QCOMPARE(field(p[i], 2, 2), quint32(i + 1));
-        QCOMPARE(field(p[i], 4, 4), quint32(320));
-    }
-}
-
-void TstRtp::datagramBounds_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("firstByte");
-    QTest::addColumn<int>("added");
-    QTest::newRow("12: header only") << 12 << 0x80 << 0;
-    QTest::newRow("13: one sample") << 13 << 0x80 << 2;
-    // Extension bit and two CSRCs: still decoded from offset 12 on.
-    QTest::newRow("extension and CSRCs") << 172 << 0x92 << 320;
-    QTest::newRow("1500: largest") << 1500 << 0x80 << 2 * 1488;
-    QTest::newRow("1501: too long") << 1501 << 0x80 << 0;
-    // more datagrams than one read slot takes: the rest must follow, not stall
-    QTest::newRow("burst of 200") << -200 << 0x80 << 400;
-}
-
-void TstRtp::datagramBounds()
-{
-    QFETCH(int, length);
-    QFETCH(int, firstByte);
-    QFETCH(int, added);
-    const quint16 port = quint16(rtp->udpSocket->localPort());
-    // a negative length is a burst of that many one-sample packets
-    QByteArray d = RtpPeer::packet(8, QByteArray(2, '\0'));
-    if (length > 0) {
-        d = QByteArray(length, char(0xD5));
-        d[0] = char(firstByte);
-        d[1] = char(8);
-    }
-    for (int i = 0; i < qMax(1, -length); ++i)
-        peer->send(d, port);
-    // Through the real socket, then a one-sample marker that must come after it.
-    peer->send(RtpPeer::packet(8, QByteArray(2, '\0')), port);
-    QVERIFY(sessionGets(added + 2));
-    QCOMPARE(rtp->rxPcm.size(), added + 2);
-    if (length > 0)
-        QCOMPARE(rtp->rxPcm.left(2), QByteArray::fromHex("0800")); // 0xD5 decodes to 8
-}
-
-void TstRtp::receiveBufferBounded()
-{
-    QByteArray p;
-    for (int i = 0; i < 30; ++i) {
-        p = RtpPeer::packet(8, Tone::sine(200 + 100 * i, 0.5, 160));
-        rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
-    }
-    QCOMPARE(rtp->rxPcm.size(), Rtp::rxPcmLimit);
-    QCOMPARE(rtp->rxDroppedBytes, quint64(30 * 320 - Rtp::rxPcmLimit));
-    QByteArray newest(320, '\0'); // the newest samples stay, the oldest went
-    alawDecodeFrame(reinterpret_cast<const uchar *>(p.constData()) + 12, reinterpret_cast<uchar *>(newest.data()), 160);
-    QVERIFY(rtp->rxPcm.endsWith(newest));
-    rtp->initSession();
-    QVERIFY(rtp->rxPcm.isEmpty());
-}
-
-void TstRtp::bindPort()
-{
-    const int configured = window->mediaPort;
-    QCOMPARE(rtp->udpSocket->localPort(), configured);
-
-    // With STUN the session binds the media STUN client's port, which that client keeps bound too.
-    StunServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    StunClient client;
-    QSignalSpy updated(&client, &StunClient::updatedStunSignal);
-    client.setStunClient(server.url());
-    client.binding();
-    QCOMPARE(updated.count(), 1);
-    const int port = client.localPort;
-    QVERIFY(port != configured);
-    window->stunLocalPortM = port;
-    for (int call = 1; call <= 2; ++call) {
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(peer.start());
+        window.mediaIp_ = QStringLiteral("127.0.0.1"), window.mediaPort_ = QString::number(peer.port());
+        window.mediaPort = SipTestServer::freePort();
         rtp->initSession();
-        QVERIFY2(rtp->udpSocket->localPort() == port,
-                 qPrintable(QString("call %1: RTP could not bind the media STUN client's port %2; both sockets need "
-                                    "QAbstractSocket::ShareAddress (SO_REUSEADDR)").arg(call).arg(port)));
-        QCOMPARE(int(static_cast<QUdpSocket &>(client).localPort()), port);
-        peer->send(RtpPeer::packet(8, tone), quint16(port));
-        QVERIFY2(sessionGets(320), qPrintable(QString("call %1: RTP did not reach the session").arg(call)));
-        QVERIFY(!client.hasPendingDatagrams());
     }
-    window->stunLocalPortM = 0;
-    rtp->initSession();
-    QCOMPARE(rtp->udpSocket->localPort(), configured);
-}
+    void init() { peer.packets.clear(), buffer.reset(); }
+    void order_data()
+    {
+        // Numbers push that packet, "p" plays 20 ms; heard are the packets'
+        // numbers modulo 1000, "-" a concealed slot.
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("heard");
+        QTest::addColumn<QList<int>>("lostLateDuplicated");
+        QTest::newRow("reordered across the wrap") << "65534 p 65536 65535 p p 65537 p" << "534 535 536 537" << QList<int>{0, 0, 0};
+        QTest::newRow("duplicates, also after playing") << "10 11 11 p p 11 12 p" << "10 11 12" << QList<int>{0, 0, 2};
+        QTest::newRow("lost") << "10 p 12 p p" << "10 - 12" << QList<int>{1, 0, 0};
+        QTest::newRow("too late: its turn passed") << "10 p 12 p p 11 13 p" << "10 - 12 13" << QList<int>{0, 1, 0};
+        QTest::newRow("nothing else here: waited for") << "10 p p 11 p" << "10 - 11" << QList<int>{0, 0, 0};
+    }
+
+    void order()
+    {
+        QFETCH(QString, script);
+        QFETCH(QList<int>, lostLateDuplicated);
+        QStringList heard;
+        double now = 0;
+        for (const QString &step : script.split(' ')) {
+            const int last = step == "p" ? pull().last() : 0;
+            if (step == "p" && (now += 20))
+                heard << (last >= 1000 && (last - 1000) % 7 == 0 ? QString::number((last - 1000) / 7) : "-");
+            else // the sample value names the packet
+                push(step.toInt(), now, QByteArray(reinterpret_cast<const char *>(QVector<qint16>(160, qint16(1000 + step.toInt() % 1000 * 7)).constData()), 320));
+        }
+        QTEST(heard.join(' '), "heard");
+        const JitterBuffer::Figures f = buffer.figures();
+        QCOMPARE((QList<int>{int(f.lost), int(f.late), int(f.duplicated), int(f.received)}), lostLateDuplicated << script.split(' ').size() - script.count('p'));
+    }
+
+    void adaptation()
+    {
+        // 10 s of packets delayed 0-60 ms at random, then 10 s on time; the speaker takes 20 ms every 20 ms.
+        QRandomGenerator random(20);
+        QMap<double, int> arrivals;
+        for (int tick = 0; tick < 1000; ++tick) {
+            arrivals.insert(20.0 * tick + (tick < 500 ? random.bounded(60.0) : 0.5), tick);
+            while (!arrivals.isEmpty() && arrivals.firstKey() <= 20.0 * tick + 10)
+                push(arrivals.first(), arrivals.firstKey(), sine(arrivals.first())), arrivals.erase(arrivals.begin());
+            pull();
+            if (tick == 499) // grown with the jitter, so hardly any packet came after its turn
+                QVERIFY2(buffer.targetMs() >= 70 && buffer.figures().late <= 5, qPrintable(QString::number(buffer.targetMs())));
+        }
+        QCOMPARE(buffer.targetMs(), JitterBuffer::minTargetMs);
+        // the delay came down again: what waits is within the target
+        QVERIFY2(buffer.bufferedSamples() <= JitterBuffer::minTargetMs * 8, qPrintable(QString::number(buffer.bufferedSamples())));
+    }
+
+    void concealment()
+    {
+        QVector<qint16> heard;
+        for (int seq = 1; seq <= 16; ++seq) {
+            if (seq < 6 || seq > 9) // 6 to 9 lost: 80 ms
+                push(seq, 20.0 * seq, sine(seq));
+            heard += pull();
+        }
+        // the sine's RMS level from sample `from` to `to`
+        auto level = [&](int from, int to) { return Tone::rms(QByteArray(reinterpret_cast<const char *>(heard.constData() + from), 2 * (to - from))) / (0.5 / M_SQRT2); };
+        // each 20 ms 6 dB down, silence after 60 ms; the sound after the gap fades in
+        const double expected[] = {0.5, 0.25, 0.125, 0.0};
+        for (int slot = 0; slot < 4; ++slot)
+            QVERIFY2(qAbs(level(160 * (5 + slot) + 40, 160 * (6 + slot)) - expected[slot]) < 0.03, qPrintable(QString::number(slot)));
+        QVERIFY(level(160 * 9, 160 * 9 + 10) < 0.2 && level(160 * 10, 160 * 11) > 0.97);
+        // no step anywhere larger than the sine's own slope
+        for (int i = 1; i < heard.size(); ++i)
+            QVERIFY2(qAbs(heard[i] - heard[i - 1]) <= 0.5 * 32768 * 2 * M_PI * 1025 / 8000 * 1.05, qPrintable(QString::number(i)));
+    }
+
+    void payloadPlace_data()
+    {
+        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<int>("offset"); // -1: dropped
+        const QByteArray fixed = QByteArray::fromHex("0008000100000000AABBCCDD").mid(1), payload(20, 'x');
+        QTest::newRow("plain") << '\x80' + fixed + payload << 12;
+        QTest::newRow("two CSRCs") << '\x82' + fixed + QByteArray(8, 'c') + payload << 20;
+        QTest::newRow("extension") << '\x90' + fixed + QByteArray::fromHex("BEDE0002") + QByteArray(8, 'e') + payload << 24;
+        QTest::newRow("CSRC, extension, padding") << '\xB1' + fixed + QByteArray(4, 'c') + QByteArray::fromHex("BEDE0000") + payload + QByteArray::fromHex("000003") << 20;
+        QTest::newRow("CSRCs past the end") << '\x8F' + fixed + payload << -1;
+        QTest::newRow("extension past the end") << '\x90' + fixed + QByteArray::fromHex("BEDE0009") + payload << -1;
+        QTest::newRow("padding past the header") << '\xA0' + fixed + payload.left(19) + char(30) << -1;
+        QTest::newRow("version 1") << '\x40' + fixed + payload << -1;
+    }
+
+    void payloadPlace()
+    {
+        QFETCH(QByteArray, packet);
+        QFETCH(int, offset);
+        RtpHeader h;
+        QCOMPARE(h.parse(reinterpret_cast<const uchar *>(packet.constData()), packet.size()) ? h.payloadOffset : -1, offset);
+        QCOMPARE(h.payloadLength, offset < 0 ? 0 : 20);
+    }
+
+    void payloadTypes()
+    {
+        // Only G.711 is heard, in the law it came in, after its CSRCs; other types change nothing sent.
+        rtp->initSession();
+        const QByteArray ulaw = RtpPeer::packet(0, tone, 1);
+        sendAndReceive(tone, {"\x81" + ulaw.mid(1, 11) + "CSRC" + ulaw.mid(12), RtpPeer::packet(18, tone.left(40), 2),
+                              RtpPeer::packet(101, tone.left(8), 2)}, 1);
+        QVERIFY(peer.packets.value(0).size() == 172 && peer.packets.value(0).at(1) == 0);
+        sendAndReceive(QByteArray(), {RtpPeer::packet(8, tone, 2, 320)}, 0);
+        QVector<qint16> heard(320);
+        rtp->rxBuffer.pull(heard.data(), 320);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(heard.constData()), 640),
+                 RtpPeer::decode({ulaw}, 0) + RtpPeer::decode({RtpPeer::packet(8, tone)}, 8));
+    }
+
+    void dtmf()
+    {
+        // Two keys on a quiet microphone tone: 100 ms pairs at -10 dBm0 each, 60 ms apart, the voice mixed under.
+        QVERIFY(!rtp->dtmf.queue('x'));
+        QVERIFY(rtp->dtmf.queue('1') && rtp->dtmf.queue('#'));
+        sendAndReceive(Tone::sine(440, 0.1, 8000), {}, 25);
+        const QByteArray sent = RtpPeer::decode(peer.packets, 8), key = sent.left(1600), pause = sent.mid(1600, 960);
+        QCOMPARE(Tone::dtmf(sent), QStringLiteral("1#"));
+        for (double f : {697, 1209})
+            QVERIFY2(qAbs(20 * std::log10(Tone::level(key, f)) + 13.14) < 1 && Tone::level(pause, f) < 0.01, qPrintable(QString::number(f)));
+        QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
+    }
+};
 
 SORVANTO_TEST_MAIN(TstRtp)
 #include "tst_rtp.moc"

@@ -1,0 +1,313 @@
+#include "jitterbuffer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kRamp = 40;                                    // 5 ms: long enough not to click
+constexpr int kFade = 80;                                    // 10 ms cross-fade back to sound
+constexpr int kSilenceAfter = 3 * JitterBuffer::frameSamples; // 60 ms
+constexpr int kMinLag = 40, kMaxLag = 120;                    // pitch periods of 66 to 200 Hz, or two of higher
+constexpr int kMaxDropout = 3000, kMaxMisorder = 100;         // RFC 3550 A.1
+constexpr int kSilentPeak = 128;                              // -48 dBFS
+
+qint16 clip(double v)
+{
+    return qint16(std::lround(std::max(-32768.0, std::min(32767.0, v))));
+}
+
+// Best lag in [from, to] by normalised correlation of the `window` samples
+// ending at `end` with those `lag` earlier; 0 when nothing repeats.
+int bestLag(const qint16 *x, int end, int window, int from, int to, double minimum)
+{
+    int best = 0;
+    double bestScore = minimum;
+    for (int lag = from; lag <= to && end - window - lag >= 0; ++lag) {
+        double xy = 0, xx = 0, yy = 0;
+        for (int i = end - window; i < end; ++i) {
+            xy += double(x[i]) * x[i - lag];
+            xx += double(x[i]) * x[i];
+            yy += double(x[i - lag]) * x[i - lag];
+        }
+        const double score = xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0;
+        if (score > bestScore) {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+JitterBuffer::JitterBuffer()
+{
+    std::fill(std::begin(seen), std::end(seen), -1);
+}
+
+void JitterBuffer::reset()
+{
+    *this = JitterBuffer();
+}
+
+int JitterBuffer::targetMs() const
+{
+    const int wanted = int(std::ceil(frameSamples * 1000.0 / rate + 3 * jitterMs()));
+    return std::max(minTargetMs, std::min(maxTargetMs, wanted));
+}
+
+int JitterBuffer::holdSamples() const
+{
+    return (targetMs() - deviceMs) * rate / 1000;
+}
+
+int JitterBuffer::bufferedSamples() const
+{
+    if (frames.empty())
+        return 0;
+    const qint64 from = playing ? next : frames.begin()->first;
+    return int((frames.rbegin()->first - from + 1) * frameLength) - (playing ? position : 0);
+}
+
+JitterBuffer::Figures JitterBuffer::figures() const
+{
+    Figures f;
+    f.received = received;
+    const quint64 expected = expectedBefore + (started ? quint64(highest - base + 1) : 0);
+    f.lost = expected > unique ? expected - unique : 0;
+    f.late = late;
+    f.duplicated = duplicated;
+    f.meanJitterMs = jitterCount ? jitterSumMs / jitterCount : 0;
+    f.maxJitterMs = jitterMaxMs;
+    f.targetMs = targetMs();
+    return f;
+}
+
+// A new source, or the same one starting over: its numbers continue after
+// what is buffered, so what is left of the old stream still plays first.
+void JitterBuffer::newStream(quint16 sequence)
+{
+    if (started)
+        expectedBefore += quint64(highest - base + 1);
+    const qint64 ext = started ? std::max(highest, next) + 1 : 0;
+    started = true;
+    highest = base = ext;
+    highestSequence = sequence;
+    haveTransit = false;
+    restartCandidate = -1;
+}
+
+void JitterBuffer::push(quint16 sequence, quint32 timestamp, quint32 source, const qint16 *samples, int count,
+                        double arrivalMs)
+{
+    if (!samples || count <= 0)
+        return;
+    ++received;
+    if (!started || source != ssrc) {
+        ssrc = source;
+        newStream(sequence);
+    }
+    qint64 ext = highest + qint16(quint16(sequence - highestSequence));
+    if (ext - highest > kMaxDropout || highest - ext > kMaxMisorder) {
+        // A jump: the source restarted if the next packet follows this one.
+        if (restartCandidate != sequence) {
+            restartCandidate = quint16(sequence + 1);
+            ++late;
+            dropped += quint64(count);
+            return;
+        }
+        newStream(sequence);
+        ext = highest;
+    }
+    restartCandidate = -1;
+
+    // Interarrival jitter, RFC 3550 A.8, in timestamp units.
+    const double arrival = arrivalMs * rate / 1000.0;
+    if (haveTransit) {
+        const double d = (arrival - lastArrival) - double(qint32(timestamp - lastTimestamp));
+        jitter += (std::fabs(d) - jitter) / 16.0;
+        jitterSumMs += jitterMs();
+        jitterMaxMs = std::max(jitterMaxMs, jitterMs());
+        ++jitterCount;
+    }
+    haveTransit = true;
+    lastArrival = arrival;
+    lastTimestamp = timestamp;
+
+    qint64 &slot = seen[quint64(ext) % 512];
+    if (slot == ext) {
+        ++duplicated;
+        dropped += quint64(count);
+        return;
+    }
+    slot = ext;
+    ++unique;
+    if (ext > highest) {
+        highest = ext;
+        highestSequence = sequence;
+    }
+    base = std::min(base, ext);
+    if (nextValid && ext < next) {
+        ++late;
+        dropped += quint64(count);
+        return;
+    }
+    frames[ext] = QVector<qint16>(samples, samples + count);
+    frameLength = count;
+
+    // Never more than the longest target waits: the oldest go.
+    while (!frames.empty() && bufferedSamples() > maxTargetMs * rate / 1000) {
+        const auto first = frames.begin();
+        dropped += quint64(first->second.size() - (playing && first->first == next ? position : 0));
+        ++late;
+        next = first->first + 1;
+        nextValid = true;
+        position = 0;
+        frames.erase(first);
+    }
+}
+
+void JitterBuffer::pull(qint16 *out, int count)
+{
+    while (count > 0) {
+        if (!playing) {
+            if (frames.empty() || bufferedSamples() < holdSamples()) {
+                conceal(out, count);
+                return;
+            }
+            playing = true;
+            next = frames.begin()->first;
+            nextValid = true;
+            position = 0;
+            heldForNext = 0;
+        }
+        const auto it = frames.find(next);
+        if (it != frames.end()) {
+            // Above the target: shorten by a silent frame, or by a pitch period.
+            if (position == 0 && bufferedSamples() > holdSamples() + frameSamples) {
+                const QVector<qint16> &f = it->second;
+                const bool silent = std::all_of(f.begin(), f.end(), [](qint16 s) { return std::abs(s) < kSilentPeak; });
+                if (silent) {
+                    frames.erase(it);
+                    ++next;
+                    continue;
+                }
+                shrink(it->second);
+            }
+            const int n = std::min(count, it->second.size() - position);
+            play(it->second, out, n);
+            out += n;
+            count -= n;
+            position += n;
+            if (position >= it->second.size()) {
+                frames.erase(it);
+                ++next;
+                position = 0;
+            }
+            continue;
+        }
+        if (frames.empty()) {
+            // Nothing yet: wait for it, covering the wait; after 60 ms fill up again.
+            if (missing >= kSilenceAfter) {
+                playing = false;
+                continue;
+            }
+            const int n = std::min(count, kSilenceAfter - missing);
+            conceal(out, n);
+            heldForNext += n;
+            out += n;
+            count -= n;
+            continue;
+        }
+        // Later ones are here: while they fill less than the target this one
+        // may still come; then it is lost, and its 20 ms may have passed already.
+        const bool wait = bufferedSamples() < holdSamples();
+        const int n = std::min(count, wait ? frameSamples : frameLength - heldForNext);
+        if (n > 0) {
+            conceal(out, n);
+            out += n;
+            count -= n;
+            heldForNext += n;
+        }
+        if (!wait && heldForNext >= frameLength) {
+            ++next;
+            heldForNext = 0;
+        }
+    }
+}
+
+// The gain of the t-th concealed sample: 6 dB down for each 20 ms repeat,
+// reached in a short ramp, and silence after 60 ms.
+double JitterBuffer::concealed(int t) const
+{
+    auto level = [](int repeat) { return repeat > 3 ? 0.0 : std::ldexp(1.0, -repeat); };
+    const int repeat = t / frameSamples + 1;
+    const double from = level(repeat - 1), to = level(repeat);
+    return from + (to - from) * std::min(1.0, double(t % frameSamples) / kRamp);
+}
+
+void JitterBuffer::conceal(qint16 *out, int count)
+{
+    if (missing == 0) {
+        const int n = history.size();
+        int lag = bestLag(history.constData(), n, frameSamples / 2, kMinLag, kMaxLag, 0.0);
+        if (lag == 0)
+            lag = frameSamples;
+        cycle = history.mid(n - lag);
+    }
+    for (int i = 0; i < count; ++i, ++missing) {
+        const double g = missing < kSilenceAfter + kRamp ? concealed(missing) : 0.0;
+        out[i] = g > 0 ? clip(cycle.at(missing % cycle.size()) * g) : 0;
+    }
+    resumeAt = -1;
+}
+
+void JitterBuffer::play(const QVector<qint16> &frame, qint16 *out, int count)
+{
+    const qint16 *in = frame.constData() + position;
+    if (missing > 0) {
+        resumeAt = missing;
+        fadeDone = 0;
+        missing = 0;
+    }
+    heldForNext = 0;
+    for (int i = 0; i < count; ++i) {
+        if (resumeAt >= 0 && fadeDone < kFade) {
+            // Cross-fade from the concealment to the sound: no step either way.
+            const double w = double(fadeDone + 1) / (kFade + 1);
+            const int t = resumeAt + fadeDone;
+            const double c = t < kSilenceAfter + kRamp ? cycle.at(t % cycle.size()) * concealed(t) : 0.0;
+            out[i] = clip(c * (1 - w) + in[i] * w);
+            ++fadeDone;
+        } else {
+            out[i] = in[i];
+        }
+    }
+    // Keep the newest played samples for the next gap.
+    const int keep = std::min(count, history.size());
+    std::copy(history.begin() + keep, history.end(), history.begin());
+    std::copy(out + count - keep, out + count, history.end() - keep);
+}
+
+// Removes one pitch period, cross-faded over the period before it, so the
+// delay shrinks by a few milliseconds without a step the ear hears.
+bool JitterBuffer::shrink(QVector<qint16> &frame)
+{
+    const int n = frame.size();
+    const int lag = bestLag(frame.constData(), n, n / 4, kMinLag, std::min(kMaxLag, n / 2), 0.7);
+    if (lag == 0)
+        return false;
+    QVector<qint16> out(n - lag);
+    for (int i = 0; i < out.size(); ++i) {
+        if (i < lag) {
+            const double w = double(i + 1) / (lag + 1);
+            out[i] = clip(frame.at(i) * (1 - w) + frame.at(i + lag) * w);
+        } else {
+            out[i] = frame.at(i + lag);
+        }
+    }
+    frame = out;
+    return true;
+}

@@ -1,0 +1,88 @@
+#ifndef JITTERBUFFER_H
+#define JITTERBUFFER_H
+
+// The receive side of a call between the socket and the speaker: packets are
+// put in sequence order (16-bit numbers extended across the wrap), duplicates
+// and packets whose turn has passed are dropped and counted, and playout waits
+// a target delay that follows the interarrival jitter of RFC 3550 A.8. A lost
+// packet is covered by the last pitch period repeated, 6 dB quieter each
+// 20 ms and silent after 60 ms; sound after a gap fades in. Samples are
+// 8000 Hz mono; times are milliseconds on any steady clock.
+
+#include <QVector>
+#include <QtGlobal>
+
+#include <map>
+
+class JitterBuffer
+{
+public:
+    static constexpr int rate = 8000;
+    static constexpr int frameSamples = 160;       // 20 ms
+    static constexpr int minTargetMs = 40;         // a clean link
+    static constexpr int maxTargetMs = 200;        // also the most ever held
+    // What the playback device keeps queued at least (one 20 ms period):
+    // part of the target, so not held here as well.
+    static constexpr int deviceMs = 20;
+
+    struct Figures
+    {
+        quint64 received = 0, lost = 0, late = 0, duplicated = 0;
+        double meanJitterMs = 0, maxJitterMs = 0;
+        int targetMs = minTargetMs;
+    };
+
+    JitterBuffer();
+    void reset();
+    void push(quint16 sequence, quint32 timestamp, quint32 ssrc, const qint16 *samples, int count, double arrivalMs);
+    // Always fills all `count` samples: sound, concealment or silence.
+    void pull(qint16 *out, int count);
+
+    Figures figures() const;
+    int targetMs() const;
+    double jitterMs() const { return jitter / (rate / 1000.0); }
+    // Samples from the next one due to the newest received, gaps included.
+    int bufferedSamples() const;
+    quint64 droppedSamples() const { return dropped; }
+
+private:
+    void newStream(quint16 sequence);
+    int holdSamples() const;
+    void conceal(qint16 *out, int count);
+    double concealed(int t) const;
+    void play(const QVector<qint16> &frame, qint16 *out, int count);
+    bool shrink(QVector<qint16> &frame);
+
+    std::map<qint64, QVector<qint16>> frames;  // by extended sequence number
+    bool started = false;     // a packet has been seen
+    bool playing = false;     // false while (re)filling to the target
+    quint32 ssrc = 0;
+    qint64 highest = 0;       // extended sequence number of the newest packet
+    quint16 highestSequence = 0;
+    qint64 base = 0;          // first of the current stream
+    qint64 next = 0;          // the one due at the speaker
+    bool nextValid = false;
+    qint64 seen[512];         // recent extended numbers, for duplicates
+    int position = 0;         // samples of `next` already played
+    int frameLength = frameSamples;
+    int restartCandidate = -1;
+
+    // jitter in timestamp units
+    double jitter = 0, lastArrival = 0;
+    quint32 lastTimestamp = 0;
+    bool haveTransit = false;
+    double jitterSumMs = 0, jitterMaxMs = 0;
+    quint64 jitterCount = 0;
+
+    quint64 received = 0, unique = 0, late = 0, duplicated = 0, expectedBefore = 0, dropped = 0;
+
+    // concealment
+    QVector<qint16> history = QVector<qint16>(2 * frameSamples, 0);  // the last samples played
+    QVector<qint16> cycle;    // the pitch period repeated over a gap
+    int missing = 0;          // samples concealed since the last real one
+    int heldForNext = 0;      // of those, spent waiting for `next`
+    int resumeAt = -1;        // `missing` when sound came back, during the fade-in
+    int fadeDone = 0;
+};
+
+#endif // JITTERBUFFER_H
