@@ -284,13 +284,18 @@ void MainWindow::writeLogFile(QString text)
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    QCoreApplication::processEvents();
     qDebug() << "!!! showEvent bTrayActionExecute =" << bTrayActionExecute;
-    if (bTrayActionExecute)
-        getSettingsDB_();
-    else
+    // Only the first show loads the settings (a save reloads them itself): a
+    // return from the tray or an incoming call leaves the sockets, the display
+    // and the registration alone. Queued, because an incoming call shows the
+    // window from inside the processing of its INVITE.
+    if (settingsShown)
+        return;
+    settingsShown = true;
+    QMetaObject::invokeMethod(this, [this]() {
         getSettingsDB();
-    showEventAction();
+        showEventAction();
+    }, Qt::QueuedConnection);
 }
 
 void MainWindow::showEventActionSlot()

@@ -8,6 +8,7 @@
 #include "history.h"
 #include "settings.h"
 #include "sip.h"
+#include "sipparser.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,6 +60,28 @@ bool MainWindow::sipRegistered() const
 bool MainWindow::audioActive() const
 {
     return audio && audio->audioActive;
+}
+
+int MainWindow::sipCallState() const
+{
+    return audio && audio->sip && audio->sip->parser ? audio->sip->parser->callState : CallIdle;
+}
+
+bool MainWindow::callRinging() const
+{
+    return sipCallState() == CallOffered;
+}
+
+bool MainWindow::callInProgress() const
+{
+    const int state = sipCallState();
+    return state == CallCalling || state == CallOffered || state == CallEstablished;
+}
+
+bool MainWindow::lineFree() const
+{
+    // A call the far end ended keeps the line through its busy tone.
+    return !callInProgress() && !(busyTimer && busyTimer->isActive());
 }
 
 // --- display ---
@@ -333,42 +356,54 @@ void MainWindow::on_comboBox_currentIndexChanged(int) {}
 
 // --- calls ---
 
+namespace {
+// The outgoing-call window, then the INVITE to `called`.
+void placeCall(MainWindow *w)
+{
+    w->lastNumber = w->called;
+    if (w->dialogOut) {
+        w->dialogOut->setNum(w->called);
+        w->dialogOut->setTime(QString());
+        w->dialogOut->setCause(QString());
+        w->dialogOut->show();
+    }
+    if (w->audio && w->audio->sip)
+        w->audio->sip->sendSipMsg("invite");
+}
+} // namespace
+
+// A second INVITE would take over the live call's identifiers: while a call
+// rings in, the call button answers it; during any other call it does nothing.
 void MainWindow::on_pushButton_27_clicked()
 {
     qDebug() << "answer number = " << called;
-    if (called.isEmpty())
+    if (callRinging() && dialog) {
+        dialog->answer();
         return;
-    lastNumber = called;
-    if (dialogOut) {
-        dialogOut->setNum(called);
-        dialogOut->setTime(QString());
-        dialogOut->setCause(QString());
-        dialogOut->show();
     }
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("invite");
+    if (!lineFree() || called.isEmpty())
+        return;
+    placeCall(this);
 }
 
 void MainWindow::on_pushButton_22_clicked()
 {
+    if (!lineFree())
+        return;
     called = lastNumber;
     qDebug() << "redial number = " << called;
     if (called.isEmpty())
         return;
     displayUpdate(called, kLineFree);
-    if (dialogOut) {
-        dialogOut->setNum(called);
-        dialogOut->setTime(QString());
-        dialogOut->setCause(QString());
-        dialogOut->show();
-    }
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("invite");
+    placeCall(this);
 }
 
 void MainWindow::dialogWinShowSlot()
 {
-    show();
+    // Back from the tray or a minimise, in front, ready for the answer key.
+    showNormal();
+    raise();
+    activateWindow();
     if (dialog) {
         dialog->setNum(called);
         dialog->setTime(QString());
@@ -382,6 +417,9 @@ void MainWindow::dialogWinShowSlot()
 void MainWindow::answerSlot()
 {
     qDebug() << "!!! answerSlot";
+    // After a cancel or a BYE the 200 OK would start a call nobody is on.
+    if (!callRinging())
+        return;
     if (audio && audio->sip)
         audio->sip->sendSipMsg("answer");
 }
