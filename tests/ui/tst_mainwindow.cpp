@@ -192,7 +192,7 @@ private slots:
         QTest::newRow("registration above a day") << "lineEdit_62" << "86401" << "Обнов. регистр.";
         QTest::newRow("keep-alive above 3600") << "lineEdit_63" << "3601" << "Keep-Aalive";
         QTest::newRow("SIP port 1023") << "lineEdit_64" << "1023" << "Sip-порт";
-        QTest::newRow("media port 65535") << "lineEdit_65" << "65535" << "";
+        QTest::newRow("media port 65536") << "lineEdit_65" << "65536" << "Медиа порт";
         QTest::newRow("media port with a letter") << "lineEdit_65" << "6x000" << "Медиа порт";
     }
     void settingsNumbers()
