@@ -6,15 +6,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QRegularExpressionValidator>
-
 #include <QDebug>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QNetworkInterface>
+#include <QRegularExpressionValidator>
 #include <QShowEvent>
 
 Settings::Settings(QWidget *parent)
