@@ -400,7 +400,9 @@ void MainWindow::on_pushButton_22_clicked()
 
 void MainWindow::dialogWinShowSlot()
 {
-    // Back from the tray or a minimise, in front, ready for the answer key.
+    // Back from the tray or a minimise, in front, with the incoming-call window
+    // above it: X maps a window again where it was in the stack, below the
+    // main window just raised.
     showNormal();
     raise();
     activateWindow();
@@ -409,6 +411,8 @@ void MainWindow::dialogWinShowSlot()
         dialog->setTime(QString());
         dialog->setCause(QString());
         dialog->show();
+        dialog->raise();
+        dialog->activateWindow();
     }
     displayUpdate(called, kLineFree);
     emit ringtonStartSignal();
