@@ -6,8 +6,10 @@
 #include "dialog.h"
 #include "dialogout.h"
 #include "history.h"
+#include "historystore.h"
 #include "rtp.h"
 #include "settings.h"
+#include "settingsstore.h"
 #include "sip.h"
 #include "sipheader.h"
 #include "stunclient.h"
@@ -27,7 +29,6 @@
 #include <QMutex>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -38,8 +39,6 @@ MainWindow *pW = nullptr;
 QFile *m_logFile = nullptr;
 
 namespace {
-
-const char *const kDefaultStunUrl = "udp://stun.sipgate.net:3478";
 
 // Target of the local-address probe: any well-known public resolver will do,
 // since nothing is ever sent to it.
@@ -52,18 +51,6 @@ const QFileDevice::Permissions kPrivate = QFileDevice::ReadOwner | QFileDevice::
 QString databasePath(const QString &dir)
 {
     return QDir::toNativeSeparators(dir) + QDir::toNativeSeparators("/sorvanto.dat");
-}
-
-// Concatenated into a statement, an unset text reads as ''; bound, it would be
-// NULL and break the NOT NULL columns. Bind what the statement text would hold.
-QVariant sqlText(const QString &value)
-{
-    return value.isNull() ? QString(QLatin1String("")) : value;
-}
-
-QString boolText(bool value)
-{
-    return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
 // A URL is looked up once; the client remembers the last one it used.
@@ -301,13 +288,18 @@ void MainWindow::writeLogFile(QString text)
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    QCoreApplication::processEvents();
     qDebug() << "!!! showEvent bTrayActionExecute =" << bTrayActionExecute;
-    if (bTrayActionExecute)
-        getSettingsDB_();
-    else
+    // Only the first show loads the settings (a save reloads them itself): a
+    // return from the tray or an incoming call leaves the sockets, the display
+    // and the registration alone. Queued, because an incoming call shows the
+    // window from inside the processing of its INVITE.
+    if (settingsShown)
+        return;
+    settingsShown = true;
+    QMetaObject::invokeMethod(this, [this]() {
         getSettingsDB();
-    showEventAction();
+        showEventAction();
+    }, Qt::QueuedConnection);
 }
 
 void MainWindow::showEventActionSlot()
@@ -402,202 +394,65 @@ void MainWindow::createDB()
     qDebug() << "!!!!! createDB";
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    const QString statements[] = {
-        QStringLiteral("DROP TABLE settings"),
-        QStringLiteral("DROP TABLE history"),
-        QStringLiteral("DROP TABLE number"),
-        QStringLiteral("CREATE TABLE settings (id INTEGER PRIMARY KEY AUTOINCREMENT, account VARCHAR(45) NOT NULL, "
-                       "sipServerIp VARCHAR(45) NOT NULL, sipProxyIp VARCHAR(45) NULL, sipServerPort VARCHAR(32) NOT NULL, "
-                       "user VARCHAR(45) NOT NULL, domain VARCHAR(45) NOT NULL, login VARCHAR(45) NULL, "
-                       "password VARCHAR(45) NULL, name VARCHAR(45) NULL, voicemail VARCHAR(45) NULL, "
-                       "prefix VARCHAR(45) NULL, plan VARCHAR(45) NULL, hideCallerId VARCHAR(32) NOT NULL, "
-                       "encryptMedia VARCHAR(45) NOT NULL, transport VARCHAR(45) NOT NULL, publicAddr VARCHAR(45) NOT NULL, "
-                       "registrTimeout INTEGER NOT NULL, keepAlive INTEGER NOT NULL, publicPresent VARCHAR(32) NOT NULL, "
-                       "enableRewriteIp VARCHAR(32) NOT NULL, ICE VARCHAR(32) NOT NULL, disableSessionTimer VARCHAR(32) NOT NULL, "
-                       "useLog VARCHAR(32) NOT NULL, mediaIp VARCHAR(45) NOT NULL, mediaPort INTEGER NOT NULL, "
-                       "codecPCMA VARCHAR(32) NOT NULL, codecPCMU VARCHAR(32) NOT NULL, useSTUN VARCHAR(32) NOT NULL, "
-                       "STUN VARCHAR(32) NOT NULL )"),
-        QStringLiteral("INSERT INTO settings (account, sipServerIp, sipProxyIp, sipServerPort, user, domain, login, "
-                       "password, name, voicemail, prefix, plan, hideCallerId, encryptMedia, transport, publicAddr, "
-                       "registrTimeout, keepAlive, publicPresent, enableRewriteIp, ICE, disableSessionTimer, useLog, "
-                       "mediaIp, mediaPort, codecPCMA, codecPCMU, useSTUN, STUN) VALUES ('', '', '', '5060', '', '', '', "
-                       "'', '', '', '', '', 'false', 'Отключено', 'UDP', '', 3600, 15, 'false', 'false', 'false', 'false', "
-                       "'true', '', 60000, 'true', 'true', 'false', '")
-            + QString::fromLatin1(kDefaultStunUrl) + QStringLiteral("')"),
-        QStringLiteral("CREATE TABLE history (id INTEGER PRIMARY KEY AUTOINCREMENT, called VARCHAR(50) NOT NULL, "
-                       "ctime VARCHAR(50) NOT NULL, time VARCHAR(50) NOT NULL, info VARCHAR(50) NULL)"),
-        QStringLiteral("CREATE TABLE number (id INTEGER PRIMARY KEY AUTOINCREMENT, num VARCHAR(50) NOT NULL, "
-                       "info VARCHAR(50) NULL)"),
-        QStringLiteral("CREATE TABLE historybox (id INTEGER PRIMARY KEY AUTOINCREMENT, called VARCHAR(50) NOT NULL, "
-                       "ctime VARCHAR(50) NOT NULL, info VARCHAR(50) NULL)"),
-    };
-    for (const QString &statement : statements)
+    const QStringList drops = {QStringLiteral("DROP TABLE settings"), QStringLiteral("DROP TABLE history"),
+                               QStringLiteral("DROP TABLE number")};
+    for (const QString &statement : drops + SettingsStore::schema() + HistoryStore::schema())
         query.exec(statement);
 }
 
 void MainWindow::getSettingsDB_()
 {
     qDebug() << "!!!!! getSettingsDB";
-    QSqlQuery query(db);
-    query.exec(QStringLiteral("SELECT * FROM settings WHERE id=1"));
-    while (query.next()) {
-        account = query.value(1).toString();
-        sipServerIp = query.value(2).toString();
-        sipProxyIp = query.value(3).toString();
-        sipServerPort = query.value(4).toString();
-        user = query.value(5).toString();
-        domain = query.value(6).toString();
-        login = query.value(7).toString();
-        password = query.value(8).toString();
-        name = query.value(9).toString();
-        voicemail = query.value(10).toString();
-        prefix = query.value(11).toString();
-        plan = query.value(12).toString();
-        hideCallerId = query.value(13).toBool();
-        encryptMedia = query.value(14).toString();
-        transport = query.value(15).toString();
-        publicAddr = query.value(16).toString();
-        registrTimeout = query.value(17).toInt();
-        keepAlive = query.value(18).toInt();
-        publicPresent = query.value(19).toBool();
-        enableRewriteIp = query.value(20).toBool();
-        ICE = query.value(21).toBool();
-        disableSessionTimer = query.value(22).toBool();
-        useLog = query.value(23).toBool();
-        mediaIp = query.value(24).toString();
-        mediaPort = query.value(25).toInt();
-        codecPCMA = query.value(26).toBool();
-        codecPCMU = query.value(27).toBool();
-        // Column 28 (useSTUN) is decided afresh by the network check, never loaded.
-        STUN = query.value(29).toString();
+    if (SettingsStore(db).load(*this))
         settingsParamDbg();
-    }
 }
 
 void MainWindow::updateSettingsDB()
 {
     qDebug() << "!!!!! updateSettingsDB";
-    // Every value is bound, so a quote in a setting is stored as typed.
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral(
-        "UPDATE settings SET account=?, sipServerIp=?, sipProxyIp=?, sipServerPort=?, user=?, domain=?, login=?, "
-        "password=?, name=?, voicemail=?, prefix=?, plan=?, hideCallerId = ?, encryptMedia = ?, transport = ?, "
-        "publicAddr = ?, publicPresent = ?, enableRewriteIp = ?, ICE = ?, disableSessionTimer = ?, useLog = ?, "
-        "codecPCMA = ?, codecPCMU = ?, useSTUN = ?, STUN = ?, mediaIp = ?, registrTimeout = ?, keepAlive = ?, "
-        "mediaPort = ? WHERE id=1"));
-    const QVariant values[] = {
-        sqlText(account), sqlText(sipServerIp), sqlText(sipProxyIp), sqlText(sipServerPort), sqlText(user),
-        sqlText(domain), sqlText(login), sqlText(password), sqlText(name), sqlText(voicemail), sqlText(prefix),
-        sqlText(plan), boolText(hideCallerId), sqlText(encryptMedia), sqlText(transport), sqlText(publicAddr),
-        boolText(publicPresent), boolText(enableRewriteIp), boolText(ICE), boolText(disableSessionTimer),
-        boolText(useLog), boolText(codecPCMA), boolText(codecPCMU), boolText(useSTUN), sqlText(STUN),
-        sqlText(mediaIp), registrTimeout, keepAlive, mediaPort,
-    };
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (query.exec()) {
+    QString error;
+    if (SettingsStore(db).save(*this, &error)) {
         qDebug() << "!!!!! updateSettingsDB OK";
         getSettingsDB();
     } else {
-        qDebug() << "!!!!! updateSettingsDB FAIL" << query.lastError().text();
+        qDebug() << "!!!!! updateSettingsDB FAIL" << error;
     }
 }
 
 void MainWindow::setHistoryDB()
 {
     qDebug() << "!!!!! setHistoryDB";
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO history (called,  ctime, time, info )VALUES (?, ?, ?, ?)"));
-    query.addBindValue(sqlText(called));
-    query.addBindValue(sqlText(currtime));
-    query.addBindValue(sqlText(time));
-    query.addBindValue(sqlText(info));
-    if (query.exec()) {
+    QString error;
+    if (HistoryStore(db).append(called, currtime, time, info, &error)) {
         qDebug() << "!!!!! setHistoryDB OK";
         historyParamDbg();
         getHistoryDB();
         setComboBoxHistoryDB();
     } else {
-        qDebug() << "!!!!! setHistoryDB FAIL" << query.lastError().text();
+        qDebug() << "!!!!! setHistoryDB FAIL" << error;
     }
 }
 
 void MainWindow::getHistoryDB()
 {
-    QSqlQuery query(db);
-    query.exec(QStringLiteral("SELECT * FROM history"));
-    while (query.next()) {
-        qDebug() << " called = " << query.value(1).toString() << " currtime = " << query.value(2).toString()
-                 << " time = " << query.value(3).toString() << " info = " << query.value(4).toString();
-    }
+    HistoryStore(db).dump();
 }
 
 void MainWindow::setComboBoxHistoryDB()
 {
     QComboBox *box = ui->comboBox;
     box->clear();
-
-    // Only outgoing calls feed the box, one row per number, first seen wins.
-    QSqlQuery query(db);
-    query.exec(QStringLiteral("SELECT * FROM history WHERE info = 'Out' ORDER BY ctime DESC"));
-    while (query.next()) {
-        const QString number = query.value(1).toString();
-        bool present = false;
-        QSqlQuery seen(db);
-        seen.exec(QStringLiteral("SELECT * FROM historybox"));
-        while (!present && seen.next())
-            present = seen.value(1).toString() == number;
-        if (present)
-            continue;
-        QSqlQuery insert(db);
-        insert.prepare(QStringLiteral("INSERT INTO historybox (called, ctime, info )VALUES (?, ?, ?)"));
-        insert.addBindValue(sqlText(number));
-        insert.addBindValue(sqlText(query.value(2).toString()));
-        insert.addBindValue(sqlText(query.value(4).toString()));
-        insert.exec();
-    }
-
-    query.exec(QStringLiteral("SELECT * FROM historybox ORDER BY ctime DESC"));
     box->addItem(QStringLiteral("Недавние"));
     box->setItemData(0, int(Qt::AlignLeft), Qt::TextAlignmentRole);
-    while (query.next()) {
-        box->addItem(query.value(1).toString() + QStringLiteral("  "));
+    for (const QString &number : HistoryStore(db).recentNumbers()) {
+        box->addItem(number + QStringLiteral("  "));
         box->setItemData(box->count() - 1, int(Qt::AlignRight), Qt::TextAlignmentRole);
     }
 }
 
 void MainWindow::settingsParamDbg()
 {
-    qDebug() << "account" << account;
-    qDebug() << "sipServerIp" << sipServerIp;
-    qDebug() << "sipProxyIp" << sipProxyIp;
-    qDebug() << "sipServerPort" << sipServerPort;
-    qDebug() << "user" << user;
-    qDebug() << "domain" << domain;
-    qDebug() << "login" << login;
-    // The password never reaches the log.
-    qDebug() << "password" << "***";
-    qDebug() << "name" << name;
-    qDebug() << "voicemail" << voicemail;
-    qDebug() << "prefix" << prefix;
-    qDebug() << "plan" << plan;
-    qDebug() << "hideCallerId" << hideCallerId;
-    qDebug() << "encryptMedia" << encryptMedia;
-    qDebug() << "transport" << transport;
-    qDebug() << "publicAddr" << publicAddr;
-    qDebug() << "registrTimeout" << registrTimeout;
-    qDebug() << "keepAlive" << keepAlive;
-    qDebug() << "publicPresent" << publicPresent;
-    qDebug() << "enableRewriteIp" << enableRewriteIp;
-    qDebug() << "ICE" << ICE;
-    qDebug() << "disableSessionTimer" << disableSessionTimer;
-    qDebug() << "useLog" << useLog;
-    qDebug() << "mediaIp" << mediaIp;
-    qDebug() << "mediaPort" << mediaPort;
-    qDebug() << "codecPCMA" << codecPCMA;
-    qDebug() << "codecPCMU" << codecPCMU;
-    qDebug() << "useSTUN" << useSTUN;
-    qDebug() << "STUN" << STUN;
+    SettingsStore::dump(*this);
 }
 
 void MainWindow::historyParamDbg()

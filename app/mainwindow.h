@@ -96,6 +96,10 @@ public:
     void setMainIcons(); // icons and logo, buttons shown, volume panel folded in (for showEventAction)
     bool sipRegistered() const;
     bool audioActive() const;
+    int sipCallState() const;    // the user agent's CallState; CallIdle before it exists
+    bool callRinging() const;    // an incoming call waits for an answer
+    bool callInProgress() const; // a call being placed, ringing in, or up
+    bool lineFree() const;       // no call and no busy tone: a new call may start
 
     // --- owned objects ---
     Ui::MainWindow *ui = nullptr;
@@ -276,6 +280,9 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
+
+private:
+    bool settingsShown = false; // the first show has loaded the settings
 };
 
 extern MainWindow *pW;

@@ -45,7 +45,8 @@ void Dialog::showEvent(QShowEvent *event)
     qDebug() << "!!!!!!! Dialog showEvent";
     QDialog::showEvent(event);
     // Shown but not yet answered: the call counts as missed until answer is pressed.
-    if (mainWindow)
+    // A show by the window manager (re-mapping the window) is not a new call.
+    if (mainWindow && !event->spontaneous())
         mainWindow->breakCallAction();
     setWindowIcon(QIcon(":/images/telephone.png"));
     ui->pushButton_30->setIcon(QIcon(":/images/Answer.svg"));
@@ -57,8 +58,15 @@ void Dialog::showEvent(QShowEvent *event)
 void Dialog::on_pushButton_30_clicked()
 {
     qDebug() << "pushButton answer clicked";
-    if (mainWindow)
-        mainWindow->incomingCallAction();
+    answer();
+}
+
+void Dialog::answer()
+{
+    // After the caller gave up the record stays "Break" and nothing is sent.
+    if (!mainWindow || !mainWindow->callRinging())
+        return;
+    mainWindow->incomingCallAction();
     emit answerSignal();
 }
 
@@ -66,4 +74,13 @@ void Dialog::on_pushButton_31_clicked()
 {
     qDebug() << "pushButton disconnect clicked";
     emit disconnectSignal();
+}
+
+// Esc and the window manager's close are the hang-up button: a call is never
+// left running behind a hidden window.
+void Dialog::reject()
+{
+    if (mainWindow && mainWindow->callInProgress())
+        on_pushButton_31_clicked();
+    QDialog::reject();
 }

@@ -24,6 +24,8 @@ public:
     void setTime(QString time);
     void setCause(QString cause);
     void moveToCenter();
+    // The answer button: only a call that still rings is answered.
+    void answer();
 
     Ui::Dialog *ui = nullptr;
     MainWindow *mainWindow = nullptr;
@@ -38,6 +40,7 @@ private slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void reject() override;
 };
 
 #endif // DIALOG_H

@@ -43,7 +43,8 @@ void DialogOut::showEvent(QShowEvent *event)
 {
     qDebug() << "!!!!!!! DialogOut showEvent";
     QDialog::showEvent(event);
-    if (mainWindow)
+    // A show by the window manager (re-mapping the window) is not a new call.
+    if (mainWindow && !event->spontaneous())
         mainWindow->outgoingCallAction();
     setWindowIcon(QIcon(":/images/telephone.png"));
     ui->pushButton_40->setIcon(QIcon(":/images/Disconnect.svg"));
@@ -54,4 +55,13 @@ void DialogOut::on_pushButton_40_clicked()
 {
     qDebug() << "pushButton disconnect clicked";
     emit disconnectSignal();
+}
+
+// Esc and the window manager's close are the hang-up button: a call is never
+// left running behind a hidden window.
+void DialogOut::reject()
+{
+    if (mainWindow && mainWindow->callInProgress())
+        on_pushButton_40_clicked();
+    QDialog::reject();
 }

@@ -36,6 +36,7 @@ private slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void reject() override;
 };
 
 #endif // DIALOGOUT_H

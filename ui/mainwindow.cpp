@@ -62,6 +62,28 @@ bool MainWindow::audioActive() const
     return audio && audio->audioActive;
 }
 
+int MainWindow::sipCallState() const
+{
+    return audio && audio->sip && audio->sip->parser ? audio->sip->parser->callState : CallIdle;
+}
+
+bool MainWindow::callRinging() const
+{
+    return sipCallState() == CallOffered;
+}
+
+bool MainWindow::callInProgress() const
+{
+    const int state = sipCallState();
+    return state == CallCalling || state == CallOffered || state == CallEstablished;
+}
+
+bool MainWindow::lineFree() const
+{
+    // A call the far end ended keeps the line through its busy tone.
+    return !callInProgress() && !(busyTimer && busyTimer->isActive());
+}
+
 // --- display ---
 
 void MainWindow::displayRedraw(bool allLines)
@@ -367,47 +389,63 @@ void MainWindow::on_comboBox_currentIndexChanged(int) {}
 
 // --- calls ---
 
+namespace {
+// The outgoing-call window, then the INVITE to `called`.
+void placeCall(MainWindow *w)
+{
+    w->lastNumber = w->called;
+    if (w->dialogOut) {
+        w->dialogOut->setNum(w->called);
+        w->dialogOut->setTime(QString());
+        w->dialogOut->setCause(QString());
+        w->dialogOut->show();
+    }
+    if (w->audio && w->audio->sip)
+        w->audio->sip->sendSipMsg("invite");
+}
+} // namespace
+
+// A second INVITE would take over the live call's identifiers: while a call
+// rings in, the call button answers it; during any other call it does nothing.
 void MainWindow::on_pushButton_27_clicked()
 {
     qDebug() << "answer number = " << called;
-    if (called.isEmpty())
+    if (callRinging() && dialog) {
+        dialog->answer();
         return;
-    lastNumber = called;
-    if (dialogOut) {
-        dialogOut->setNum(called);
-        dialogOut->setTime(QString());
-        dialogOut->setCause(QString());
-        dialogOut->show();
     }
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("invite");
+    if (!lineFree() || called.isEmpty())
+        return;
+    placeCall(this);
 }
 
 void MainWindow::on_pushButton_22_clicked()
 {
+    if (!lineFree())
+        return;
     called = lastNumber;
     qDebug() << "redial number = " << called;
     if (called.isEmpty())
         return;
     displayUpdate(called, kLineFree);
-    if (dialogOut) {
-        dialogOut->setNum(called);
-        dialogOut->setTime(QString());
-        dialogOut->setCause(QString());
-        dialogOut->show();
-    }
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("invite");
+    placeCall(this);
 }
 
 void MainWindow::dialogWinShowSlot()
 {
-    show();
+    // Back from the tray or a minimise, in front, with the incoming-call window
+    // above it: X maps a window again where it was in the stack, below the
+    // main window just raised.
+    showNormal();
+    raise();
+    activateWindow();
     if (dialog) {
         dialog->setNum(called);
         dialog->setTime(QString());
         dialog->setCause(QString());
         dialog->show();
+        dialog->raise();
+        dialog->activateWindow();
     }
     displayUpdate(called, kLineFree);
     emit ringtonStartSignal();
@@ -416,6 +454,9 @@ void MainWindow::dialogWinShowSlot()
 void MainWindow::answerSlot()
 {
     qDebug() << "!!! answerSlot";
+    // After a cancel or a BYE the 200 OK would start a call nobody is on.
+    if (!callRinging())
+        return;
     if (audio && audio->sip)
         audio->sip->sendSipMsg("answer");
 }

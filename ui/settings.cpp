@@ -2,17 +2,31 @@
 #include "ui_settings.h"
 
 #include "mainwindow.h"
+#include "settingsstore.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDebug>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QNetworkInterface>
+#include <QRegularExpressionValidator>
 #include <QShowEvent>
 
 Settings::Settings(QWidget *parent)
     : QDialog(parent), ui(new Ui::Settings), mainWindow(qobject_cast<MainWindow *>(parent))
 {
     ui->setupUi(this);
+    // Number fields take digits only; the range is checked on saving.
+    for (const SettingField &f : SettingsStore::fields()) {
+        if (auto *edit = f.maximum > 0 ? findChild<QLineEdit *>(QLatin1String(f.widget)) : nullptr) {
+            const QString digits = QStringLiteral("[0-9]{0,%1}").arg(QString::number(f.maximum).size());
+            edit->setValidator(new QRegularExpressionValidator(QRegularExpression(digits), edit));
+        }
+    }
     if (mainWindow)
         connect(this, &Settings::saveSignal, mainWindow, &MainWindow::showEventActionSlot);
 }
@@ -48,33 +62,18 @@ void Settings::showEventAction()
     MainWindow *m = mainWindow;
     if (!m)
         return;
-    ui->lineEdit_51->setText(m->account);
-    ui->lineEdit_52->setText(m->sipServerIp);
-    ui->lineEdit_53->setText(m->sipProxyIp);
-    ui->lineEdit_64->setText(m->sipServerPort);
-    ui->lineEdit_54->setText(m->user);
-    ui->lineEdit_55->setText(m->domain);
-    ui->lineEdit_56->setText(m->login);
-    ui->lineEdit_57->setText(m->password);
+    for (const SettingField &f : SettingsStore::fields()) {
+        QWidget *field = f.widget ? findChild<QWidget *>(QLatin1String(f.widget)) : nullptr;
+        const QVariant value = f.value(*m);
+        if (auto *edit = qobject_cast<QLineEdit *>(field))
+            edit->setText(value.toString());
+        else if (auto *check = qobject_cast<QCheckBox *>(field))
+            check->setChecked(value.toBool());
+        else if (auto *box = qobject_cast<QComboBox *>(field))
+            box->setEditText(value.toString()); // not editable: the single item stays shown
+    }
     ui->lineEdit_57->setEchoMode(QLineEdit::Password);
-    ui->lineEdit_58->setText(m->name);
-    ui->lineEdit_59->setText(m->voicemail);
-    ui->lineEdit_60->setText(m->prefix);
-    ui->lineEdit_61->setText(m->plan);
-    // Not editable boxes: the edit text is ignored and the single item stays shown.
-    ui->comboBox_62->setEditText(m->encryptMedia);
-    ui->comboBox_63->setEditText(m->transport);
-    ui->comboBox_64->setEditText(m->publicAddr);
-    ui->lineEdit_62->setText(QString::number(m->registrTimeout));
-    ui->lineEdit_63->setText(QString::number(m->keepAlive));
-    ui->checkBox->setChecked(m->hideCallerId);
-
-    ui->checkBox_2->setChecked(m->codecPCMA);
-    ui->checkBox_3->setChecked(m->codecPCMU);
-    ui->lineEdit_65->setText(QString::number(m->mediaPort));
-    ui->lineEdit_67->setText(m->STUN);
     ui->checkBox_5->setText(m->logFilePath);
-    ui->checkBox_5->setChecked(m->useLog);
 
     showStunResults();
     setComboBoxMediaIp();
@@ -169,36 +168,51 @@ void Settings::on_pushButton_50_clicked()
     close();
 }
 
+// A number out of its range named by its caption, or empty when all are valid.
+QString Settings::invalidNumber() const
+{
+    for (const SettingField &f : SettingsStore::fields()) {
+        auto *edit = f.maximum > 0 ? findChild<QLineEdit *>(QLatin1String(f.widget)) : nullptr;
+        if (!edit)
+            continue;
+        bool ok = false;
+        const int n = edit->text().toInt(&ok);
+        if (ok && edit->text().contains(QRegularExpression(QStringLiteral("^[0-9]+$"))) && n >= f.minimum
+            && n <= f.maximum)
+            continue;
+        QString caption = QLatin1String(f.widget);
+        for (QLabel *label : findChildren<QLabel *>()) {
+            if (label->buddy() == edit)
+                caption = label->text();
+        }
+        edit->setFocus();
+        return QStringLiteral("«%1»: введите число от %2 до %3.").arg(caption).arg(f.minimum).arg(f.maximum);
+    }
+    return QString();
+}
+
 void Settings::on_pushButton_51_clicked()
 {
     qDebug() << "pushButton save clicked";
     MainWindow *m = mainWindow;
     if (m) {
-        m->account = ui->lineEdit_51->text();
-        m->sipServerIp = ui->lineEdit_52->text();
-        m->sipProxyIp = ui->lineEdit_53->text();
-        m->sipServerPort = ui->lineEdit_64->text();
-        m->user = ui->lineEdit_54->text();
-        m->domain = ui->lineEdit_55->text();
-        m->login = ui->lineEdit_56->text();
-        m->password = ui->lineEdit_57->text();
-        m->name = ui->lineEdit_58->text();
-        m->voicemail = ui->lineEdit_59->text();
-        m->prefix = ui->lineEdit_60->text();
-        m->plan = ui->lineEdit_61->text();
-        m->encryptMedia = ui->comboBox_62->currentText();
-        m->transport = ui->comboBox_63->currentText();
-        m->publicAddr = ui->comboBox_64->currentText();
-        // toInt gives 0 for text that is not a number.
-        m->registrTimeout = ui->lineEdit_62->text().toInt();
-        m->keepAlive = ui->lineEdit_63->text().toInt();
-        m->hideCallerId = ui->checkBox->isChecked();
-        m->codecPCMA = ui->checkBox_2->isChecked();
-        m->codecPCMU = ui->checkBox_3->isChecked();
-        m->mediaPort = ui->lineEdit_65->text().toInt();
-        m->mediaIp = ui->comboBox_1->currentText();
-        m->useLog = ui->checkBox_5->isChecked();
-        m->STUN = ui->lineEdit_67->text();
+        // A port or a timer of 0 would silently break the account: nothing is
+        // stored until every number is in its range.
+        const QString invalid = invalidNumber();
+        if (!invalid.isEmpty()) {
+            qDebug() << "!!!! settings not saved:" << invalid;
+            QMessageBox::warning(this, windowTitle(), invalid);
+            return;
+        }
+        for (const SettingField &f : SettingsStore::fields()) {
+            QWidget *field = f.widget ? findChild<QWidget *>(QLatin1String(f.widget)) : nullptr;
+            if (auto *edit = qobject_cast<QLineEdit *>(field))
+                f.setValue(*m, edit->text());
+            else if (auto *check = qobject_cast<QCheckBox *>(field))
+                f.setValue(*m, check->isChecked());
+            else if (auto *box = qobject_cast<QComboBox *>(field))
+                f.setValue(*m, box->currentText());
+        }
         m->updateSettingsDB();
     }
     emit saveSignal();

@@ -27,6 +27,7 @@ public:
     void setStunParam();
     void showStunResults();
     void selectMediaIp();
+    QString invalidNumber() const;
     // Every IPv4 address but 127.0.0.1, once each, provided a usable interface exists.
     static QStringList mediaAddresses(bool interfaceUp, const QList<QHostAddress> &addresses);
 

@@ -1,103 +1,129 @@
-// Start-up as the user sees it: the title names the stored user after the first
-// show, and a second copy of the real program shows the exact warning and exits
-// with 1 while the first copy runs on.
+// Start-up and the core's files. The log: one line per message with time stamp,
+// level tag and category after the session separator; above 10 MiB it is
+// emptied, at exactly 10 MiB appended to; switched off in the settings, silent
+// after the load. The database: a first start builds four tables and one
+// default row; a later start leaves the file alone and decides STUN afresh; any
+// text round-trips, the password never reaching the log; recent numbers are
+// outgoing only, once each, in text order. Both files are private. A second copy
+// of the real program shows the exact warning and exits with 1.
 #include "mainwindow.h"
 #include "privatedatadir.h"
 #include "sqlpeek.h"
 #include "testmain.h"
 #include "xvfbserver.h"
 
-#include <QFile>
+#include <QComboBox>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
+
+static QByteArray contents(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 class TstStartup : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void titleNamesUser_data();
-    void titleNamesUser();
-    void secondCopyRefused();
+    void log_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("one byte above 10 MiB: emptied") << qint64(10485761);
+        QTest::newRow("exactly 10 MiB: appended to") << qint64(10485760);
+    }
+    void log()
+    {
+        QFETCH(qint64, size);
+        PrivateDataDir dir;
+        QFile old(dir.logFile());
+        QVERIFY(QDir().mkpath(dir.dataPath()) && old.open(QIODevice::WriteOnly)
+                && old.write(QByteArray(size, 'x')) == size && old.flush());
+        MainWindow w;
+        for (QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg})
+            qt_message_output(type, QMessageLogContext(nullptr, 0, nullptr, "sorvanto.sip"), "marker Привет");
+        const QString log = QString::fromUtf8(contents(dir.logFile()));
+        QVERIFY(log.startsWith('x') == (size == 10485760) && log.count(QString(53, '-') + "\r\n") == 3);
+        for (const char *tag : {"DBG", "INF", "WRN", "CRT"})
+            QVERIFY2(log.contains(QRegularExpression(QString("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} %1 "
+                                                             "sorvanto.sip: marker Привет\n").arg(tag))), tag);
+    }
+
+    void database()
+    {
+        const QString text = "  O'Brien Иван'); --  ";
+        PrivateDataDir dir;
+        {
+            MainWindow w; // nothing loaded yet: unset texts must still satisfy NOT NULL
+            w.getSettingsDB_(); // these stored defaults differ from the constructor's
+            QVERIFY(w.keepAlive == 15 && w.transport == "UDP" && w.codecPCMA && w.codecPCMU && w.useLog);
+            w.account = text;
+            w.password = "pw-" + text;
+            w.useSTUN = true; // never loaded: the network check decides it
+            w.updateSettingsDB();
+        }
+        for (const QString &file : {dir.databaseFile(), dir.logFile()})
+            QVERIFY(QFile::exists(file) && !(QFile::permissions(file) & (QFile::ReadGroup | QFile::ReadOther)));
+        QCOMPARE(SqlPeek(dir.databaseFile()).column("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master "
+                                                    "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"),
+                 QVariantList{"history,historybox,number,settings"});
+        const QByteArray before = contents(dir.databaseFile());
+        MainWindow w;
+        QCOMPARE(contents(dir.databaseFile()), before);
+        w.getSettingsDB_();
+        QVERIFY(w.account == text && w.password == "pw-" + text && !w.useSTUN);
+        QVERIFY(contents(dir.logFile()).contains("password ***") && !contents(dir.logFile()).contains("pw-"));
+
+        const char *calls[][3] = {{"100", "05.01.2025 10:00:00", "Out"}, {"200", "31.12.2024 10:00:00", "Out"},
+                                  {"100", "01.01.2025 08:00:00", "Out"}, {"300", "07.01.2025 10:00:00", "In"},
+                                  {"400", "08.01.2025 10:00:00", "Break"}, {"5'00", "01.01.2025 09:00:00", "Out"}};
+        for (auto &c : calls) {
+            std::tie(w.called, w.currtime, w.info) = std::make_tuple(c[0], c[1], c[2]);
+            w.setHistoryDB();
+        }
+        auto *box = w.findChild<QComboBox *>("comboBox"); // day first in the text: December leads
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        QCOMPARE(items, QStringList({"Недавние", "200  ", "100  ", "5'00  "}));
+    }
+
+    void switchedOffAfterLoad()
+    {
+        PrivateDataDir dir;
+        { MainWindow w; }
+        QVERIFY(SqlPeek(dir.databaseFile()).exec("UPDATE settings SET useLog='false' WHERE id=1"));
+        MainWindow w;
+        w.show();
+        QTRY_VERIFY(!w.useLog);
+        w.writeLogFile("direct line"); // the load announces itself while the log is still on; after it, silence
+        QVERIFY(contents(dir.logFile()).trimmed().endsWith("!!!!! getSettingsDB"));
+    }
+
+    void secondCopyRefused()
+    {
+        QTemporaryDir tmp;
+        QProcess first, second;
+        first.setEnvironment(QProcess::systemEnvironment() << "TMPDIR=" + tmp.path() << "XDG_DATA_HOME=" + tmp.path()
+                                                           << "LC_ALL=C.UTF-8");
+        first.start(SORVANTO_EXECUTABLE, QStringList());
+        // The first copy holds the lock once its window exists, as its log's separator shows.
+        QTRY_VERIFY_WITH_TIMEOUT(contents(tmp.path() + "/sorvanto/log.txt").contains(QByteArray(53, '-')), 30000);
+        XvfbServer x; // the refusal is a modal box: a real X server lets a key close it
+        QVERIFY2(x.start(), qPrintable(x.errorString()));
+        // Of two entries for one name, QProcess keeps the later.
+        second.setEnvironment(first.environment() << "QT_QPA_PLATFORM=xcb" << "DISPLAY=" + x.display());
+        second.start(SORVANTO_EXECUTABLE, QStringList());
+        QString window;
+        QVERIFY(x.xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(second.processId())}, &window, 30000));
+        QVERIFY(x.xdotool({"windowfocus", "--sync", window.split('\n').first()}) && x.xdotool({"key", "Return"}));
+        QVERIFY(second.waitForFinished(15000) && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 1);
+        QVERIFY(second.readAllStandardError().contains("Приложение уже запущено и находится в системном трее Windows."));
+        first.kill();
+        first.waitForFinished(5000);
+    }
 };
-
-void TstStartup::titleNamesUser_data()
-{
-    QTest::addColumn<QString>("user");
-    QTest::newRow("configured") << "201";
-    QTest::newRow("not configured") << "";
-}
-
-void TstStartup::titleNamesUser()
-{
-    QFETCH(QString, user);
-    PrivateDataDir dir;
-    { MainWindow w; }
-    QVERIFY(SqlPeek(dir.databaseFile()).exec("UPDATE settings SET user=? WHERE id=1", {user}));
-
-    MainWindow w;
-    w.show();
-    QCOMPARE(w.windowTitle(), "Sorvanto - " + user);
-}
-
-void TstStartup::secondCopyRefused()
-{
-    const QByteArray warning = "Приложение уже запущено и находится в системном трее Windows.";
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", tmp.path());
-    env.insert("XDG_DATA_HOME", tmp.path() + "/share");
-    env.insert("LC_ALL", "C.UTF-8");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-
-    QProcess first;
-    first.setProcessEnvironment(env);
-    first.start(SORVANTO_EXECUTABLE, QStringList());
-    QVERIFY2(first.waitForStarted(), qPrintable(first.errorString()));
-    // The first copy holds the lock once its window exists, which its log
-    // shows by the session separator.
-    const QString log = tmp.path() + "/share/sorvanto/log.txt";
-    auto logged = [&log]() {
-        QFile f(log);
-        return f.open(QIODevice::ReadOnly) && f.readAll().contains(QByteArray(53, '-'));
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(logged() || first.state() == QProcess::NotRunning, 30000);
-    QCOMPARE(first.state(), QProcess::Running);
-
-    // The refusal is a modal box: show it on a real X server so a key can close it.
-    XvfbServer x;
-    QVERIFY2(x.start(), qPrintable(x.errorString()));
-    QProcess second;
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("DISPLAY", x.display());
-    second.setProcessEnvironment(env);
-    second.start(SORVANTO_EXECUTABLE, QStringList());
-    QVERIFY2(second.waitForStarted(), qPrintable(second.errorString()));
-
-    QByteArray err;
-    QTRY_VERIFY_WITH_TIMEOUT((err += second.readAllStandardError()).contains(warning)
-                                 || second.state() == QProcess::NotRunning, 30000);
-    QVERIFY2(err.contains(warning), err.constData());
-    QCOMPARE(second.state(), QProcess::Running); // the box waits for the user
-
-    QString window;
-    QVERIFY2(x.xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(second.processId())}, &window),
-             "the warning box did not appear");
-    window = window.split('\n').first();
-    QVERIFY(x.xdotool({"windowfocus", "--sync", window}));
-    QVERIFY(x.xdotool({"key", "Return"}));
-
-    QVERIFY(second.waitForFinished(15000));
-    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second.exitCode(), 1);
-
-    QCOMPARE(first.state(), QProcess::Running);
-    QVERIFY(QFile::exists(tmp.path() + "/sorvanto.lock"));
-    first.kill();
-    first.waitForFinished(5000);
-}
 
 SORVANTO_TEST_MAIN(TstStartup)
 #include "tst_startup.moc"

@@ -1,26 +1,22 @@
-#ifndef BOXWATCHER_H
-#define BOXWATCHER_H
-
+#pragma once
 // Closes every message box that appears in this process and keeps its title
 // and text, so a test sees a modal box without blocking on it (the box runs its
 // own event loop, in which the watcher's timer still fires).
-
-#include <QObject>
-#include <QStringList>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 
-class BoxWatcher : public QObject
+class BoxWatcher : public QTimer
 {
 public:
-    explicit BoxWatcher(QObject *parent = nullptr);
-
-    QStringList titles;
-    QStringList texts;
-
-private:
-    void poll();
-
-    QTimer m_timer;
+    explicit BoxWatcher(QObject *parent = nullptr) : QTimer(parent)
+    {
+        connect(this, &QTimer::timeout, this, [this]() {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                    titles << box->windowTitle(), texts << box->text(), box->done(QMessageBox::Ok);
+        });
+        start(20);
+    }
+    QStringList titles, texts;
 };
-
-#endif // BOXWATCHER_H

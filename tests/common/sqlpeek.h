@@ -1,24 +1,33 @@
-#ifndef SQLPEEK_H
-#define SQLPEEK_H
-
+#pragma once
 // Looks into the phone's SQLite file through a connection of its own, so a
 // test can seed or check rows beside the phone's "SQLITE" connection.
-
-#include <QString>
-#include <QVariantList>
+#include <QVariant>
+#include <QSqlQuery>
 
 class SqlPeek
 {
 public:
-    explicit SqlPeek(const QString &file);
-    ~SqlPeek();
-    SqlPeek(const SqlPeek &) = delete;
-    SqlPeek &operator=(const SqlPeek &) = delete;
-
+    explicit SqlPeek(const QString &file) : m_db(QSqlDatabase::addDatabase("QSQLITE", "sqlpeek"))
+    {
+        m_db.setDatabaseName(file), m_db.open();
+    }
+    ~SqlPeek() { m_db = QSqlDatabase(), QSqlDatabase::removeDatabase("sqlpeek"); }
     // The first column of every row the statement returns (empty on error).
-    QVariantList column(const QString &sql);
+    QVariantList column(const QString &sql)
+    {
+        QVariantList out;
+        for (QSqlQuery query(sql, m_db); query.next();) out << query.value(0);
+        return out;
+    }
     // Runs one statement with the values bound in order; true on success.
-    bool exec(const QString &sql, const QVariantList &values = {});
-};
+    bool exec(const QString &sql, const QVariantList &values = {})
+    {
+        QSqlQuery query(m_db);
+        const bool prepared = query.prepare(sql);
+        for (const QVariant &value : values) query.addBindValue(value);
+        return prepared && query.exec();
+    }
 
-#endif // SQLPEEK_H
+private:
+    QSqlDatabase m_db;
+};

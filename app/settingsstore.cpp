@@ -1,0 +1,140 @@
+#include "settingsstore.h"
+
+#include "mainwindow.h"
+
+#include <QDebug>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include <algorithm>
+
+const char *const kDefaultStunUrl = "udp://stun.sipgate.net:3478";
+
+namespace {
+
+using M = MainWindow;
+const char *const kText45 = "VARCHAR(45) NOT NULL";
+const char *const kText45Null = "VARCHAR(45) NULL";
+const char *const kFlag = "VARCHAR(32) NOT NULL";
+const char *const kNumber = "INTEGER NOT NULL";
+
+} // namespace
+
+const QVector<SettingField> &SettingsStore::fields()
+{
+    // Column order is the table's (the index in SELECT *); the rank orders the UPDATE.
+    static const QVector<SettingField> table = {
+        {"account", kText45, &M::account, "", 1, "lineEdit_51"},
+        {"sipServerIp", kText45, &M::sipServerIp, "", 2, "lineEdit_52"},
+        {"sipProxyIp", kText45Null, &M::sipProxyIp, "", 3, "lineEdit_53"},
+        {"sipServerPort", "VARCHAR(32) NOT NULL", &M::sipServerPort, "5060", 4, "lineEdit_64", 0, 1024, 65535},
+        {"user", kText45, &M::user, "", 5, "lineEdit_54"},
+        {"domain", kText45, &M::domain, "", 6, "lineEdit_55"},
+        {"login", kText45Null, &M::login, "", 7, "lineEdit_56"},
+        {"password", kText45Null, &M::password, "", 8, "lineEdit_57", SettingField::Secret},
+        {"name", kText45Null, &M::name, "", 9, "lineEdit_58"},
+        {"voicemail", kText45Null, &M::voicemail, "", 10, "lineEdit_59"},
+        {"prefix", kText45Null, &M::prefix, "", 11, "lineEdit_60"},
+        {"plan", kText45Null, &M::plan, "", 12, "lineEdit_61"},
+        {"hideCallerId", kFlag, &M::hideCallerId, "false", 13, "checkBox"},
+        {"encryptMedia", kText45, &M::encryptMedia, "Отключено", 14, "comboBox_62"},
+        {"transport", kText45, &M::transport, "UDP", 15, "comboBox_63"},
+        {"publicAddr", kText45, &M::publicAddr, "", 16, "comboBox_64"},
+        {"registrTimeout", kNumber, &M::registrTimeout, "3600", 27, "lineEdit_62", 0, 60, 86400},
+        {"keepAlive", kNumber, &M::keepAlive, "15", 28, "lineEdit_63", 0, 0, 3600},
+        {"publicPresent", kFlag, &M::publicPresent, "false", 17, nullptr},
+        {"enableRewriteIp", kFlag, &M::enableRewriteIp, "false", 18, nullptr},
+        {"ICE", kFlag, &M::ICE, "false", 19, nullptr},
+        {"disableSessionTimer", kFlag, &M::disableSessionTimer, "false", 20, nullptr},
+        {"useLog", kFlag, &M::useLog, "true", 21, "checkBox_5"},
+        {"mediaIp", kText45, &M::mediaIp, "", 26, "comboBox_1"},
+        {"mediaPort", kNumber, &M::mediaPort, "60000", 29, "lineEdit_65", 0, 1024, 65535},
+        {"codecPCMA", kFlag, &M::codecPCMA, "true", 22, "checkBox_2"},
+        {"codecPCMU", kFlag, &M::codecPCMU, "true", 23, "checkBox_3"},
+        {"useSTUN", kFlag, &M::useSTUN, "false", 24, nullptr, SettingField::NotLoaded},
+        {"STUN", "VARCHAR(32) NOT NULL", &M::STUN, kDefaultStunUrl, 25, "lineEdit_67"},
+    };
+    return table;
+}
+
+QVariant SettingField::value(const MainWindow &w) const
+{
+    return std::visit([&w](auto m) { return QVariant(w.*m); }, member);
+}
+
+void SettingField::setValue(MainWindow &w, const QVariant &v) const
+{
+    if (auto m = std::get_if<QString MainWindow::*>(&member))
+        w.**m = v.toString();
+    else if (auto m = std::get_if<bool MainWindow::*>(&member))
+        w.**m = v.toBool(); // "false", "0" and "" are false
+    else
+        w.*std::get<int MainWindow::*>(member) = v.toInt();
+}
+
+QStringList SettingsStore::schema()
+{
+    QStringList columns, values, declarations;
+    for (const SettingField &f : fields()) {
+        columns << QLatin1String(f.column);
+        declarations << QLatin1String(f.column) + QLatin1Char(' ') + QLatin1String(f.declaration);
+        const QString value = QString::fromUtf8(f.byDefault);
+        values << (f.isInteger() ? value : QLatin1Char('\'') + value + QLatin1Char('\''));
+    }
+    return {QStringLiteral("CREATE TABLE settings (id INTEGER PRIMARY KEY AUTOINCREMENT, ")
+                + declarations.join(QStringLiteral(", ")) + QStringLiteral(" )"),
+            QStringLiteral("INSERT INTO settings (") + columns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (")
+                + values.join(QStringLiteral(", ")) + QStringLiteral(")")};
+}
+
+bool SettingsStore::load(MainWindow &w) const
+{
+    QSqlQuery query(m_db);
+    query.exec(QStringLiteral("SELECT * FROM settings WHERE id=1"));
+    if (!query.next())
+        return false;
+    for (int i = 0; i < fields().size(); ++i) {
+        if (!(fields()[i].option & SettingField::NotLoaded))
+            fields()[i].setValue(w, query.value(i + 1)); // column 0 is the id
+    }
+    return true;
+}
+
+bool SettingsStore::save(const MainWindow &w, QString *error) const
+{
+    QVector<const SettingField *> order;
+    for (const SettingField &f : fields())
+        order << &f;
+    std::sort(order.begin(), order.end(),
+              [](const SettingField *a, const SettingField *b) { return a->updateRank < b->updateRank; });
+    // Every value is bound, so a quote in a setting is stored as typed. The
+    // account block has always been written without blanks around "=".
+    QStringList assignments;
+    for (const SettingField *f : order)
+        assignments << QLatin1String(f->column) + QLatin1String(f->updateRank <= 12 ? "=?" : " = ?");
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("UPDATE settings SET ") + assignments.join(QStringLiteral(", "))
+                  + QStringLiteral(" WHERE id=1"));
+    for (const SettingField *f : order) {
+        const QVariant v = f->value(w);
+        query.addBindValue(f->isInteger() ? v
+                               : f->isFlag() ? QVariant(v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+                                             : sqlText(v.toString()));
+    }
+    if (query.exec())
+        return true;
+    if (error)
+        *error = query.lastError().text();
+    return false;
+}
+
+void SettingsStore::dump(const MainWindow &w)
+{
+    for (const SettingField &f : fields()) {
+        if (f.option & SettingField::Secret)
+            qDebug() << f.column << "***"; // the password never reaches the log
+        else
+            std::visit([&](auto m) { qDebug() << f.column << w.*m; }, f.member);
+    }
+}
