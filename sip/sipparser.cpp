@@ -14,6 +14,7 @@
 #include "siprequest.h"
 #include "siprequestmethod.h"
 #include "sipresponse.h"
+#include "siptransactions.h"
 #include "sipsessionexpiresheader.h"
 #include "siptoheader.h"
 #include "sipuri.h"
@@ -542,7 +543,8 @@ QString SipParser::digestUri(const QString &uriAuth) const
 }
 
 // The Authorization value for a challenge (RFC 2617): with qop "auth" it
-// carries a new cnonce and the first nonce count.
+// carries a new cnonce and the first nonce count. The hash takes the login it
+// names, as the server does, not the user part of our address.
 QString SipParser::digestAuthorization(const QString &method, const QString &realm, const QString &nonce,
                                        const QString &uri, const QString &qop, const QString &opaque)
 {
@@ -550,13 +552,13 @@ QString SipParser::digestAuthorization(const QString &method, const QString &rea
     QString value = QStringLiteral("Digest username=\"%1\", realm=\"%2\", nonce=\"%3\", uri=\"%4\", ")
                         .arg(w->login, realm, nonce, uri);
     if (qop != QLatin1String("auth")) {
-        const QString response = sipAuthenticateResponse(method, w->user, w->password, realm, uri, nonce);
+        const QString response = sipAuthenticateResponse(method, w->login, w->password, realm, uri, nonce);
         return value + QStringLiteral("response=\"%1\", algorithm=MD5\r\n").arg(response);
     }
     const QString clientNonce = cnonce();
     const QString nc = QStringLiteral("00000001");
     const QString response =
-        sipAuthenticateResponseAuth(method, w->user, w->password, realm, uri, nonce, clientNonce, nc, qop);
+        sipAuthenticateResponseAuth(method, w->login, w->password, realm, uri, nonce, clientNonce, nc, qop);
     value += QStringLiteral("response=\"%1\", algorithm=MD5, qop=%2, cnonce=\"%3\", nc=%4")
                  .arg(response, qop, clientNonce, nc);
     if (!opaque.isEmpty())
@@ -642,8 +644,7 @@ SipParser::Dialog SipParser::invited() const
 {
     MainWindow *w = mainWindow;
     Dialog d;
-    if (auto *via = typed<SipViaHeader>(lastInvite, "Via", SipHeader::Via))
-        d.via = {QString(), via->host, via->port, via->branch, true};
+    d.viaSource = lastInvite;
     if (auto *from = typed<SipFromHeader>(lastInvite, "From", SipHeader::From))
         d.from = {from->num, from->addrIp, from->addrPort, from->tag, true};
     if (auto *to = typed<SipToHeader>(lastInvite, "To", SipHeader::To))
@@ -664,7 +665,9 @@ void SipParser::addDialog(SipPacket *msg, const Dialog &d, std::initializer_list
     for (Field field : order) {
         switch (field) {
         case Field::Via:
-            if (d.via.present)
+            if (d.viaSource)
+                addViaList(msg, d.viaSource);
+            else if (d.via.present)
                 msg->addVia(d.via.host, d.via.port, d.via.tag);
             break;
         case Field::MaxForwards: msg->addMaxForwards(mainWindow->maxForwards); break;
@@ -697,11 +700,16 @@ SipRequest *SipParser::registration(QString user)
     w->regFromTag = tag();
     w->regToTag.clear();
     w->regCallId = newCallId();
+    w->regCseq = 1;
     return registerRequest(user, nullptr);
 }
 
+// An authorised retry is a new transaction (RFC 3261 8.1.3.5): new branch,
+// next CSeq, the same Call-ID and tags.
 SipRequest *SipParser::registration(QString user, QString authorization)
 {
+    mainWindow->regBranch = branch();
+    mainWindow->regCseq = mainWindow->regCseq + 1;
     return registerRequest(user, &authorization);
 }
 
@@ -744,8 +752,10 @@ SipRequest *SipParser::invite(QString user, QString number)
     return inviteRequest(user, number, nullptr, 0);
 }
 
+// The CSeq was advanced by the challenge's processing.
 SipRequest *SipParser::invite(QString user, QString number, QString authorization, int kind)
 {
+    mainWindow->callBranch = branch();
     return inviteRequest(user, number, &authorization, kind);
 }
 
@@ -823,9 +833,7 @@ SipPacket *SipParser::busyIn()
         return nullptr;
     callState = CallEnded;
     SipResponse *msg = newResponse(QStringLiteral("486"), QStringLiteral("Busy Here"));
-    Dialog d = invited();
-    d.via.host = mainWindow->mediaIp;
-    d.via.port = mainWindow->sipServerPort;
+    const Dialog d = invited();
     addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq});
     msg->addAllow(allowList);
     msg->addContentLength(0);
@@ -944,9 +952,58 @@ void SipParser::sendMessage(SipPacket *msg, SipPacket *judgedBy)
 {
     // Only UDP is spoken; a request that came over TCP or WebSocket gets no reply.
     auto *via = typed<SipViaHeader>(judgedBy, "Via", SipHeader::Via);
-    if (via && via->protocol.contains(QLatin1String("UDP")))
-        sip->send(msg->toString());
+    if (via && via->protocol.contains(QLatin1String("UDP"))) {
+        const QString text = msg->toString();
+        sip->send(text);
+        if (msg->packetType == 2)
+            remember(msg, judgedBy, text);
+    }
     delete msg;
+}
+
+// The request's first Via with the server's address and port as the
+// transport knows them (RFC 3581).
+QString SipParser::topVia(SipPacket *request)
+{
+    QString value = request->getHeaderString(QStringLiteral("Via"), 1);
+    static const QRegularExpression rport(QStringLiteral(";rport(=[^;]*)?(?=;|$)"));
+    static const QRegularExpression received(QStringLiteral(";received(=[^;]*)?(?=;|$)"));
+    if (value.contains(QLatin1String("rport")))
+        value.replace(rport, QStringLiteral(";rport=") + request->serverPort);
+    if (value.contains(QLatin1String("received")))
+        value.replace(received, QStringLiteral(";received=") + request->serverIp);
+    else
+        value += QStringLiteral(";received=") + request->serverIp;
+    return value;
+}
+
+// Every answer carries the request's Via list in order (RFC 3261 8.2.6.2).
+void SipParser::addViaList(SipPacket *msg, SipPacket *request)
+{
+    bool top = true;
+    for (SipHeader *header : qAsConst(request->headers)) {
+        if (header->headerType != SipHeader::Via)
+            continue;
+        msg->addHeader(QStringLiteral("Via"), top ? topVia(request) : header->headerValue);
+        top = false;
+    }
+}
+
+// Notes an answer for the request's retransmissions; a final answer to an
+// INVITE goes out again until its ACK.
+void SipParser::remember(SipPacket *msg, SipPacket *request, const QString &text)
+{
+    if (!sip || !request)
+        return;
+    // A stored copy of a request has no method of its own: its CSeq names it.
+    auto *via = typed<SipViaHeader>(request, "Via", SipHeader::Via);
+    auto *cseq = typed<SipCseqHeader>(request, "CSeq", SipHeader::Cseq);
+    if (!cseq)
+        return;
+    sip->transactions->answered(via ? via->branch : QString(), cseq->cseqMethod, text);
+    if (cseq->cseqMethod == QLatin1String("INVITE") && !msg->statusCode.startsWith(QLatin1Char('1')))
+        sip->transactions->finalToInvite(text, request->getHeaderString(QStringLiteral("Call-ID"), 1), cseq->number,
+                                         msg->statusCode.startsWith(QLatin1Char('2')));
 }
 
 // The end of a message copied from a received one: no hang-up cause of the
@@ -975,19 +1032,8 @@ void SipParser::reply(const QString &code, const QString &reason, SipPacket *req
                              "Proxy-Authorization", "Content-Type"})
         deleteAll(msg, QLatin1String(name));
 
-    if (auto *via = typed<SipViaHeader>(request, "Via", SipHeader::Via)) {
-        QString value = via->headerValue;
-        // The server's address and port as the transport knows them (RFC 3581).
-        static const QRegularExpression rport(QStringLiteral(";rport(=[^;]*)?(?=;|$)"));
-        static const QRegularExpression received(QStringLiteral(";received(=[^;]*)?(?=;|$)"));
-        if (value.contains(QLatin1String("rport")))
-            value.replace(rport, QStringLiteral(";rport=") + request->serverPort);
-        if (value.contains(QLatin1String("received")))
-            value.replace(received, QStringLiteral(";received=") + request->serverIp);
-        else
-            value += QStringLiteral(";received=") + request->serverIp;
-        msg->modifyHeader(QStringLiteral("Via"), 1, value);
-    }
+    if (request->getHeader(QStringLiteral("Via")))
+        msg->modifyHeader(QStringLiteral("Via"), 1, topVia(request));
 
     const QString to = msg->getHeaderString(QStringLiteral("To"), 1);
     if (code != QLatin1String("100") && msg->getHeader(QStringLiteral("To")) && !to.contains(QLatin1String(";tag="))) {

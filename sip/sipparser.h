@@ -131,6 +131,8 @@ public:
     QStringList routeSet;
     QString remoteTarget;
 
+    void remember(SipPacket *msg, SipPacket *request, const QString &text);
+
     // Digest URI of a challenge: its uri (or domain), else the account's domain.
     QString digestUri(const QString &uriAuth) const;
     QString digestAuthorization(const QString &method, const QString &realm, const QString &nonce,
@@ -157,6 +159,7 @@ private:
     // The headers that name a message's dialog and transaction.
     struct Dialog {
         Party via, from, to, contact;
+        SipPacket *viaSource = nullptr; // an answer copies this request's Via list
         QString callId, cseq, method;
         bool hasCallId = false;
         bool hasCseq = false;
@@ -177,6 +180,8 @@ private:
     void reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule);
     void sendMessage(SipPacket *msg, SipPacket *judgedBy);
     void finishCopy(SipPacket *msg);
+    static QString topVia(SipPacket *request);
+    static void addViaList(SipPacket *msg, SipPacket *request);
     void addSdp(SipPacket *msg, bool answer);
     void addRoutes(SipPacket *msg);
     void learnRoute(SipPacket *msg, bool fromRequest);

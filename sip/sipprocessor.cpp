@@ -9,13 +9,76 @@
 #include "sipproxyauthenticateheader.h"
 #include "siprequest.h"
 #include "siptoheader.h"
+#include "siptransactions.h"
+#include "sipviaheader.h"
 #include "sipwwwauthenticateheader.h"
+
+#include <QRegularExpression>
 
 #include <memory>
 
 SipProcessor::SipProcessor(SipParser *parser)
     : p(parser), w(parser->mainWindow)
 {
+    if (!p->sip)
+        return;
+    SipTransactions *transactions = p->sip->transactions;
+    QObject::connect(transactions, &SipTransactions::requestTimedOut, transactions,
+                     [this](const QString &method, const QString &callId) { requestTimedOut(method, callId); });
+    QObject::connect(transactions, &SipTransactions::ackTimedOut, transactions,
+                     [this](const QString &callId) { ackTimedOut(callId); });
+}
+
+void SipProcessor::requestTimedOut(const QString &method, const QString &callId)
+{
+    // A BYE or CANCEL ended the call here when it was sent; a REGISTER that
+    // nobody answers leaves us unregistered until the timer's next try.
+    if (method == QLatin1String("REGISTER"))
+        p->sip->registered = false;
+    if (method != QLatin1String("INVITE") || callId != w->callCallId || p->callState != CallCalling)
+        return;
+    p->callState = CallEnded;
+    w->busyStartSendSignal(QStringLiteral("408 Нет ответа"));
+}
+
+// The caller never acknowledged our 200 OK: the call is not up at its end.
+void SipProcessor::ackTimedOut(const QString &callId)
+{
+    if (callId != w->callCallId || p->callState != CallEstablished || p->callDirection != CallIncoming)
+        return;
+    if (SipRequest *bye = p->disconnectIn()) {
+        p->sip->sendRequest(bye);
+        delete bye;
+    }
+    w->busyStartSendSignal(QStringLiteral("408 Нет подтверждения"));
+}
+
+// The registrar's grant: our Contact's expires, else Expires, else what we asked.
+int SipProcessor::grantedExpiry(SipPacket *msg) const
+{
+    int fallback = -1;
+    for (SipHeader *header : qAsConst(msg->headers)) {
+        if (header->headerType != SipHeader::Contact && header->headerName.compare(QLatin1String("Contact"), Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QString &contact : header->headerValue.split(QLatin1Char(','))) {
+            static const QRegularExpression expires(QStringLiteral(";\\s*expires\\s*=\\s*(\\d+)"),
+                                                    QRegularExpression::CaseInsensitiveOption);
+            const QRegularExpressionMatch match = expires.match(contact.mid(qMax(0, contact.indexOf(QLatin1Char('>')))));
+            if (!match.hasMatch())
+                continue;
+            const int seconds = match.captured(1).toInt();
+            if (contact.contains(QLatin1Char('@') + w->mediaIp))
+                return seconds;
+            if (fallback < 0)
+                fallback = seconds;
+        }
+    }
+    if (fallback >= 0)
+        return fallback;
+    const QString expires = msg->getHeaderString(QStringLiteral("Expires"), 1).trimmed();
+    bool ok = false;
+    const int seconds = expires.toInt(&ok);
+    return ok ? seconds : w->registrTimeout;
 }
 
 void SipProcessor::processSip(SipPacket *message)
@@ -29,8 +92,19 @@ void SipProcessor::processSip(SipPacket *message)
         p->callId_ = message->getHeaderString(QStringLiteral("Call-ID"), 1);
         SipParser::log(QStringLiteral("callId_ ") + p->callId_);
     }
-    if (auto *cseqHeader = SipParser::typed<SipCseqHeader>(message, "CSeq", SipHeader::Cseq))
+    auto *cseqHeader = SipParser::typed<SipCseqHeader>(message, "CSeq", SipHeader::Cseq);
+    if (cseqHeader)
         p->cseqMethod = cseqHeader->cseqMethod;
+    auto *via = SipParser::typed<SipViaHeader>(message, "Via", SipHeader::Via);
+    const QString branch = via ? via->branch : QString();
+    SipTransactions *transactions = p->sip->transactions;
+    if (message->packetType == 1 && p->metod_ == QLatin1String("ACK") && cseqHeader)
+        transactions->acknowledged(p->callId_, cseqHeader->number);
+    // A request that comes again gets the answer already sent, and nothing more.
+    if (message->packetType == 1 && transactions->repeatAnswer(branch, p->metod_)) {
+        SipParser::log(QStringLiteral("In REQUEST Rx: ") + p->metod_ + QStringLiteral(" retransmitted"));
+        return;
+    }
     if (message->packetType == 1)
         processRequest(message);
     else if (message->packetType == 2)
@@ -137,12 +211,20 @@ void SipProcessor::processRequest(SipPacket *msg)
     } else if (metod == QLatin1String("BYE") || metod == QLatin1String("CANCEL")) {
         const bool bye = metod == QLatin1String("BYE");
         SipParser::log(bye ? QStringLiteral("In REQUEST Rx: BYE") : QStringLiteral("In REQUEST Rx: CANCEL"));
-        if (otherDialog) {
+        const bool ringingIn = !bye && p->callDirection == CallIncoming && p->callState == CallOffered
+                               && p->lastInvite;
+        const bool answeredIn = !bye && p->callDirection == CallIncoming && p->callState == CallEstablished;
+        // Only the call in progress can end (RFC 3261 15.1.2, 9.2); a CANCEL
+        // after our 200 OK changes nothing.
+        if (otherDialog || p->callId_ != w->callCallId || p->callState < CallCalling || p->callState > CallEstablished
+            || (!bye && !ringingIn && !answeredIn)) {
             p->requestResponse(QStringLiteral("481"), QStringLiteral("Call/Transaction Does Not Exist"), msg);
             return;
         }
-        const bool ringingIn = !bye && p->callDirection == CallIncoming && p->callState == CallOffered
-                               && p->lastInvite;
+        if (answeredIn) {
+            p->requestResponse(QStringLiteral("200"), QStringLiteral("OK"), msg);
+            return;
+        }
         p->callState = CallEnded;
         p->requestResponse(QStringLiteral("200"), QStringLiteral("OK"), msg);
         // The cancelled INVITE still needs its final answer (RFC 3261 9.2);
@@ -160,11 +242,27 @@ void SipProcessor::processRequest(SipPacket *msg)
     }
 }
 
-void SipProcessor::failure(SipPacket *msg, const QString &text)
+void SipProcessor::failure(SipPacket *msg, const QString &fixedText)
 {
-    if (!text.isEmpty() && text != p->status + ' ' + p->note)
-        SipParser::log(QStringLiteral("Out Rx: ") + text);
+    const QString text = fixedText.isEmpty() ? p->status + ' ' + p->note : fixedText;
+    if (!fixedText.isEmpty())
+        SipParser::log(QStringLiteral("Out Rx: ") + fixedText);
+    // A refused REGISTER only leaves us unregistered; the timer tries again.
+    if (p->cseqMethod == QLatin1String("REGISTER")) {
+        SipParser::log(QStringLiteral("Out Rx: REGISTER refused, ") + text);
+        p->sip->registered = false;
+        return;
+    }
+    // ACK is for INVITE alone; a refused BYE or CANCEL ended nothing more.
+    if (p->cseqMethod != QLatin1String("INVITE")) {
+        SipParser::log(QStringLiteral("Out Rx: ") + p->cseqMethod + QStringLiteral(" refused, ") + text);
+        return;
+    }
     p->responseRequest(QStringLiteral("ACK"), msg);
+    if (p->callId_ != w->callCallId) {
+        SipParser::log(QStringLiteral("Out Rx: answer to an old call, ") + p->status);
+        return;
+    }
     // A failure that arrives after this side ended the call (the 487 to our
     // CANCEL, a 481 to our BYE) must not start the busy tone again.
     if (p->callState == CallEnded) {
@@ -173,8 +271,7 @@ void SipProcessor::failure(SipPacket *msg, const QString &text)
     }
     // A refused INVITE ends the call on this side too, or the next caller
     // would be told we are busy.
-    if (p->cseqMethod == QLatin1String("INVITE") && p->callId_ == w->callCallId)
-        p->callState = CallEnded;
+    p->callState = CallEnded;
     w->busyStartSendSignal(text);
 }
 
@@ -209,9 +306,8 @@ void SipProcessor::registerChallenge(SipPacket *msg)
     const QString authorization =
         p->digestAuthorization(QStringLiteral("REGISTER"), realmAuth, nonceAuth, uri, QString(), QString());
     SipParser::log(QStringLiteral("sipAuthenticateResponse Authorization: ") + authorization);
-    w->cseq = w->cseq + 1;
     SipRequest *retry = p->registration(p->fromNum, authorization);
-    p->sip->send(retry->toString());
+    p->sip->sendRequest(retry);
     delete retry;
 }
 
@@ -264,7 +360,7 @@ void SipProcessor::challenge(SipPacket *msg, bool proxy)
     const int kept = p->inviteChallenges;
     SipRequest *retry = p->invite(p->fromNum, p->toNum, authorization, proxy ? 2 : 1);
     p->inviteChallenges = kept;
-    p->sip->send(retry->toString());
+    p->sip->sendRequest(retry);
     delete retry;
 }
 
@@ -285,6 +381,19 @@ void SipProcessor::processResponse(SipPacket *msg)
     const QString cseqNumber = cseqHeader ? cseqHeader->number : QString();
     auto *body = SipParser::typed<SipContentHeader>(msg, "Content", SipHeader::Content);
     const QString &cseqMethod = p->cseqMethod;
+    auto *via = SipParser::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
+    switch (p->sip->transactions->response(via ? via->branch : QString(), cseqMethod, status.toInt())) {
+    case SipTransactions::Unmatched:
+        SipParser::log(QStringLiteral("Out Rx: no transaction for ") + status + ' ' + cseqMethod);
+        return;
+    case SipTransactions::Repeat:
+        // A final answer again: its ACK was lost (RFC 3261 17.1.1.2, 13.2.2.4).
+        if (cseqMethod == QLatin1String("INVITE") && first.digitValue() >= 2)
+            p->responseRequest(QStringLiteral("ACK"), msg);
+        return;
+    case SipTransactions::First:
+        break;
+    }
 
     switch (first.digitValue()) {
     case 1:
@@ -313,17 +422,15 @@ void SipProcessor::processResponse(SipPacket *msg)
         if (cseqMethod == QLatin1String("REGISTER")) {
             p->sip->registered = true;
             p->registerChallenges = 0;
+            p->sip->grantedExpiry = grantedExpiry(msg);
+            p->sip->startKeepAlive();
+            SipParser::log(QStringLiteral("REGISTER expires: ") + QString::number(p->sip->grantedExpiry));
             SipParser::log(QStringLiteral("Out RESPONSE Rx: 200 Ok REGISTER"));
             SipParser::log(QStringLiteral(" !!! Registered "));
             emit w->registeredSignal();
         } else if (cseqMethod == QLatin1String("INVITE")) {
             SipParser::log(QStringLiteral("Out RESPONSE Rx: 200 Ok INVITE"));
             const bool ourCall = p->callId_ == w->callCallId;
-            if (ourCall && p->callDirection == CallOutgoing && p->callState == CallEstablished) {
-                // A retransmitted 200: acknowledge it again, the call is up.
-                p->responseRequest(QStringLiteral("ACK"), msg);
-                return;
-            }
             p->setSipParam(msg);
             w->callFromTag = p->fromTag;
             w->callToTag = p->toTag;
@@ -334,7 +441,7 @@ void SipProcessor::processResponse(SipPacket *msg)
                 // The callee answered as we hung up: acknowledge and end it.
                 p->responseRequest(QStringLiteral("ACK"), msg);
                 SipRequest *bye = p->disconnectOut();
-                p->sip->send(bye->toString());
+                p->sip->sendRequest(bye);
                 delete bye;
                 return;
             }
@@ -350,7 +457,9 @@ void SipProcessor::processResponse(SipPacket *msg)
         }
         return;
     case 3:
+        // A redirect is not followed: the call ends showing it.
         SipParser::log(QStringLiteral("code = 3"));
+        failure(msg, QString());
         return;
     case 4:
         if (status == QLatin1String("401") || status == QLatin1String("407")) {
@@ -358,6 +467,8 @@ void SipProcessor::processResponse(SipPacket *msg)
                 registerChallenge(msg);
             else if (cseqMethod == QLatin1String("INVITE"))
                 challenge(msg, status == QLatin1String("407"));
+            else if (cseqMethod == QLatin1String("REGISTER"))
+                failure(msg, QString());
             return;
         }
         if (status == QLatin1String("480"))
@@ -371,15 +482,13 @@ void SipProcessor::processResponse(SipPacket *msg)
         else if (status == QLatin1String("488"))
             failure(msg, QStringLiteral("488 Not acceptable here"));
         else
-            failure(msg, status + ' ' + p->note);
+            failure(msg, QString());
         return;
     case 5:
-        if (status == QLatin1String("503"))
-            failure(msg, QStringLiteral("503 Service Unavailable"));
+        failure(msg, status == QLatin1String("503") ? QStringLiteral("503 Service Unavailable") : QString());
         return;
     case 6:
-        if (status == QLatin1String("600"))
-            failure(msg, QStringLiteral("600 Busy Everywhere"));
+        failure(msg, status == QLatin1String("600") ? QStringLiteral("600 Busy Everywhere") : QString());
         return;
     default:
         return;

@@ -24,7 +24,11 @@ private:
     void processRequest(SipPacket *msg);
     void processResponse(SipPacket *msg);
     void incomingInvite(SipPacket *msg);
-    void failure(SipPacket *msg, const QString &text);
+    // Ends what a refusal ends; `fixedText` (logged) stands for status and reason.
+    void failure(SipPacket *msg, const QString &fixedText);
+    void requestTimedOut(const QString &method, const QString &callId);
+    void ackTimedOut(const QString &callId);
+    int grantedExpiry(SipPacket *msg) const;
     void registerChallenge(SipPacket *msg);
     void challenge(SipPacket *msg, bool proxy);
     // The far end's media address from an SDP body, logged under `label`
