@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 class TstBuilders : public QObject
@@ -53,20 +54,15 @@ void TstBuilders::wireText()
                  "10.0.0.5", port);
     std::unique_ptr<SipPacket> msg(answer ? nullptr
                                           : row.startsWith("register") ? p->registration("100") : p->invite("100", "200"));
-    if (row == "register-retry")
-        msg.reset(p->registration("100", "Digest username=\"100\""));
-    else if (row == "invite-retry")
-        msg.reset(p->invite("100", "200", "Digest username=\"100\"", 2));
-    else if (row == "answer")
-        msg.reset(p->answer200Ok());
-    else if (row == "busy")
-        msg.reset(p->busyIn());
-    else if (row == "bye-in")
-        msg.reset(p->disconnectIn());
-    else if (row == "cancel")
-        msg.reset(p->busyOut());
-    else if (row == "bye-out")
-        msg.reset(p->disconnectOut());
+    const QString credentials = "Digest username=\"100\"";
+    const QHash<QString, std::function<SipPacket *()>> build{
+        {"register-retry", [&] { return p->registration("100", credentials); }},
+        {"invite-retry", [&] { return p->invite("100", "200", credentials, 2); }},
+        {"answer", [&] { return p->answer200Ok(); }}, {"busy", [&] { return p->busyIn(); }},
+        {"bye-in", [&] { return p->disconnectIn(); }}, {"cancel", [&] { return p->busyOut(); }},
+        {"bye-out", [&] { return p->disconnectOut(); }}};
+    if (build.contains(row))
+        msg.reset(build[row]());
     QVERIFY(msg);
     QString text = msg->toString();
     text.replace(QRegularExpression("branch=z9hG4bK[0-9A-Za-z]{34}(?![0-9A-Za-z])"), "branch=z9hG4bK{branch}");
