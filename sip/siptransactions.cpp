@@ -120,11 +120,13 @@ void SipTransactions::request(const QString &text, const QString &branch, const 
                               const QString &callId)
 {
     const bool invite = method == QLatin1String("INVITE");
-    // A ringing INVITE has no timer of its own: a new call forgets the last one's.
-    if (invite)
-        for (Entry *old : QList<Entry *>(clients))
-            if (old->invite && old->callId != callId)
-                remove(old);
+    // A ringing INVITE has no timer of its own: a new call forgets the last
+    // one's. A new REGISTER takes over from the one still unanswered, so that
+    // a silent registrar sees one registration at a time (RFC 3261 10.2).
+    const bool registration = method == QLatin1String("REGISTER");
+    for (Entry *old : QList<Entry *>(clients))
+        if ((invite && old->invite && old->callId != callId) || (registration && old->method == method))
+            remove(old);
     Entry *e = start(branch + ' ' + method, text, invite);
     e->method = method;
     e->callId = callId;
