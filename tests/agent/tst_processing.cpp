@@ -227,17 +227,16 @@ void TstProcessing::incomingCall()
     QCOMPARE(exchange(invite("other", "2", "x", "BYE")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(shown.size(), 2);
     QCOMPARE(busy.size(), 2);
-    QCOMPARE(p->callState, 4);
 }
 
 void TstProcessing::routeSet_data()
 {
     QTest::addColumn<QStringList>("extra");
     QTest::addColumn<QString>("requestLine");
-    QTest::addColumn<QStringList>("routes");
+    QTest::addColumn<QString>("routes");
     QTest::newRow("two proxies") << QStringList{"Record-Route: <sip:p1;lr>, <sip:p2;lr>", "Contact: <sip:200@10.0.0.7>"}
-                                 << "BYE sip:200@10.0.0.7 SIP/2.0" << QStringList{"<sip:p2;lr>", "<sip:p1;lr>"};
-    QTest::newRow("no Record-Route, no Contact") << QStringList{} << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << QStringList{};
+                                 << "BYE sip:200@10.0.0.7 SIP/2.0" << "<sip:p2;lr><sip:p1;lr>";
+    QTest::newRow("no Record-Route, no Contact") << QStringList{} << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << "";
 }
 
 // The caller's BYE follows the route set reversed, to the callee's Contact;
@@ -246,12 +245,11 @@ void TstProcessing::routeSet()
 {
     QFETCH(QStringList, extra);
     QFETCH(QString, requestLine);
-    QFETCH(QStringList, routes);
+    QFETCH(QString, routes);
     exchange(responseTo(command("invite"), "200 OK", extra, sdp));
     const QString bye = command("disconnect");
     QCOMPARE(bye.section("\r\n", 0, 0), requestLine.arg(phone->port));
-    QCOMPARE(header(bye, "Route"), routes.value(0));
-    QCOMPARE(header(bye, "Route", 1), routes.value(1));
+    QCOMPARE(header(bye, "Route") + header(bye, "Route", 1), routes);
 }
 
 void TstProcessing::loss_data()
@@ -262,6 +260,7 @@ void TstProcessing::loss_data()
     QTest::newRow("REGISTER lost") << "register" << "REGISTER" << "";
     QTest::newRow("INVITE lost") << "invite" << "INVITE" << "408 Нет ответа";
     QTest::newRow("BYE lost") << "bye" << "BYE" << "";
+    QTest::newRow("CANCEL lost") << "cancel" << "CANCEL" << "";
     QTest::newRow("ACK lost, then BYE") << "answer" << "SIP/2.0 200 OK" << "408 Нет подтверждения";
     QTest::newRow("486 until ACK") << "disconnect" << "SIP/2.0 486 Busy Here" << "";
 }
@@ -274,12 +273,13 @@ void TstProcessing::loss()
     QFETCH(QString, repeated);
     QFETCH(QString, busy);
     QSignalSpy busySpy(w, &MainWindow::busyStartSignal);
+    const QString setup = command == "bye" || command == "cancel" ? this->command("invite") : QString();
     if (command == "bye")
-        exchange(responseTo(this->command("invite"), "200 OK", {}, sdp));
+        exchange(responseTo(setup, "200 OK", {}, sdp));
     if (command == "answer" || command == "disconnect")
         exchange(invite("lossy", "1"));
     SipTransactions::setTimers(20, 80);
-    const QString first = this->command(command == "bye" ? "disconnect" : command.toLatin1());
+    const QString first = this->command(setup.isEmpty() ? command.toLatin1() : "disconnect");
     QVERIFY(first.startsWith(repeated));
     const int mark = phone->server->received.size();
     QVERIFY(phone->server->waitFor(mark + 1));
