@@ -5,26 +5,73 @@
 #include "sipparser.h"
 #include "siprequest.h"
 #include "sipresponse.h"
+#include "siptransactions.h"
+#include "sipviaheader.h"
 #include "udpsipsocket.h"
 
 #include <QDebug>
 #include <QMutexLocker>
+#include <QTimer>
 
 Sip::Sip(Audio *audio)
     : QObject(audio), audio(audio), mainWindow(audio && audio->mainWindow ? audio->mainWindow : pW)
 {
     registered = false;
+    transactions = new SipTransactions(this);
     parser = new SipParser(this);
     sipPort = mainWindow ? mainWindow->sipServerPort.toInt() : 5060;
     qDebug().noquote().nospace() << "SIP sipPort: " << sipPort;
     socket = new UDPSipSocket(sipPort, this);
     connect(this, &Sip::msgTransmiterSignal, this, &Sip::msgTransmiterSlot);
     connect(this, &Sip::msgReceiverSignal, this, &Sip::msgReceiverSlot);
+    keepAliveTimer = new QTimer(this);
+    connect(keepAliveTimer, &QTimer::timeout, this, &Sip::keepAliveSlot);
 }
 
 Sip::~Sip()
 {
     delete parser;
+}
+
+int Sip::refreshSeconds() const
+{
+    const int expiry = grantedExpiry > 0 ? grantedExpiry : (mainWindow ? mainWindow->registrTimeout : 3600);
+    // Half the granted time, and at least 30 s before it runs out.
+    const int early = expiry - 30;
+    return qMax(1, early > 0 ? qMin(expiry / 2, early) : expiry / 2);
+}
+
+void Sip::startKeepAlive()
+{
+    const int seconds = mainWindow ? mainWindow->keepAlive : 0;
+    if (seconds <= 0)
+        keepAliveTimer->stop();
+    else if (!keepAliveTimer->isActive() || keepAliveTimer->interval() != seconds * 1000)
+        keepAliveTimer->start(seconds * 1000);
+}
+
+// Keeps a router's UDP mapping to the server open, so that calls still reach us.
+void Sip::keepAliveSlot()
+{
+    if (!registered)
+        return;
+    qDebug().noquote().nospace() << "!!! Tx(k): keep-alive";
+    queue(QStringLiteral("\r\n\r\n"));
+}
+
+void Sip::transmit(SipRequest *msg, const QString &text)
+{
+    auto *via = SipParser::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
+    transactions->request(text, via ? via->branch : QString(), msg->method,
+                          msg->getHeaderString(QStringLiteral("Call-ID"), 1));
+    queue(text);
+}
+
+void Sip::sendRequest(SipRequest *msg)
+{
+    const QString text = msg->toString();
+    qDebug().noquote().nospace() << "!!! Tx(s): !!!: " << text;
+    transmit(msg, text);
 }
 
 void Sip::initSession()
@@ -110,7 +157,7 @@ void Sip::registration()
     const QString text = msg->toString();
     qDebug().noquote().nospace() << "!!! Registration: ";
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
-    queue(text);
+    transmit(msg, text);
     delete msg;
 }
 
@@ -121,7 +168,7 @@ void Sip::callOut()
     const QString text = msg->toString();
     qDebug().noquote().nospace() << "!!! Call Out: ";
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
-    queue(text);
+    transmit(msg, text);
     delete msg;
 }
 
@@ -134,6 +181,7 @@ void Sip::answer()
     qDebug().noquote().nospace() << "!!! answer200Ok: ";
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
     queue(text);
+    parser->remember(msg, parser->lastInvite, text);
     emit mainWindow->audioStartSignal();
     delete msg;
 }
@@ -147,12 +195,15 @@ void Sip::disconnect()
     if (msg->packetType == 1) {
         text = static_cast<SipRequest *>(msg)->toString();
         qDebug().noquote().nospace() << "!!! disconnect(request): ";
+        qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
+        transmit(static_cast<SipRequest *>(msg), text);
     } else {
         text = static_cast<SipResponse *>(msg)->toString();
         qDebug().noquote().nospace() << "!!! disconnect(response): ";
+        qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
+        queue(text);
+        parser->remember(msg, parser->lastInvite, text);
     }
-    qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
-    queue(text);
     emit mainWindow->audioStopSignal();
     delete msg;
 }

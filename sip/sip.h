@@ -12,7 +12,11 @@
 
 class Audio;
 class MainWindow;
+class QTimer;
+class SipPacket;
 class SipParser;
+class SipRequest;
+class SipTransactions;
 class UDPSipSocket;
 
 class Sip : public QObject
@@ -29,6 +33,11 @@ public:
     MainWindow *mainWindow = nullptr;
     SipParser *parser = nullptr;
     bool registered = false;
+    // Expiry the registrar granted to the last registration, in seconds (0:
+    // none yet), and when to refresh it.
+    int grantedExpiry = 0;
+    int refreshSeconds() const;
+    SipTransactions *transactions = nullptr;
     QList<QByteArray> rxQueue;
     QMutex rxMutex;
     QList<QByteArray> txQueue;
@@ -39,6 +48,10 @@ public:
     void send(QString text);
     void msgTransmiter();
     void msgReceiver();
+    // Sends a request of ours within its client transaction.
+    void sendRequest(SipRequest *msg);
+    // Starts the keep-alive (RFC 5626 3.5.1) at the `keepAlive` setting.
+    void startKeepAlive();
 
     // Command interface of the user interface: "register", "invite",
     // "answer", "disconnect" (exact match; anything else is ignored).
@@ -57,7 +70,11 @@ public slots:
     void msgReceiverSlot();
 
 private:
+    friend class SipTransactions;
     void queue(const QString &text);
+    void transmit(SipRequest *msg, const QString &text);
+    void keepAliveSlot();
+    QTimer *keepAliveTimer = nullptr;
 };
 
 #endif // SIP_H

@@ -222,7 +222,7 @@ void MainWindow::registeredAction()
 void MainWindow::timerRegisterExpiredSlot()
 {
     // The stored timeout is user input: keep the interval inside the timer's range.
-    const qint64 ms = sipRegistered() ? qint64(registrTimeout) * 1000 : 5000;
+    const qint64 ms = sipRegistered() ? qint64(audio->sip->refreshSeconds()) * 1000 : 5000;
     if (registerTimer)
         registerTimer->start(int(qBound<qint64>(0, ms, INT_MAX)));
     registeredAction();
