@@ -1,40 +1,40 @@
 #ifndef BARESIPPEER_H
 #define BARESIPPEER_H
 
-// baresip as an independent far end: registers one user through a proxy on
-// 127.0.0.2, answers every call by itself, sends a sine tone and records what
-// it receives (sndfile) so a test can measure it; stopped by PID.
+// baresip as an independent far end. It registers its accounts through a
+// proxy on 127.0.0.2 (the first answers every call by itself), sends a sine
+// tone and records what it receives (sndfile); calls are placed and ended
+// through its console module, one UDP datagram a command.
+
+#include "peerprocess.h"
 
 #include <QByteArray>
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 
-class BaresipPeer
+class BaresipPeer : public PeerProcess
 {
 public:
-    BaresipPeer() = default;
-    ~BaresipPeer();
-    BaresipPeer(const BaresipPeer &) = delete;
-    BaresipPeer &operator=(const BaresipPeer &) = delete;
+    BaresipPeer() : PeerProcess(QStringLiteral("baresip")) {}
 
     // Listens on 127.0.0.1:sipPort and registers user/password at the proxy
-    // 127.0.0.2:proxyPort; returns once the registration is confirmed.
-    bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz);
-    void stop();
+    // 127.0.0.2:proxyPort (no registration when proxyPort is 0); `extraAccount`
+    // is one more accounts line. Returns once every account is registered.
+    bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz,
+               const QString &extraAccount = QString());
 
-    // The audio received in the latest call, 8000 Hz mono S16LE (empty when none).
+    // A console command such as "/dial sip:100@127.0.0.2" or "/hangup".
+    void command(const QString &line);
+    // How often the log matches the pattern ("Call established").
+    int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
+    // The audio received in the latest call, 8000 Hz mono S16LE (empty when
+    // none). sndfile writes it when the call object goes, after the hang-up.
     QByteArray received() const;
-    // True once a call was established / closed, by baresip's console output.
-    bool callEstablished() const;
-    bool callClosed() const;
-    QString log() const;
-    QString errorString() const { return m_error; }
+    bool callEstablished() const { return count(QStringLiteral("Call established")) > 0; }
+    bool callClosed() const { return count(QStringLiteral("session closed|terminate call")) > 0; }
+    QString log() const { return output(); }
 
 private:
-    QProcess m_process;
-    QTemporaryDir m_dir;
-    QString m_error;
+    quint16 m_consPort = 0;
 };
 
 #endif // BARESIPPEER_H

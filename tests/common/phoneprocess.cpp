@@ -1,68 +1,31 @@
 #include "phoneprocess.h"
 
-#include "peerprocess.h"
-
 #include "sqlpeek.h"
 #include "xvfbserver.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
-PhoneProcess::~PhoneProcess()
-{
-    stop();
-}
-
-QProcessEnvironment PhoneProcess::environment(const QString &display) const
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path() + QStringLiteral("/data"));
-    env.insert(QStringLiteral("TMPDIR"), m_dir.path() + QStringLiteral("/tmp"));
-    if (display.isEmpty()) {
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    } else {
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), display);
-    }
-    return env;
-}
-
 bool PhoneProcess::seed(const QMap<QString, QString> &settings)
 {
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("no temporary directory for the phone");
-        return false;
-    }
+    // A first start creates the database with its default row.
     if (!QFile::exists(databaseFile())) {
-        // A first start creates the database with its default row.
-        if (!launch())
-            return false;
-        const QDeadlineTimer deadline(15000);
-        bool created = false;
-        while (!created && !deadline.hasExpired() && running()) {
-            if (QFile::exists(databaseFile())) {
-                SqlPeek peek(databaseFile());
-                created = peek.column(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'historybox'"))
-                              .value(0).toInt() == 1
-                    && peek.column(QStringLiteral("SELECT count(*) FROM settings")).value(0).toInt() == 1;
-            }
-            if (!created)
-                m_process.waitForFinished(100);
-        }
+        const bool created = launch() && waitReady([this] {
+            if (!QFile::exists(databaseFile()))
+                return false;
+            SqlPeek peek(databaseFile());
+            return peek.column(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'historybox'")).value(0) == 1
+                && peek.column(QStringLiteral("SELECT count(*) FROM settings")).value(0).toInt() == 1;
+        }, 15000, QStringLiteral("database after the first start"));
         stop();
-        if (!created) {
-            m_error = QStringLiteral("the first start created no database in %1").arg(dataDir());
+        if (!created)
             return false;
-        }
     }
     SqlPeek peek(databaseFile());
     for (auto it = settings.cbegin(); it != settings.cend(); ++it) {
-        if (!peek.exec(QStringLiteral("UPDATE settings SET %1 = ? WHERE id = 1").arg(it.key()), {it.value()})) {
-            m_error = QStringLiteral("cannot set %1").arg(it.key());
-            return false;
-        }
+        if (!peek.exec(QStringLiteral("UPDATE settings SET %1 = ? WHERE id = 1").arg(it.key()), {it.value()}))
+            return fail(QStringLiteral("cannot set %1").arg(it.key()));
     }
     return true;
 }
@@ -71,42 +34,32 @@ bool PhoneProcess::launch(const QString &display)
 {
     QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
     m_display = display;
-    m_process.setProcessEnvironment(environment(display));
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.setStandardOutputFile(m_dir.path() + QStringLiteral("/phone.out"), QIODevice::Append);
-    m_process.start(m_executable, QStringList());
-    if (!m_process.waitForStarted(5000)) {
-        m_error = QStringLiteral("sorvanto did not start: ") + m_process.errorString();
-        return false;
-    }
-    return true;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+    env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), display);
+    m_process.setProcessEnvironment(env);
+    return PeerProcess::launch({});
 }
 
 bool PhoneProcess::start(const QString &display)
 {
     m_mainWindow.clear();
-    if (!launch(display))
-        return false;
     // The main window is titled "Sorvanto - " and the user; the other windows
     // carry a blank inside the rest of their titles.
+    if (!launch(display))
+        return false;
     m_mainWindow = findWindow(QStringLiteral("^Sorvanto - [^ ]*$"), 20000);
     if (m_mainWindow.isEmpty()) {
-        m_error = QStringLiteral("the main window did not appear; log:\n") + log().right(3000);
         stop();
-        return false;
+        return fail(QStringLiteral("the main window did not appear; log:\n") + log().right(3000));
     }
     return true;
 }
 
-void PhoneProcess::stop()
-{
-    PeerProcess::stop(m_process, 5000);
-}
-
 void PhoneProcess::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.kill();
     m_process.waitForFinished(10000);
 }
@@ -120,14 +73,6 @@ QString PhoneProcess::log(qint64 from) const
     return QString::fromUtf8(file.readAll());
 }
 
-QString PhoneProcess::console() const
-{
-    QFile file(m_dir.path() + QStringLiteral("/phone.out"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLocal8Bit(file.readAll());
-}
-
 qint64 PhoneProcess::logSize() const
 {
     return QFileInfo(logFile()).size();
@@ -135,14 +80,7 @@ qint64 PhoneProcess::logSize() const
 
 bool PhoneProcess::waitForLog(const QString &text, int ms, qint64 from) const
 {
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
-        if (log(from).contains(text))
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(50);
-    }
+    return waitFor([&] { return log(from).contains(text); }, ms);
 }
 
 bool PhoneProcess::xdotool(const QStringList &arguments, QString *output) const
@@ -153,32 +91,23 @@ bool PhoneProcess::xdotool(const QStringList &arguments, QString *output) const
 // --all: with several conditions xdotool otherwise takes any one of them.
 QString PhoneProcess::findWindow(const QString &name, int ms) const
 {
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
+    QString id;
+    waitFor([&] {
         QString out;
-        if (xdotool({"search", "--onlyvisible", "--all", "--pid", QString::number(pid()), "--name", name}, &out)) {
-            const QString id = out.split('\n', Qt::SkipEmptyParts).value(0).trimmed();
-            if (!id.isEmpty())
-                return id;
-        }
-        if (deadline.hasExpired() || !running())
-            return QString();
-        QTest::qWait(100);
-    }
+        xdotool({"search", "--onlyvisible", "--all", "--pid", QString::number(pid()), "--name", name}, &out);
+        id = out.split('\n', Qt::SkipEmptyParts).value(0).trimmed();
+        return !id.isEmpty() || !running();
+    }, ms, 100);
+    return id;
 }
 
 bool PhoneProcess::waitWindowGone(const QString &name, int ms) const
 {
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
+    return waitFor([&] {
         QString out;
-        if (!xdotool({"search", "--onlyvisible", "--all", "--pid", QString::number(pid()), "--name", name}, &out)
-            || out.trimmed().isEmpty())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
+        return !xdotool({"search", "--onlyvisible", "--all", "--pid", QString::number(pid()), "--name", name}, &out)
+            || out.trimmed().isEmpty();
+    }, ms, 100);
 }
 
 bool PhoneProcess::click(const QString &window, int x, int y) const
@@ -206,8 +135,7 @@ QImage PhoneProcess::grab(const QString &window, const QRect &rect) const
                   QStringLiteral("%1x%2+%3+%4").arg(rect.width()).arg(rect.height()).arg(rect.x()).arg(rect.y()),
                   "png:-"});
     if (!import.waitForFinished(10000)) {
-        import.kill();
-        import.waitForFinished(2000);
+        PeerProcess::stop(import, 0);
         return QImage();
     }
     return QImage::fromData(import.readAllStandardOutput(), "PNG");

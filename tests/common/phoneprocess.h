@@ -4,24 +4,19 @@
 // The real sorvanto binary as a user starts it: its own data directory
 // (XDG_DATA_HOME), temporary directory (the lock file) and X display, with an
 // account written into its database before it starts. Its windows are found
-// and driven with xdotool; stopped or killed by PID. Without a display it runs
-// offscreen.
+// and driven with xdotool. Without a display it runs offscreen.
+
+#include "peerprocess.h"
 
 #include <QImage>
 #include <QMap>
-#include <QProcess>
 #include <QRect>
-#include <QString>
-#include <QTemporaryDir>
 
-class PhoneProcess
+class PhoneProcess : public PeerProcess
 {
 public:
     // `executable`: the sorvanto binary (SORVANTO_EXECUTABLE in a test).
-    explicit PhoneProcess(const QString &executable) : m_executable(executable) {}
-    ~PhoneProcess();
-    PhoneProcess(const PhoneProcess &) = delete;
-    PhoneProcess &operator=(const PhoneProcess &) = delete;
+    explicit PhoneProcess(const QString &executable) : PeerProcess(executable, 5000) {}
 
     // Creates the database by one short start (offscreen), then writes the
     // given settings columns into its row. On failure see errorString().
@@ -30,10 +25,7 @@ public:
     bool start(const QString &display);
     // Starts the phone without waiting for anything (offscreen when `display` is empty).
     bool launch(const QString &display = QString());
-    void stop();
     void kill(); // SIGKILL, then reaps it
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
-    qint64 pid() const { return m_process.processId(); }
 
     QString dataDir() const { return m_dir.path() + QStringLiteral("/data/sorvanto"); }
     QString databaseFile() const { return dataDir() + QStringLiteral("/sorvanto.dat"); }
@@ -44,7 +36,7 @@ public:
     qint64 logSize() const;
     // What the phone wrote to stdout and stderr (Qt and GStreamer warnings
     // from before the log opens, crashes).
-    QString console() const;
+    QString console() const { return output(); }
     // Waits until the log after `from` holds `text`; polls the file.
     bool waitForLog(const QString &text, int ms, qint64 from = 0) const;
 
@@ -63,17 +55,9 @@ public:
     // A screenshot of part of a window (ImageMagick's import).
     QImage grab(const QString &window, const QRect &rect) const;
 
-    QString errorString() const { return m_error; }
-
 private:
-    QProcessEnvironment environment(const QString &display) const;
-
-    QString m_executable;
-    QTemporaryDir m_dir;
-    QProcess m_process;
     QString m_display;
     QString m_mainWindow;
-    QString m_error;
 };
 
 #endif // PHONEPROCESS_H

@@ -2,20 +2,17 @@
 #define PULSESTREAM_H
 
 // One raw 8000 Hz mono S16LE stream to or from the test PulseAudio daemon:
-// `pacat` playing a buffer into a sink, or `parec` recording a monitor.
-// Started and stopped by PID; the daemon itself is started by scripts/test.
+// `pacat` playing a buffer into a sink, or `parec` recording a monitor. The
+// daemon itself is started by scripts/test.
+
+#include "peerprocess.h"
 
 #include <QByteArray>
-#include <QProcess>
-#include <QString>
 
-class PulseStream
+class PulseStream : public PeerProcess
 {
 public:
-    PulseStream() = default;
-    ~PulseStream();
-    PulseStream(const PulseStream &) = delete;
-    PulseStream &operator=(const PulseStream &) = delete;
+    PulseStream() : PeerProcess(QStringLiteral("pacat")) {}
 
     // Empty when a PulseAudio server answers and Qt sees default devices;
     // otherwise why not, for a loud failure.
@@ -24,16 +21,10 @@ public:
     bool play(const QString &sink, const QByteArray &pcm);
     bool record(const QString &source);
     // What the recorder delivered so far (drained).
-    QByteArray take();
-    bool running() const { return process.state() != QProcess::NotRunning; }
-    void stop();
-    QString errorString() const { return error; }
+    QByteArray take() { return m_process.readAllStandardOutput(); }
 
 private:
-    bool launch(const QString &program, const QStringList &args);
-
-    QProcess process;
-    QString error;
+    bool run(const QString &program, const QStringList &arguments);
 };
 
 #endif // PULSESTREAM_H

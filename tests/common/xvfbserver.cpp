@@ -1,13 +1,6 @@
 #include "xvfbserver.h"
 
-#include "peerprocess.h"
-
 #include <QProcessEnvironment>
-
-XvfbServer::~XvfbServer()
-{
-    stop();
-}
 
 bool XvfbServer::start()
 {
@@ -15,30 +8,13 @@ bool XvfbServer::start()
     // the given descriptor once it accepts connections. -noreset: without it the
     // server resets when its last client leaves, and a phone restarted at that
     // moment cannot connect.
-    m_process.setProgram("Xvfb");
-    m_process.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start();
-    if (!m_process.waitForStarted(5000)) {
-        m_error = "Xvfb could not be started (is the xvfb package installed?): " + m_process.errorString();
-        return false;
-    }
     QByteArray out;
-    while (!out.contains('\n')) {
-        if (!m_process.waitForReadyRead(10000)) {
-            m_error = "Xvfb did not report a display: " + QString::fromLocal8Bit(m_process.readAllStandardError());
-            stop();
-            return false;
-        }
-        out += m_process.readAllStandardOutput();
-    }
-    m_display = ":" + QString::fromLatin1(out.trimmed());
-    return true;
-}
-
-void XvfbServer::stop()
-{
-    PeerProcess::stop(m_process, 5000);
+    return launch({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, true)
+        && waitReady([&] {
+               out += m_process.readAllStandardOutput();
+               m_display = ":" + QString::fromLatin1(out.trimmed());
+               return out.contains('\n');
+           }, 10000, QStringLiteral("display number"));
 }
 
 bool XvfbServer::xdotoolOn(const QString &display, const QStringList &arguments, QString *output, int timeoutMs)
@@ -49,8 +25,7 @@ bool XvfbServer::xdotoolOn(const QString &display, const QStringList &arguments,
     tool.setProcessEnvironment(env);
     tool.start("xdotool", arguments);
     if (!tool.waitForFinished(timeoutMs)) {
-        tool.kill();
-        tool.waitForFinished(2000);
+        PeerProcess::stop(tool, 0);
         return false;
     }
     if (output)

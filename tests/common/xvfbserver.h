@@ -3,27 +3,18 @@
 
 // A virtual X server for tests that need a real window system (input sent to
 // a window, a modal box closed by a key): Xvfb on a display number it picks
-// itself, stopped by PID. xdotool() drives windows on it.
+// itself. xdotool() drives windows on it.
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include "peerprocess.h"
 
-class XvfbServer
+class XvfbServer : public PeerProcess
 {
 public:
-    XvfbServer() = default;
-    ~XvfbServer();
-    XvfbServer(const XvfbServer &) = delete;
-    XvfbServer &operator=(const XvfbServer &) = delete;
+    XvfbServer() : PeerProcess(QStringLiteral("Xvfb"), 5000) {}
 
-    // Starts Xvfb and waits until it reports its display; on failure returns
-    // false and says why in errorString().
+    // Starts Xvfb and waits until it reports its display.
     bool start();
-    void stop();
-
     QString display() const { return m_display; }
-    QString errorString() const { return m_error; }
 
     // Runs xdotool on this display; true when it succeeded within timeoutMs,
     // with its standard output in *output.
@@ -35,9 +26,7 @@ public:
                           int timeoutMs = 10000);
 
 private:
-    QProcess m_process;
     QString m_display;
-    QString m_error;
 };
 
 #endif // XVFBSERVER_H

@@ -1,0 +1,61 @@
+#ifndef UDPRELAY_H
+#define UDPRELAY_H
+
+// A UDP relay in front of a SIP server, as a NAT router or a lossy path
+// would be: it listens on one address and port, forwards what its client
+// sends to the server and what comes from the server to the client (the last
+// other address it heard from), and drops a seeded share of the datagrams
+// each way. It runs on its own thread, so a test blocked in a QProcess wait
+// delays no traffic. Every datagram is kept with its time for the checks.
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+
+#include <random>
+
+class UdpRelay : public QThread
+{
+public:
+    struct Datagram
+    {
+        qint64 ms; // since listen()
+        bool fromClient;
+        bool dropped;
+        QByteArray data;
+    };
+
+    UdpRelay(const QHostAddress &address, quint16 port, const QHostAddress &server, quint16 serverPort);
+    ~UdpRelay() override;
+
+    // Binds the address (shared with a phone bound to every address) and
+    // starts relaying; false when the bind failed.
+    bool listen();
+    // Drops each datagram with this probability, from a generator seeded with `seed`.
+    void setLoss(double share, quint32 seed);
+    // Drops the next datagram from the client that starts with `prefix`.
+    void dropOnce(const QByteArray &prefix);
+    QList<Datagram> seen() const;
+    void clear();
+
+protected:
+    void run() override;
+
+private:
+    bool drop(const QByteArray &data, bool fromClient);
+
+    const QHostAddress m_address, m_server;
+    const quint16 m_port, m_serverPort;
+    mutable QMutex m_mutex;
+    QList<Datagram> m_seen;
+    std::mt19937 m_random;
+    double m_loss = 0;
+    QByteArray m_dropPrefix;
+    QElapsedTimer m_clock;
+    QSemaphore m_ready;
+    bool m_bound = false;
+};
+
+#endif // UDPRELAY_H
