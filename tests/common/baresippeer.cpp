@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QUdpSocket>
 #include <QtEndian>
 
 bool BaresipPeer::start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz,
@@ -36,21 +35,11 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
            }, 10000, QStringLiteral("registration"));
 }
 
-void BaresipPeer::command(const QString &line)
-{
-    QUdpSocket socket;
-    socket.writeDatagram((line + QLatin1Char('\n')).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
-}
-
 QByteArray BaresipPeer::received() const
 {
     // The decoder side of the newest call: "dump-<time>-dec.wav".
     QDir snd(path(QStringLiteral("snd")));
-    const QStringList files = snd.entryList({QStringLiteral("*-dec.wav")}, QDir::Files, QDir::Name);
-    QFile file(snd.filePath(files.value(files.size() - 1)));
-    if (files.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray wav = file.readAll();
+    const QByteArray wav = read(snd.filePath(snd.entryList({"*-dec.wav"}, QDir::Files, QDir::Name | QDir::Reversed).value(0)));
     // Walk the RIFF chunks to "data"; its size may still be 0: take the rest.
     int pos = 12;
     while (pos + 8 <= wav.size()) {

@@ -1,5 +1,4 @@
-#ifndef BARESIPPEER_H
-#define BARESIPPEER_H
+#pragma once
 
 // baresip as an independent far end. It registers its accounts through a
 // proxy on 127.0.0.2 (the first answers every call by itself), sends a sine
@@ -8,8 +7,8 @@
 
 #include "peerprocess.h"
 
-#include <QByteArray>
 #include <QRegularExpression>
+#include <QUdpSocket>
 
 class BaresipPeer : public PeerProcess
 {
@@ -21,20 +20,19 @@ public:
     // is one more accounts line. Returns once every account is registered.
     bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz,
                const QString &extraAccount = QString());
-
-    // A console command such as "/dial sip:100@127.0.0.2" or "/hangup".
-    void command(const QString &line);
+    // A console command such as "/dial sip:100@127.0.0.2" or "/hangup"; the
+    // newline is what makes baresip act on it.
+    void command(const QString &line) const
+    {
+        QUdpSocket().writeDatagram((line + QLatin1Char('\n')).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
+    }
     // How often the log matches the pattern ("Call established").
     int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
     // The audio received in the latest call, 8000 Hz mono S16LE (empty when
     // none). sndfile writes it when the call object goes, after the hang-up.
     QByteArray received() const;
-    bool callEstablished() const { return count(QStringLiteral("Call established")) > 0; }
-    bool callClosed() const { return count(QStringLiteral("session closed|terminate call")) > 0; }
     QString log() const { return output(); }
 
 private:
     quint16 m_consPort = 0;
 };
-
-#endif // BARESIPPEER_H

@@ -1,8 +1,7 @@
-#ifndef KAMAILIOPEER_H
-#define KAMAILIOPEER_H
+#pragma once
 
 // A real Kamailio registrar and proxy on 127.0.0.2 and a given port, with
-// db_text subscribers on domain 127.0.0.2; up once it answers OPTIONS.
+// db_text subscribers on domain 127.0.0.2; up once its control socket answers.
 
 #include "peerprocess.h"
 
@@ -19,16 +18,16 @@ public:
     bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers,
                const QStringList &defines = {});
     // Runs kamcmd against the control socket and returns its output.
-    QString ctl(const QStringList &arguments);
+    QString ctl(const QStringList &arguments) const;
     // True once the user has a registered contact.
-    bool isRegistered(const QString &user);
+    bool isRegistered(const QString &user) const
+    {
+        return ctl({"ul.lookup", "location", "s:" + user}).contains(QLatin1String("Contact"), Qt::CaseInsensitive);
+    }
     QString log() const { return output(); }
     quint16 port() const { return m_port; }
 
 private:
-    bool answers();
 
     quint16 m_port = 0;
 };
-
-#endif // KAMAILIOPEER_H

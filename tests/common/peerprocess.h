@@ -1,16 +1,12 @@
-#ifndef PEERPROCESS_H
-#define PEERPROCESS_H
+#pragma once
 
 // The base of every program a test starts as a peer (Kamailio, SIPp, baresip,
 // coturn, Xvfb, PulseAudio streams, the phone itself): a private directory for
-// its configuration and output, a free port when it needs one, a wait for
-// readiness that fails with the program's output, and a stop by PID that also
-// ends the children it forked.
+// its configuration and output, free ports, a wait for readiness that fails
+// with the program's output, and a stop by PID that also ends its children.
 
 #include <QHostAddress>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -18,20 +14,22 @@
 class PeerProcess
 {
 public:
-    virtual ~PeerProcess();
+    virtual ~PeerProcess() { stop(m_process, m_grace); }
     PeerProcess(const PeerProcess &) = delete;
     PeerProcess &operator=(const PeerProcess &) = delete;
 
     // SIGTERM, SIGKILL after the grace time; then any child still there.
-    virtual void stop();
+    void stop() { stop(m_process, m_grace); }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_process.processId(); }
     // What the program wrote (stdout and stderr, or stderr alone when stdout is data).
-    QString output() const;
+    QString output() const { return QString::fromUtf8(read(path(QStringLiteral("output.log")))); }
+    // A file's contents from byte `from` on; empty when it cannot be read.
+    static QByteArray read(const QString &file, qint64 from = 0);
     QString errorString() const { return m_error; }
 
-    // A UDP port on which `span` consecutive ports are free on every address
-    // (SIPp binds four media ports from -mp on).
+    // A UDP port from which `span` (at most 4) consecutive ports are free on
+    // every address (SIPp binds four media ports from -mp on).
     static quint16 freePort(int span = 1);
     // True when some socket is bound to exactly this UDP address and port.
     static bool udpBound(const QHostAddress &address, quint16 port);
@@ -42,7 +40,7 @@ public:
     static bool stop(QProcess &process, int graceMs = 3000);
 
 protected:
-    PeerProcess(const QString &program, int graceMs = 3000) : m_program(program), m_grace(graceMs) {}
+    explicit PeerProcess(const QString &program, int graceMs = 3000) : m_program(program), m_grace(graceMs) {}
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
     bool writeFile(const QString &name, const QString &text);
@@ -52,7 +50,7 @@ protected:
     // Polls `ready` until it holds; false (with the output in errorString())
     // when the program exits first or `ms` pass.
     bool waitReady(const std::function<bool()> &ready, int ms, const QString &what);
-    bool fail(const QString &why);
+    bool fail(const QString &why) { m_error = why; return false; }
 
     QString m_program;
     int m_grace;
@@ -60,5 +58,3 @@ protected:
     QProcess m_process;
     QString m_error;
 };
-
-#endif // PEERPROCESS_H

@@ -1,5 +1,4 @@
-#ifndef PHONEPROCESS_H
-#define PHONEPROCESS_H
+#pragma once
 
 // The real sorvanto binary as a user starts it: its own data directory
 // (XDG_DATA_HOME), temporary directory (the lock file) and X display, with an
@@ -7,10 +6,10 @@
 // and driven with xdotool. Without a display it runs offscreen.
 
 #include "peerprocess.h"
+#include "xvfbserver.h"
 
-#include <QImage>
+#include <QFileInfo>
 #include <QMap>
-#include <QRect>
 
 class PhoneProcess : public PeerProcess
 {
@@ -25,15 +24,18 @@ public:
     bool start(const QString &display);
     // Starts the phone without waiting for anything (offscreen when `display` is empty).
     bool launch(const QString &display = QString());
-    void kill(); // SIGKILL, then reaps it
+    void kill() // SIGKILL, then reaps it
+    {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
 
-    QString dataDir() const { return m_dir.path() + QStringLiteral("/data/sorvanto"); }
-    QString databaseFile() const { return dataDir() + QStringLiteral("/sorvanto.dat"); }
-    QString logFile() const { return dataDir() + QStringLiteral("/log.txt"); }
+    QString databaseFile() const { return path(QStringLiteral("data/sorvanto/sorvanto.dat")); }
+    QString logFile() const { return path(QStringLiteral("data/sorvanto/log.txt")); }
 
     // The log from byte `from` on (the log only grows during a test).
-    QString log(qint64 from = 0) const;
-    qint64 logSize() const;
+    QString log(qint64 from = 0) const { return QString::fromUtf8(read(logFile(), from)); }
+    qint64 logSize() const { return QFileInfo(logFile()).size(); }
     // What the phone wrote to stdout and stderr (Qt and GStreamer warnings
     // from before the log opens, crashes).
     QString console() const { return output(); }
@@ -41,23 +43,33 @@ public:
     bool waitForLog(const QString &text, int ms, qint64 from = 0) const;
 
     // Runs xdotool on the phone's display; true when it exits 0.
-    bool xdotool(const QStringList &arguments, QString *output = nullptr) const;
+    bool xdotool(const QStringList &arguments, QString *output = nullptr) const
+    {
+        return XvfbServer::xdotoolOn(m_display, arguments, output);
+    }
     // The first visible window of this process whose title matches `name`
     // (a regular expression), waiting up to `ms`; empty when none appeared.
     QString findWindow(const QString &name, int ms) const;
     // True once no visible window of this process matches `name`.
-    bool waitWindowGone(const QString &name, int ms) const;
+    bool waitWindowGone(const QString &name, int ms) const
+    {
+        return waitFor([&] { return windows(name).isEmpty(); }, ms, 100);
+    }
     QString mainWindow() const { return m_mainWindow; }
     // A left click at (x, y) inside the window.
-    bool click(const QString &window, int x, int y) const;
-    // Focuses the window and types the keys (xdotool key names).
-    bool keys(const QString &window, const QStringList &keyNames) const;
-    // A screenshot of part of a window (ImageMagick's import).
-    QImage grab(const QString &window, const QRect &rect) const;
+    // No --sync: it waits for a motion event, which never comes when the
+    // pointer is already there (the same key twice).
+    bool click(const QString &window, int x, int y) const
+    {
+        return xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)}) && xdotool({"click", "1"});
+    }
 
 private:
+    // Visible windows of this process whose title matches; --all: with
+    // several conditions xdotool otherwise takes any one of them.
+    QStringList windows(const QString &name) const;
+
     QString m_display;
     QString m_mainWindow;
 };
 
-#endif // PHONEPROCESS_H

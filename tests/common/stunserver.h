@@ -1,8 +1,7 @@
-#ifndef STUNSERVER_H
-#define STUNSERVER_H
+#pragma once
 
 // A real STUN server: coturn's turnserver in STUN-only mode on 127.0.0.1 and
-// a free port, up once it answers a Binding Request.
+// a free port, up once its socket is bound.
 
 #include "peerprocess.h"
 
@@ -11,14 +10,17 @@ class StunServer : public PeerProcess
 public:
     StunServer() : PeerProcess(QStringLiteral("turnserver")) {}
 
-    bool start();
+    bool start()
+    {
+        m_port = freePort();
+        return launch({"-n", "--stun-only", "--listening-ip", "127.0.0.1", "--listening-port", QString::number(m_port),
+                       "--no-tcp", "--no-tls", "--no-dtls", "--no-cli", "--no-software-attribute", "--pidfile",
+                       path("turnserver.pid"), "--log-file", path("turnserver.log"), "--simple-log"})
+            && waitReady([this] { return udpBound(QHostAddress::LocalHost, m_port); }, 10000, QStringLiteral("UDP socket"));
+    }
     quint16 port() const { return m_port; }
     QString url() const { return QStringLiteral("udp://127.0.0.1:%1").arg(m_port); }
 
 private:
-    bool answers();
-
     quint16 m_port = 0;
 };
-
-#endif // STUNSERVER_H

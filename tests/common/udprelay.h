@@ -1,5 +1,4 @@
-#ifndef UDPRELAY_H
-#define UDPRELAY_H
+#pragma once
 
 // A UDP relay in front of a SIP server, as a NAT router or a lossy path
 // would be: it listens on one address and port, forwards what its client
@@ -19,26 +18,27 @@
 class UdpRelay : public QThread
 {
 public:
-    struct Datagram
-    {
-        qint64 ms; // since listen()
-        bool fromClient;
-        bool dropped;
-        QByteArray data;
-    };
+    struct Datagram { qint64 ms; bool fromClient, dropped; QByteArray data; }; // ms since listen()
 
-    UdpRelay(const QHostAddress &address, quint16 port, const QHostAddress &server, quint16 serverPort);
-    ~UdpRelay() override;
+    UdpRelay(const QHostAddress &address, quint16 port, const QHostAddress &server, quint16 serverPort)
+        : m_address(address), m_server(server), m_port(port), m_serverPort(serverPort) {}
+    ~UdpRelay() override { quit(), wait(); }
 
     // Binds the address (shared with a phone bound to every address) and
     // starts relaying; false when the bind failed.
-    bool listen();
+    bool listen()
+    {
+        m_clock.start();
+        start();
+        m_ready.acquire();
+        return m_bound;
+    }
     // Drops each datagram with this probability, from a generator seeded with `seed`.
-    void setLoss(double share, quint32 seed);
+    void setLoss(double share, quint32 seed) { QMutexLocker lock(&m_mutex); m_loss = share, m_random.seed(seed); }
     // Drops the next datagram from the client that starts with `prefix`.
-    void dropOnce(const QByteArray &prefix);
-    QList<Datagram> seen() const;
-    void clear();
+    void dropOnce(const QByteArray &prefix) { QMutexLocker lock(&m_mutex); m_dropPrefix = prefix; }
+    QList<Datagram> seen() const { QMutexLocker lock(&m_mutex); return m_seen; }
+    void clear() { QMutexLocker lock(&m_mutex); m_seen.clear(); }
 
 protected:
     void run() override;
@@ -57,5 +57,3 @@ private:
     QSemaphore m_ready;
     bool m_bound = false;
 };
-
-#endif // UDPRELAY_H

@@ -1,5 +1,4 @@
-#ifndef XVFBSERVER_H
-#define XVFBSERVER_H
+#pragma once
 
 // A virtual X server for tests that need a real window system (input sent to
 // a window, a modal box closed by a key): Xvfb on a display number it picks
@@ -12,8 +11,19 @@ class XvfbServer : public PeerProcess
 public:
     XvfbServer() : PeerProcess(QStringLiteral("Xvfb"), 5000) {}
 
-    // Starts Xvfb and waits until it reports its display.
-    bool start();
+    // -displayfd: Xvfb takes the first free display and writes its number to
+    // the given descriptor once it accepts connections. -noreset: without it the
+    // server resets when its last client leaves, and a phone restarted at that
+    // moment cannot connect.
+    bool start()
+    {
+        QByteArray out;
+        return launch({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, true)
+            && waitReady([&] {
+                   m_display = ":" + QString::fromLatin1((out += m_process.readAllStandardOutput()).trimmed());
+                   return out.contains('\n');
+               }, 10000, QStringLiteral("display number"));
+    }
     QString display() const { return m_display; }
 
     // Runs xdotool on this display; true when it succeeded within timeoutMs,
@@ -23,10 +33,22 @@ public:
         return xdotoolOn(m_display, arguments, output, timeoutMs);
     }
     static bool xdotoolOn(const QString &display, const QStringList &arguments, QString *output = nullptr,
-                          int timeoutMs = 10000);
+                          int timeoutMs = 10000)
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        tool.setProcessEnvironment(env);
+        tool.start("xdotool", arguments);
+        if (!tool.waitForFinished(timeoutMs)) {
+            stop(tool, 0);
+            return false;
+        }
+        if (output)
+            *output = QString::fromLocal8Bit(tool.readAllStandardOutput());
+        return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    }
 
 private:
     QString m_display;
 };
-
-#endif // XVFBSERVER_H
