@@ -26,7 +26,8 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
                          : QStringLiteral(";regint=0\n");
     if (!extraAccount.isEmpty())
         account += extraAccount + QLatin1Char('\n');
-    const int registrations = proxyPort ? account.count(QLatin1String("outbound=")) : 0;
+    // The log grows across restarts: count the registrations of this one.
+    const int registrations = count(QStringLiteral("200 OK")) + (proxyPort ? account.count(QLatin1String("outbound=")) : 0);
     return writeFile(QStringLiteral("config"), config) && writeFile(QStringLiteral("accounts"), account)
         && writeFile(QStringLiteral("snd/.keep"), QString()) && launch({"-f", m_dir.path(), "-t", "600"})
         && waitReady([&] {
