@@ -25,12 +25,3 @@ bool KamailioPeer::start(const QString &configTemplate, quint16 port, const QMap
         && writeFile(QStringLiteral("db/subscriber"), table) && launch(arguments)
         && waitReady([this] { return ctl({"core.uptime"}).contains("uptime"); }, 15000, QStringLiteral("control socket"));
 }
-
-QString KamailioPeer::ctl(const QStringList &arguments) const
-{
-    QProcess kamcmd;
-    kamcmd.setProcessChannelMode(QProcess::MergedChannels);
-    kamcmd.start(QStringLiteral("kamcmd"), QStringList{"-s", "unix:" + path("kamailio_ctl")} + arguments);
-    kamcmd.waitForFinished(5000);
-    return QString::fromUtf8(kamcmd.readAll());
-}

@@ -18,7 +18,12 @@ public:
     bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers,
                const QStringList &defines = {});
     // Runs kamcmd against the control socket and returns its output.
-    QString ctl(const QStringList &arguments) const;
+    QString ctl(const QStringList &arguments) const
+    {
+        QString out;
+        runTool(QStringLiteral("kamcmd"), QStringList{"-s", "unix:" + path("kamailio_ctl")} + arguments, &out);
+        return out;
+    }
     // True once the user has a registered contact.
     bool isRegistered(const QString &user) const
     {

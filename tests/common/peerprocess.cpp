@@ -30,6 +30,22 @@ bool PeerProcess::stop(QProcess &process, int graceMs)
     return killed;
 }
 
+bool PeerProcess::runTool(const QString &program, const QStringList &arguments, QString *output,
+                          const QMap<QString, QString> &environment, int ms)
+{
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+        env.insert(it.key(), it.value());
+    tool.setProcessEnvironment(env);
+    tool.start(program, arguments);
+    const bool finished = tool.waitForFinished(ms);
+    stop(tool, 0);
+    if (output)
+        *output = QString::fromUtf8(tool.readAllStandardOutput());
+    return finished && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
 QByteArray PeerProcess::read(const QString &name, qint64 from)
 {
     QFile file(name);

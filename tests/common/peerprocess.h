@@ -6,6 +6,7 @@
 // with the program's output, and a stop by PID that also ends its children.
 
 #include <QHostAddress>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -36,6 +37,10 @@ public:
     // Polls `condition` every stepMs, serving the event loop, until it holds
     // or `ms` pass; returns the last result.
     static bool waitFor(const std::function<bool()> &condition, int ms, int stepMs = 50);
+    // Runs a short tool (xdotool, kamcmd, pactl) with extra environment;
+    // true when it exited 0 within `ms`, with its standard output in *output.
+    static bool runTool(const QString &program, const QStringList &arguments, QString *output = nullptr,
+                        const QMap<QString, QString> &environment = {}, int ms = 10000);
     // Stops any process by PID as stop() does; true when it had to be killed.
     static bool stop(QProcess &process, int graceMs = 3000);
 

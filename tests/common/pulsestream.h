@@ -17,7 +17,7 @@ public:
     // otherwise why not, for a loud failure.
     static QString unavailable()
     {
-        if (QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("info")}) != 0)
+        if (!runTool(QStringLiteral("pactl"), {QStringLiteral("info")}))
             return QStringLiteral("no PulseAudio server answers to pactl (PULSE_SERVER=\"%1\"); run the tests through "
                                   "scripts/test, which starts a private daemon with null devices")
                 .arg(qEnvironmentVariable("PULSE_SERVER"));

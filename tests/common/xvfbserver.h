@@ -35,18 +35,7 @@ public:
     static bool xdotoolOn(const QString &display, const QStringList &arguments, QString *output = nullptr,
                           int timeoutMs = 10000)
     {
-        QProcess tool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display);
-        tool.setProcessEnvironment(env);
-        tool.start("xdotool", arguments);
-        if (!tool.waitForFinished(timeoutMs)) {
-            stop(tool, 0);
-            return false;
-        }
-        if (output)
-            *output = QString::fromLocal8Bit(tool.readAllStandardOutput());
-        return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", display}}, timeoutMs);
     }
 
 private:
