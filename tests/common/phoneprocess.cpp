@@ -54,21 +54,9 @@ bool PhoneProcess::start(const QString &display)
     return !m_mainWindow.isEmpty() || fail(QStringLiteral("the main window did not appear; log:\n") + log().right(3000));
 }
 
-bool PhoneProcess::waitForLog(const QString &text, int ms, qint64 from) const
-{
-    return waitFor([&] { return log(from).contains(text); }, ms);
-}
-
 QStringList PhoneProcess::windows(const QString &name) const
 {
     QString out;
     xdotool({"search", "--onlyvisible", "--all", "--pid", QString::number(pid()), "--name", name}, &out);
     return out.split('\n', Qt::SkipEmptyParts);
-}
-
-QString PhoneProcess::findWindow(const QString &name, int ms) const
-{
-    QStringList found;
-    waitFor([&] { return !(found = windows(name)).isEmpty() || !running(); }, ms, 100);
-    return found.value(0);
 }

@@ -40,7 +40,10 @@ public:
     // from before the log opens, crashes).
     QString console() const { return output(); }
     // Waits until the log after `from` holds `text`; polls the file.
-    bool waitForLog(const QString &text, int ms, qint64 from = 0) const;
+    bool waitForLog(const QString &text, int ms, qint64 from = 0) const
+    {
+        return waitFor([&] { return log(from).contains(text); }, ms);
+    }
 
     // Runs xdotool on the phone's display; true when it exits 0.
     bool xdotool(const QStringList &arguments, QString *output = nullptr) const
@@ -49,7 +52,12 @@ public:
     }
     // The first visible window of this process whose title matches `name`
     // (a regular expression), waiting up to `ms`; empty when none appeared.
-    QString findWindow(const QString &name, int ms) const;
+    QString findWindow(const QString &name, int ms) const
+    {
+        QStringList found;
+        waitFor([&] { return !(found = windows(name)).isEmpty() || !running(); }, ms, 100);
+        return found.value(0);
+    }
     // True once no visible window of this process matches `name`.
     bool waitWindowGone(const QString &name, int ms) const
     {

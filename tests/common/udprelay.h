@@ -10,8 +10,10 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
+#include <QNetworkDatagram>
 #include <QSemaphore>
 #include <QThread>
+#include <QUdpSocket>
 
 #include <random>
 
@@ -41,10 +43,41 @@ public:
     void clear() { QMutexLocker lock(&m_mutex); m_seen.clear(); }
 
 protected:
-    void run() override;
+    void run() override
+    {
+        QUdpSocket socket;
+        m_bound = socket.bind(m_address, m_port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+        m_ready.release();
+        QHostAddress client;
+        quint16 clientPort = 0;
+        QObject::connect(&socket, &QUdpSocket::readyRead, [&] {
+            while (socket.hasPendingDatagrams()) {
+                const QNetworkDatagram in = socket.receiveDatagram();
+                const bool fromServer = in.senderAddress() == m_server && in.senderPort() == m_serverPort;
+                if (!fromServer) {
+                    client = in.senderAddress();
+                    clientPort = quint16(in.senderPort());
+                }
+                if (!drop(in.data(), !fromServer))
+                    socket.writeDatagram(in.data(), fromServer ? client : m_server, fromServer ? clientPort : m_serverPort);
+            }
+        });
+        if (m_bound)
+            exec();
+    }
 
 private:
-    bool drop(const QByteArray &data, bool fromClient);
+    bool drop(const QByteArray &data, bool fromClient)
+    {
+        QMutexLocker lock(&m_mutex);
+        bool dropped = std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
+        if (fromClient && !m_dropPrefix.isEmpty() && data.startsWith(m_dropPrefix)) {
+            dropped = true;
+            m_dropPrefix.clear();
+        }
+        m_seen.append({m_clock.elapsed(), fromClient, dropped, data});
+        return dropped;
+    }
 
     const QHostAddress m_address, m_server;
     const quint16 m_port, m_serverPort;
