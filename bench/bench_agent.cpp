@@ -1,7 +1,10 @@
 // User-agent figures: digest responses per second beside OpenSSL's MD5
 // computing the same values; microseconds from an incoming INVITE datagram to
-// its 100 and 180 datagrams (beside SIPp's built-in UAS answering 180); and
-// from sendSipMsg("invite") to the INVITE datagram. Loopback only.
+// its 100 and 180 datagrams (beside SIPp's built-in UAS answering 180); from
+// sendSipMsg("invite") to the INVITE datagram; and the time from a dropped
+// INVITE and from a dropped 200 OK to their retransmission (T1 = 500 ms),
+// beside baresip's. Loopback only.
+#include "baresippeer.h"
 #include "mainwindow.h"
 #include "md5.h"
 #include "sip.h"
@@ -12,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUdpSocket>
@@ -108,6 +112,41 @@ QString header(const QByteArray &message, const char *name)
         if (line.startsWith(QByteArray(name) + ':'))
             return QString::fromUtf8(line.mid(int(qstrlen(name)) + 1).trimmed());
     return QString();
+}
+
+// Milliseconds from the first datagram starting with `prefix` of a call not
+// in `calls` to the next one of that call (its retransmission); -1 when none
+// came within `ms`. Earlier calls may still be retransmitting: skipped.
+double retransmissionGap(QUdpSocket &socket, const QByteArray &prefix, QSet<QString> &calls, int ms = 3000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QString callId;
+    qint64 first = 0;
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        while (socket.hasPendingDatagrams()) {
+            QByteArray datagram(int(socket.pendingDatagramSize()), Qt::Uninitialized);
+            socket.readDatagram(datagram.data(), datagram.size());
+            if (!datagram.startsWith(prefix))
+                continue;
+            if (callId.isEmpty() && !calls.contains(header(datagram, "Call-ID"))) {
+                callId = header(datagram, "Call-ID");
+                calls.insert(callId);
+                first = timer.nsecsElapsed();
+            } else if (header(datagram, "Call-ID") == callId) {
+                return (timer.nsecsElapsed() - first) / 1e6;
+            }
+        }
+    }
+    return -1;
+}
+
+// The median of the gaps that were seen, as text; "none" when nothing was sent again.
+QString gapFigure(std::vector<double> gaps)
+{
+    gaps.erase(std::remove(gaps.begin(), gaps.end(), -1.0), gaps.end());
+    return gaps.empty() ? QStringLiteral("none") : QString::number(median(gaps), 'f', 1);
 }
 
 } // namespace
@@ -281,6 +320,47 @@ int main(int argc, char *argv[])
     }
     std::printf("%-44s %14.1f %14s  %s\n", "sendSipMsg(\"invite\") to INVITE datagram", median(outgoing), "-",
                 "us (median)");
+
+    // Retransmissions: the bench's socket plays a server that drops the
+    // INVITE or the 200 OK (it never answers or acknowledges it).
+    std::vector<double> inviteGap, okGap, peerInviteGap, peerOkGap;
+    QSet<QString> calls;
+    for (int i = 0; i < 3; ++i) {
+        parser->callState = 0;
+        sip->sendSipMsg(QStringLiteral("invite"));
+        inviteGap.push_back(retransmissionGap(server, "INVITE ", calls));
+        parser->callState = 0;
+        QList<QByteArray> got;
+        server.writeDatagram(invite(QStringLiteral("drop200-%1").arg(i), port).toUtf8(),
+                             QHostAddress(QStringLiteral("127.0.0.1")), port);
+        spinUntil(server, 2, got);
+        sip->sendSipMsg(QStringLiteral("answer"));
+        okGap.push_back(retransmissionGap(server, "SIP/2.0 200", calls));
+    }
+    {
+        // A socket of its own, away from the phone's retransmissions.
+        const quint16 peerPort = freePort("127.0.0.2");
+        QUdpSocket peerServer;
+        peerServer.bind(QHostAddress(QStringLiteral("127.0.0.2")), peerPort);
+        BaresipPeer baresip;
+        const quint16 baresipPort = freePort("127.0.0.1");
+        if (!baresip.start(QStringLiteral("200"), QStringLiteral("pw200"), 0, baresipPort, 440))
+            std::fprintf(stderr, "baresip did not start: %s\n", qPrintable(baresip.errorString()));
+        for (int i = 0; baresip.running() && i < 3; ++i) {
+            baresip.command(QStringLiteral("/dial sip:100@127.0.0.2:%1").arg(peerPort));
+            peerInviteGap.push_back(retransmissionGap(peerServer, "INVITE ", calls));
+            baresip.command(QStringLiteral("/hangup"));
+            QString text = invite(QStringLiteral("baresip200-%1").arg(i), peerPort);
+            text.replace(QStringLiteral("INVITE sip:100@127.0.0.1"), QStringLiteral("INVITE sip:200@127.0.0.1:%1").arg(baresipPort));
+            peerServer.writeDatagram(text.toUtf8(), QHostAddress(QStringLiteral("127.0.0.1")), baresipPort);
+            peerOkGap.push_back(retransmissionGap(peerServer, "SIP/2.0 200", calls));
+            baresip.command(QStringLiteral("/hangup"));
+        }
+    }
+    std::printf("%-44s %14s %14s  %s\n", "dropped INVITE to retransmission (baresip)", qPrintable(gapFigure(inviteGap)),
+                qPrintable(gapFigure(peerInviteGap)), "ms (median)");
+    std::printf("%-44s %14s %14s  %s\n", "dropped 200 OK to retransmission (baresip)", qPrintable(gapFigure(okGap)),
+                qPrintable(gapFigure(peerOkGap)), "ms (median)");
 
     std::printf("samples: %zu incoming, %zu SIPp, %zu outgoing\n", provisional.size(), sippProvisional.size(),
                 outgoing.size());

@@ -1,40 +1,38 @@
-#ifndef BARESIPPEER_H
-#define BARESIPPEER_H
+#pragma once
 
-// baresip as an independent far end: registers one user through a proxy on
-// 127.0.0.2, answers every call by itself, sends a sine tone and records what
-// it receives (sndfile) so a test can measure it; stopped by PID.
+// baresip as an independent far end. It registers its accounts through a
+// proxy on 127.0.0.2 (the first answers every call by itself), sends a sine
+// tone and records what it receives (sndfile); calls are placed and ended
+// through its console module, one UDP datagram a command.
 
-#include <QByteArray>
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
+#include "peerprocess.h"
 
-class BaresipPeer
+#include <QRegularExpression>
+#include <QUdpSocket>
+
+class BaresipPeer : public PeerProcess
 {
 public:
-    BaresipPeer() = default;
-    ~BaresipPeer();
-    BaresipPeer(const BaresipPeer &) = delete;
-    BaresipPeer &operator=(const BaresipPeer &) = delete;
+    BaresipPeer() : PeerProcess(QStringLiteral("baresip")) {}
 
     // Listens on 127.0.0.1:sipPort and registers user/password at the proxy
-    // 127.0.0.2:proxyPort; returns once the registration is confirmed.
-    bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz);
-    void stop();
-
-    // The audio received in the latest call, 8000 Hz mono S16LE (empty when none).
+    // 127.0.0.2:proxyPort (no registration when proxyPort is 0); `extraAccount`
+    // is one more accounts line. Returns once every account is registered.
+    bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz,
+               const QString &extraAccount = QString());
+    // A console command such as "/dial sip:100@127.0.0.2" or "/hangup"; the
+    // newline is what makes baresip act on it.
+    void command(const QString &line) const
+    {
+        QUdpSocket().writeDatagram((line + QLatin1Char('\n')).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
+    }
+    // How often the log matches the pattern ("Call established").
+    int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
+    // The audio received in the latest call, 8000 Hz mono S16LE (empty when
+    // none). sndfile writes it when the call object goes, after the hang-up.
     QByteArray received() const;
-    // True once a call was established / closed, by baresip's console output.
-    bool callEstablished() const;
-    bool callClosed() const;
-    QString log() const;
-    QString errorString() const { return m_error; }
+    QString log() const { return output(); }
 
 private:
-    QProcess m_process;
-    QTemporaryDir m_dir;
-    QString m_error;
+    quint16 m_consPort = 0;
 };
-
-#endif // BARESIPPEER_H

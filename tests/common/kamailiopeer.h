@@ -1,45 +1,56 @@
-#ifndef KAMAILIOPEER_H
-#define KAMAILIOPEER_H
+#pragma once
 
-// A real Kamailio registrar and proxy for tests, on 127.0.0.2 and a given free
-// port, with db_text subscribers; up once it answers OPTIONS, stopped by PID.
+// A real Kamailio registrar and proxy on 127.0.0.2 and a given port, with
+// db_text subscribers on domain 127.0.0.2; up once its control socket answers.
+
+#include "peerprocess.h"
 
 #include <QMap>
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
 
-class KamailioPeer
+class KamailioPeer : public PeerProcess
 {
 public:
-    KamailioPeer() = default;
-    ~KamailioPeer();
-    KamailioPeer(const KamailioPeer &) = delete;
-    KamailioPeer &operator=(const KamailioPeer &) = delete;
+    KamailioPeer() : PeerProcess(QStringLiteral("kamailio"), 4000) {}
 
     // Starts Kamailio with the configuration template (its @PORT@ and @DIR@
-    // filled in) and the subscribers user -> password; on failure returns
-    // false and says why in errorString().
-    bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers);
-    void stop();
-
+    // filled in), the subscribers user -> password and preprocessor defines
+    // (`#!ifdef NAME` in the configuration).
+    bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers,
+               const QStringList &defines = {})
+    {
+        m_port = port;
+        const QString config = QString::fromUtf8(read(configTemplate))
+                                   .replace(QLatin1String("@PORT@"), QString::number(port))
+                                   .replace(QLatin1String("@DIR@"), m_dir.path());
+        QString table = QStringLiteral("id(int,auto) username(string) domain(string) password(string) "
+                                       "ha1(string,null) ha1b(string,null)\n");
+        for (auto it = subscribers.cbegin(); it != subscribers.cend(); ++it)
+            table += QStringLiteral("%1:%2:127.0.0.2:%3:::\n").arg(table.count('\n')).arg(it.key(), it.value());
+        QStringList arguments{"-DD", "-E", "-f", path("kamailio.cfg"), "-Y", path("run"), "-P", path("kamailio.pid")};
+        for (const QString &name : defines)
+            arguments << "-A" << name;
+        // The control socket answers once the listeners are bound and the workers run.
+        return (!config.isEmpty() || fail("cannot read " + configTemplate)) && writeFile(QStringLiteral("kamailio.cfg"), config) && writeFile(QStringLiteral("run/.keep"), QString())
+            && writeFile(QStringLiteral("db/version"), "table_name(string) table_version(int)\nsubscriber:7\nlocation:9\n")
+            && writeFile(QStringLiteral("db/subscriber"), table) && launch(arguments)
+            && waitReady([this] { return ctl({"core.uptime"}).contains("uptime"); }, 15000, QStringLiteral("control socket"));
+    }
     // Runs kamcmd against the control socket and returns its output.
-    QString ctl(const QStringList &arguments);
+    QString ctl(const QStringList &arguments) const
+    {
+        QString out;
+        runTool(QStringLiteral("kamcmd"), QStringList{"-s", "unix:" + path("kamailio_ctl")} + arguments, &out);
+        return out;
+    }
     // True once the user has a registered contact.
-    bool isRegistered(const QString &user);
-    // Kamailio's own log so far, for failure messages.
-    QString log() const;
-
+    bool isRegistered(const QString &user) const
+    {
+        return ctl({"ul.lookup", "location", "s:" + user}).contains(QLatin1String("Contact"), Qt::CaseInsensitive);
+    }
+    QString log() const { return output(); }
     quint16 port() const { return m_port; }
-    QString errorString() const { return m_error; }
 
 private:
-    bool answers();
 
-    QProcess m_process;
-    QTemporaryDir m_dir;
     quint16 m_port = 0;
-    QString m_error;
 };
-
-#endif // KAMAILIOPEER_H

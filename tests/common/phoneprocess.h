@@ -1,27 +1,21 @@
-#ifndef PHONEPROCESS_H
-#define PHONEPROCESS_H
+#pragma once
 
 // The real sorvanto binary as a user starts it: its own data directory
 // (XDG_DATA_HOME), temporary directory (the lock file) and X display, with an
 // account written into its database before it starts. Its windows are found
-// and driven with xdotool; stopped or killed by PID. Without a display it runs
-// offscreen.
+// and driven with xdotool. Without a display it runs offscreen.
 
-#include <QImage>
+#include "peerprocess.h"
+#include "xvfbserver.h"
+
+#include <QFileInfo>
 #include <QMap>
-#include <QProcess>
-#include <QRect>
-#include <QString>
-#include <QTemporaryDir>
 
-class PhoneProcess
+class PhoneProcess : public PeerProcess
 {
 public:
     // `executable`: the sorvanto binary (SORVANTO_EXECUTABLE in a test).
-    explicit PhoneProcess(const QString &executable) : m_executable(executable) {}
-    ~PhoneProcess();
-    PhoneProcess(const PhoneProcess &) = delete;
-    PhoneProcess &operator=(const PhoneProcess &) = delete;
+    explicit PhoneProcess(const QString &executable) : PeerProcess(executable, 5000) {}
 
     // Creates the database by one short start (offscreen), then writes the
     // given settings columns into its row. On failure see errorString().
@@ -30,50 +24,60 @@ public:
     bool start(const QString &display);
     // Starts the phone without waiting for anything (offscreen when `display` is empty).
     bool launch(const QString &display = QString());
-    void stop();
-    void kill(); // SIGKILL, then reaps it
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
-    qint64 pid() const { return m_process.processId(); }
+    void kill() // SIGKILL, then reaps it
+    {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
 
-    QString dataDir() const { return m_dir.path() + QStringLiteral("/data/sorvanto"); }
-    QString databaseFile() const { return dataDir() + QStringLiteral("/sorvanto.dat"); }
-    QString logFile() const { return dataDir() + QStringLiteral("/log.txt"); }
+    QString databaseFile() const { return path(QStringLiteral("data/sorvanto/sorvanto.dat")); }
+    QString logFile() const { return path(QStringLiteral("data/sorvanto/log.txt")); }
 
     // The log from byte `from` on (the log only grows during a test).
-    QString log(qint64 from = 0) const;
-    qint64 logSize() const;
+    QString log(qint64 from = 0) const { return QString::fromUtf8(read(logFile(), from)); }
+    qint64 logSize() const { return QFileInfo(logFile()).size(); }
     // What the phone wrote to stdout and stderr (Qt and GStreamer warnings
     // from before the log opens, crashes).
-    QString console() const;
+    QString console() const { return output(); }
     // Waits until the log after `from` holds `text`; polls the file.
-    bool waitForLog(const QString &text, int ms, qint64 from = 0) const;
+    bool waitForLog(const QString &text, int ms, qint64 from = 0) const
+    {
+        return waitFor([&] { return log(from).contains(text); }, ms);
+    }
 
     // Runs xdotool on the phone's display; true when it exits 0.
-    bool xdotool(const QStringList &arguments, QString *output = nullptr) const;
+    bool xdotool(const QStringList &arguments, QString *output = nullptr) const
+    {
+        return XvfbServer::xdotoolOn(m_display, arguments, output);
+    }
     // The first visible window of this process whose title matches `name`
     // (a regular expression), waiting up to `ms`; empty when none appeared.
-    QString findWindow(const QString &name, int ms) const;
+    QString findWindow(const QString &name, int ms) const
+    {
+        QStringList found;
+        waitFor([&] { return !(found = windows(name)).isEmpty() || !running(); }, ms, 100);
+        return found.value(0);
+    }
     // True once no visible window of this process matches `name`.
-    bool waitWindowGone(const QString &name, int ms) const;
+    bool waitWindowGone(const QString &name, int ms) const
+    {
+        return waitFor([&] { return windows(name).isEmpty(); }, ms, 100);
+    }
     QString mainWindow() const { return m_mainWindow; }
     // A left click at (x, y) inside the window.
-    bool click(const QString &window, int x, int y) const;
-    // Focuses the window and types the keys (xdotool key names).
-    bool keys(const QString &window, const QStringList &keyNames) const;
-    // A screenshot of part of a window (ImageMagick's import).
-    QImage grab(const QString &window, const QRect &rect) const;
-
-    QString errorString() const { return m_error; }
+    // No --sync: it waits for a motion event, which never comes when the
+    // pointer is already there (the same key twice).
+    bool click(const QString &window, int x, int y) const
+    {
+        return xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)}) && xdotool({"click", "1"});
+    }
 
 private:
-    QProcessEnvironment environment(const QString &display) const;
+    // Visible windows of this process whose title matches; --all: with
+    // several conditions xdotool otherwise takes any one of them.
+    QStringList windows(const QString &name) const;
 
-    QString m_executable;
-    QTemporaryDir m_dir;
-    QProcess m_process;
     QString m_display;
     QString m_mainWindow;
-    QString m_error;
 };
 
-#endif // PHONEPROCESS_H

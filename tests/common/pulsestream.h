@@ -1,39 +1,48 @@
-#ifndef PULSESTREAM_H
-#define PULSESTREAM_H
+#pragma once
 
 // One raw 8000 Hz mono S16LE stream to or from the test PulseAudio daemon:
-// `pacat` playing a buffer into a sink, or `parec` recording a monitor.
-// Started and stopped by PID; the daemon itself is started by scripts/test.
+// `pacat` playing a buffer into a sink, or `parec` recording a monitor. The
+// daemon itself is started by scripts/test.
 
-#include <QByteArray>
-#include <QProcess>
-#include <QString>
+#include "peerprocess.h"
 
-class PulseStream
+#include <QAudioDeviceInfo>
+
+class PulseStream : public PeerProcess
 {
 public:
-    PulseStream() = default;
-    ~PulseStream();
-    PulseStream(const PulseStream &) = delete;
-    PulseStream &operator=(const PulseStream &) = delete;
+    PulseStream() : PeerProcess(QStringLiteral("pacat")) {}
 
     // Empty when a PulseAudio server answers and Qt sees default devices;
     // otherwise why not, for a loud failure.
-    static QString unavailable();
+    static QString unavailable()
+    {
+        if (!runTool(QStringLiteral("pactl"), {QStringLiteral("info")}))
+            return QStringLiteral("no PulseAudio server answers to pactl (PULSE_SERVER=\"%1\"); run the tests through "
+                                  "scripts/test, which starts a private daemon with null devices")
+                .arg(qEnvironmentVariable("PULSE_SERVER"));
+        if (QAudioDeviceInfo::defaultInputDevice().isNull() || QAudioDeviceInfo::defaultOutputDevice().isNull())
+            return QStringLiteral("PulseAudio answers but Qt sees no default audio device: is libqt5multimedia5-plugins installed?");
+        return QString();
+    }
 
-    bool play(const QString &sink, const QByteArray &pcm);
-    bool record(const QString &source);
+    bool play(const QString &sink, const QByteArray &pcm)
+    {
+        if (!run(QStringLiteral("pacat"), {"--playback", "-d", sink, "--latency-msec=20"}))
+            return false;
+        m_process.write(pcm);
+        m_process.closeWriteChannel();
+        return true;
+    }
+    bool record(const QString &source) { return run(QStringLiteral("parec"), {"-d", source, "--latency-msec=10"}); }
     // What the recorder delivered so far (drained).
-    QByteArray take();
-    bool running() const { return process.state() != QProcess::NotRunning; }
-    void stop();
-    QString errorString() const { return error; }
+    QByteArray take() { return m_process.readAllStandardOutput(); }
 
 private:
-    bool launch(const QString &program, const QStringList &args);
-
-    QProcess process;
-    QString error;
+    bool run(const QString &program, const QStringList &arguments)
+    {
+        stop();
+        m_program = program;
+        return launch(arguments + QStringList{"--raw", "--format=s16le", "--rate=8000", "--channels=1"}, true);
+    }
 };
-
-#endif // PULSESTREAM_H

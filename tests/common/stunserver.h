@@ -1,37 +1,26 @@
-#ifndef STUNSERVER_H
-#define STUNSERVER_H
+#pragma once
 
-// A real STUN server for tests: coturn's turnserver in STUN-only mode on
-// 127.0.0.1 and a free port, up once it answers a Binding Request, stopped by PID.
+// A real STUN server: coturn's turnserver in STUN-only mode on 127.0.0.1 and
+// a free port, up once its socket is bound.
 
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
+#include "peerprocess.h"
 
-class StunServer
+class StunServer : public PeerProcess
 {
 public:
-    StunServer() = default;
-    ~StunServer();
-    StunServer(const StunServer &) = delete;
-    StunServer &operator=(const StunServer &) = delete;
+    StunServer() : PeerProcess(QStringLiteral("turnserver")) {}
 
-    // Starts the server and waits until it answers; on failure returns false
-    // and says why in errorString().
-    bool start();
-    void stop();
-
+    bool start()
+    {
+        m_port = freePort();
+        return launch({"-n", "--stun-only", "--listening-ip", "127.0.0.1", "--listening-port", QString::number(m_port),
+                       "--no-tcp", "--no-tls", "--no-dtls", "--no-cli", "--no-software-attribute", "--pidfile",
+                       path("turnserver.pid"), "--log-file", path("turnserver.log"), "--simple-log"})
+            && waitReady([this] { return udpBound(QHostAddress::LocalHost, m_port); }, 10000, QStringLiteral("UDP socket"));
+    }
     quint16 port() const { return m_port; }
-    QString url() const;
-    QString errorString() const { return m_error; }
+    QString url() const { return QStringLiteral("udp://127.0.0.1:%1").arg(m_port); }
 
 private:
-    bool answers();
-
-    QProcess m_process;
-    QTemporaryDir m_dir;
     quint16 m_port = 0;
-    QString m_error;
 };
-
-#endif // STUNSERVER_H

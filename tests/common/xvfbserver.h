@@ -1,29 +1,30 @@
-#ifndef XVFBSERVER_H
-#define XVFBSERVER_H
+#pragma once
 
 // A virtual X server for tests that need a real window system (input sent to
 // a window, a modal box closed by a key): Xvfb on a display number it picks
-// itself, stopped by PID. xdotool() drives windows on it.
+// itself. xdotool() drives windows on it.
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include "peerprocess.h"
 
-class XvfbServer
+class XvfbServer : public PeerProcess
 {
 public:
-    XvfbServer() = default;
-    ~XvfbServer();
-    XvfbServer(const XvfbServer &) = delete;
-    XvfbServer &operator=(const XvfbServer &) = delete;
+    XvfbServer() : PeerProcess(QStringLiteral("Xvfb"), 5000) {}
 
-    // Starts Xvfb and waits until it reports its display; on failure returns
-    // false and says why in errorString().
-    bool start();
-    void stop();
-
+    // -displayfd: Xvfb takes the first free display and writes its number to
+    // the given descriptor once it accepts connections. -noreset: without it the
+    // server resets when its last client leaves, and a phone restarted at that
+    // moment cannot connect.
+    bool start()
+    {
+        QByteArray out;
+        return launch({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, true)
+            && waitReady([&] {
+                   m_display = ":" + QString::fromLatin1((out += m_process.readAllStandardOutput()).trimmed());
+                   return out.contains('\n');
+               }, 10000, QStringLiteral("display number"));
+    }
     QString display() const { return m_display; }
-    QString errorString() const { return m_error; }
 
     // Runs xdotool on this display; true when it succeeded within timeoutMs,
     // with its standard output in *output.
@@ -32,12 +33,11 @@ public:
         return xdotoolOn(m_display, arguments, output, timeoutMs);
     }
     static bool xdotoolOn(const QString &display, const QStringList &arguments, QString *output = nullptr,
-                          int timeoutMs = 10000);
+                          int timeoutMs = 10000)
+    {
+        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", display}}, timeoutMs);
+    }
 
 private:
-    QProcess m_process;
     QString m_display;
-    QString m_error;
 };
-
-#endif // XVFBSERVER_H

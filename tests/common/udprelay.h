@@ -1,0 +1,92 @@
+#pragma once
+
+// A UDP relay in front of a SIP server, as a NAT router or a lossy path
+// would be: it listens on one address and port, forwards what its client
+// sends to the server and what comes from the server to the client (the last
+// other address it heard from), and drops a seeded share of the datagrams
+// each way. It runs on its own thread, so a test blocked in a QProcess wait
+// delays no traffic. Every datagram is kept with its time for the checks.
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QMutex>
+#include <QNetworkDatagram>
+#include <QSemaphore>
+#include <QThread>
+#include <QUdpSocket>
+
+#include <random>
+
+class UdpRelay : public QThread
+{
+public:
+    struct Datagram { qint64 ms; bool fromClient, dropped; QByteArray data; }; // ms since listen()
+
+    UdpRelay(const QHostAddress &address, quint16 port, const QHostAddress &server, quint16 serverPort)
+        : m_address(address), m_server(server), m_port(port), m_serverPort(serverPort) {}
+    ~UdpRelay() override { quit(), wait(); }
+
+    // Binds the address (shared with a phone bound to every address) and
+    // starts relaying; false when the bind failed.
+    bool listen()
+    {
+        m_clock.start();
+        start();
+        m_ready.acquire();
+        return m_bound;
+    }
+    // Drops each datagram with this probability, from a generator seeded with `seed`.
+    void setLoss(double share, quint32 seed) { QMutexLocker lock(&m_mutex); m_loss = share, m_random.seed(seed); }
+    // Drops the next datagram from the client that starts with `prefix`.
+    void dropOnce(const QByteArray &prefix) { QMutexLocker lock(&m_mutex); m_dropPrefix = prefix; }
+    QList<Datagram> seen() const { QMutexLocker lock(&m_mutex); return m_seen; }
+    void clear() { QMutexLocker lock(&m_mutex); m_seen.clear(); }
+
+protected:
+    void run() override
+    {
+        QUdpSocket socket;
+        m_bound = socket.bind(m_address, m_port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+        m_ready.release();
+        QHostAddress client;
+        quint16 clientPort = 0;
+        QObject::connect(&socket, &QUdpSocket::readyRead, [&] {
+            while (socket.hasPendingDatagrams()) {
+                const QNetworkDatagram in = socket.receiveDatagram();
+                const bool fromServer = in.senderAddress() == m_server && in.senderPort() == m_serverPort;
+                if (!fromServer) {
+                    client = in.senderAddress();
+                    clientPort = quint16(in.senderPort());
+                }
+                if (!drop(in.data(), !fromServer))
+                    socket.writeDatagram(in.data(), fromServer ? client : m_server, fromServer ? clientPort : m_serverPort);
+            }
+        });
+        if (m_bound)
+            exec();
+    }
+
+private:
+    bool drop(const QByteArray &data, bool fromClient)
+    {
+        QMutexLocker lock(&m_mutex);
+        bool dropped = std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
+        if (fromClient && !m_dropPrefix.isEmpty() && data.startsWith(m_dropPrefix)) {
+            dropped = true;
+            m_dropPrefix.clear();
+        }
+        m_seen.append({m_clock.elapsed(), fromClient, dropped, data});
+        return dropped;
+    }
+
+    const QHostAddress m_address, m_server;
+    const quint16 m_port, m_serverPort;
+    mutable QMutex m_mutex;
+    QList<Datagram> m_seen;
+    std::mt19937 m_random;
+    double m_loss = 0;
+    QByteArray m_dropPrefix;
+    QElapsedTimer m_clock;
+    QSemaphore m_ready;
+    bool m_bound = false;
+};
