@@ -72,6 +72,13 @@ public:
         return xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)}) && xdotool({"click", "1"});
     }
 
+    // Types the keys (xdotool key names) into the window; no window manager,
+    // so the window is focused directly and the keys go through XTEST.
+    bool keys(const QString &window, const QStringList &keyNames) const
+    {
+        return xdotool({"windowfocus", "--sync", window}) && xdotool(QStringList{"key", "--delay", "30"} + keyNames);
+    }
+
 private:
     // Visible windows of this process whose title matches; --all: with
     // several conditions xdotool otherwise takes any one of them.
