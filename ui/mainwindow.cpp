@@ -399,6 +399,9 @@ void placeCall(MainWindow *w)
         w->dialogOut->setTime(QString());
         w->dialogOut->setCause(QString());
         w->dialogOut->show();
+        // a window shown again keeps its old place in the stack: bring it to the front
+        w->dialogOut->raise();
+        w->dialogOut->activateWindow();
     }
     if (w->audio && w->audio->sip)
         w->audio->sip->sendSipMsg("invite");
