@@ -26,6 +26,13 @@ public:
     {
         QUdpSocket().writeDatagram((line + QLatin1Char('\n')).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
     }
+    // Calls `uri` from the account `aor`: baresip otherwise dials from the
+    // account that last had a call.
+    void dial(const QString &aor, const QString &uri) const
+    {
+        command(QStringLiteral("/uafind ") + aor);
+        command(QStringLiteral("/dial ") + uri);
+    }
     // How often the log matches the pattern ("Call established").
     int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
     // The audio received in the latest call, 8000 Hz mono S16LE (empty when
