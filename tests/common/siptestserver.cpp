@@ -30,11 +30,6 @@ bool SipTestServer::listen(const QHostAddress &address, quint16 port)
     return m_socket->bind(address, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
 }
 
-quint16 SipTestServer::port() const
-{
-    return m_socket->localPort();
-}
-
 void SipTestServer::send(const QString &text)
 {
     m_socket->writeDatagram(text.toUtf8(), phoneAddress, phonePort);
@@ -61,11 +56,6 @@ QStringList SipTestServer::texts() const
 QString SipTestServer::last() const
 {
     return received.isEmpty() ? QString() : QString::fromUtf8(received.last());
-}
-
-void SipTestServer::clear()
-{
-    received.clear();
 }
 
 void SipTestServer::readPending()

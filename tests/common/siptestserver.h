@@ -24,7 +24,6 @@ public:
     static quint16 freePort();
 
     bool listen(const QHostAddress &address, quint16 port);
-    quint16 port() const;
 
     // Sends one datagram from this socket to phoneAddress:phonePort.
     void send(const QString &text);
@@ -34,7 +33,6 @@ public:
     // The received datagrams as text.
     QStringList texts() const;
     QString last() const;
-    void clear();
 
     QList<QByteArray> received;
     QHostAddress phoneAddress = QHostAddress(QStringLiteral("127.0.0.1"));
