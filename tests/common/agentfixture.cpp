@@ -93,9 +93,7 @@ QStringList AgentFixture::exchange(const QString &text)
     if (!text.isEmpty())
         server->send(text);
     const QString id = QString("barrier-%1").arg(++m_barriers);
-    server->send(message({"OPTIONS sip:100@127.0.0.1 SIP/2.0", "Via: SIP/2.0/UDP 127.0.0.2;branch=z9hG4bK" + id,
-                          "From: <sip:server@127.0.0.2>;tag=b", "To: <sip:100@127.0.0.2>", "Call-ID: " + id,
-                          "CSeq: 1 OPTIONS", "Content-Length: 0"}));
+    server->send(request("OPTIONS", id));
     QStringList between;
     for (int seen = mark;; ++seen) {
         if (seen >= server->received.size() && !server->waitFor(seen + 1))
