@@ -33,7 +33,6 @@ private slots:
 
 private:
     QStringList exchange(const QString &text) { return phone->exchange(text); }
-    QString sent(int index) const { return QString::fromUtf8(phone->server->received.value(index)); }
     QString command(const char *word);
     QString invite(const QString &callId, const QString &cseq = "1", const QString &toTag = QString(),
                    const QString &method = "INVITE") const
@@ -42,11 +41,6 @@ private:
     }
 
     static QString header(const QString &text, const QString &name, int i = 0) { return AgentFixture::header(text, name, i); }
-    static QString responseTo(const QString &request, const QString &status, const QStringList &extra = {},
-                              const QString &body = QString())
-    {
-        return AgentFixture::responseTo(request, status, "calleetag", extra, body);
-    }
 
     const QString sdp = AgentFixture::sdp();
     AgentFixture *phone = nullptr;
@@ -95,11 +89,9 @@ void TstProcessing::statusTable_data()
     QTest::newRow("486") << "invite" << "486 Busy" << true << "486 Busy Here";
     QTest::newRow("302 not followed") << "invite" << "302 Moved Temporarily" << true << "302 Moved Temporarily";
     QTest::newRow("500") << "invite" << "500 Server Error" << true << "500 Server Error";
-    QTest::newRow("502") << "invite" << "502 Bad Gateway" << true << "502 Bad Gateway";
     QTest::newRow("503") << "invite" << "503 Overloaded" << true << "503 Service Unavailable";
     QTest::newRow("603") << "invite" << "603 Decline" << true << "603 Decline";
     QTest::newRow("403 REGISTER") << "register" << "403 Forbidden" << false << "";
-    QTest::newRow("404 REGISTER") << "register" << "404 Not Found" << false << "";
     QTest::newRow("700 ignored") << "invite" << "700 Odd" << false << "";
 }
 
@@ -117,7 +109,7 @@ void TstProcessing::statusTable()
     QSignalSpy busySpy(w, &MainWindow::busyStartSignal);
     QSignalSpy rx183(w, &MainWindow::rx183Signal);
     QSignalSpy audio(w, &MainWindow::audioStartSignal);
-    QString response = responseTo(request, status, {"Contact: <sip:200@127.0.0.2:5099>"}, success || early ? sdp : "");
+    QString response = AgentFixture::responseTo(request, status, {"Contact: <sip:200@127.0.0.2:5099>"}, success || early ? sdp : "");
     if (QTest::currentDataTag() == QLatin1String("stray 200"))
         response.replace(QRegularExpression("branch=z9hG4bK\\w+"), "branch=z9hG4bKstray");
     QStringList out = exchange(response);
@@ -169,7 +161,7 @@ void TstProcessing::challenges()
     QSignalSpy busy(w, &MainWindow::busyStartSignal);
     const QString value = "Digest realm=\"r\", nonce=\"abc\"" + (qop.isEmpty() ? "" : ", qop=\"" + qop + "\"");
     for (int round = 1; round <= 3; ++round) {
-        const QStringList out = exchange(responseTo(request, status, {challenge + ": " + value}));
+        const QStringList out = exchange(AgentFixture::responseTo(request, status, {challenge + ": " + value}));
         const bool invite = command == "invite";
         QCOMPARE(out.size(), int(invite) + int(round < 3));
         if (invite)
@@ -246,7 +238,7 @@ void TstProcessing::routeSet()
     QFETCH(QStringList, extra);
     QFETCH(QString, requestLine);
     QFETCH(QString, routes);
-    exchange(responseTo(command("invite"), "200 OK", extra, sdp));
+    exchange(AgentFixture::responseTo(command("invite"), "200 OK", extra, sdp));
     const QString bye = command("disconnect");
     QCOMPARE(bye.section("\r\n", 0, 0), requestLine.arg(phone->port));
     QCOMPARE(header(bye, "Route") + header(bye, "Route", 1), routes);
@@ -275,7 +267,7 @@ void TstProcessing::loss()
     QSignalSpy busySpy(w, &MainWindow::busyStartSignal);
     const QString setup = command == "bye" || command == "cancel" ? this->command("invite") : QString();
     if (command == "bye")
-        exchange(responseTo(setup, "200 OK", {}, sdp));
+        exchange(AgentFixture::responseTo(setup, "200 OK", {}, sdp));
     if (command == "answer" || command == "disconnect")
         exchange(invite("lossy", "1"));
     SipTransactions::setTimers(20, 80);
@@ -283,7 +275,7 @@ void TstProcessing::loss()
     QVERIFY(first.startsWith(repeated));
     const int mark = phone->server->received.size();
     QVERIFY(phone->server->waitFor(mark + 1));
-    QCOMPARE(sent(mark), first);
+    QCOMPARE(QString::fromUtf8(phone->server->received.at(mark)), first);
     if (!busy.isEmpty())
         QVERIFY(busySpy.wait(10000));
     QCOMPARE(busySpy.value(0).value(0).toString(), busy);
@@ -303,15 +295,12 @@ void TstProcessing::registration_data()
     QTest::newRow("nothing granted") << QStringList{} << 1800000;
 }
 
-// The refresh follows the granted expiry; a registered phone sends keep-alives.
+// The refresh follows the granted expiry (keep-alives: tests/e2e).
 void TstProcessing::registration()
 {
     QFETCH(QStringList, extra);
     QFETCH(int, refresh);
-    w->keepAlive = 1;
-    exchange(responseTo(command("register"), "200 OK", extra));
-    QVERIFY(phone->server->waitFor(phone->server->received.size() + 1));
-    QCOMPARE(sent(phone->server->received.size() - 1), QString("\r\n\r\n"));
+    exchange(AgentFixture::responseTo(command("register"), "200 OK", extra));
     w->timerRegisterExpiredSlot();
     QCOMPARE(w->registerTimer->interval(), refresh);
     w->registerTimer->stop();

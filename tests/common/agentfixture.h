@@ -4,6 +4,7 @@
 // A phone for user-agent tests: the real MainWindow (its own slots detached,
 // so only the user agent acts), a Sip bound to a free port with account 100
 // on server 127.0.0.2, and a scripted SIP server on 127.0.0.2 at that port.
+// The message builders also serve the robustness tests.
 
 #include <QString>
 #include <QStringList>
@@ -16,8 +17,7 @@ class SipTestServer;
 class AgentFixture
 {
 public:
-    // With serverPort 0 a free port is chosen.
-    explicit AgentFixture(quint16 serverPort = 0);
+    AgentFixture();
     ~AgentFixture();
     AgentFixture(const AgentFixture &) = delete;
     AgentFixture &operator=(const AgentFixture &) = delete;
@@ -28,14 +28,15 @@ public:
     // Builds a request or response text as a server would send it: lines
     // joined with CR LF, an empty line, then the body.
     static QString message(const QStringList &lines, const QString &body = QString());
-    // A request from 200 through two proxies (two Vias, two Record-Routes).
+    // A request from 200 through two proxies (two Vias, two Record-Routes); a
+    // CANCEL has the branch of the INVITE it cancels.
     static QString request(const QString &method, const QString &callId, const QString &cseq = "1",
                            const QString &toTag = QString(), const QString &body = QString());
-    // A response to `request` with its Via, From, To (and `toTag`), Call-ID and CSeq.
-    static QString responseTo(const QString &request, const QString &status, const QString &toTag = "calleetag",
-                              const QStringList &extra = {}, const QString &body = QString());
+    // A response to `request` with its Via, From, To (tag "calleetag"), Call-ID and CSeq.
+    static QString responseTo(const QString &request, const QString &status, const QStringList &extra = {},
+                              const QString &body = QString());
     static QString header(const QString &text, const QString &name, int index = 0);
-    static QString sdp();
+    static QString sdp(const QString &ip = QStringLiteral("127.0.0.9"), int port = 41000);
     // Sends `text` (if any), then an OPTIONS as a barrier, and returns what the
     // phone sent in between: processing is synchronous, so once the barrier's
     // answer is back the message has had all its effects.
@@ -49,7 +50,6 @@ public:
 
 private:
     int m_barriers = 0;
-    bool m_ownsWindow = false;
     bool m_ready = false;
 };
 

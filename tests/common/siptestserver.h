@@ -24,21 +24,17 @@ public:
     static quint16 freePort();
 
     bool listen(const QHostAddress &address, quint16 port);
-    quint16 port() const;
 
-    // Sends one datagram from this socket to phoneAddress:phonePort.
+    // Sends one datagram from this socket to the phone: 127.0.0.1 and the same port.
     void send(const QString &text);
 
-    // Waits until at least `count` datagrams have arrived in total.
+    // Waits until at least `count` datagrams have arrived in total, at most `ms`.
     bool waitFor(int count, int ms = 3000);
     // The received datagrams as text.
     QStringList texts() const;
     QString last() const;
-    void clear();
 
     QList<QByteArray> received;
-    QHostAddress phoneAddress = QHostAddress(QStringLiteral("127.0.0.1"));
-    quint16 phonePort = 0;
 
 signals:
     void datagramReceived();

@@ -13,16 +13,12 @@ class SipTestServer;
 class TestPhone
 {
 public:
-    // Removes the database left by an earlier run; call before creating the window.
-    static void resetData();
     // Builds the window; `server` empty means no account (nothing is registered).
     static MainWindow *create(const QString &server = QString(), const QString &port = QStringLiteral("5060"),
                               const QString &user = QString(), const QString &password = QString());
     // Account 100 on 127.0.0.2:`port`, shown, with `server` listening there;
     // returns once its first REGISTER has arrived (null if none came).
     static MainWindow *registered(SipTestServer &server, quint16 port);
-    // Writes one settings column without reloading anything.
-    static bool storeSetting(MainWindow *w, const QString &column, const QString &value);
 
     template <class T> static T *widget(QWidget *window, const char *name)
     {

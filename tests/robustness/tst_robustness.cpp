@@ -9,21 +9,22 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include "agentfixture.h"
 #include "audio.h"
 #include "boxwatcher.h"
-#include "fakestunserver.h"
 #include "mainwindow.h"
 #include "phoneprocess.h"
 #include "rtp.h"
 #include "rtppeer.h"
 #include "sip.h"
 #include "siptestserver.h"
-#include "siptexts.h"
 #include "sqlpeek.h"
 #include "testmain.h"
 #include "testphone.h"
 #include "udpsocket.h"
 
+#include <QNetworkDatagram>
+#include <QUdpSocket>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -54,7 +55,7 @@ class TstRobustness : public QObject
     bool ringing() const { return server->texts().join('\n').contains("SIP/2.0 180 Ringing"); }
     bool answered(const QString &body)
     {
-        server->send(SipTexts::invite("hostile", port, body));
+        server->send(AgentFixture::request("INVITE", "hostile", "1", {}, body));
         if (!QTest::qWaitFor([this] { return ringing(); }, 3000))
             return false;
         w->answerSlot();
@@ -66,7 +67,7 @@ class TstRobustness : public QObject
         w->called = "200";
         w->info = "Out";
         w->audioStopSlot();
-        server->clear();
+        server->received.clear();
         w->timerRegisterExpiredSlot();
         QVERIFY(server->waitFor(1, 10000));
     }
@@ -78,16 +79,17 @@ private slots:
         server.reset(new SipTestServer); // a socket binds once
         w.reset(TestPhone::registered(*server, port));
         QVERIFY(w);
-        server->clear();
+        server->received.clear();
     }
     void cleanup() { w.reset(); }
 
     void sipFromStranger()
     {
         QSignalSpy rings(w.data(), &MainWindow::dialogWinShowSignal), registered(w.data(), &MainWindow::registeredSignal);
-        const QList<QByteArray> kinds{SipTexts::options("f1", port).toUtf8(), SipTexts::invite("f2", port).toUtf8(),
-                                      SipTexts::cancel("f2", port).toUtf8(), QByteArray("INVITE ") + QByteArray(60000, 'a'),
+        QList<QByteArray> kinds{QByteArray("INVITE ") + QByteArray(60000, 'a'),
                                       "SIP/2.0 200 OK\r\nCSeq: 1 REGISTER\r\nCall-ID: r\r\nContent-Length: 0\r\n\r\n"};
+        for (const char *method : {"OPTIONS", "INVITE", "CANCEL"})
+            kinds << AgentFixture::request(method, "f").toUtf8();
         QUdpSocket stranger;
         QVERIFY(stranger.bind(QHostAddress("127.0.0.3"), 0));
         flood(stranger, port, 20000, 2, [&](int i) { return kinds.at(i / 2 % kinds.size()); });
@@ -95,14 +97,14 @@ private slots:
         QVERIFY(!stranger.hasPendingDatagrams());
         for (const QString &text : server->texts())
             QVERIFY2(text.startsWith("REGISTER sip:"), qPrintable(text.left(200)));
-        server->send(SipTexts::options("after", port));
+        server->send(AgentFixture::request("OPTIONS", "after"));
         QTRY_VERIFY(server->texts().join('\n').contains("SIP/2.0 200 OK"));
     }
 
     void rtpDuringCall()
     {
         RtpPeer peer;
-        QVERIFY(peer.start() && answered(SipTexts::sdp("127.0.0.1", peer.port())));
+        QVERIFY(peer.start() && answered(AgentFixture::sdp("127.0.0.1", peer.port())));
         QTRY_VERIFY(peer.packets.size() > 5);
         const quint16 phonePort = quint16(w->audio->rtp->udpSocket->localPort());
         const auto buffered = [this] { return 2 * w->audio->rtp->rxBuffer.bufferedSamples(); }; // bytes
@@ -137,22 +139,24 @@ private slots:
             w->called = "200";
             w->audio->sip->sendSipMsg("invite");
             QVERIFY(server->waitFor(1));
-            QString ok = server->last().section("\r\n\r\n", 0, 0).replace(QRegularExpression("^INVITE [^\r]*"), "SIP/2.0 200 OK");
-            ok.replace(QRegularExpression("(\r\nTo: [^\r]*)"), "\\1;tag=far").remove(QRegularExpression("\r\nContent-Length: \\d+"));
-            server->send(ok + "\r\nContact: <sip:200@127.0.0.2>\r\n\r\n" + body);
+            server->send(AgentFixture::responseTo(server->last(), "200 OK", {"Contact: <sip:200@127.0.0.2>"}, body));
             QTRY_VERIFY(w->audioActive());
         }
-        server->clear();
+        server->received.clear();
         w->disconnectSlot(); // a BYE for a call, a CANCEL for one still being set up
         QTRY_VERIFY(server->texts().join('\n').contains(accepted == "yes" ? "BYE sip:" : "CANCEL sip:"));
     }
 
     void silentPeers()
     {
-        FakeStunServer stun;
-        QVERIFY(TestPhone::storeSetting(w.data(), "STUN", stun.url()));
+        QUdpSocket stun;
+        QVERIFY(stun.bind(QHostAddress(QHostAddress::LocalHost)));
+        QVERIFY(SqlPeek(w->db.databaseName()).exec("UPDATE settings SET STUN = ?", {QString("udp://127.0.0.1:%1").arg(stun.localPort())}));
         w->getSettingsDB(); // one lookup for the SIP port, one for the media port, each unanswered
-        QCOMPARE(stun.requests.size(), 2);
+        int lookups = 0;
+        for (; stun.hasPendingDatagrams(); ++lookups)
+            stun.receiveDatagram();
+        QCOMPARE(lookups, 2);
         QCOMPARE(w->stunIpS + w->stunIpM + w->getRTPPort(), QString::number(w->mediaPort));
 
         // nothing listens (each REGISTER comes back as ICMP port unreachable), then nobody answers
@@ -210,15 +214,15 @@ private slots:
                              {"login", "100"}, {"password", "pw"}, {"STUN", ""}}), qPrintable(phone.errorString()));
         int rows = 0;
         for (int run = 0; run < 30; ++run) {
-            server->clear();
+            server->received.clear();
             QVERIFY(phone.launch());
             const bool call = run % 2; // otherwise killed anywhere from before the lock to a running phone
             if (call) { // registering: the lock was taken over; the INVITE is sent again until it rings, as over UDP
                 QVERIFY2(server->waitFor(1, 15000), qPrintable(QStringLiteral("run %1: no REGISTER").arg(run)));
                 for (int i = 0; i < 10 && !QTest::qWaitFor([this] { return ringing(); }, i ? 500 : 0); ++i)
-                    server->send(SipTexts::invite(QString::number(run), port));
+                    server->send(AgentFixture::request("INVITE", QString::number(run), "1", {}, AgentFixture::sdp()));
                 const qint64 mark = phone.logSize();
-                server->send(SipTexts::cancel(QString::number(run), port)); // written when the busy tone ends
+                server->send(AgentFixture::request("CANCEL", QString::number(run))); // written when the busy tone ends
                 QVERIFY(phone.waitForLog("!!!!! setHistoryDB OK", 10000, mark));
             }
             QTest::qWait(int(rng->bounded(call ? 300 : 1200)));

@@ -119,7 +119,7 @@ private slots:
     // the stored user); the caller shows as text, never markup.
     void incomingCallShowsWithoutReload()
     {
-        QVERIFY(TestPhone::storeSetting(w, "user", "102"));
+        QVERIFY(SqlPeek(w->db.databaseName()).exec("UPDATE settings SET user = '102'"));
         w->called = "<i>300</i>";
         w->setWindowState(Qt::WindowMinimized);
         QCoreApplication::processEvents();
