@@ -52,17 +52,10 @@ QByteArray PeerProcess::read(const QString &name, qint64 from)
     return file.open(QIODevice::ReadOnly) && file.seek(from) ? file.readAll() : QByteArray();
 }
 
-quint16 PeerProcess::freePort(int span)
+quint16 PeerProcess::freePort()
 {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket sockets[4];
-        bool free = sockets[0].bind(QHostAddress(QHostAddress::AnyIPv4), 0) && sockets[0].localPort() <= 65535 - span;
-        for (int i = 1; i < span && free; ++i)
-            free = sockets[i].bind(QHostAddress(QHostAddress::AnyIPv4), quint16(sockets[0].localPort() + i));
-        if (free)
-            return sockets[0].localPort();
-    }
-    return 0;
+    QUdpSocket probe;
+    return probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0) ? probe.localPort() : 0;
 }
 
 bool PeerProcess::udpBound(const QHostAddress &address, quint16 port)

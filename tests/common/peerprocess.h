@@ -29,9 +29,8 @@ public:
     static QByteArray read(const QString &file, qint64 from = 0);
     QString errorString() const { return m_error; }
 
-    // A UDP port from which `span` (at most 4) consecutive ports are free on
-    // every address (SIPp binds four media ports from -mp on).
-    static quint16 freePort(int span = 1);
+    // A UDP port free on every address.
+    static quint16 freePort();
     // True when some socket is bound to exactly this UDP address and port.
     static bool udpBound(const QHostAddress &address, quint16 port);
     // Polls `condition` every stepMs, serving the event loop, until it holds
