@@ -111,6 +111,15 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
         else
             running = false;
     };
+    // The usual version text is shared, not copied.
+    auto takeVersion = [&]() {
+        if (token == sipVersion()) {
+            token.resize(0);
+            message->version = sipVersion();
+        } else {
+            message->version = SipHeader::takeToken(token);
+        }
+    };
 
     while (running) {
         if (parseState != ParseComplete) {
@@ -140,12 +149,7 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
                     message->headers.reserve(16);
                     if (SipHeader::logEnabled())
                         qDebug().noquote() << "SipResponse: " + text;
-                    if (token == sipVersion()) {
-                        token.resize(0);
-                        message->version = sipVersion();
-                    } else {
-                        message->version = SipHeader::takeToken(token);
-                    }
+                    takeVersion();
                     parseState = ParseStatusCode;
                 } else {
                     running = false;
@@ -181,12 +185,7 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
                     running = false;
                     break;
                 }
-                if (token == sipVersion()) {
-                    token.resize(0);
-                    message->version = sipVersion();
-                } else {
-                    message->version = SipHeader::takeToken(token);
-                }
+                takeVersion();
                 parseState = ParseHeaderName;
             } else {
                 collect();
