@@ -411,9 +411,9 @@ SipHeader *SipMessageParser::cloneHeader(SipHeader *h)
 
 // A copy keeps where the original came from too: a later answer to a stored
 // request (the 487 after a CANCEL) writes it into its Via.
-SipRequest *SipMessageParser::cloneSipRequest(SipPacket *src)
+template <class T>
+T *SipMessageParser::copyOf(T *copy, SipPacket *src)
 {
-    SipRequest *copy = new SipRequest(this);
     for (SipHeader *h : qAsConst(src->headers))
         copy->headers.append(cloneHeader(h));
     copy->serverIp = src->serverIp;
@@ -421,13 +421,13 @@ SipRequest *SipMessageParser::cloneSipRequest(SipPacket *src)
     return copy;
 }
 
+SipRequest *SipMessageParser::cloneSipRequest(SipPacket *src)
+{
+    return copyOf(new SipRequest(this), src);
+}
+
 SipPacket *SipMessageParser::cloneSipResponse(SipPacket *src)
 {
-    SipPacket *copy = new SipResponse(this);
-    for (SipHeader *h : qAsConst(src->headers))
-        copy->headers.append(cloneHeader(h));
-    copy->serverIp = src->serverIp;
-    copy->serverPort = src->serverPort;
-    return copy;
+    return copyOf<SipPacket>(new SipResponse(this), src);
 }
 

@@ -58,6 +58,9 @@ private:
     void endOfLine(const QString &text, SipPacket *message);
     bool skipFold(const QString &text);
     void collectRun(const QString &text, QChar until, QChar until2, bool &running);
+    // Fills `copy` with clones of src's headers and its source address.
+    template <class T>
+    T *copyOf(T *copy, SipPacket *src);
 };
 
 #endif // SIPMESSAGEPARSER_H
