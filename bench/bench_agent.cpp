@@ -222,7 +222,7 @@ int main(int argc, char *argv[])
     // Incoming INVITE to 100 and 180 on the wire.
     std::vector<double> provisional;
     for (int i = 0; i < rounds; ++i) {
-        parser->callState = 0;
+        parser->callState = CallIdle;
         QList<QByteArray> got;
         QElapsedTimer timer;
         timer.start();
@@ -310,7 +310,7 @@ int main(int argc, char *argv[])
     std::vector<double> outgoing;
     w->called = QStringLiteral("200");
     for (int i = 0; i < rounds; ++i) {
-        parser->callState = 0;
+        parser->callState = CallIdle;
         QList<QByteArray> got;
         QElapsedTimer timer;
         timer.start();
@@ -326,10 +326,10 @@ int main(int argc, char *argv[])
     std::vector<double> inviteGap, okGap, peerInviteGap, peerOkGap;
     QSet<QString> calls;
     for (int i = 0; i < 3; ++i) {
-        parser->callState = 0;
+        parser->callState = CallIdle;
         sip->sendSipMsg(QStringLiteral("invite"));
         inviteGap.push_back(retransmissionGap(server, "INVITE ", calls));
-        parser->callState = 0;
+        parser->callState = CallIdle;
         QList<QByteArray> got;
         server.writeDatagram(invite(QStringLiteral("drop200-%1").arg(i), port).toUtf8(),
                              QHostAddress(QStringLiteral("127.0.0.1")), port);

@@ -104,7 +104,7 @@ public:
     BenchParser() : SipParser(nullptr) {}
     void processSip(SipPacket *message) override
     {
-        wireChars += message->packetType == 1 ? static_cast<SipRequest *>(message)->toString().size()
+        wireChars += message->packetType == PacketRequest ? static_cast<SipRequest *>(message)->toString().size()
                                               : static_cast<SipResponse *>(message)->toString().size();
         ++delivered;
         delete message;

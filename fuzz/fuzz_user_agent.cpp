@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // No event loop runs here, so no transaction ever times out: start each
     // input without the last one's, or they pile up.
     sip->transactions->clear();
-    parser->callState = 0;
-    parser->callDirection = 0;
+    parser->callState = CallIdle;
+    parser->callDirection = CallNoDirection;
     window->callCallId.clear();
     window->called = QStringLiteral("200");
 

@@ -192,7 +192,7 @@ void Sip::disconnect()
     if (!msg)
         return;
     QString text;
-    if (msg->packetType == 1) {
+    if (msg->packetType == PacketRequest) {
         text = static_cast<SipRequest *>(msg)->toString();
         qDebug().noquote().nospace() << "!!! disconnect(request): ";
         qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;

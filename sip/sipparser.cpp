@@ -417,7 +417,7 @@ SipRequest *SipParser::inviteRequest(const QString &user, const QString &number,
 SipResponse *SipParser::newResponse(const QString &code, const QString &reason)
 {
     auto *msg = new SipResponse(this);
-    msg->packetType = 2;
+    msg->packetType = PacketResponse;
     msg->statusCode = code;
     msg->reasonPhrase = reason;
     return msg;
@@ -575,7 +575,7 @@ void SipParser::sendMessage(SipPacket *msg, SipPacket *judgedBy)
     if (via && via->protocol.contains(QLatin1String("UDP"))) {
         const QString text = msg->toString();
         sip->send(text);
-        if (msg->packetType == 2)
+        if (msg->packetType == PacketResponse)
             remember(msg, judgedBy, text);
     }
     delete msg;
@@ -643,7 +643,7 @@ void SipParser::reply(const QString &code, const QString &reason, SipPacket *req
 {
     MainWindow *w = mainWindow;
     auto *msg = new SipResponse(this);
-    msg->packetType = 2;
+    msg->packetType = PacketResponse;
     msg->statusCode = code;
     msg->reasonPhrase = reason;
     for (SipHeader *header : qAsConst(request->headers))

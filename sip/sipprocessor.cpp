@@ -98,16 +98,16 @@ void SipProcessor::processSip(SipPacket *message)
     auto *via = SipParser::typed<SipViaHeader>(message, "Via", SipHeader::Via);
     const QString branch = via ? via->branch : QString();
     SipTransactions *transactions = p->sip->transactions;
-    if (message->packetType == 1 && p->metod_ == QLatin1String("ACK") && cseqHeader)
+    if (message->packetType == PacketRequest && p->metod_ == QLatin1String("ACK") && cseqHeader)
         transactions->acknowledged(p->callId_, cseqHeader->number);
     // A request that comes again gets the answer already sent, and nothing more.
-    if (message->packetType == 1 && transactions->repeatAnswer(branch, p->metod_)) {
+    if (message->packetType == PacketRequest && transactions->repeatAnswer(branch, p->metod_)) {
         SipParser::log(QStringLiteral("In REQUEST Rx: ") + p->metod_ + QStringLiteral(" retransmitted"));
         return;
     }
-    if (message->packetType == 1)
+    if (message->packetType == PacketRequest)
         processRequest(message);
-    else if (message->packetType == 2)
+    else if (message->packetType == PacketResponse)
         processResponse(message);
 }
 

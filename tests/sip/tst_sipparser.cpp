@@ -17,7 +17,7 @@ namespace {
 QString fact(SipPacket *m, const QString &name)
 {
     SipHeader *content = m->getHeader("Content");
-    const QString wire = m->packetType == 1 ? static_cast<SipRequest *>(m)->toString()
+    const QString wire = m->packetType == PacketRequest ? static_cast<SipRequest *>(m)->toString()
                                             : static_cast<SipResponse *>(m)->toString();
     const QMap<QString, QString> facts{
         {"type", QString::number(m->packetType)}, {"version", m->version}, {"method", m->method},
