@@ -209,6 +209,11 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones)
         return "baresip never got the call established";
     if (!phone.waitForLog("!!! audioStartSlot", 10000, mark))
         return "the phone never started the audio";
+    // Keys typed in a call reach a real phone as touch tones a menu detects;
+    // they go out while the speaker is recorded.
+    const bool keys = checkTones && phoneCalls;
+    if (keys && !phone.keys(phone.mainWindow(), {"1", "5", "9"}))
+        return "cannot type the keys";
     if (checkTones && frequency(recordSpeaker(2500).right(16000)) != 440)
         return "the phone's speaker does not play baresip's 440 Hz";
     if (phoneHangsUp) {
@@ -225,6 +230,8 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones)
     // sndfile writes the recording once the call object goes.
     if (checkTones && !waitFor([&] { return frequency(farEnd.received().right(16000)) == 1000; }, 5000))
         return "baresip did not hear the phone's 1000 Hz";
+    if (keys && Tone::dtmf(farEnd.received()) != "159")
+        return "baresip's recording holds the keys \"" + Tone::dtmf(farEnd.received()) + "\", not 159";
     history << (phoneCalls ? "200 Out" : "200 In");
     return QString();
 }
