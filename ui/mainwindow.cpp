@@ -282,16 +282,9 @@ void MainWindow::breakCallAction()
 namespace {
 // From the INVITE to the end of the busy tone the number is the call's: keys
 // then go to the far end as DTMF (once the voice runs) and leave `called` alone.
-bool inCall(MainWindow *w)
-{
-    const SipParser *p = w->audio && w->audio->sip ? w->audio->sip->parser : nullptr;
-    const bool busy = w->busyTimer && w->busyTimer->isActive();
-    return busy || (p && (p->callState == CallCalling || p->callState == CallOffered || p->callState == CallEstablished));
-}
-
 void padDigit(MainWindow *w, const QString &digit)
 {
-    if (inCall(w)) {
+    if (!w->lineFree()) {
         w->audio->sendDtmf(digit.at(0));
         emit w->dtmfStartSignal(digit);
         return;
@@ -315,14 +308,14 @@ void MainWindow::on_pushButton_18_clicked() { padDigit(this, "9"); }
 void MainWindow::on_pushButton_20_clicked() { padDigit(this, "0"); }
 void MainWindow::on_pushButton_19_clicked()
 {
-    if (inCall(this))
+    if (!lineFree())
         audio->sendDtmf('*');
     emit dtmfStartSignal("*");
 }
 
 void MainWindow::on_pushButton_21_clicked()
 {
-    if (inCall(this))
+    if (!lineFree())
         audio->sendDtmf('#');
     emit dtmfStartSignal("#");
 }
@@ -342,7 +335,7 @@ void MainWindow::on_pushButton_24_clicked()
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
     const int k = event->key();
-    if (inCall(this)) {
+    if (!lineFree()) {
         const QString key = event->text();
         if (key.size() == 1 && QStringLiteral("0123456789*#").contains(key)) {
             audio->sendDtmf(key.at(0));
