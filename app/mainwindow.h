@@ -5,6 +5,8 @@
 // SIP identifiers and the current-call record are plain members here, reached by
 // every subsystem through `pW` or a pointer handed down the object graph.
 
+#include "accountsettings.h"
+
 #include <QMainWindow>
 #include <QSqlDatabase>
 #include <QString>
@@ -30,7 +32,7 @@ QT_BEGIN_NAMESPACE
 namespace Ui { class MainWindow; }
 QT_END_NAMESPACE
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public AccountSettings
 {
     Q_OBJECT
 
@@ -126,36 +128,8 @@ public:
     QString logFilePath;
     bool bTrayActionExecute = false;
 
-    // --- settings block (one member per column of the settings table) ---
-    QString account;
-    QString sipServerIp;
-    QString sipProxyIp;
-    QString sipServerPort;
-    QString user;
-    QString domain;
-    QString login;
-    QString password;
-    QString name;
-    QString voicemail;
-    QString prefix;
-    QString plan;
-    bool hideCallerId = false;
-    QString encryptMedia;
-    QString transport;
-    QString publicAddr;
-    int registrTimeout = 3600;
-    int keepAlive = 0;
-    bool publicPresent = false;
-    bool enableRewriteIp = false;
-    bool ICE = false;
-    bool disableSessionTimer = false;
-    bool useLog = true;
-    QString mediaIp;
-    int mediaPort = 60000;
-    bool codecPCMA = false;
-    bool codecPCMU = false;
-    bool useSTUN = false;
-    QString STUN;
+    // The settings block (one member per column of the settings table) is
+    // the AccountSettings base.
 
     // --- SIP working values (read and written by the SIP builders) ---
     QString payloadA;

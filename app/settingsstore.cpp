@@ -1,6 +1,5 @@
 #include "settingsstore.h"
 
-#include "mainwindow.h"
 
 #include <QDebug>
 #include <QSqlError>
@@ -13,7 +12,7 @@ const char *const kDefaultStunUrl = "udp://stun.sipgate.net:3478";
 
 namespace {
 
-using M = MainWindow;
+using M = AccountSettings;
 const char *const kText45 = "VARCHAR(45) NOT NULL";
 const char *const kText45Null = "VARCHAR(45) NULL";
 const char *const kFlag = "VARCHAR(32) NOT NULL";
@@ -58,19 +57,19 @@ const QVector<SettingField> &SettingsStore::fields()
     return table;
 }
 
-QVariant SettingField::value(const MainWindow &w) const
+QVariant SettingField::value(const AccountSettings &w) const
 {
     return std::visit([&w](auto m) { return QVariant(w.*m); }, member);
 }
 
-void SettingField::setValue(MainWindow &w, const QVariant &v) const
+void SettingField::setValue(AccountSettings &w, const QVariant &v) const
 {
-    if (auto m = std::get_if<QString MainWindow::*>(&member))
+    if (auto m = std::get_if<QString AccountSettings::*>(&member))
         w.**m = v.toString();
-    else if (auto m = std::get_if<bool MainWindow::*>(&member))
+    else if (auto m = std::get_if<bool AccountSettings::*>(&member))
         w.**m = v.toBool(); // "false", "0" and "" are false
     else
-        w.*std::get<int MainWindow::*>(member) = v.toInt();
+        w.*std::get<int AccountSettings::*>(member) = v.toInt();
 }
 
 QStringList SettingsStore::schema()
@@ -88,7 +87,7 @@ QStringList SettingsStore::schema()
                 + values.join(QStringLiteral(", ")) + QStringLiteral(")")};
 }
 
-bool SettingsStore::load(MainWindow &w) const
+bool SettingsStore::load(AccountSettings &w) const
 {
     QSqlQuery query(m_db);
     query.exec(QStringLiteral("SELECT * FROM settings WHERE id=1"));
@@ -101,7 +100,7 @@ bool SettingsStore::load(MainWindow &w) const
     return true;
 }
 
-bool SettingsStore::save(const MainWindow &w, QString *error) const
+bool SettingsStore::save(const AccountSettings &w, QString *error) const
 {
     QVector<const SettingField *> order;
     for (const SettingField &f : fields())
@@ -129,7 +128,7 @@ bool SettingsStore::save(const MainWindow &w, QString *error) const
     return false;
 }
 
-void SettingsStore::dump(const MainWindow &w)
+void SettingsStore::dump(const AccountSettings &w)
 {
     for (const SettingField &f : fields()) {
         if (f.option & SettingField::Secret)

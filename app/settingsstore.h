@@ -12,7 +12,7 @@
 
 #include <variant>
 
-class MainWindow;
+#include "accountsettings.h"
 
 extern const char *const kDefaultStunUrl;
 
@@ -27,9 +27,9 @@ struct SettingField
 {
     enum Option { Plain = 0, NotLoaded = 1, Secret = 2 };
 
-    const char *column;      // also the name of the MainWindow member
+    const char *column;      // also the name of the AccountSettings member
     const char *declaration; // its type in CREATE TABLE
-    std::variant<QString MainWindow::*, bool MainWindow::*, int MainWindow::*> member;
+    std::variant<QString AccountSettings::*, bool AccountSettings::*, int AccountSettings::*> member;
     const char *byDefault;   // default row value as stored
     int updateRank;          // place in the UPDATE statement
     const char *widget;      // the settings dialog's field, or nullptr
@@ -37,10 +37,10 @@ struct SettingField
     int minimum = 0;         // numbers: accepted range when maximum > 0
     int maximum = 0;
 
-    bool isInteger() const { return std::holds_alternative<int MainWindow::*>(member); }
-    bool isFlag() const { return std::holds_alternative<bool MainWindow::*>(member); }
-    QVariant value(const MainWindow &w) const; // text, flag or number
-    void setValue(MainWindow &w, const QVariant &v) const;
+    bool isInteger() const { return std::holds_alternative<int AccountSettings::*>(member); }
+    bool isFlag() const { return std::holds_alternative<bool AccountSettings::*>(member); }
+    QVariant value(const AccountSettings &w) const; // text, flag or number
+    void setValue(AccountSettings &w, const QVariant &v) const;
 };
 
 class SettingsStore
@@ -52,10 +52,10 @@ public:
     // CREATE TABLE settings and the INSERT of the default row.
     static QStringList schema();
     // Every loaded column of row 1 into the members; false when there is no row.
-    bool load(MainWindow &w) const;
-    bool save(const MainWindow &w, QString *error) const;
+    bool load(AccountSettings &w) const;
+    bool save(const AccountSettings &w, QString *error) const;
     // One log line per setting, name followed by value.
-    static void dump(const MainWindow &w);
+    static void dump(const AccountSettings &w);
 
 private:
     QSqlDatabase m_db;
