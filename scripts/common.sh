@@ -33,7 +33,7 @@ HEADLESS_PACKAGES=(xvfb xauth imagemagick)
 
 # What the tests, benchmarks and fuzz targets need besides.
 TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool imagemagick iproute2 util-linux
-    sip-tester kamailio coturn baresip-core clang libclang-rt-14-dev
+    sip-tester kamailio coturn baresip-core linphone-cli clang libclang-rt-14-dev
     libosip2-dev libspandsp-dev libssl-dev sqlite3)
 
 # ccache hits across checkouts in other folders (a CI clone, a second work tree).

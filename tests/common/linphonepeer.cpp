@@ -1,0 +1,72 @@
+#include "linphonepeer.h"
+
+#include "tone.h"
+
+#include <QDataStream>
+#include <QFile>
+
+namespace {
+// A mono 16-bit WAV file around `pcm`.
+QByteArray wav(const QByteArray &pcm, int rate)
+{
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    s.setByteOrder(QDataStream::LittleEndian);
+    s.writeRawData("RIFF", 4);
+    s << quint32(36 + pcm.size());
+    s.writeRawData("WAVEfmt ", 8);
+    s << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate * 2) << quint16(2) << quint16(16);
+    s.writeRawData("data", 4);
+    s << quint32(pcm.size());
+    return out + pcm;
+}
+} // namespace
+
+bool LinphonePeer::start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz)
+{
+    // No TCP or TLS listeners; the proxy's realm is its domain. linphonec
+    // keeps its call database under $HOME, so it gets a home of its own.
+    const QString config = QStringLiteral("[sip]\nsip_port=%1\nsip_tcp_port=0\nsip_tls_port=0\ndefault_proxy=0\n"
+                                          "[rtp]\naudio_rtp_port=%2\n[sound]\nechocancellation=0\n"
+                                          "[proxy_0]\nreg_proxy=<sip:127.0.0.2:%3;transport=udp>\n"
+                                          "reg_identity=sip:%4@127.0.0.2\nreg_expires=3600\nreg_sendregister=1\n"
+                                          "[auth_info_0]\nusername=%4\npasswd=%5\ndomain=127.0.0.2\n")
+                               .arg(sipPort).arg(freePort()).arg(proxyPort).arg(user, password);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+    m_process.setProcessEnvironment(env);
+    // The files take the place of sound cards: one minute of tone out, the call in.
+    return writeFile(QStringLiteral("linphonerc"), config) && writeFile(QStringLiteral("home/.local/share/linphone/.keep"), QString())
+        && writeFile(QStringLiteral("tone.wav"), QString()) && [&] {
+               QFile file(path(QStringLiteral("tone.wav")));
+               return file.open(QIODevice::WriteOnly) && file.write(wav(Tone::sine(toneHz, 0.3, 60 * 8000), 8000)) > 0;
+           }()
+        && launch({"-c", path(QStringLiteral("linphonerc")), "-a", "-d", "1"})
+        && command(QStringLiteral("soundcard use files")) && command(QStringLiteral("play ") + path(QStringLiteral("tone.wav")))
+        && command(QStringLiteral("record ") + path(QStringLiteral("received.wav")))
+        && waitReady([&] { return count(QStringLiteral("to \\[LinphoneRegistrationOk\\]")) > 0; }, 10000,
+                     QStringLiteral("registration"));
+}
+
+bool LinphonePeer::command(const QString &line)
+{
+    const QByteArray text = (line + QLatin1Char('\n')).toUtf8();
+    return (m_process.write(text) == text.size() && m_process.waitForBytesWritten(2000))
+        || fail(QStringLiteral("linphonec did not take \"%1\"").arg(line));
+}
+
+QString LinphonePeer::receivedKeys() const
+{
+    QString keys;
+    static const QRegularExpression tone(QStringLiteral("Receiving tone (.) from"));
+    for (auto it = tone.globalMatch(log()); it.hasNext();)
+        keys += it.next().captured(1);
+    return keys;
+}
+
+QByteArray LinphonePeer::received() const
+{
+    const QByteArray file = read(path(QStringLiteral("received.wav")));
+    const int data = file.indexOf("data");
+    return data < 0 ? QByteArray() : file.mid(data + 8);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// linphonec (Debian's linphone-cli) as an independent far end with a strict
+// SDP parser. It registers one account through the proxy on 127.0.0.2,
+// answers calls by itself, plays a sine tone from a WAV file into each call
+// and records what it receives; commands go to its standard input, one line
+// each, and what it reports (keys received, calls) is read from its output.
+
+#include "peerprocess.h"
+
+#include <QRegularExpression>
+
+class LinphonePeer : public PeerProcess
+{
+public:
+    LinphonePeer() : PeerProcess(QStringLiteral("linphonec")) {}
+
+    // Listens on UDP sipPort and registers user/password at the proxy
+    // 127.0.0.2:proxyPort; returns once registered.
+    bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz);
+    // A console command such as "call sip:100@127.0.0.2", "terminate",
+    // "pause", "resume", or a key ("5") sent in a call.
+    bool command(const QString &line);
+    void dial(const QString &uri) { command(QStringLiteral("call ") + uri); }
+    // The keys reported received, in order ("Receiving tone 5 from ...").
+    QString receivedKeys() const;
+    int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
+    // The audio of the latest call, 8000 Hz mono S16LE, once the call ended.
+    QByteArray received() const;
+    QString log() const { return output(); }
+};
