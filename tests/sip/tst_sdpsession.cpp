@@ -6,8 +6,6 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(SdpSession)
-
 namespace {
 SdpFormat format(int payloadType, const QString &encoding, int clockRate = 8000, int channels = 1)
 {
@@ -42,43 +40,11 @@ class TstSdpSession : public QObject
     Q_OBJECT
 
 private slots:
-    void written_data()
-    {
-        QTest::addColumn<SdpSession>("session");
-        QTest::addColumn<QString>("text");
-        SdpSession offer;
-        offer.origin = {"-", 1234, 1235, "192.168.0.10"};
-        offer.connectionAddress = "192.168.0.10";
-        offer.hasAudio = true;
-        offer.mediaPort = 60000;
-        offer.formats = {format(8, "PCMA"), format(0, "PCMU"), SdpSession::telephoneEvent()};
-        offer.ptime = 20;
-        QTest::newRow("offer") << offer
-            << "v=0\r\no=- 1234 1235 IN IP4 192.168.0.10\r\ns=-\r\nc=IN IP4 192.168.0.10\r\nt=0 0\r\n"
-               "m=audio 60000 RTP/AVP 8 0 101\r\na=sendrecv\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\n"
-               "a=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\na=ptime:20\r\n";
-        SdpSession held = offer;
-        held.mediaConnectionAddress = "203.0.113.5";
-        held.direction = SdpDirection::RecvOnly;
-        held.formats = {format(111, "opus", 48000, 2)};
-        held.formats.first().fmtp = "useinbandfec=1";
-        held.otherMedia = QStringList{"video 0 RTP/AVP 31", "text 0 RTP/AVP 98"};
-        held.audioIndex = 1;
-        held.addAttribute("crypto", "1 AES_CM_128_HMAC_SHA1_80 inline:abc");
-        held.addAttribute("rtcp-mux");
-        QTest::newRow("answer on hold, public address, refused streams around")
-            << held
-            << "v=0\r\no=- 1234 1235 IN IP4 192.168.0.10\r\ns=-\r\nc=IN IP4 192.168.0.10\r\nt=0 0\r\n"
-               "m=video 0 RTP/AVP 31\r\nm=audio 60000 RTP/AVP 111\r\nc=IN IP4 203.0.113.5\r\na=recvonly\r\n"
-               "a=rtpmap:111 opus/48000/2\r\na=fmtp:111 useinbandfec=1\r\na=ptime:20\r\n"
-               "a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:abc\r\na=rtcp-mux\r\nm=text 0 RTP/AVP 98\r\n";
-    }
+    void written_data() { fixtureRows("sip/sdp-written.txt"); }
     void written()
     {
-        QFETCH(SdpSession, session);
-        QTEST(session.toText(), "text");
-        // and read back as written
-        QCOMPARE(describe(SdpSession::fromText(session.toText())), describe(session));
+        QFETCH(QString, input);
+        QTEST(SdpSession::fromText(input).toText(), "written");
     }
 
     void read_data() { fixtureRows("sip/sdpsession.txt"); }
