@@ -151,12 +151,12 @@ SdpSession SdpSession::fromText(const QString &text)
                 }
             } else {
                 level = OtherMedia;
-                if (s.otherMedia.size() < maxFormats && fields.size() >= 3) {
-                    // refused as it came: port 0, the same protocol and formats
-                    QStringList refused{fields.at(0).toString(), QStringLiteral("0")};
-                    for (int i = 2; i < fields.size() && i < 3 + maxFormats; ++i)
-                        refused << fields.at(i).toString();
-                    s.otherMedia << refused.join(QLatin1Char(' '));
+                if (s.otherMedia.size() < maxFormats && fields.size() >= 4) {
+                    // Refused as it came: port 0, its protocol and one of its
+                    // formats (RFC 3264 6), each cut to a sane length.
+                    s.otherMedia << QStringList{fields.at(0).left(32).toString(), QStringLiteral("0"),
+                                                fields.at(2).left(32).toString(), fields.at(3).left(32).toString()}
+                                        .join(QLatin1Char(' '));
                 }
             }
         } else if (level == OtherMedia) {
@@ -268,6 +268,19 @@ SdpFormat SdpSession::telephoneEvent(int payloadType, int clockRate)
     f.clockRate = clockRate;
     f.fmtp = QStringLiteral("0-15");
     return f;
+}
+
+SdpSession SdpSession::offer(const SdpOrigin &origin, int port, const SdpFormats &codecs, const QString &address)
+{
+    SdpSession s;
+    s.origin = origin;
+    s.connectionAddress = address.isEmpty() ? origin.address : address;
+    s.hasAudio = true;
+    s.mediaPort = port;
+    s.formats = codecs;
+    s.formats << telephoneEvent();
+    s.ptime = 20;
+    return s;
 }
 
 SdpDirection SdpSession::answerDirection(const SdpSession &offer)

@@ -77,6 +77,10 @@ public:
     // telephone-event/8000 with events 0-15 (RFC 4733 3).
     static SdpFormat telephoneEvent(int payloadType = defaultEventPayload, int clockRate = 8000);
 
+    // Our offer: `codecs` in our order, then telephone-event at 101, sendrecv,
+    // 20 ms packets, from and to `address` (the origin's, when empty).
+    static SdpSession offer(const SdpOrigin &origin, int port, const SdpFormats &codecs, const QString &address = QString());
+
     // The answer to `offer` (RFC 3264 6.1): the offered formats that match
     // one of `enabled`, in the offer's order and with its payload numbers,
     // then telephone-event if offered at the voice's clock; the direction

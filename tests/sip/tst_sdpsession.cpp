@@ -67,6 +67,7 @@ private slots:
                   + QString::number(a.audioIndex), "answer");
     }
 
+    // A random session id per call, the version one up for each description; our offer.
     void origin()
     {
         const SdpOrigin first = SdpOrigin::newSession("10.0.0.1"), second = SdpOrigin::newSession("10.0.0.1");
@@ -76,6 +77,10 @@ private slots:
         QCOMPARE(next.sessionId, first.sessionId);
         QCOMPARE(next.version, first.version + 1);
         QCOMPARE(next.next().version, first.version + 2);
+        const SdpSession offer = SdpSession::offer({"-", 7, 8, "10.0.0.1"}, 4000, {format(0, "PCMU")});
+        QCOMPARE(offer.toText(), QString("v=0\r\no=- 7 8 IN IP4 10.0.0.1\r\ns=-\r\nc=IN IP4 10.0.0.1\r\nt=0 0\r\nm=audio 4000 RTP/AVP 0 101\r\n"
+                                         "a=sendrecv\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\n"
+                                         "a=ptime:20\r\n"));
     }
 };
 
