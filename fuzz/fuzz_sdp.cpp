@@ -1,5 +1,8 @@
-// Any message body through the SDP line split and the media value pick.
+// Any message body through the SDP line split and the media value pick, the
+// session description read, answered and written again, and the INFO key read.
 
+#include "dtmfinfo.h"
+#include "sdpsession.h"
 #include "sipcontentheader.h"
 
 #include <QLoggingCategory>
@@ -23,5 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = content.toString();
     if (text.size() > body.size() + content.sdpLines.size() * 2)
         __builtin_trap();
+
+    const SdpSession offer = SdpSession::fromText(body);
+    if (offer.formats.size() > SdpSession::maxFormats || offer.otherMedia.size() > SdpSession::maxFormats)
+        __builtin_trap();
+    SdpFormat pcma;
+    pcma.payloadType = 8;
+    pcma.encoding = QStringLiteral("PCMA");
+    const SdpSession answer = SdpSession::answer(offer, {pcma});
+    // what we write, we read back the same
+    if (SdpSession::fromText(answer.toText()).formats.size() != answer.formats.size())
+        __builtin_trap();
+    dtmfInfoDigit(QStringLiteral("application/dtmf-relay"), body);
     return 0;
 }
