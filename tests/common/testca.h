@@ -20,7 +20,7 @@ public:
     QString caFile() const { return path(QStringLiteral("ca.pem")); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    // Signs a key for `names` (comma-separated DNS names) as `<id>.pem` with
+    // Signs a key for `names` (comma-separated DNS names, or typed entries such as "IP:127.0.0.2") as `<id>.pem` with
     // `<id>.key`: by the trusted CA, or by the rogue one; `expired` dates it
     // in 2020. Returns the certificate's path, empty on failure.
     QString issue(const QString &id, const QString &names, bool expired = false, bool rogue = false)
@@ -28,7 +28,7 @@ public:
         const QString ca = rogue ? QStringLiteral("rogue") : QStringLiteral("ca");
         QString alt;
         for (const QString &name : names.split(','))
-            alt += (alt.isEmpty() ? "" : ",") + QStringLiteral("DNS:") + name;
+            alt += (alt.isEmpty() ? "" : ",") + (name.contains(':') ? name : "DNS:" + name);
         const QStringList dates = expired ? QStringList{"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"}
                                           : QStringList{"-days", "30"};
         const bool ok = write(id + ".ext", "subjectAltName=" + alt + "\nbasicConstraints=CA:FALSE\n"
