@@ -25,7 +25,7 @@ ensure_packages() {
 # What the phone needs to build and run.
 BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
     qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5sql5-sqlite libqt5multimedia5-plugins
-    gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good libsrtp2-dev)
 
 # What ./scripts/run needs besides on a machine with no display: a virtual X
 # server and ImageMagick's import for screenshots.
@@ -33,7 +33,7 @@ HEADLESS_PACKAGES=(xvfb xauth imagemagick)
 
 # What the tests, benchmarks and fuzz targets need besides.
 TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool imagemagick iproute2 util-linux
-    sip-tester kamailio coturn baresip-core linphone-cli clang libclang-rt-14-dev
+    sip-tester kamailio kamailio-tls-modules coturn baresip-core linphone-cli clang libclang-rt-14-dev
     libosip2-dev libspandsp-dev libssl-dev sqlite3)
 
 # ccache hits across checkouts in other folders (a CI clone, a second work tree).

@@ -20,11 +20,8 @@
 #include <QDebug>
 
 namespace {
-// Longest line, in characters before its line feed, that the parser reads.
-const int maxLineLength = 10000;
-// Real messages carry a few dozen headers; a datagram of empty header lines
-// or comma-only Via lists would otherwise cost a heap object per character.
-const int maxHeaders = 1000;
+const int maxLineLength = sipMaxLineLength;
+const int maxHeaders = sipMaxHeaders;
 
 const QString &sipVersion()
 {

@@ -14,6 +14,12 @@ class SipPacket;
 class SipRequest;
 class SipRequestMethod;
 
+// Longest line, in characters before its line feed, that the parser reads.
+constexpr int sipMaxLineLength = 10000;
+// Real messages carry a few dozen headers; a datagram of empty header lines
+// or comma-only Via lists would otherwise cost a heap object per character.
+constexpr int sipMaxHeaders = 1000;
+
 // Values of SipMessageParser::parseState (3 is not used).
 enum ParseState {
     ParseStartWord = 0, ParseRequestUri = 1, ParseRequestVersion = 2, ParseStatusCode = 4,

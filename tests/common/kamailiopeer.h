@@ -12,8 +12,14 @@ class KamailioPeer : public PeerProcess
 public:
     KamailioPeer() : PeerProcess(QStringLiteral("kamailio"), 4000) {}
 
+    // Adds a TLS listener on 127.0.0.2:port with this certificate and key
+    // (defines WITH_TLS) to the next start().
+    void enableTls(quint16 port, const QString &certificate, const QString &key)
+    {
+        m_tls = QStringList{QString::number(port), certificate, key};
+    }
     // Starts Kamailio with the configuration template (its @PORT@ and @DIR@
-    // filled in), the subscribers user -> password and preprocessor defines
+    // filled in, and the TLS listener's @TLSPORT@, @TLSCERT@ and @TLSKEY@), the subscribers user -> password and preprocessor defines
     // (`#!ifdef NAME` in the configuration).
     bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers,
                const QStringList &defines = {})
@@ -21,13 +27,16 @@ public:
         m_port = port;
         const QString config = QString::fromUtf8(read(configTemplate))
                                    .replace(QLatin1String("@PORT@"), QString::number(port))
-                                   .replace(QLatin1String("@DIR@"), m_dir.path());
+                                   .replace(QLatin1String("@DIR@"), m_dir.path())
+                                   .replace(QLatin1String("@TLSPORT@"), m_tls.value(0))
+                                   .replace(QLatin1String("@TLSCERT@"), m_tls.value(1))
+                                   .replace(QLatin1String("@TLSKEY@"), m_tls.value(2));
         QString table = QStringLiteral("id(int,auto) username(string) domain(string) password(string) "
                                        "ha1(string,null) ha1b(string,null)\n");
         for (auto it = subscribers.cbegin(); it != subscribers.cend(); ++it)
             table += QStringLiteral("%1:%2:127.0.0.2:%3:::\n").arg(table.count('\n')).arg(it.key(), it.value());
         QStringList arguments{"-DD", "-E", "-f", path("kamailio.cfg"), "-Y", path("run"), "-P", path("kamailio.pid")};
-        for (const QString &name : defines)
+        for (const QString &name : defines + (m_tls.isEmpty() ? QStringList() : QStringList{"WITH_TLS"}))
             arguments << "-A" << name;
         // The control socket answers once the listeners are bound and the workers run.
         return (!config.isEmpty() || fail("cannot read " + configTemplate)) && writeFile(QStringLiteral("kamailio.cfg"), config) && writeFile(QStringLiteral("run/.keep"), QString())
@@ -53,4 +62,5 @@ public:
 private:
 
     quint16 m_port = 0;
+    QStringList m_tls;
 };

@@ -1,0 +1,145 @@
+// SRTP in both suites: a packet comes back as it was and its payload is not readable on the wire, across the
+// sequence wrap; a changed byte, a replay or the wrong key drops it. SDES lines: which are read, written and
+// chosen, and keys that are fresh every time.
+
+#include "sdescrypto.h"
+#include "srtpsession.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(SrtpSuite)
+
+namespace {
+QByteArray rtpPacket(quint16 sequence)
+{
+    QByteArray packet(12, '\0');
+    packet[0] = char(0x80);
+    packet[1] = 8;
+    qToBigEndian<quint16>(sequence, packet.data() + 2);
+    qToBigEndian<quint32>(160u * sequence, packet.data() + 4);
+    qToBigEndian<quint32>(0x12345678, packet.data() + 8);
+    return packet + QByteArray(160, char(0xD5 ^ (sequence & 0xFF)));
+}
+const QString key80 = "1 AES_CM_128_HMAC_SHA1_80 inline:gv7xS14xO3GIjB1Z7rMTlIQh63qXhc0mSPLWRfd1";
+const QString key32 = "2 AES_CM_128_HMAC_SHA1_32 inline:fpnsoYjYSafCFfAJo5+J/ID0OH9yn5cLIXi+LLKS";
+} // namespace
+
+class TstSrtp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void session_data();
+    void session();
+    void parse_data();
+    void parse();
+    void negotiation();
+};
+
+void TstSrtp::session_data()
+{
+    QTest::addColumn<SrtpSuite>("suite");
+    QTest::addColumn<int>("tag");
+    QTest::newRow("AES_CM_128_HMAC_SHA1_80") << SrtpSuite::AesCm128HmacSha1_80 << 10;
+    QTest::newRow("AES_CM_128_HMAC_SHA1_32") << SrtpSuite::AesCm128HmacSha1_32 << 4;
+}
+
+void TstSrtp::session()
+{
+    QFETCH(SrtpSuite, suite);
+    QFETCH(int, tag);
+    const QByteArray mine = SdesCrypto::generate(1, suite).keySalt, theirs = SdesCrypto::generate(1, suite).keySalt;
+    SrtpSession a, b, stranger;
+    QVERIFY(a.start(suite, mine, theirs) && b.start(suite, theirs, mine));
+    QVERIFY(stranger.start(suite, theirs, theirs));
+    QVERIFY(!SrtpSession().start(suite, mine.left(29), theirs));
+
+    // Across 65535 -> 0 the receiver must move to the next rollover count.
+    QByteArray last;
+    for (quint16 sequence = 65530; sequence != 6; ++sequence) {
+        const QByteArray plain = rtpPacket(sequence);
+        QByteArray packet = plain;
+        QVERIFY(a.protect(packet));
+        QCOMPARE(packet.size(), plain.size() + tag);
+        QCOMPARE(packet.left(12), plain.left(12));
+        QVERIFY(packet.mid(12, 160) != plain.mid(12, 160));
+        last = packet;
+        QVERIFY2(b.unprotect(packet), qPrintable(QString::number(sequence)));
+        QCOMPARE(packet, plain);
+    }
+    QByteArray replay = last;
+    QVERIFY(!b.unprotect(replay));
+    quint16 next = 6;
+    for (const int at : {20, int(last.size()) - 1}) {
+        QByteArray changed = rtpPacket(next++);
+        QVERIFY(a.protect(changed));
+        changed[at] = char(changed[at] ^ 1);
+        QVERIFY2(!b.unprotect(changed), qPrintable(QString::number(at)));
+    }
+    QByteArray wrongKey = rtpPacket(next);
+    QVERIFY(a.protect(wrongKey));
+    QVERIFY(!stranger.unprotect(wrongKey));
+}
+
+void TstSrtp::parse_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("tag"); // 0: refused
+    QTest::addColumn<QString>("suite");
+    const QString k = key80.section(':', 1);
+    QTest::newRow("80") << key80 << 1 << "AES_CM_128_HMAC_SHA1_80";
+    QTest::newRow("32") << key32 << 2 << "AES_CM_128_HMAC_SHA1_32";
+    QTest::newRow("lifetime as a power") << "7 AES_CM_128_HMAC_SHA1_80 inline:" + k + "|2^31" << 7 << "AES_CM_128_HMAC_SHA1_80";
+    QTest::newRow("lifetime as a number") << "3 AES_CM_128_HMAC_SHA1_32 inline:" + k + "|1048576" << 3 << "AES_CM_128_HMAC_SHA1_32";
+    QTest::newRow("MKI") << "1 AES_CM_128_HMAC_SHA1_80 inline:" + k + "|2^20|1:4" << 0 << "";
+    QTest::newRow("two keys") << key80 + ";inline:" + k << 0 << "";
+    QTest::newRow("session parameter") << key80 + " KDR=1" << 0 << "";
+    QTest::newRow("unknown suite") << "1 F8_128_HMAC_SHA1_80 inline:" + k << 0 << "";
+    QTest::newRow("key too short") << "1 AES_CM_128_HMAC_SHA1_80 inline:" + k.left(36) << 0 << "";
+    QTest::newRow("key not base64") << "1 AES_CM_128_HMAC_SHA1_80 inline:" + k.left(39) + "*" << 0 << "";
+    QTest::newRow("no tag") << "AES_CM_128_HMAC_SHA1_80 inline:" + k << 0 << "";
+}
+
+void TstSrtp::parse()
+{
+    QFETCH(QString, value);
+    QFETCH(int, tag);
+    QFETCH(QString, suite);
+    SdesCrypto crypto;
+    QCOMPARE(SdesCrypto::parse(value, &crypto), tag != 0);
+    if (!tag)
+        return;
+    QCOMPARE(crypto.tag, tag);
+    QCOMPARE(SdesCrypto::suiteName(crypto.suite), suite);
+    QCOMPARE(crypto.keySalt.size(), SdesCrypto::keySaltLength);
+    QCOMPARE(crypto.toString(), value.section('|', 0, 0));
+}
+
+void TstSrtp::negotiation()
+{
+    const QList<SdesCrypto> offer = SdesCrypto::offer();
+    QCOMPARE(offer.size(), 2);
+    QVERIFY(offer.at(0).keySalt != offer.at(1).keySalt);
+    QVERIFY(offer.at(0).keySalt != SdesCrypto::offer().at(0).keySalt);
+
+    // The answerer takes the first line it supports and keeps its tag and suite.
+    SdesCrypto theirs, ours;
+    const QString unsupported = "1 F8_128_HMAC_SHA1_80 inline:" + key80.section(':', 1);
+    QVERIFY(SdesCrypto::chooseAnswer({unsupported, key32, key80}, &theirs, &ours));
+    QCOMPARE(theirs.toString(), key32);
+    QCOMPARE(ours.tag, 2);
+    QCOMPARE(ours.suite, SrtpSuite::AesCm128HmacSha1_32);
+    QVERIFY(ours.keySalt != theirs.keySalt && ours.keySalt.size() == SdesCrypto::keySaltLength);
+    QVERIFY(!SdesCrypto::chooseAnswer({unsupported}, &theirs, &ours));
+
+    // The offerer finds its own line by the answer's tag; a suite that differs from it is refused.
+    SdesCrypto mine;
+    QVERIFY(SdesCrypto::acceptAnswer(offer, key32, &mine, &theirs));
+    QCOMPARE(mine.keySalt, offer.at(1).keySalt);
+    QCOMPARE(theirs.toString(), key32);
+    QVERIFY(!SdesCrypto::acceptAnswer(offer, "1" + key32.mid(1), &mine, &theirs));
+}
+
+QTEST_GUILESS_MAIN(TstSrtp)
+#include "tst_srtp.moc"
