@@ -31,7 +31,7 @@ float logEnergy(const qint16 *x, int n)
 EchoCanceller::EchoCanceller(int rate)
     : sampleRate(rate), block(rate / 100), frame(std::make_unique<webrtc::AudioFrame>()), played(ring), heard(ring)
 {
-    configure();
+    setEnabled(true);
 }
 
 EchoCanceller::~EchoCanceller() = default;
@@ -67,6 +67,8 @@ void EchoCanceller::configure()
 
 void EchoCanceller::setEnabled(bool on)
 {
+    // Another rate than the library's passes through, as switched off.
+    on = on && (sampleRate == 8000 || sampleRate == 16000 || sampleRate == 32000 || sampleRate == 48000);
     if (on && !enabled)
         configure();   // the path may have changed while it was off
     enabled = on;

@@ -26,7 +26,7 @@ class AudioProcessing;
 class EchoCanceller
 {
 public:
-    // 8000, 16000, 32000 or 48000 Hz.
+    // 8000, 16000, 32000 or 48000 Hz; at another rate it passes the microphone through. On at start.
     explicit EchoCanceller(int rate = 16000);
     ~EchoCanceller();
     EchoCanceller(const EchoCanceller &) = delete;
@@ -57,7 +57,7 @@ private:
 
     int sampleRate;
     int block;                 // samples in 10 ms
-    bool enabled = true;
+    bool enabled = false;
     std::unique_ptr<webrtc::AudioProcessing> apm;
     std::unique_ptr<webrtc::AudioFrame> frame;
     std::vector<qint16> pending;     // playback short of a block

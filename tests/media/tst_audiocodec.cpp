@@ -36,12 +36,6 @@ SdpFormats formats(const QString &list)
     return out;
 }
 
-QVector<qint16> pcm(const QByteArray &bytes)
-{
-    return QVector<qint16>(reinterpret_cast<const qint16 *>(bytes.constData()),
-                           reinterpret_cast<const qint16 *>(bytes.constData()) + bytes.size() / 2);
-}
-
 QByteArray bytes(const QVector<qint16> &samples)
 {
     return QByteArray(reinterpret_cast<const char *>(samples.constData()), 2 * samples.size());
@@ -54,7 +48,7 @@ QList<QByteArray> encodeTone(AudioCodec &codec, int frames, double frequency, do
     const int n = codec.frameSamples();
     for (int i = 0; i < frames; ++i) {
         const double f = switchAt >= 0 && i >= switchAt ? then : frequency;
-        packets << codec.encode(pcm(Tone::sine(f, 0.3, n, codec.sampleRate(), qint64(n) * i)).constData());
+        packets << codec.encode(reinterpret_cast<const qint16 *>(Tone::sine(f, 0.3, n, codec.sampleRate(), qint64(n) * i).constData()));
     }
     return packets;
 }
