@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <random>
 #include <tuple>
 
 QByteArray Tone::sine(double frequency, double amplitude, int samples, int rate, qint64 phase)
@@ -72,4 +73,35 @@ QString Tone::dtmf(const QByteArray &pcm)
             heard += key;
     }
     return heard;
+}
+
+QVector<qint16> Tone::voice(int samples, int rate, quint32 seed, double pitch)
+{
+    static const double vowels[][3] = {{700, 1200, 2600}, {300, 2300, 3000}, {500, 900, 2500}, {400, 1900, 2600}, {600, 1700, 2400}};
+    std::mt19937 random(seed);
+    auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(random); };
+    QVector<qint16> out(samples, 0);
+    double phase = 0;
+    for (int at = 0; at < samples;) {
+        const int syllables = 2 + int(random() % 3);
+        for (int s = 0; s < syllables && at < samples; ++s) {
+            const double *f = vowels[random() % 5];
+            const int length = int(uniform(0.12, 0.25) * rate);
+            const double f0 = pitch * uniform(0.85, 1.2), glide = uniform(-0.25, 0.25);
+            for (int i = 0; i < length && at < samples; ++i, ++at) {
+                const double t = double(i) / length, f0t = f0 * (1 + glide * t);
+                phase += 2 * M_PI * f0t / rate;
+                double v = 0;
+                for (int k = 1; k * f0t < std::min(rate / 2.0 - 200, 7000.0); ++k) {
+                    double gain = 0;   // three formant peaks, 100 Hz wide
+                    for (int j = 0; j < 3; ++j)
+                        gain += (j == 0 ? 1.0 : 0.5) / (1 + std::pow((k * f0t - f[j]) / 100, 2));
+                    v += (gain + 0.02) * std::sin(k * phase);
+                }
+                out[at] = qint16(std::lround(2200 * v * std::pow(std::sin(M_PI * t), 2)));
+            }
+        }
+        at += int(uniform(0.15, 0.4) * rate);   // a pause between words
+    }
+    return out;
 }

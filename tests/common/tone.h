@@ -24,6 +24,11 @@ public:
     // within 6 dB of each other, each above -25 dBFS and 10 dB above the
     // other tones of its group.
     static QString dtmf(const QByteArray &pcm);
+    // A synthetic voice, not a steady tone: syllables of harmonics of a
+    // gliding pitch around `pitch` Hz shaped by changing vowel formants, in
+    // words with pauses between them; about -20 dBFS while speaking. The same
+    // `seed` gives the same voice.
+    static QVector<qint16> voice(int samples, int rate, quint32 seed, double pitch = 120);
 };
 
 #endif // TONE_H
