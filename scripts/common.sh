@@ -35,7 +35,7 @@ HEADLESS_PACKAGES=(xvfb xauth imagemagick)
 # What the tests, benchmarks and fuzz targets need besides.
 TEST_PACKAGES=(pulseaudio pulseaudio-utils sox libsox-fmt-mp3 xvfb xauth xdotool imagemagick iproute2 util-linux
     sip-tester kamailio kamailio-tls-modules coturn baresip-core linphone-cli clang libclang-rt-14-dev
-    libosip2-dev libspandsp-dev libssl-dev sqlite3)
+    libosip2-dev libspandsp-dev libssl-dev sqlite3 dpkg-dev mmdebstrap)
 
 # ccache hits across checkouts in other folders (a CI clone, a second work tree).
 export CCACHE_BASEDIR=$SORVANTO_ROOT
@@ -46,4 +46,21 @@ configure_and_build() {
     local dir=$1; shift
     cmake -S "$SORVANTO_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
+}
+
+# built_executable BUILD_DIR TARGET: prints the path of TARGET's executable as
+# CMake wrote it into BUILD_DIR/executables.txt at the last configure; fails,
+# naming the path, when that file is not there (never falls back to another).
+built_executable() {
+    local list=$1/executables.txt path
+    path=$(awk -F '\t' -v t="$2" '$1 == t { print $2; exit }' "$list" 2>/dev/null)
+    if [ -z "$path" ]; then
+        echo "$list names no executable \"$2\": configure $1 with CMake first." >&2
+        return 1
+    fi
+    if [ ! -x "$path" ]; then
+        echo "$path is missing: the build of \"$2\" did not make it." >&2
+        return 1
+    fi
+    echo "$path"
 }
