@@ -3,69 +3,50 @@
 // The history lists calls by kind and number.
 #include "historystore.h"
 #include "settingsstore.h"
+#include "sqlpeek.h"
 #include "testmain.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// One SQLite file in a temporary directory, open on a connection of its own.
-class DbFile
+// A fixture's statements (each ends a line with ";", "--" starts a comment), then `change`.
+static bool load(SqlPeek &file, const QString &fixture, const QString &change = QString())
 {
-public:
-    DbFile() : m_db(QSqlDatabase::addDatabase("QSQLITE", "store")) { m_db.setDatabaseName(path()), m_db.open(); }
-    ~DbFile() { m_db.close(), m_db = QSqlDatabase(), QSqlDatabase::removeDatabase("store"); }
-    QString path() const { return m_dir.filePath("sorvanto.dat"); }
-    QSqlDatabase db() const { return m_db; }
-    QByteArray bytes() const
-    {
-        QFile f(path());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    QFile f(QFINDTESTDATA("../data/app/" + fixture));
+    QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) + change : QString();
+    text.remove(QRegularExpression("^--[^\n]*\n", QRegularExpression::MultilineOption));
+    for (const QString &statement : text.split(";\n", Qt::SkipEmptyParts)) {
+        if (!statement.trimmed().isEmpty() && !file.exec(statement))
+            return false;
     }
-    // Statements end a line with ";"; lines starting "--" are comments.
-    bool run(const QString &statements)
-    {
-        QString text;
-        for (const QString &line : statements.split('\n'))
-            text += line.startsWith("--") ? QString() : line + '\n';
-        for (const QString &statement : text.split(";\n", Qt::SkipEmptyParts)) {
-            QSqlQuery query(m_db);
-            if (!statement.trimmed().isEmpty() && !query.exec(statement)) {
-                qWarning() << statement << query.lastError().text();
-                return false;
-            }
-        }
-        return true;
-    }
-    bool load(const QString &fixture)
-    {
-        QFile f(QFINDTESTDATA("../data/app/" + fixture));
-        return f.open(QIODevice::ReadOnly) && run(QString::fromUtf8(f.readAll()));
-    }
-    // The settings row read by column name, as stored text.
-    QMap<QString, QString> row() const
-    {
-        QMap<QString, QString> out;
-        QSqlQuery query("SELECT * FROM settings WHERE id=1", m_db);
-        const bool found = query.next();
-        for (int i = 0; found && i < query.record().count(); ++i)
-            out[query.record().fieldName(i)] = query.value(i).toString();
-        return out;
-    }
-    QStringList column(const QString &sql) const
-    {
-        QStringList out;
-        for (QSqlQuery query(sql, m_db); query.next();)
-            out << query.value(0).toString();
-        return out;
-    }
+    return !text.isEmpty();
+}
 
-private:
-    QTemporaryDir m_dir;
-    QSqlDatabase m_db;
-};
+// The settings row read by column name, as stored text.
+static QMap<QString, QString> row(SqlPeek &file)
+{
+    QMap<QString, QString> out;
+    QSqlQuery query("SELECT * FROM settings WHERE id=1", file.db());
+    const bool found = query.next();
+    for (int i = 0; found && i < query.record().count(); ++i)
+        out[query.record().fieldName(i)] = query.value(i).toString();
+    return out;
+}
+
+static QByteArray bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+static QStringList texts(const QVariantList &values)
+{
+    QStringList out;
+    for (const QVariant &v : values)
+        out << v.toString();
+    return out;
+}
 
 class TstSettingsStore : public QObject
 {
@@ -93,10 +74,11 @@ private slots:
         QFETCH(QString, fixture);
         QFETCH(QString, change);
         QFETCH(QStringList, gained);
-        DbFile file;
-        QVERIFY(file.load(fixture) && file.run(change));
-        const QMap<QString, QString> before = file.row();
-        const QStringList calls = file.column("SELECT called || ctime || time FROM history ORDER BY ctime DESC");
+        QTemporaryDir dir;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QVERIFY(load(file, fixture, change));
+        const QMap<QString, QString> before = row(file);
+        const QStringList calls = texts(file.column("SELECT called || ctime || time FROM history ORDER BY ctime DESC"));
         QVERIFY(!before.isEmpty());
 
         QString error;
@@ -104,9 +86,9 @@ private slots:
         QMap<QString, QString> expected = before;
         for (const QString &g : gained)
             expected[g.section('=', 0, 0)] = g.section('=', 1);
-        QCOMPARE(file.row(), expected); // the file gained exactly these, and kept the rest
+        QCOMPARE(row(file), expected); // the file gained exactly these, and kept the rest
         for (const SqlTable &t : QVector<SqlTable>{SettingsStore::table()} + HistoryStore::tables()) {
-            const QStringList present = file.column("SELECT name FROM pragma_table_info('" + t.name + "')");
+            const QStringList present = texts(file.column("SELECT name FROM pragma_table_info('" + t.name + "')"));
             for (const SqlColumn &c : t.columns)
                 QVERIFY2(present.contains(c.name), qPrintable(t.name + "." + c.name));
         }
@@ -129,7 +111,7 @@ private slots:
         // Saving writes back what was loaded and leaves unknown columns alone.
         QVERIFY(SettingsStore(file.db()).save(s, &error));
         expected["useSTUN"] = "false";
-        QCOMPARE(file.row(), expected);
+        QCOMPARE(row(file), expected);
     }
 
     void calls_data()
@@ -148,8 +130,9 @@ private slots:
         QFETCH(QString, info);
         QFETCH(QString, called);
         QFETCH(QStringList, listed);
-        DbFile file;
-        QVERIFY(file.load("released-used.sql"));
+        QTemporaryDir dir;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QVERIFY(load(file, "released-used.sql"));
         QStringList numbers;
         for (const HistoryRecord &r : HistoryStore(file.db()).calls(info, called))
             numbers << r.called;
@@ -162,34 +145,36 @@ private slots:
     {
         QMap<QString, QString> released;
         QStringList releasedSchema;
+        QTemporaryDir dir;
         {
-            DbFile file;
-            QVERIFY(file.load("released-new.sql"));
-            released = file.row();
-            releasedSchema = file.column("SELECT sql FROM sqlite_master ORDER BY name");
+            SqlPeek file(dir.filePath("released.dat"));
+            QVERIFY(load(file, "released-new.sql"));
+            released = row(file);
+            releasedSchema = texts(file.column("SELECT sql FROM sqlite_master ORDER BY name"));
         }
         for (const SettingField &f : SettingsStore::fields())
             QVERIFY2(f.storedValue(AccountSettings()).toString() == released.value(f.column), f.column);
-        DbFile file;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
         QString error;
         QVERIFY2(SettingsStore(file.db()).migrate(&error), qPrintable(error));
-        QCOMPARE(file.column("SELECT sql FROM sqlite_master ORDER BY name"), releasedSchema);
-        QCOMPARE(file.row(), released);
+        QCOMPARE(texts(file.column("SELECT sql FROM sqlite_master ORDER BY name")), releasedSchema);
+        QCOMPARE(row(file), released);
     }
 
     // The settings gain a column, then the history cannot: neither change reaches the file.
     void failedMigrationChangesNothing()
     {
-        DbFile file;
-        QVERIFY(file.load("released-used.sql")
-                && file.run("ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE history RENAME TO calls;\n"
-                            "CREATE VIEW history AS SELECT id, called, ctime, time FROM calls;\n"));
-        const QByteArray before = file.bytes();
+        QTemporaryDir dir;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QVERIFY(load(file, "released-used.sql",
+                     "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE history RENAME TO calls;\n"
+                     "CREATE VIEW history AS SELECT id, called, ctime, time FROM calls;\n"));
+        const QByteArray before = bytes(dir.filePath("sorvanto.dat"));
         QString error;
         QVERIFY(!SettingsStore(file.db()).migrate(&error));
         QVERIFY2(error.contains("history"), qPrintable(error));
-        QCOMPARE(file.bytes(), before);
-        QVERIFY(!file.row().contains("keepAlive"));
+        QCOMPARE(bytes(dir.filePath("sorvanto.dat")), before);
+        QVERIFY(!row(file).contains("keepAlive"));
     }
 };
 
