@@ -2,16 +2,20 @@
 #define ACCOUNTSETTINGS_H
 
 // The account and application settings: one member per column of the
-// settings table, named as the column is.
+// settings table, named as the column is. The initial values here are the
+// defaults, in memory and in the database's first row alike.
 
 #include <QString>
+
+// The scheme and the port are fixed; the host is a public STUN server.
+constexpr char kDefaultStunUrl[] = "udp://stun.sipgate.net:3478";
 
 struct AccountSettings
 {
     QString account;
     QString sipServerIp;
     QString sipProxyIp;
-    QString sipServerPort;
+    QString sipServerPort = QStringLiteral("5060");
     QString user;
     QString domain;
     QString login;
@@ -21,11 +25,11 @@ struct AccountSettings
     QString prefix;
     QString plan;
     bool hideCallerId = false;
-    QString encryptMedia;
-    QString transport;
+    QString encryptMedia = QStringLiteral("Отключено");
+    QString transport = QStringLiteral("UDP");
     QString publicAddr;
     int registrTimeout = 3600;
-    int keepAlive = 0;
+    int keepAlive = 15;
     bool publicPresent = false;
     bool enableRewriteIp = false;
     bool ICE = false;
@@ -33,10 +37,10 @@ struct AccountSettings
     bool useLog = true;
     QString mediaIp;
     int mediaPort = 60000;
-    bool codecPCMA = false;
-    bool codecPCMU = false;
+    bool codecPCMA = true;
+    bool codecPCMU = true;
     bool useSTUN = false;
-    QString STUN;
+    QString STUN = QLatin1String(kDefaultStunUrl);
 };
 
 #endif // ACCOUNTSETTINGS_H

@@ -4,15 +4,28 @@
 // The call history and the de-duplicated list of numbers called recently that
 // feeds the main window's drop-down box.
 
+#include "sqltable.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+struct HistoryRecord
+{
+    QString called;
+    QString ctime; // "dd.MM.yyyy HH:mm:ss"
+    QString time;  // talk time, "hh:mm:ss"
+    QString info;  // "In", "Out" or "Break"
+};
 
 class HistoryStore
 {
 public:
     explicit HistoryStore(const QSqlDatabase &db) : m_db(db) {}
 
+    // The history, number and historybox tables.
+    static QVector<SqlTable> tables();
     // CREATE TABLE history, number and historybox.
     static QStringList schema();
     bool append(const QString &called, const QString &ctime, const QString &time, const QString &info,
@@ -22,6 +35,10 @@ public:
     // Adds each number called out that the box does not hold yet, then lists
     // the box's numbers by their start-time text, latest first.
     QStringList recentNumbers() const;
+    // The calls of one kind (every kind when `info` is empty), of one number
+    // when `called` is not empty, by their start-time text, latest first.
+    // Empty when the statement fails.
+    QVector<HistoryRecord> calls(const QString &info = QString(), const QString &called = QString()) const;
 
 private:
     QSqlDatabase m_db;

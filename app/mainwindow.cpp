@@ -91,8 +91,6 @@ MainWindow::MainWindow(QWidget *parent)
     else
         qWarning().noquote() << "could not determine local IPv4 address:" << probe.errorString();
 
-    useSTUN = false;
-    STUN = QString::fromLatin1(kDefaultStunUrl);
     clearStunResults();
 
     stunClientSip = new StunClient(this);
@@ -100,13 +98,7 @@ MainWindow::MainWindow(QWidget *parent)
     stunClientMedia = new StunClient(this);
     connect(stunClientMedia, &StunClient::updatedStunSignal, this, &MainWindow::updatedStunClientMediaSlot);
 
-    sipServerPort = QStringLiteral("5060");
-    transport = QStringLiteral("udp");
-    registrTimeout = 3600;
-    mediaPort = 60000;
-    keepAlive = 0;
-    hideCallerId = publicPresent = enableRewriteIp = ICE = disableSessionTimer = false;
-    codecPCMA = codecPCMU = false;
+    // The settings start at AccountSettings' defaults, the database's first row.
     payloadA = QStringLiteral("8");
     payloadU = QStringLiteral("0");
     rtpmapA = QStringLiteral("a=rtpmap:8 PCMA/8000");
@@ -368,9 +360,7 @@ bool MainWindow::createDb()
     }
     if (!createConnectionDB())
         return false;
-    if (existed)
-        return true;
-    createDB();
+    createDB(); // a new file gets its tables, an older one the columns it lacks
     return true;
 }
 
@@ -392,12 +382,11 @@ bool MainWindow::createConnectionDB()
 void MainWindow::createDB()
 {
     qDebug() << "!!!!! createDB";
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    const QStringList drops = {QStringLiteral("DROP TABLE settings"), QStringLiteral("DROP TABLE history"),
-                               QStringLiteral("DROP TABLE number")};
-    for (const QString &statement : drops + SettingsStore::schema() + HistoryStore::schema())
-        query.exec(statement);
+    QString error;
+    if (!SettingsStore(db).migrate(&error)) {
+        qDebug() << "!!!!! createDB FAIL" << error;
+        QMessageBox::warning(nullptr, tr("Database Error"), QStringLiteral("Error open sorvanto.dat"), QMessageBox::Ok);
+    }
 }
 
 void MainWindow::getSettingsDB_()

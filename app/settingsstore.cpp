@@ -1,14 +1,13 @@
 #include "settingsstore.h"
-
+#include "historystore.h"
 
 #include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 
 #include <algorithm>
-
-const char *const kDefaultStunUrl = "udp://stun.sipgate.net:3478";
 
 namespace {
 
@@ -22,37 +21,38 @@ const char *const kNumber = "INTEGER NOT NULL";
 
 const QVector<SettingField> &SettingsStore::fields()
 {
-    // Column order is the table's (the index in SELECT *); the rank orders the UPDATE.
+    // Column, declaration, member, place in the UPDATE, dialog widget, options
+    // and range. A new column goes at the end: an older file gains it there.
     static const QVector<SettingField> table = {
-        {"account", kText45, &M::account, "", 1, "lineEdit_51"},
-        {"sipServerIp", kText45, &M::sipServerIp, "", 2, "lineEdit_52"},
-        {"sipProxyIp", kText45Null, &M::sipProxyIp, "", 3, "lineEdit_53"},
-        {"sipServerPort", "VARCHAR(32) NOT NULL", &M::sipServerPort, "5060", 4, "lineEdit_64", 0, 1024, 65535},
-        {"user", kText45, &M::user, "", 5, "lineEdit_54"},
-        {"domain", kText45, &M::domain, "", 6, "lineEdit_55"},
-        {"login", kText45Null, &M::login, "", 7, "lineEdit_56"},
-        {"password", kText45Null, &M::password, "", 8, "lineEdit_57", SettingField::Secret},
-        {"name", kText45Null, &M::name, "", 9, "lineEdit_58"},
-        {"voicemail", kText45Null, &M::voicemail, "", 10, "lineEdit_59"},
-        {"prefix", kText45Null, &M::prefix, "", 11, "lineEdit_60"},
-        {"plan", kText45Null, &M::plan, "", 12, "lineEdit_61"},
-        {"hideCallerId", kFlag, &M::hideCallerId, "false", 13, "checkBox"},
-        {"encryptMedia", kText45, &M::encryptMedia, "Отключено", 14, "comboBox_62"},
-        {"transport", kText45, &M::transport, "UDP", 15, "comboBox_63"},
-        {"publicAddr", kText45, &M::publicAddr, "", 16, "comboBox_64"},
-        {"registrTimeout", kNumber, &M::registrTimeout, "3600", 27, "lineEdit_62", 0, 60, 86400},
-        {"keepAlive", kNumber, &M::keepAlive, "15", 28, "lineEdit_63", 0, 0, 3600},
-        {"publicPresent", kFlag, &M::publicPresent, "false", 17, nullptr},
-        {"enableRewriteIp", kFlag, &M::enableRewriteIp, "false", 18, nullptr},
-        {"ICE", kFlag, &M::ICE, "false", 19, nullptr},
-        {"disableSessionTimer", kFlag, &M::disableSessionTimer, "false", 20, nullptr},
-        {"useLog", kFlag, &M::useLog, "true", 21, "checkBox_5"},
-        {"mediaIp", kText45, &M::mediaIp, "", 26, "comboBox_1"},
-        {"mediaPort", kNumber, &M::mediaPort, "60000", 29, "lineEdit_65", 0, 1024, 65535},
-        {"codecPCMA", kFlag, &M::codecPCMA, "true", 22, "checkBox_2"},
-        {"codecPCMU", kFlag, &M::codecPCMU, "true", 23, "checkBox_3"},
-        {"useSTUN", kFlag, &M::useSTUN, "false", 24, nullptr, SettingField::NotLoaded},
-        {"STUN", "VARCHAR(32) NOT NULL", &M::STUN, kDefaultStunUrl, 25, "lineEdit_67"},
+        {"account", kText45, &M::account, 1, "lineEdit_51"},
+        {"sipServerIp", kText45, &M::sipServerIp, 2, "lineEdit_52"},
+        {"sipProxyIp", kText45Null, &M::sipProxyIp, 3, "lineEdit_53"},
+        {"sipServerPort", "VARCHAR(32) NOT NULL", &M::sipServerPort, 4, "lineEdit_64", 0, 1024, 65535},
+        {"user", kText45, &M::user, 5, "lineEdit_54"},
+        {"domain", kText45, &M::domain, 6, "lineEdit_55"},
+        {"login", kText45Null, &M::login, 7, "lineEdit_56"},
+        {"password", kText45Null, &M::password, 8, "lineEdit_57", SettingField::Secret},
+        {"name", kText45Null, &M::name, 9, "lineEdit_58"},
+        {"voicemail", kText45Null, &M::voicemail, 10, "lineEdit_59"},
+        {"prefix", kText45Null, &M::prefix, 11, "lineEdit_60"},
+        {"plan", kText45Null, &M::plan, 12, "lineEdit_61"},
+        {"hideCallerId", kFlag, &M::hideCallerId, 13, "checkBox"},
+        {"encryptMedia", kText45, &M::encryptMedia, 14, "comboBox_62"},
+        {"transport", kText45, &M::transport, 15, "comboBox_63"},
+        {"publicAddr", kText45, &M::publicAddr, 16, "comboBox_64"},
+        {"registrTimeout", kNumber, &M::registrTimeout, 27, "lineEdit_62", 0, 60, 86400},
+        {"keepAlive", kNumber, &M::keepAlive, 28, "lineEdit_63", 0, 0, 3600},
+        {"publicPresent", kFlag, &M::publicPresent, 17, nullptr},
+        {"enableRewriteIp", kFlag, &M::enableRewriteIp, 18, nullptr},
+        {"ICE", kFlag, &M::ICE, 19, nullptr},
+        {"disableSessionTimer", kFlag, &M::disableSessionTimer, 20, nullptr},
+        {"useLog", kFlag, &M::useLog, 21, "checkBox_5"},
+        {"mediaIp", kText45, &M::mediaIp, 26, "comboBox_1"},
+        {"mediaPort", kNumber, &M::mediaPort, 29, "lineEdit_65", 0, 1024, 65535},
+        {"codecPCMA", kFlag, &M::codecPCMA, 22, "checkBox_2"},
+        {"codecPCMU", kFlag, &M::codecPCMU, 23, "checkBox_3"},
+        {"useSTUN", kFlag, &M::useSTUN, 24, nullptr, SettingField::NotLoaded},
+        {"STUN", "VARCHAR(32) NOT NULL", &M::STUN, 25, "lineEdit_67"},
     };
     return table;
 }
@@ -72,19 +72,46 @@ void SettingField::setValue(AccountSettings &w, const QVariant &v) const
         w.*std::get<int AccountSettings::*>(member) = v.toInt();
 }
 
+QVariant SettingField::storedValue(const AccountSettings &w) const
+{
+    const QVariant v = value(w);
+    if (isInteger())
+        return v;
+    if (isFlag())
+        return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return sqlText(v.toString());
+}
+
+QString SettingField::literal(const AccountSettings &w) const
+{
+    const QVariant v = storedValue(w);
+    return isInteger() ? QString::number(v.toInt()) : sqlLiteral(v.toString());
+}
+
+SqlTable SettingsStore::table()
+{
+    const AccountSettings defaults;
+    SqlTable t{QStringLiteral("settings"), {}, QStringLiteral(" )"), {}};
+    QStringList columns, values;
+    for (const SettingField &f : fields()) {
+        t.columns << SqlColumn{QLatin1String(f.column), QLatin1String(f.declaration), f.literal(defaults)};
+        columns << QLatin1String(f.column);
+        values << f.literal(defaults);
+    }
+    t.seed << QStringLiteral("INSERT INTO settings (") + columns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (")
+                  + values.join(QStringLiteral(", ")) + QStringLiteral(")");
+    return t;
+}
+
 QStringList SettingsStore::schema()
 {
-    QStringList columns, values, declarations;
-    for (const SettingField &f : fields()) {
-        columns << QLatin1String(f.column);
-        declarations << QLatin1String(f.column) + QLatin1Char(' ') + QLatin1String(f.declaration);
-        const QString value = QString::fromUtf8(f.byDefault);
-        values << (f.isInteger() ? value : QLatin1Char('\'') + value + QLatin1Char('\''));
-    }
-    return {QStringLiteral("CREATE TABLE settings (id INTEGER PRIMARY KEY AUTOINCREMENT, ")
-                + declarations.join(QStringLiteral(", ")) + QStringLiteral(" )"),
-            QStringLiteral("INSERT INTO settings (") + columns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (")
-                + values.join(QStringLiteral(", ")) + QStringLiteral(")")};
+    const SqlTable t = table();
+    return QStringList(t.createStatement()) + t.seed;
+}
+
+bool SettingsStore::migrate(QString *error) const
+{
+    return migrateTables(m_db, QVector<SqlTable>{table()} + HistoryStore::tables(), error);
 }
 
 bool SettingsStore::load(AccountSettings &w) const
@@ -93,9 +120,13 @@ bool SettingsStore::load(AccountSettings &w) const
     query.exec(QStringLiteral("SELECT * FROM settings WHERE id=1"));
     if (!query.next())
         return false;
-    for (int i = 0; i < fields().size(); ++i) {
-        if (!(fields()[i].option & SettingField::NotLoaded))
-            fields()[i].setValue(w, query.value(i + 1)); // column 0 is the id
+    // By name: an older file lacks columns, a newer one has more, and columns
+    // added to a file stand after the ones it had.
+    const QSqlRecord row = query.record();
+    for (const SettingField &f : fields()) {
+        const int i = row.indexOf(QLatin1String(f.column));
+        if (i >= 0 && !(f.option & SettingField::NotLoaded))
+            f.setValue(w, query.value(i));
     }
     return true;
 }
@@ -115,12 +146,8 @@ bool SettingsStore::save(const AccountSettings &w, QString *error) const
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("UPDATE settings SET ") + assignments.join(QStringLiteral(", "))
                   + QStringLiteral(" WHERE id=1"));
-    for (const SettingField *f : order) {
-        const QVariant v = f->value(w);
-        query.addBindValue(f->isInteger() ? v
-                               : f->isFlag() ? QVariant(v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
-                                             : sqlText(v.toString()));
-    }
+    for (const SettingField *f : order)
+        query.addBindValue(f->storedValue(w));
     if (query.exec())
         return true;
     if (error)

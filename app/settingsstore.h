@@ -2,8 +2,10 @@
 #define SETTINGSSTORE_H
 
 // The settings row of the database. One table of fields drives the schema, the
-// default row, loading, saving, the log dump and the settings dialog, so a new
-// setting is one line in settingsstore.cpp.
+// columns an older file gains, loading, saving, the log dump and the settings
+// dialog; the default row is a default-constructed AccountSettings. A new
+// setting is a member with its default in accountsettings.h and one line in
+// settingsstore.cpp.
 
 #include <QSqlDatabase>
 #include <QString>
@@ -13,8 +15,7 @@
 #include <variant>
 
 #include "accountsettings.h"
-
-extern const char *const kDefaultStunUrl;
+#include "sqltable.h"
 
 // Bound, an unset text would be NULL and break the NOT NULL columns; a
 // statement built as text would hold ''.
@@ -30,7 +31,6 @@ struct SettingField
     const char *column;      // also the name of the AccountSettings member
     const char *declaration; // its type in CREATE TABLE
     std::variant<QString AccountSettings::*, bool AccountSettings::*, int AccountSettings::*> member;
-    const char *byDefault;   // default row value as stored
     int updateRank;          // place in the UPDATE statement
     const char *widget;      // the settings dialog's field, or nullptr
     int option = Plain;      // NotLoaded: decided at run time, only written back
@@ -40,6 +40,8 @@ struct SettingField
     bool isInteger() const { return std::holds_alternative<int AccountSettings::*>(member); }
     bool isFlag() const { return std::holds_alternative<bool AccountSettings::*>(member); }
     QVariant value(const AccountSettings &w) const; // text, flag or number
+    QVariant storedValue(const AccountSettings &w) const; // flags as 'true'/'false', texts never NULL
+    QString literal(const AccountSettings &w) const;      // the stored value written in SQL
     void setValue(AccountSettings &w, const QVariant &v) const;
 };
 
@@ -49,9 +51,14 @@ public:
     explicit SettingsStore(const QSqlDatabase &db) : m_db(db) {}
 
     static const QVector<SettingField> &fields();
+    // The settings table: its columns and defaults, the default row as its seed.
+    static SqlTable table();
     // CREATE TABLE settings and the INSERT of the default row.
     static QStringList schema();
-    // Every loaded column of row 1 into the members; false when there is no row.
+    // Brings the whole file (settings and history) up to date, in one transaction.
+    bool migrate(QString *error) const;
+    // Every loaded column of row 1 into the members, found by name; a column
+    // the file lacks leaves its member as it was. False when there is no row.
     bool load(AccountSettings &w) const;
     bool save(const AccountSettings &w, QString *error) const;
     // One log line per setting, name followed by value.

@@ -1,13 +1,13 @@
 #include "history.h"
 #include "ui_history.h"
 
+#include "historystore.h"
 #include "mainwindow.h"
 
 #include <QDebug>
 #include <QHeaderView>
 #include <QIcon>
 #include <QShowEvent>
-#include <QSqlQuery>
 #include <QTableWidgetItem>
 
 History::History(QWidget *parent)
@@ -43,9 +43,9 @@ void History::setTableWidget()
 History::Tab History::tab(int index) const
 {
     switch (index) {
-    case 1: return {ui->tableWidget_81, ui->lineEdit_81, "info = 'In'", "In called = ", "!!!!! In Calls: ", ":/images/In.svg"};
-    case 2: return {ui->tableWidget_82, ui->lineEdit_82, "info = 'Out'", "Out called = ", "!!!!! Out Calls: ", ":/images/Out.svg"};
-    case 3: return {ui->tableWidget_83, ui->lineEdit_83, "info = 'Break'", "Break called = ", "!!!!! Break Calls: ", ":/images/Break.svg"};
+    case 1: return {ui->tableWidget_81, ui->lineEdit_81, "In", "In called = ", "!!!!! In Calls: ", ":/images/In.svg"};
+    case 2: return {ui->tableWidget_82, ui->lineEdit_82, "Out", "Out called = ", "!!!!! Out Calls: ", ":/images/Out.svg"};
+    case 3: return {ui->tableWidget_83, ui->lineEdit_83, "Break", "Break called = ", "!!!!! Break Calls: ", ":/images/Break.svg"};
     default: return {ui->tableWidget_80, ui->lineEdit_80, QString(), "All called = ", "!!!!! All Calls: ", QString()};
     }
 }
@@ -55,35 +55,22 @@ void History::fillInCallsTableWidget() { fillTab(1); }
 void History::fillOutCallsTableWidget() { fillTab(2); }
 void History::fillBreakCallsTableWidget() { fillTab(3); }
 
-static int countRows(QSqlQuery &query)
-{
-    int n = 0;
-    while (query.next())
-        ++n;
-    return n;
-}
-
-void History::fillRows(const Tab &t, QSqlQuery &query)
+void History::fillRows(const Tab &t, const QVector<HistoryRecord> &rows)
 {
     static const QIcon in(":/images/In.svg"), out(":/images/Out.svg"), brk(":/images/Break.svg");
+    t.table->setRowCount(rows.size());
     int r = 0;
-    while (query.next()) {
-        const QString called = query.value(1).toString();
-        const QString ctime = query.value(2).toString();
-        const QString time = query.value(3).toString();
-        const QString info = query.value(4).toString();
-        qDebug() << t.rowLabel + called << " currtime = " + ctime << " time = " + time << " info = " + info;
-        // The table was sized from the count statement; grow it rather than drop a row.
-        if (r >= t.table->rowCount())
-            t.table->setRowCount(r + 1);
+    for (const HistoryRecord &row : rows) {
+        qDebug() << t.rowLabel + row.called << " currtime = " + row.ctime << " time = " + row.time
+                 << " info = " + row.info;
         QIcon icon;
         if (!t.icon.isEmpty())
             icon = QIcon(t.icon);
         else
-            icon = info == "Out" ? out : info == "In" ? in : brk;
-        t.table->setItem(r, 0, new QTableWidgetItem(icon, called));
-        t.table->setItem(r, 1, new QTableWidgetItem(ctime));
-        t.table->setItem(r, 2, new QTableWidgetItem(time));
+            icon = row.info == "Out" ? out : row.info == "In" ? in : brk;
+        t.table->setItem(r, 0, new QTableWidgetItem(icon, row.called));
+        t.table->setItem(r, 1, new QTableWidgetItem(row.ctime));
+        t.table->setItem(r, 2, new QTableWidgetItem(row.time));
         ++r;
     }
     for (int c = 0; c < 3; ++c)
@@ -103,18 +90,9 @@ void History::fillTab(int index)
     t.table->setHorizontalHeaderLabels({"Номер", "Время", "Длительность"});
     if (!mainWindow)
         return;
-
-    const QString base = t.where.isEmpty() ? QString("SELECT * FROM history")
-                                           : QString("SELECT * FROM history WHERE ") + t.where;
-    QSqlQuery query(mainWindow->db);
-    if (!query.exec(base))
-        return;
-    const int count = countRows(query);
-    t.table->setRowCount(count);
-    qDebug() << "count = " << count;
-    if (!query.exec(base + " ORDER BY ctime DESC"))
-        return;
-    fillRows(t, query);
+    const QVector<HistoryRecord> rows = HistoryStore(mainWindow->db).calls(t.info);
+    qDebug() << "count = " << rows.size();
+    fillRows(t, rows);
 }
 
 void History::searchTab(int index)
@@ -124,27 +102,7 @@ void History::searchTab(int index)
     if (text.isEmpty() || !mainWindow)
         return;
     qDebug() << t.searchLabel + text;
-
-    // The number is bound, never pasted into the statement: a quote in it
-    // must not end the literal.
-    QString base = "SELECT * FROM history WHERE ";
-    if (!t.where.isEmpty())
-        base += t.where + " AND ";
-    base += "called = ?";
-    QSqlQuery query(mainWindow->db);
-    if (!query.prepare(base))
-        return;
-    query.addBindValue(text);
-    if (!query.exec())
-        return;
-    const int count = countRows(query);
-    t.table->setRowCount(count);
-    if (!query.prepare(base + " ORDER BY ctime DESC"))
-        return;
-    query.addBindValue(text);
-    if (!query.exec())
-        return;
-    fillRows(t, query);
+    fillRows(t, HistoryStore(mainWindow->db).calls(t.info, text));
 }
 
 void History::on_tabWidget_80_currentChanged(int index)

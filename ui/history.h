@@ -5,7 +5,9 @@
 // a table read from the history table and a search by exact number.
 
 #include <QDialog>
+#include <QVector>
 
+struct HistoryRecord;
 class MainWindow;
 class QLineEdit;
 class QShowEvent;
@@ -47,7 +49,7 @@ private:
     struct Tab {
         QTableWidget *table;
         QLineEdit *search;
-        QString where;      // "" or "info = 'In'" ...
+        QString info;       // "" for every call, or "In", "Out", "Break"
         QString rowLabel;   // "All called = " ...
         QString searchLabel; // "!!!!! All Calls: " ...
         QString icon;       // fixed icon, or "" to choose by kind
@@ -55,7 +57,7 @@ private:
     Tab tab(int index) const;
     void fillTab(int index);
     void searchTab(int index);
-    void fillRows(const Tab &t, class QSqlQuery &query);
+    void fillRows(const Tab &t, const QVector<HistoryRecord> &rows);
 };
 
 #endif // HISTORY_H

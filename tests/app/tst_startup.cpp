@@ -56,8 +56,8 @@ private slots:
         PrivateDataDir dir;
         {
             MainWindow w; // nothing loaded yet: unset texts must still satisfy NOT NULL
-            w.getSettingsDB_(); // these stored defaults differ from the constructor's
-            QVERIFY(w.keepAlive == 15 && w.transport == "UDP" && w.codecPCMA && w.codecPCMU && w.useLog);
+            QVERIFY(w.keepAlive == 15 && w.transport == "UDP" && w.codecPCMA && w.codecPCMU && w.useLog); // as stored
+            w.getSettingsDB_();
             w.account = text;
             w.password = "pw-" + text;
             w.useSTUN = true; // never loaded: the network check decides it

@@ -28,6 +28,8 @@ public:
         return prepared && query.exec();
     }
 
+    QSqlDatabase db() const { return m_db; }
+
 private:
     QSqlDatabase m_db;
 };

@@ -1,0 +1,195 @@
+// A file written by the last release loads with every value kept; an older file gains the columns it lacks
+// with their defaults, a newer one's unknown columns load and survive a save; a failed migration changes nothing.
+// The history lists calls by kind and number.
+#include "historystore.h"
+#include "settingsstore.h"
+#include "sqlpeek.h"
+#include "testmain.h"
+
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// A fixture's statements (each ends a line with ";", "--" starts a comment), then `change`.
+static bool load(SqlPeek &file, const QString &fixture, const QString &change = QString())
+{
+    QFile f(QFINDTESTDATA("../data/app/" + fixture));
+    QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) + change : QString();
+    text.remove(QRegularExpression("^--[^\n]*\n", QRegularExpression::MultilineOption));
+    for (const QString &statement : text.split(";\n", Qt::SkipEmptyParts)) {
+        if (!statement.trimmed().isEmpty() && !file.exec(statement))
+            return false;
+    }
+    return !text.isEmpty();
+}
+
+// The settings row read by column name, as stored text.
+static QMap<QString, QString> row(SqlPeek &file)
+{
+    QMap<QString, QString> out;
+    QSqlQuery query("SELECT * FROM settings WHERE id=1", file.db());
+    const bool found = query.next();
+    for (int i = 0; found && i < query.record().count(); ++i)
+        out[query.record().fieldName(i)] = query.value(i).toString();
+    return out;
+}
+
+static QByteArray bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+static QStringList texts(const QVariantList &values)
+{
+    QStringList out;
+    for (const QVariant &v : values)
+        out << v.toString();
+    return out;
+}
+
+class TstSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void migrate_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("gained"); // column=value the file gains with its default
+        QTest::newRow("last release, in use") << "released-used.sql" << QString() << QStringList();
+        QTest::newRow("last release, first start") << "released-new.sql" << QString() << QStringList();
+        QTest::newRow("older: no keepAlive, no STUN")
+            << "released-used.sql" << "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE settings DROP COLUMN STUN;\n"
+            << QStringList{"keepAlive=15", "STUN=udp://stun.sipgate.net:3478"};
+        QTest::newRow("older: no transport, no history info, no number table")
+            << "released-used.sql"
+            << "ALTER TABLE settings DROP COLUMN transport;\nALTER TABLE history DROP COLUMN info;\nDROP TABLE number;\n"
+            << QStringList{"transport=UDP"};
+        QTest::newRow("newer: an unknown column among the known") << "newer.sql" << QString() << QStringList();
+    }
+    void migrate()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(QString, change);
+        QFETCH(QStringList, gained);
+        QTemporaryDir dir;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QVERIFY(load(file, fixture, change));
+        const QMap<QString, QString> before = row(file);
+        const QStringList calls = texts(file.column("SELECT called || ctime || time FROM history ORDER BY ctime DESC"));
+        QVERIFY(!before.isEmpty());
+
+        QString error;
+        QVERIFY2(SettingsStore(file.db()).migrate(&error), qPrintable(error));
+        QMap<QString, QString> expected = before;
+        for (const QString &g : gained)
+            expected[g.section('=', 0, 0)] = g.section('=', 1);
+        for (const SettingField &f : SettingsStore::fields()) { // settings newer than the last release
+            if (!expected.contains(f.column))
+                expected[f.column] = f.storedValue(AccountSettings()).toString();
+        }
+        QCOMPARE(row(file), expected); // the file gained exactly these, and kept the rest
+        for (const SqlTable &t : QVector<SqlTable>{SettingsStore::table()} + HistoryStore::tables()) {
+            const QStringList present = texts(file.column("SELECT name FROM pragma_table_info('" + t.name + "')"));
+            for (const SqlColumn &c : t.columns)
+                QVERIFY2(present.contains(c.name), qPrintable(t.name + "." + c.name));
+        }
+
+        AccountSettings s;
+        s.keepAlive = -1, s.transport = "?"; // a column not loaded would show
+        QVERIFY(SettingsStore(file.db()).load(s));
+        for (const SettingField &f : SettingsStore::fields()) {
+            const QString loaded = f.storedValue(s).toString();
+            if (f.option & SettingField::NotLoaded)
+                QCOMPARE(loaded, f.storedValue(AccountSettings()).toString());
+            else
+                QVERIFY2(loaded == expected.value(f.column), qPrintable(QString(f.column) + " = " + loaded));
+        }
+        QStringList read;
+        for (const HistoryRecord &r : HistoryStore(file.db()).calls())
+            read << r.called + r.ctime + r.time;
+        QCOMPARE(read, calls);
+
+        // Saving writes back what was loaded and leaves unknown columns alone.
+        QVERIFY(SettingsStore(file.db()).save(s, &error));
+        expected["useSTUN"] = "false";
+        QCOMPARE(row(file), expected);
+    }
+
+    void calls_data()
+    {
+        QTest::addColumn<QString>("info");
+        QTest::addColumn<QString>("called");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("every call, by start-time text") << "" << "" << QStringList{"200", "400", "300", "100"};
+        QTest::newRow("outgoing") << "Out" << "" << QStringList{"200", "100"};
+        QTest::newRow("one number") << "" << "300" << QStringList{"300"};
+        QTest::newRow("one number, another kind") << "Out" << "300" << QStringList();
+        QTest::newRow("a quote in the number") << "" << "1' OR '1'='1" << QStringList();
+    }
+    void calls()
+    {
+        QFETCH(QString, info);
+        QFETCH(QString, called);
+        QFETCH(QStringList, listed);
+        QTemporaryDir dir;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QVERIFY(load(file, "released-used.sql"));
+        QStringList numbers;
+        for (const HistoryRecord &r : HistoryStore(file.db()).calls(info, called))
+            numbers << r.called;
+        QCOMPARE(numbers, listed);
+    }
+
+    // A first start writes the schema and the default row the last release wrote, and those
+    // defaults are the ones in memory before any load.
+    void newFile()
+    {
+        QMap<QString, QString> released;
+        QStringList releasedSchema;
+        QTemporaryDir dir;
+        {
+            SqlPeek file(dir.filePath("released.dat"));
+            QVERIFY(load(file, "released-new.sql"));
+            released = row(file);
+            releasedSchema = texts(file.column("SELECT sql FROM sqlite_master ORDER BY name = 'settings', name"));
+            releasedSchema.last().chop(2); // settings: newer settings may follow, before " )"
+        }
+        for (const SettingField &f : SettingsStore::fields())
+            QVERIFY2(!released.contains(f.column) || f.storedValue(AccountSettings()).toString() == released[f.column], f.column);
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QString error;
+        QVERIFY2(SettingsStore(file.db()).migrate(&error), qPrintable(error));
+        QStringList schema = texts(file.column("SELECT sql FROM sqlite_master ORDER BY name = 'settings', name"));
+        QVERIFY2(schema.last().startsWith(releasedSchema.last()), qPrintable(schema.last()));
+        schema.last() = releasedSchema.last();
+        QCOMPARE(schema, releasedSchema);
+        QMap<QString, QString> first = row(file);
+        for (const QString &column : first.keys()) {
+            if (!released.contains(column))
+                first.remove(column);
+        }
+        QCOMPARE(first, released);
+    }
+
+    // The settings gain a column, then the history cannot: neither change reaches the file.
+    void failedMigrationChangesNothing()
+    {
+        QTemporaryDir dir;
+        SqlPeek file(dir.filePath("sorvanto.dat"));
+        QVERIFY(load(file, "released-used.sql",
+                     "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE history RENAME TO calls;\n"
+                     "CREATE VIEW history AS SELECT id, called, ctime, time FROM calls;\n"));
+        const QByteArray before = bytes(dir.filePath("sorvanto.dat"));
+        QString error;
+        QVERIFY(!SettingsStore(file.db()).migrate(&error));
+        QVERIFY2(error.contains("history"), qPrintable(error));
+        QCOMPARE(bytes(dir.filePath("sorvanto.dat")), before);
+        QVERIFY(!row(file).contains("keepAlive"));
+    }
+};
+
+SORVANTO_TEST_MAIN(TstSettingsStore)
+#include "tst_settingsstore.moc"
