@@ -2,7 +2,6 @@
 // without qop credentials in Cyrillic hashed as UTF-8.
 
 #include "sipdigest.h"
-#include "testmain.h"
 
 #include <QtTest>
 
@@ -38,5 +37,5 @@ void TstDigest::responses()
              response);
 }
 
-SORVANTO_TEST_MAIN(TstDigest)
+QTEST_APPLESS_MAIN(TstDigest)
 #include "tst_digest.moc"
