@@ -6,6 +6,7 @@
 #include <QDialog>
 
 class MainWindow;
+class QCloseEvent;
 class QShowEvent;
 
 QT_BEGIN_NAMESPACE
@@ -40,6 +41,7 @@ private slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     void reject() override;
 };
 
