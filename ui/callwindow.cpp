@@ -2,6 +2,7 @@
 
 #include "mainwindow.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QIcon>
@@ -50,6 +51,15 @@ void CallWindow::hangUp()
 {
     qDebug() << "pushButton disconnect clicked";
     emit disconnectSignal();
+}
+
+// Only the user's close (from the window system) is the hang-up button. The
+// program closes the window at the end of a call; by then the call on the line
+// may be the next one, which that close must not end.
+void CallWindow::closeEvent(QCloseEvent *event)
+{
+    if (event->spontaneous())
+        QDialog::closeEvent(event);
 }
 
 // Esc and the window manager's close are the hang-up button: a call is never

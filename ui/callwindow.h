@@ -8,6 +8,7 @@
 #include <QDialog>
 
 class MainWindow;
+class QCloseEvent;
 class QLabel;
 class QPushButton;
 class QShowEvent;
@@ -34,6 +35,7 @@ protected:
     // Icons of the window and its buttons, every time it shows.
     void setIcons();
     void hangUp();
+    void closeEvent(QCloseEvent *event) override;
     void reject() override;
 
 private:

@@ -644,6 +644,9 @@ void MainWindow::on_pushButton_22_clicked()
 
 void MainWindow::dialogWinShowSlot()
 {
+    // The last call's busy tone ends here: its timer would end the new call.
+    if (busyTimer && busyTimer->isActive())
+        busyStop();
     // Back from the tray or a minimise, in front, with the incoming-call window
     // above it: X maps a window again where it was in the stack, below the
     // main window just raised.

@@ -1,7 +1,7 @@
 // The main window and its dialogs without a network, the user agent's call
 // state set as its processing would leave it: call and redial start a call
-// only on a free line and answer a ringing one; Esc or close on a call window hangs up, answer only answers what
-// rings; a call window re-shown by the window manager keeps the record; the
+// only on a free line and answer a ringing one; Esc or the user's close on a call window hangs up, answer only answers what
+// rings; the next caller's window outlives the last call's busy tone; a call window re-shown by the window manager keeps the record; the
 // start loads before the window shows, an incoming call shows it without a reload;
 // talk time, busy cause and the end record; mute reaches the audio devices.
 // Settings: every column round-trips from its field through the save to the
@@ -51,6 +51,12 @@ class TstMainWindow : public QObject
     }
     QLineEdit *edit(const char *name) const { return w->settings->findChild<QLineEdit *>(name); }
     QCheckBox *check(const char *name) const { return w->settings->findChild<QCheckBox *>(name); }
+    void userCloses(QWidget *window) // as the window manager's close button does
+    {
+        QCloseEvent close;
+        QSpontaneKeyEvent::setSpontaneous(&close);
+        qApp->notify(window, &close);
+    }
 
 private slots:
     void initTestCase()
@@ -105,11 +111,32 @@ private slots:
         const QString callId = w->sip->dialog.callCallId, info = w->info; // a new INVITE takes new identifiers
         QSignalSpy answered(w->dialog, &Dialog::answerSignal), in(w->dialog, &Dialog::disconnectSignal),
             out(w->dialogOut, &DialogOut::disconnectSignal);
-        action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : action == "close" ? void(shown->close()) : click(shown, action.toLatin1());
+        action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : action == "close" ? userCloses(shown) : click(shown, action.toLatin1());
         QCOMPARE(QString(w->sip->dialog.callCallId != callId ? "invite" : !answered.isEmpty() ? "answer" : in.count() + out.count() ? "hang up" : ""), outcome);
         QCOMPARE(w->info, outcome == "answer" ? "In" : outcome == "invite" ? "Out" : info);
         QVERIFY(action.startsWith("push") || !shown->isVisible());
         QVERIFY(outcome == "hang up" || w->called == "300");
+    }
+
+    // The caller gave up and Esc hid the window in the busy tone; a new caller
+    // rings: neither the old tone's end nor the program's own close of the
+    // window may turn the new caller away.
+    void nextCallerAfterEscInBusyTone()
+    {
+        w->dialog->show();
+        setState("ended");
+        emit w->busyStartSignal("Cancel");
+        QTest::keyClick(w->dialog, Qt::Key_Escape);
+        w->called = "302";
+        setState("offered");
+        emit w->dialogWinShowSignal();
+        QSignalSpy in(w->dialog, &Dialog::disconnectSignal), out(w->dialogOut, &DialogOut::disconnectSignal);
+        QVERIFY(!w->busyTimer->isActive() && w->dialog->isVisible());
+        for (QWidget *window : {static_cast<QWidget *>(w->dialog), static_cast<QWidget *>(w->dialogOut)}) {
+            window->show();
+            window->close();
+        }
+        QVERIFY(in.isEmpty() && out.isEmpty());
     }
 
     void reShownWindowKeepsRecord()
