@@ -1,4 +1,4 @@
-#include "mainwindow.h"
+#include "application.h"
 #include "processexit.h"
 
 #include <QApplication>
@@ -28,8 +28,8 @@ int run(int argc, char *argv[])
 
     int code;
     {
-        MainWindow w;
-        w.show();
+        Application application;
+        application.start();
         code = a.exec();
     }
     return code;

@@ -6,7 +6,6 @@
 #include "audio.h"
 #include "audioinput.h"
 #include "codec.h"
-#include "mainwindow.h"
 #include "rtp.h"
 #include "udpsocket.h"
 
@@ -153,15 +152,13 @@ void codecRows()
 
 // ---- one frame each way ----------------------------------------------------------
 
-void frameRows(MainWindow *window)
+void frameRows()
 {
     QUdpSocket far;
     far.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    window->mediaIp_ = QStringLiteral("127.0.0.1");
-    window->mediaPort_ = QString::number(far.localPort());
-    window->mediaPort = 0;
-    window->stunLocalPortM = 0;
-    Rtp rtp(nullptr);
+    Rtp rtp;
+    rtp.setRemoteAddress(QStringLiteral("127.0.0.1"), QString::number(far.localPort()));
+    rtp.localPort = 0;
     rtp.initSession();
 
     QByteArray frame(320, '\0');
@@ -340,11 +337,10 @@ std::vector<double> spacingMs(const std::vector<FarEnd::Arrival> &a, int skip)
     return gaps;
 }
 
-void callRows(MainWindow *window, Audio *audio)
+void callRows(Audio *audio)
 {
-    window->mediaIp_ = QStringLiteral("127.0.0.1");
-    window->mediaPort = 0;
-    window->stunLocalPortM = 0;
+    const QString farIp = QStringLiteral("127.0.0.1");
+    audio->rtp->localPort = 0;
 
     // The same process with no call, for the background (timers, idle threads).
     double idlePercent = 0;
@@ -363,7 +359,7 @@ void callRows(MainWindow *window, Audio *audio)
             row("call through the devices", "failed: no far-end socket", "-", "");
             return;
         }
-        window->mediaPort_ = QString::number(far.port);
+        audio->rtp->setRemoteAddress(farIp, QString::number(far.port));
         const int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID);
         const int64_t main0 = nowNs(CLOCK_THREAD_CPUTIME_ID);
         const int64_t wall0 = nowNs();
@@ -420,7 +416,7 @@ void callRows(MainWindow *window, Audio *audio)
     {
         FarEnd far;
         far.start(false);
-        window->mediaPort_ = QString::number(far.port);
+        audio->rtp->setRemoteAddress(farIp, QString::number(far.port));
         audio->audioInput->audioInput->setBufferSize(3200);
         audio->audioStart();
         far.run(quint16(audio->rtp->udpSocket->localPort()));
@@ -442,7 +438,7 @@ void callRows(MainWindow *window, Audio *audio)
     {
         FarEnd far;
         far.start(false);
-        window->mediaPort_ = QString::number(far.port);
+        audio->rtp->setRemoteAddress(farIp, QString::number(far.port));
         QProcess mic, ear;
         mic.start(QStringLiteral("pacat"), { "--playback", "-d", "mic", "--raw", "--format=s16le", "--rate=8000",
                                               "--channels=1", "--latency-msec=10" });
@@ -534,17 +530,18 @@ int main(int argc, char *argv[])
         fprintf(stderr, "G.711...\n");
         codecRows();
     }
-    MainWindow window;
     if (!devicesOnly) {
         fprintf(stderr, "RTP frames...\n");
-        frameRows(&window);
+        frameRows();
     }
-    Audio *audio = window.audio;
+    Rtp session;
+    Audio device(&session);
+    Audio *audio = &device;
     QProcess pactl;
     pactl.start(QStringLiteral("pactl"), { QStringLiteral("info") });
     if (pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0) {
         fprintf(stderr, "Call through the devices...\n");
-        callRows(&window, audio);
+        callRows(audio);
     } else {
         row("call through the devices", "not run: no PulseAudio server", "-", "");
     }

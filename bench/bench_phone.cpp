@@ -9,9 +9,8 @@
 // "--phone" mode (the same core, commands read from stdin) for the call figures.
 // Both phones register with and call a minimal registrar on 127.0.0.2 that
 // answers everything itself; a far end on 127.0.0.1 sends 20 ms A-law packets.
-#include "audio.h"
 #include "codec.h"
-#include "mainwindow.h"
+#include "application.h"
 #include "sip.h"
 
 #include <QApplication>
@@ -404,8 +403,8 @@ void measureCall(FarSide &far, qint64 pid, const std::function<qint64(const QStr
 int phoneMain(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    MainWindow w;
-    w.show();
+    Application phone;
+    phone.start();
     std::printf("shown %lld\n", static_cast<long long>(nowUs()));
     std::fflush(stdout);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -420,10 +419,10 @@ int phoneMain(int argc, char **argv)
         std::printf("%s %lld\n", qPrintable(word), static_cast<long long>(nowUs()));
         std::fflush(stdout);
         if (word == "invite") {
-            w.called = "200";
-            w.audio->sip->sendSipMsg("invite");
+            phone.sip->dialog.called = "200";
+            phone.sip->sendSipMsg("invite");
         } else if (word == "hangup") {
-            w.audio->sip->sendSipMsg("disconnect");
+            phone.sip->sendSipMsg("disconnect");
         }
     });
     return app.exec();

@@ -3,9 +3,9 @@
 // call states are reached; "\xff\xff" separates datagrams. Replies are queued,
 // never sent, and dropped after each input, with the transactions they
 // opened.
-#include "mainwindow.h"
+#include "accountsettings.h"
+#include "networkenvironment.h"
 #include "sip.h"
-#include "sipparser.h"
 #include "siptransactions.h"
 
 #include <QApplication>
@@ -26,32 +26,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qInstallMessageHandler(quiet);
         return new QApplication(argc, argv);
     }();
-    static MainWindow *window = [] {
-        auto *w = new MainWindow();
-        qInstallMessageHandler(quiet);
-        QObject::disconnect(w, nullptr, w, nullptr);
-        w->user = w->login = QStringLiteral("100");
-        w->password = QStringLiteral("pw100");
-        w->domain = w->sipServerIp = w->sipServerAddr = QStringLiteral("127.0.0.2");
-        w->mediaIp = QStringLiteral("127.0.0.1");
-        return w;
+    static AccountSettings settings = [] {
+        AccountSettings s;
+        s.user = s.login = QStringLiteral("100");
+        s.password = QStringLiteral("pw100");
+        s.domain = s.sipServerIp = QStringLiteral("127.0.0.2");
+        s.sipServerPort = QStringLiteral("5060");
+        s.mediaIp = QStringLiteral("127.0.0.1");
+        return s;
+    }();
+    static NetworkEnvironment *network = [] {
+        auto *n = new NetworkEnvironment(settings);
+        n->sipServerAddr = settings.sipServerIp;
+        return n;
     }();
     static Sip *sip = [] {
-        auto *s = new Sip(nullptr);
+        auto *s = new Sip(settings, *network);
         // Replies stay in the queue: nothing leaves the process.
         QObject::disconnect(s, &Sip::msgTransmiterSignal, s, &Sip::msgTransmiterSlot);
         return s;
     }();
     Q_UNUSED(app)
 
-    SipParser *parser = sip->parser;
     // No event loop runs here, so no transaction ever times out: start each
     // input without the last one's, or they pile up.
     sip->transactions->clear();
-    parser->callState = CallIdle;
-    parser->callDirection = CallNoDirection;
-    window->callCallId.clear();
-    window->called = QStringLiteral("200");
+    sip->dialog.callState = CallState::Idle;
+    sip->dialog.callDirection = CallDirection::None;
+    sip->dialog.callCallId.clear();
+    sip->dialog.called = QStringLiteral("200");
 
     const QByteArray input(reinterpret_cast<const char *>(data), int(size));
     if (!input.isEmpty()) {

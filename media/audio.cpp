@@ -2,20 +2,16 @@
 
 #include "audioinput.h"
 #include "audiooutput.h"
-#include "mainwindow.h"
 #include "rtp.h"
-#include "sip.h"
 
 #include <QAudioInput>
 #include <QDebug>
 #include <QAudioOutput>
 
-Audio::Audio(MainWindow *mainWindow)
-    : QObject(nullptr), mainWindow(mainWindow)
+Audio::Audio(Rtp *rtp, QObject *parent)
+    : QObject(parent), rtp(rtp)
 {
     audioActive = false;
-    sip = new Sip(this);
-    rtp = new Rtp(this);
     audioInit();
 }
 
@@ -84,15 +80,19 @@ void Audio::audioStart()
     if (!early)
         audioOutput->audioStart();
     audioActive = true;
+    emit activeChanged(true);
 }
 
 void Audio::audioStop()
 {
     if (audioActive || audioOutput->running)
         rtp->logCallFigures();
+    const bool wasActive = audioActive;
     audioActive = false;
     audioInput->audioStop();
     audioOutput->audioStop();
+    if (wasActive)
+        emit activeChanged(false);
 }
 
 void Audio::audioStartSpeaker()

@@ -1,8 +1,9 @@
 #ifndef AUDIO_H
 #define AUDIO_H
 
-// The media owner: creates the user agent, the RTP session and the two device
-// adapters once, and starts and stops sound for each call.
+// The audio devices of a call: creates the two device adapters once, feeds the
+// RTP session it is given and plays what it decodes, and starts and stops
+// sound for each call.
 
 #include <QAudioDeviceInfo>
 #include <QAudioFormat>
@@ -10,16 +11,14 @@
 
 class AudioInput;
 class AudioOutput;
-class MainWindow;
 class Rtp;
-class Sip;
 
 class Audio : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit Audio(MainWindow *mainWindow);
+    explicit Audio(Rtp *rtp, QObject *parent = nullptr);
     ~Audio() override;
 
     void audioInit();
@@ -41,12 +40,14 @@ public:
     // Logs what the device supports and the format chosen for it.
     static void logDeviceFormats(const QAudioDeviceInfo &info, const QAudioFormat &format);
 
-    MainWindow *mainWindow = nullptr;
-    Sip *sip = nullptr;
     Rtp *rtp = nullptr;
     AudioInput *audioInput = nullptr;
     AudioOutput *audioOutput = nullptr;
     bool audioActive = false;
+
+signals:
+    // Sound started (true) or stopped (false) for a call.
+    void activeChanged(bool active);
 };
 
 #endif // AUDIO_H

@@ -1,8 +1,6 @@
 #include "rtp.h"
 
-#include "audio.h"
 #include "codec.h"
-#include "mainwindow.h"
 #include "rtpheader.h"
 #include "udpsocket.h"
 
@@ -25,19 +23,18 @@ short lohiShort(unsigned char lo, unsigned char hi)
     return static_cast<short>(static_cast<unsigned short>((hi << 8) + lo));
 }
 
-Rtp::Rtp(Audio *audio)
-    : QObject(audio), audio(audio)
+Rtp::Rtp(QObject *parent)
+    : QObject(parent)
 {
     udpSocket = new UDPSocket(this);
     connect(this, &Rtp::msgTransmiterSignal, this, &Rtp::msgTransmiterSlot, Qt::DirectConnection);
     clock.start();
 }
 
-MainWindow *Rtp::mainWindow() const
+void Rtp::setRemoteAddress(const QString &ip, const QString &port)
 {
-    if (audio && audio->mainWindow)
-        return audio->mainWindow;
-    return pW;
+    remoteIp = ip;
+    remotePort = port;
 }
 
 int Rtp::payloadType(int codec)
@@ -60,9 +57,7 @@ void Rtp::initSession()
     rxBuffer.reset();
     dtmf.clear();
     figuresDue = true;
-    const MainWindow *mw = mainWindow();
-    if (mw)
-        bindSocket(mw->stunLocalPortM != 0 ? mw->stunLocalPortM : mw->mediaPort);
+    bindSocket(localPort);
     if (udpSocket)
         udpSocket->flushReadBuff();
 }
@@ -164,4 +159,5 @@ void Rtp::logCallFigures()
                                          "jitter mean %5 ms, max %6 ms, target delay %7 ms")
                               .arg(f.received).arg(f.lost).arg(f.late).arg(f.duplicated)
                               .arg(f.meanJitterMs, 0, 'f', 1).arg(f.maxJitterMs, 0, 'f', 1).arg(f.targetMs);
+    emit callFigures(f);
 }

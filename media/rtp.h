@@ -12,9 +12,8 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 
-class Audio;
-class MainWindow;
 class UDPSocket;
 
 unsigned char loByte(short s);
@@ -35,7 +34,7 @@ public:
     static constexpr int maxDatagram = 1500;
     static constexpr int rxPcmLimit = 2 * JitterBuffer::maxTargetMs * JitterBuffer::rate / 1000; // bytes
 
-    explicit Rtp(Audio *audio);
+    explicit Rtp(QObject *parent = nullptr);
 
     void initSession();
     void bindSocket(int port);
@@ -44,13 +43,14 @@ public:
     // The call's receive figures, once per call.
     void logCallFigures();
 
-    // The store of network fields: the owner's main window, or the global one
-    // when the session stands alone.
-    MainWindow *mainWindow() const;
     static int payloadType(int codec);
 
     UDPSocket *udpSocket = nullptr;
-    Audio *audio = nullptr;
+    // The local port initSession binds, and the far end's address from its
+    // SDP, read for every packet sent.
+    int localPort = 60000;
+    QString remoteIp;
+    QString remotePort;
     quint16 seqNumber = 0;
     quint32 timestamp = 0;
     quint32 ssrc = 0xFFFFFFFF;
@@ -63,9 +63,12 @@ public:
 
 signals:
     void msgTransmiterSignal();
+    // The receive figures of a call that ended.
+    void callFigures(const JitterBuffer::Figures &figures);
 
 public slots:
     void msgTransmiterSlot();
+    void setRemoteAddress(const QString &ip, const QString &port);
 
 private:
     QElapsedTimer clock;

@@ -1,6 +1,5 @@
 #include "udpsocket.h"
 
-#include "mainwindow.h"
 #include "rtp.h"
 
 #include <QDebug>
@@ -18,9 +17,6 @@ UDPSocket::UDPSocket(Rtp *rtp)
 void UDPSocket::bindSocket(int port)
 {
     this->port = port;
-    const MainWindow *mw = rtp ? rtp->mainWindow() : pW;
-    if (mw)
-        mediaIp = mw->mediaIp;
     udpSocket->abort();
     if (port >= 0 && port <= 65535)
         udpSocket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(port), QAbstractSocket::ShareAddress);
@@ -57,17 +53,16 @@ void UDPSocket::msgReceiver(unsigned char *data, int len)
 
 void UDPSocket::msgTransmiter(unsigned char *data, int len)
 {
-    const MainWindow *mw = rtp ? rtp->mainWindow() : pW;
-    if (!mw || !data || len <= 0)
+    if (!rtp || !data || len <= 0)
         return;
     // The address follows the text for every packet; parsing it again only
     // when the text changed keeps the send path short.
-    if (mw->mediaIp_ != remoteIpText) {
-        remoteIpText = mw->mediaIp_;
+    if (rtp->remoteIp != remoteIpText) {
+        remoteIpText = rtp->remoteIp;
         remoteAddress = QHostAddress(remoteIpText);
     }
     bool ok = false;
-    const int remotePort = mw->mediaPort_.toInt(&ok);
+    const int remotePort = rtp->remotePort.toInt(&ok);
     if (remoteAddress.isNull() || !ok || remotePort <= 0 || remotePort > 65535)
         return;
     udpSocket->writeDatagram(reinterpret_cast<const char *>(data), len, remoteAddress, static_cast<quint16>(remotePort));

@@ -27,7 +27,6 @@ public:
     Rtp *rtp = nullptr;
     QUdpSocket *udpSocket = nullptr;
     int port = 0;
-    QString mediaIp;
 
 public slots:
     void receiver();

@@ -1,27 +1,44 @@
 #include "sip.h"
 
-#include "audio.h"
-#include "mainwindow.h"
+#include "accountsettings.h"
+#include "networkenvironment.h"
+#include "sipbuilder.h"
 #include "sipparser.h"
+#include "sipprocessor.h"
 #include "siprequest.h"
 #include "sipresponse.h"
+#include "sipcseqheader.h"
 #include "siptransactions.h"
+#include "siptransportfactory.h"
 #include "sipviaheader.h"
-#include "udpsipsocket.h"
 
 #include <QDebug>
+#include <QHostAddress>
 #include <QMutexLocker>
 #include <QTimer>
 
-Sip::Sip(Audio *audio)
-    : QObject(audio), audio(audio), mainWindow(audio && audio->mainWindow ? audio->mainWindow : pW)
+const char *callEndName(CallEnd cause)
 {
-    registered = false;
+    switch (cause) {
+    case CallEnd::Refused: return "refused";
+    case CallEnd::RemoteBye: return "bye";
+    case CallEnd::RemoteCancel: return "cancel";
+    case CallEnd::NoAnswer: return "no answer";
+    case CallEnd::NotAcknowledged: return "not acknowledged";
+    }
+    return "unknown";
+}
+
+Sip::Sip(AccountSettings &settings, const NetworkEnvironment &network, QObject *parent)
+    : QObject(parent), settings(settings), network(network)
+{
+    qRegisterMetaType<CallEnd>();
+    qRegisterMetaType<CallState>();
     transactions = new SipTransactions(this);
-    parser = new SipParser(this);
-    sipPort = mainWindow ? mainWindow->sipServerPort.toInt() : 5060;
-    qDebug().noquote().nospace() << "SIP sipPort: " << sipPort;
-    socket = new UDPSipSocket(sipPort, this);
+    parser = new SipParser();
+    builder = new SipBuilder(parser, settings, network, dialog);
+    processor = new SipProcessor(this, *builder, dialog, settings);
+    parser->processor = processor;
     connect(this, &Sip::msgTransmiterSignal, this, &Sip::msgTransmiterSlot);
     connect(this, &Sip::msgReceiverSignal, this, &Sip::msgReceiverSlot);
     keepAliveTimer = new QTimer(this);
@@ -30,12 +47,31 @@ Sip::Sip(Audio *audio)
 
 Sip::~Sip()
 {
+    // Stored messages of the dialog were made by the parser's factory: they go first.
+    dialog.setLastInvite(nullptr);
+    dialog.setLastInviteOk(nullptr);
+    delete processor;
+    delete builder;
     delete parser;
+}
+
+void Sip::setCallState(CallState state)
+{
+    if (dialog.callState == state)
+        return;
+    dialog.callState = state;
+    emit callStateChanged(state);
+}
+
+void Sip::setRegistered(bool on, int status)
+{
+    registered = on;
+    emit registrationChanged(on, status);
 }
 
 int Sip::refreshSeconds() const
 {
-    const int expiry = grantedExpiry > 0 ? grantedExpiry : (mainWindow ? mainWindow->registrTimeout : 3600);
+    const int expiry = grantedExpiry > 0 ? grantedExpiry : settings.registrTimeout;
     // Half the granted time, and at least 30 s before it runs out.
     const int early = expiry - 30;
     return qMax(1, early > 0 ? qMin(expiry / 2, early) : expiry / 2);
@@ -43,25 +79,25 @@ int Sip::refreshSeconds() const
 
 void Sip::startKeepAlive()
 {
-    const int seconds = mainWindow ? mainWindow->keepAlive : 0;
+    const int seconds = settings.keepAlive;
     if (seconds <= 0)
         keepAliveTimer->stop();
     else if (!keepAliveTimer->isActive() || keepAliveTimer->interval() != seconds * 1000)
         keepAliveTimer->start(seconds * 1000);
 }
 
-// Keeps a router's UDP mapping to the server open, so that calls still reach us.
+// Keeps a router's mapping to the server open, so that calls still reach us.
 void Sip::keepAliveSlot()
 {
-    if (!registered)
+    if (!registered || !transport)
         return;
     qDebug().noquote().nospace() << "!!! Tx(k): keep-alive";
-    queue(QStringLiteral("\r\n\r\n"));
+    transport->sendKeepAlive();
 }
 
 void Sip::transmit(SipRequest *msg, const QString &text)
 {
-    auto *via = SipParser::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
+    auto *via = SipBuilder::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
     transactions->request(text, via ? via->branch : QString(), msg->method,
                           msg->getHeaderString(QStringLiteral("Call-ID"), 1));
     queue(text);
@@ -74,19 +110,74 @@ void Sip::sendRequest(SipRequest *msg)
     transmit(msg, text);
 }
 
+void Sip::sendReply(SipPacket *msg, SipPacket *judgedBy)
+{
+    if (!msg)
+        return;
+    // A request that came over another transport than ours gets no reply.
+    auto *via = SipBuilder::typed<SipViaHeader>(judgedBy, "Via", SipHeader::Via);
+    const QString ours = SipTransport::viaName(transport ? transport->kind() : SipTransport::Kind::Udp);
+    if (via && via->protocol.contains(ours)) {
+        const QString text = msg->toString();
+        send(text);
+        if (msg->packetType == PacketResponse)
+            remember(msg, judgedBy, text);
+    }
+    delete msg;
+}
+
+// Notes an answer for the request's retransmissions; a final answer to an
+// INVITE goes out again until its ACK.
+void Sip::remember(SipPacket *msg, SipPacket *request, const QString &text)
+{
+    if (!request)
+        return;
+    // A stored copy of a request has no method of its own: its CSeq names it.
+    auto *via = SipBuilder::typed<SipViaHeader>(request, "Via", SipHeader::Via);
+    auto *cseq = SipBuilder::typed<SipCseqHeader>(request, "CSeq", SipHeader::Cseq);
+    if (!cseq)
+        return;
+    transactions->answered(via ? via->branch : QString(), cseq->cseqMethod, text);
+    if (cseq->cseqMethod == QLatin1String("INVITE") && !msg->statusCode.startsWith(QLatin1Char('1')))
+        transactions->finalToInvite(text, request->getHeaderString(QStringLiteral("Call-ID"), 1), cseq->number,
+                                    msg->statusCode.startsWith(QLatin1Char('2')));
+}
+
 void Sip::initSession()
 {
-    if (mainWindow)
-        sipPort = mainWindow->useSTUN ? mainWindow->stunPortS.toInt() : mainWindow->sipServerPort.toInt();
+    const SipTransport::Kind kind = sipTransportKind(settings.transport);
+    if (!transport || transport->kind() != kind) {
+        delete transport;
+        transport = createSipTransport(kind, this);
+        connect(transport, &SipTransport::messageReceived, this, &Sip::messageReceived);
+        connect(transport, &SipTransport::transportError, this, &Sip::transportError);
+        serverHost.clear();
+        serverAddress.clear();
+        serverPort = 0;
+    }
+    sipPort = settings.useSTUN ? network.stunPortS.toInt() : settings.sipServerPort.toInt();
     qDebug().noquote().nospace() << "Sip Port: " << sipPort;
+    updateServer();
     bindSocket();
 }
 
 void Sip::bindSocket()
 {
-    const int port = mainWindow ? mainWindow->sipServerPort.toInt() : sipPort;
-    socket->bind(port);
+    const int port = settings.sipServerPort.toInt();
+    transport->bindLocal(quint16(port));
     qDebug().noquote().nospace() << "Bind SIP Port: " << port;
+}
+
+// The server as the settings and the network environment name it now.
+void Sip::updateServer()
+{
+    const int port = settings.sipServerPort.toInt();
+    if (serverHost == settings.sipServerIp && serverAddress == network.sipServerAddr && serverPort == port)
+        return;
+    serverHost = settings.sipServerIp;
+    serverAddress = network.sipServerAddr;
+    serverPort = port;
+    transport->setServer(serverHost, QHostAddress(serverAddress), quint16(port));
 }
 
 void Sip::queue(const QString &text)
@@ -113,9 +204,20 @@ void Sip::msgTransmiter()
             return;
         data = txQueue.takeFirst();
     }
-    if (socket)
-        socket->msgTransmiter(data.data(), data.size());
+    if (transport) {
+        updateServer();
+        transport->sendMessage(data);
+    }
     qDebug().noquote().nospace() << "MsgTransmiter Size: " << data.size();
+}
+
+void Sip::messageReceived(const QByteArray &message)
+{
+    {
+        QMutexLocker lock(&rxMutex);
+        rxQueue.append(message);
+    }
+    emit msgReceiverSignal();
 }
 
 void Sip::msgReceiver()
@@ -132,8 +234,7 @@ void Sip::msgReceiver()
     // Cyrillic or with accents must still ring.
     const int zero = data.indexOf('\0');
     const QString text = QString::fromUtf8(data.constData(), zero < 0 ? data.size() : zero);
-    if (mainWindow)
-        parser->parse(text, mainWindow->sipServerIp, mainWindow->sipServerPort);
+    parser->parse(text, settings.sipServerIp, settings.sipServerPort);
 }
 
 void Sip::msgTransmiterSlot() { msgTransmiter(); }
@@ -153,7 +254,9 @@ void Sip::sendSipMsg(QString command)
 
 void Sip::registration()
 {
-    SipRequest *msg = parser->registration(mainWindow->user);
+    registered = false;
+    dialog.registerChallenges = 0;
+    SipRequest *msg = builder->registration(settings.user);
     const QString text = msg->toString();
     qDebug().noquote().nospace() << "!!! Registration: ";
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
@@ -163,8 +266,13 @@ void Sip::registration()
 
 void Sip::callOut()
 {
-    mainWindow->earlyMedia = false;
-    SipRequest *msg = parser->invite(mainWindow->user, mainWindow->called);
+    dialog.earlyMedia = false;
+    dialog.inviteChallenges = 0;
+    dialog.routeSet.clear();
+    dialog.remoteTarget.clear();
+    SipRequest *msg = builder->invite(settings.user, dialog.called);
+    dialog.callDirection = CallDirection::Outgoing;
+    setCallState(CallState::Calling);
     const QString text = msg->toString();
     qDebug().noquote().nospace() << "!!! Call Out: ";
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
@@ -174,36 +282,46 @@ void Sip::callOut()
 
 void Sip::answer()
 {
-    SipPacket *msg = parser->answer200Ok();
+    SipResponse *msg = builder->answer200Ok();
     if (!msg)
         return;
-    const QString text = static_cast<SipResponse *>(msg)->toString();
+    setCallState(CallState::Established);
+    const QString text = msg->toString();
     qDebug().noquote().nospace() << "!!! answer200Ok: ";
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
     queue(text);
-    parser->remember(msg, parser->lastInvite, text);
-    emit mainWindow->audioStartSignal();
+    remember(msg, dialog.lastInvite, text);
+    emit callAnswered();
     delete msg;
 }
 
 void Sip::disconnect()
 {
-    SipPacket *msg = parser->disconnect();
-    if (!msg)
-        return;
-    QString text;
-    if (msg->packetType == PacketRequest) {
-        text = static_cast<SipRequest *>(msg)->toString();
+    SipBuilder::log(QStringLiteral("!!! callState ") + QString::number(int(dialog.callState)));
+    SipBuilder::log(QStringLiteral("!!! callDirection ") + QString::number(int(dialog.callDirection)));
+    const bool incoming = dialog.callDirection == CallDirection::Incoming;
+    if (dialog.callState == CallState::Established || !incoming) {
+        SipRequest *msg = dialog.callState == CallState::Established
+            ? (incoming ? builder->disconnectIn() : builder->disconnectOut()) : builder->busyOut();
+        if (!msg)
+            return;
+        setCallState(CallState::Ended);
+        const QString text = msg->toString();
         qDebug().noquote().nospace() << "!!! disconnect(request): ";
         qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
-        transmit(static_cast<SipRequest *>(msg), text);
+        transmit(msg, text);
+        delete msg;
     } else {
-        text = static_cast<SipResponse *>(msg)->toString();
+        SipResponse *msg = builder->busyIn();
+        if (!msg)
+            return;
+        setCallState(CallState::Ended);
+        const QString text = msg->toString();
         qDebug().noquote().nospace() << "!!! disconnect(response): ";
         qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
         queue(text);
-        parser->remember(msg, parser->lastInvite, text);
+        remember(msg, dialog.lastInvite, text);
+        delete msg;
     }
-    emit mainWindow->audioStopSignal();
-    delete msg;
+    emit callHungUp();
 }

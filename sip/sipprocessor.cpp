@@ -1,12 +1,16 @@
 #include "sipprocessor.h"
 
-#include "mainwindow.h"
+#include "accountsettings.h"
 #include "sip.h"
+#include "sipbuilder.h"
+#include "sipcontactheader.h"
+#include "sipdialog.h"
 #include "sipcontentheader.h"
 #include "sipcseqheader.h"
 #include "sipfromheader.h"
 #include "sipparser.h"
 #include "sipproxyauthenticateheader.h"
+#include "sipresponse.h"
 #include "siprequest.h"
 #include "siptoheader.h"
 #include "siptransactions.h"
@@ -15,14 +19,13 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <memory>
 
-SipProcessor::SipProcessor(SipParser *parser)
-    : p(parser), w(parser->mainWindow)
+SipProcessor::SipProcessor(Sip *sip, SipBuilder &builder, SipDialog &dialog, const AccountSettings &settings)
+    : sip(sip), b(builder), d(dialog), settings(settings)
 {
-    if (!p->sip)
-        return;
-    SipTransactions *transactions = p->sip->transactions;
+    SipTransactions *transactions = sip->transactions;
     QObject::connect(transactions, &SipTransactions::requestTimedOut, transactions,
                      [this](const QString &method, const QString &callId) { requestTimedOut(method, callId); });
     QObject::connect(transactions, &SipTransactions::ackTimedOut, transactions,
@@ -34,23 +37,24 @@ void SipProcessor::requestTimedOut(const QString &method, const QString &callId)
     // A BYE or CANCEL ended the call here when it was sent; a REGISTER that
     // nobody answers leaves us unregistered until the timer's next try.
     if (method == QLatin1String("REGISTER"))
-        p->sip->registered = false;
-    if (method != QLatin1String("INVITE") || callId != w->callCallId || p->callState != CallCalling)
+        sip->setRegistered(false, 408);
+    if (method != QLatin1String("INVITE") || callId != d.callCallId || d.callState != CallState::Calling)
         return;
-    p->callState = CallEnded;
-    w->busyStartSendSignal(QStringLiteral("408 Нет ответа"));
+    sip->setCallState(CallState::Ended);
+    emit sip->callEnded(CallEnd::NoAnswer, 408, QString());
 }
 
 // The caller never acknowledged our 200 OK: the call is not up at its end.
 void SipProcessor::ackTimedOut(const QString &callId)
 {
-    if (callId != w->callCallId || p->callState != CallEstablished || p->callDirection != CallIncoming)
+    if (callId != d.callCallId || d.callState != CallState::Established || d.callDirection != CallDirection::Incoming)
         return;
-    if (SipRequest *bye = p->disconnectIn()) {
-        p->sip->sendRequest(bye);
+    sip->setCallState(CallState::Ended);
+    if (SipRequest *bye = b.disconnectIn()) {
+        sip->sendRequest(bye);
         delete bye;
     }
-    w->busyStartSendSignal(QStringLiteral("408 Нет подтверждения"));
+    emit sip->callEnded(CallEnd::NotAcknowledged, 408, QString());
 }
 
 // The registrar's grant: our Contact's expires, else Expires, else what we asked.
@@ -67,7 +71,7 @@ int SipProcessor::grantedExpiry(SipPacket *msg) const
             if (!match.hasMatch())
                 continue;
             const int seconds = match.captured(1).toInt();
-            if (contact.contains(QLatin1Char('@') + w->mediaIp))
+            if (contact.contains(QLatin1Char('@') + settings.mediaIp))
                 return seconds;
             if (fallback < 0)
                 fallback = seconds;
@@ -78,7 +82,7 @@ int SipProcessor::grantedExpiry(SipPacket *msg) const
     const QString expires = msg->getHeaderString(QStringLiteral("Expires"), 1).trimmed();
     bool ok = false;
     const int seconds = expires.toInt(&ok);
-    return ok ? seconds : w->registrTimeout;
+    return ok ? seconds : settings.registrTimeout;
 }
 
 void SipProcessor::processSip(SipPacket *message)
@@ -86,23 +90,23 @@ void SipProcessor::processSip(SipPacket *message)
     std::unique_ptr<SipPacket> owned(message);
     if (!message)
         return;
-    p->metod_ = message->method;
-    SipParser::log(QStringLiteral("!!! SipParser processSip metod_: ") + p->metod_);
+    metod_ = message->method;
+    SipBuilder::log(QStringLiteral("!!! SipParser processSip metod_: ") + metod_);
     if (message->getHeader(QStringLiteral("Call-ID"))) {
-        p->callId_ = message->getHeaderString(QStringLiteral("Call-ID"), 1);
-        SipParser::log(QStringLiteral("callId_ ") + p->callId_);
+        callId_ = message->getHeaderString(QStringLiteral("Call-ID"), 1);
+        SipBuilder::log(QStringLiteral("callId_ ") + callId_);
     }
-    auto *cseqHeader = SipParser::typed<SipCseqHeader>(message, "CSeq", SipHeader::Cseq);
+    auto *cseqHeader = SipBuilder::typed<SipCseqHeader>(message, "CSeq", SipHeader::Cseq);
     if (cseqHeader)
-        p->cseqMethod = cseqHeader->cseqMethod;
-    auto *via = SipParser::typed<SipViaHeader>(message, "Via", SipHeader::Via);
+        cseqMethod = cseqHeader->cseqMethod;
+    auto *via = SipBuilder::typed<SipViaHeader>(message, "Via", SipHeader::Via);
     const QString branch = via ? via->branch : QString();
-    SipTransactions *transactions = p->sip->transactions;
-    if (message->packetType == PacketRequest && p->metod_ == QLatin1String("ACK") && cseqHeader)
-        transactions->acknowledged(p->callId_, cseqHeader->number);
+    SipTransactions *transactions = sip->transactions;
+    if (message->packetType == PacketRequest && metod_ == QLatin1String("ACK") && cseqHeader)
+        transactions->acknowledged(callId_, cseqHeader->number);
     // A request that comes again gets the answer already sent, and nothing more.
-    if (message->packetType == PacketRequest && transactions->repeatAnswer(branch, p->metod_)) {
-        SipParser::log(QStringLiteral("In REQUEST Rx: ") + p->metod_ + QStringLiteral(" retransmitted"));
+    if (message->packetType == PacketRequest && transactions->repeatAnswer(branch, metod_)) {
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: ") + metod_ + QStringLiteral(" retransmitted"));
         return;
     }
     if (message->packetType == PacketRequest)
@@ -113,283 +117,281 @@ void SipProcessor::processSip(SipPacket *message)
 
 void SipProcessor::takeMedia(SipContentHeader *body, const QString &label, const QString &codec1Label)
 {
-    w->mediaIp_ = body->sdpIp;
-    w->mediaPort_ = QString::number(body->sdpPort.toInt());
+    d.mediaIp_ = body->sdpIp;
+    d.mediaPort_ = QString::number(body->sdpPort.toInt());
+    emit sip->mediaAddressChanged(d.mediaIp_, d.mediaPort_);
     if (label.isEmpty())
         return;
-    SipParser::log(label + QStringLiteral("mediaIp_: ") + w->mediaIp_);
-    SipParser::log(label + QStringLiteral("mediaPort_: ") + w->mediaPort_);
-    SipParser::log(label + QStringLiteral("Codec0()_: ") + body->codec[0]);
-    SipParser::log(label + codec1Label + body->codec[1]);
+    SipBuilder::log(label + QStringLiteral("mediaIp_: ") + d.mediaIp_);
+    SipBuilder::log(label + QStringLiteral("mediaPort_: ") + d.mediaPort_);
+    SipBuilder::log(label + QStringLiteral("Codec0()_: ") + body->codec[0]);
+    SipBuilder::log(label + codec1Label + body->codec[1]);
 }
 
 void SipProcessor::incomingInvite(SipPacket *msg)
 {
-    auto *cseqHeader = SipParser::typed<SipCseqHeader>(msg, "CSeq", SipHeader::Cseq);
+    auto *cseqHeader = SipBuilder::typed<SipCseqHeader>(msg, "CSeq", SipHeader::Cseq);
     const QString number = cseqHeader ? cseqHeader->number : QString();
-    const bool sameCall = !p->callId_.isEmpty() && p->callId_ == w->callCallId;
-    const bool inProgress = p->callState >= CallCalling && p->callState <= CallEstablished;
+    const bool sameCall = !callId_.isEmpty() && callId_ == d.callCallId;
+    const bool inProgress = d.callState >= CallState::Calling && d.callState <= CallState::Established;
 
     // One call at a time: another caller is told we are busy, and the call in
     // progress keeps its identifiers.
     if (inProgress && !sameCall) {
-        SipParser::log(QStringLiteral("In REQUEST Rx: INVITE during a call, busy"));
-        p->requestResponse(QStringLiteral("486"), QStringLiteral("Busy Here"), msg);
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE during a call, busy"));
+        sip->sendReply(b.reply(QStringLiteral("486"), QStringLiteral("Busy Here"), msg, SipBuilder::ToTagRule::Fresh), msg);
         return;
     }
     if (inProgress && sameCall) {
-        auto *toHeader = SipParser::typed<SipToHeader>(msg, "To", SipHeader::To);
-        auto *offered = SipParser::typed<SipCseqHeader>(p->lastInvite, "CSeq", SipHeader::Cseq);
-        const bool retransmission = p->callDirection == CallIncoming && offered && offered->number == number
+        auto *toHeader = SipBuilder::typed<SipToHeader>(msg, "To", SipHeader::To);
+        auto *offered = SipBuilder::typed<SipCseqHeader>(d.lastInvite, "CSeq", SipHeader::Cseq);
+        const bool retransmission = d.callDirection == CallDirection::Incoming && offered && offered->number == number
                                     && (!toHeader || toHeader->tag.isEmpty());
-        if (retransmission && p->callState == CallOffered) {
+        if (retransmission && d.callState == CallState::Offered) {
             // A provisional answer was lost: repeat it with the same To tag.
-            SipParser::log(QStringLiteral("In REQUEST Rx: INVITE retransmitted"));
-            p->reply(QStringLiteral("100"), QStringLiteral("Trying"), msg, SipParser::ToTagRule::Current);
-            p->reply(QStringLiteral("180"), QStringLiteral("Ringing"), msg, SipParser::ToTagRule::Current);
+            SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE retransmitted"));
+            sip->sendReply(b.reply(QStringLiteral("100"), QStringLiteral("Trying"), msg, SipBuilder::ToTagRule::Current), msg);
+            sip->sendReply(b.reply(QStringLiteral("180"), QStringLiteral("Ringing"), msg, SipBuilder::ToTagRule::Current), msg);
             return;
         }
-        if (retransmission && p->callState == CallEstablished) {
+        if (retransmission && d.callState == CallState::Established) {
             // Our 200 OK was lost: send it again.
-            if (SipPacket *ok = p->answer200Ok())
-                p->sendMessage(ok, p->lastInvite);
+            if (SipPacket *ok = b.answer200Ok())
+                sip->sendReply(ok, d.lastInvite);
             return;
         }
-        if (p->callState == CallEstablished && toHeader && !toHeader->tag.isEmpty()) {
+        if (d.callState == CallState::Established && toHeader && !toHeader->tag.isEmpty()) {
             // A re-INVITE refreshes the session or moves the media; the call
             // goes on as it was.
-            SipParser::log(QStringLiteral("In REQUEST Rx: re-INVITE"));
-            if (auto *body = SipParser::typed<SipContentHeader>(msg, "Content", SipHeader::Content))
+            SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE"));
+            if (auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content))
                 takeMedia(body, QString(), QString());
-            SipPacket *stored = p->lastInvite;
-            p->lastInvite = p->cloneSipRequest(msg);
-            const QString ourTag = w->callToTag;
-            w->callToTag = toHeader->tag;
-            SipPacket *ok = p->answer200Ok();
-            w->callToTag = ourTag;
-            delete p->lastInvite;
-            p->lastInvite = stored;
+            SipPacket *stored = d.lastInvite;
+            d.lastInvite = sip->parser->cloneSipRequest(msg);
+            const QString ourTag = d.callToTag;
+            d.callToTag = toHeader->tag;
+            SipPacket *ok = b.answer200Ok();
+            d.callToTag = ourTag;
+            delete d.lastInvite;
+            d.lastInvite = stored;
             if (ok)
-                p->sendMessage(ok, msg);
+                sip->sendReply(ok, msg);
             return;
         }
     }
 
-    SipParser::log(QStringLiteral("In REQUEST Rx: INVITE"));
-    p->callDirection = CallIncoming;
-    p->callState = CallOffered;
-    p->setSipParam(msg);
-    w->callFromTag = p->fromTag;
-    w->callToTag = p->toTag;
-    w->callCallId = p->callId_;
-    w->cseq = number.toInt();
-    if (auto *body = SipParser::typed<SipContentHeader>(msg, "Content", SipHeader::Content))
+    SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE"));
+    d.callDirection = CallDirection::Incoming;
+    sip->setCallState(CallState::Offered);
+    setSipParam(msg);
+    d.callFromTag = fromTag;
+    d.callToTag = toTag;
+    d.callCallId = callId_;
+    d.cseq = number.toInt();
+    if (auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content))
         takeMedia(body, QStringLiteral("INVITE "), QStringLiteral("Codec1()_: "));
-    delete p->lastInvite;
-    p->lastInvite = p->cloneSipRequest(msg);
-    p->learnRoute(msg, true);
-    p->response(QStringLiteral("100"), QStringLiteral("Trying"), msg);
-    p->response(QStringLiteral("180"), QStringLiteral("Ringing"), msg);
-    w->called = p->fromNum;
-    emit w->dialogWinShowSignal();
+    d.setLastInvite(sip->parser->cloneSipRequest(msg));
+    learnRoute(msg, true);
+    sip->sendReply(b.reply(QStringLiteral("100"), QStringLiteral("Trying"), msg, SipBuilder::ToTagRule::Store), msg);
+    sip->sendReply(b.reply(QStringLiteral("180"), QStringLiteral("Ringing"), msg, SipBuilder::ToTagRule::Store), msg);
+    d.called = fromNum;
+    emit sip->incomingCall(d.called);
 }
 
 void SipProcessor::processRequest(SipPacket *msg)
 {
-    const QString &metod = p->metod_;
-    SipParser::log(QStringLiteral("!!! REQUEST"));
-    SipParser::log(QStringLiteral(" metod_: ") + metod);
+    const QString &metod = metod_;
+    SipBuilder::log(QStringLiteral("!!! REQUEST"));
+    SipBuilder::log(QStringLiteral(" metod_: ") + metod);
     // A BYE or CANCEL of some other dialog (say, of a caller we turned away as
     // busy) must not end the call in progress.
-    const bool otherDialog = p->callState >= CallCalling && p->callState <= CallEstablished
-                             && p->callId_ != w->callCallId;
+    const bool otherDialog = d.callState >= CallState::Calling && d.callState <= CallState::Established
+                             && callId_ != d.callCallId;
     if (metod == QLatin1String("INVITE")) {
         incomingInvite(msg);
     } else if (metod == QLatin1String("OPTIONS")) {
-        SipParser::log(QStringLiteral("In REQUEST Rx: OPTIONS"));
-        p->requestResponse(QStringLiteral("200"), QStringLiteral("OK"), msg);
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: OPTIONS"));
+        sip->sendReply(b.reply(QStringLiteral("200"), QStringLiteral("OK"), msg, SipBuilder::ToTagRule::Fresh), msg);
     } else if (metod == QLatin1String("BYE") || metod == QLatin1String("CANCEL")) {
         const bool bye = metod == QLatin1String("BYE");
-        SipParser::log(bye ? QStringLiteral("In REQUEST Rx: BYE") : QStringLiteral("In REQUEST Rx: CANCEL"));
-        const bool ringingIn = !bye && p->callDirection == CallIncoming && p->callState == CallOffered
-                               && p->lastInvite;
-        const bool answeredIn = !bye && p->callDirection == CallIncoming && p->callState == CallEstablished;
+        SipBuilder::log(bye ? QStringLiteral("In REQUEST Rx: BYE") : QStringLiteral("In REQUEST Rx: CANCEL"));
+        const bool ringingIn = !bye && d.callDirection == CallDirection::Incoming && d.callState == CallState::Offered
+                               && d.lastInvite;
+        const bool answeredIn = !bye && d.callDirection == CallDirection::Incoming && d.callState == CallState::Established;
         // Only the call in progress can end (RFC 3261 15.1.2, 9.2); a CANCEL
         // after our 200 OK changes nothing.
-        if (otherDialog || p->callId_ != w->callCallId || p->callState < CallCalling || p->callState > CallEstablished
+        if (otherDialog || callId_ != d.callCallId || d.callState < CallState::Calling || d.callState > CallState::Established
             || (!bye && !ringingIn && !answeredIn)) {
-            p->requestResponse(QStringLiteral("481"), QStringLiteral("Call/Transaction Does Not Exist"), msg);
+            sip->sendReply(b.reply(QStringLiteral("481"), QStringLiteral("Call/Transaction Does Not Exist"), msg, SipBuilder::ToTagRule::Fresh), msg);
             return;
         }
         if (answeredIn) {
-            p->requestResponse(QStringLiteral("200"), QStringLiteral("OK"), msg);
+            sip->sendReply(b.reply(QStringLiteral("200"), QStringLiteral("OK"), msg, SipBuilder::ToTagRule::Fresh), msg);
             return;
         }
-        p->callState = CallEnded;
-        p->requestResponse(QStringLiteral("200"), QStringLiteral("OK"), msg);
+        sip->setCallState(CallState::Ended);
+        sip->sendReply(b.reply(QStringLiteral("200"), QStringLiteral("OK"), msg, SipBuilder::ToTagRule::Fresh), msg);
         // The cancelled INVITE still needs its final answer (RFC 3261 9.2);
         // without it the caller and every proxy between wait for their timers.
         if (ringingIn)
-            p->reply(QStringLiteral("487"), QStringLiteral("Request Terminated"), p->lastInvite,
-                     SipParser::ToTagRule::Current);
-        w->busyStartSendSignal(bye ? QStringLiteral("Bye") : QStringLiteral("Cancel"));
+            sip->sendReply(b.reply(QStringLiteral("487"), QStringLiteral("Request Terminated"), d.lastInvite, SipBuilder::ToTagRule::Current), d.lastInvite);
+        emit sip->callEnded(bye ? CallEnd::RemoteBye : CallEnd::RemoteCancel, 0, metod);
     } else if (metod == QLatin1String("ACK")) {
-        SipParser::log(QStringLiteral("In REQUEST Rx: ACK"));
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: ACK"));
     } else if (!metod.isEmpty()) {
         // Every request gets a final answer, or the peer retransmits it for
         // 32 s and may end the call (RFC 5057).
-        p->requestResponse(QStringLiteral("501"), QStringLiteral("Not Implemented"), msg);
+        sip->sendReply(b.reply(QStringLiteral("501"), QStringLiteral("Not Implemented"), msg, SipBuilder::ToTagRule::Fresh), msg);
     }
 }
 
 void SipProcessor::failure(SipPacket *msg, const QString &fixedText)
 {
-    const QString text = fixedText.isEmpty() ? p->status + ' ' + p->note : fixedText;
+    const QString text = fixedText.isEmpty() ? status + ' ' + note : fixedText;
     if (!fixedText.isEmpty())
-        SipParser::log(QStringLiteral("Out Rx: ") + fixedText);
+        SipBuilder::log(QStringLiteral("Out Rx: ") + fixedText);
     // A refused REGISTER only leaves us unregistered; the timer tries again.
-    if (p->cseqMethod == QLatin1String("REGISTER")) {
-        SipParser::log(QStringLiteral("Out Rx: REGISTER refused, ") + text);
-        p->sip->registered = false;
+    if (cseqMethod == QLatin1String("REGISTER")) {
+        SipBuilder::log(QStringLiteral("Out Rx: REGISTER refused, ") + text);
+        sip->setRegistered(false, status.toInt());
         return;
     }
     // ACK is for INVITE alone; a refused BYE or CANCEL ended nothing more.
-    if (p->cseqMethod != QLatin1String("INVITE")) {
-        SipParser::log(QStringLiteral("Out Rx: ") + p->cseqMethod + QStringLiteral(" refused, ") + text);
+    if (cseqMethod != QLatin1String("INVITE")) {
+        SipBuilder::log(QStringLiteral("Out Rx: ") + cseqMethod + QStringLiteral(" refused, ") + text);
         return;
     }
-    p->responseRequest(QStringLiteral("ACK"), msg);
-    if (p->callId_ != w->callCallId) {
-        SipParser::log(QStringLiteral("Out Rx: answer to an old call, ") + p->status);
+    sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+    if (callId_ != d.callCallId) {
+        SipBuilder::log(QStringLiteral("Out Rx: answer to an old call, ") + status);
         return;
     }
     // A failure that arrives after this side ended the call (the 487 to our
     // CANCEL, a 481 to our BYE) must not start the busy tone again.
-    if (p->callState == CallEnded) {
-        SipParser::log(QStringLiteral("Out Rx: call already ended, ") + p->status);
+    if (d.callState == CallState::Ended) {
+        SipBuilder::log(QStringLiteral("Out Rx: call already ended, ") + status);
         return;
     }
     // A refused INVITE ends the call on this side too, or the next caller
     // would be told we are busy.
-    p->callState = CallEnded;
-    w->busyStartSendSignal(text);
+    sip->setCallState(CallState::Ended);
+    emit sip->callEnded(CallEnd::Refused, status.toInt(), text);
 }
 
 void SipProcessor::registerChallenge(SipPacket *msg)
 {
-    SipParser::log(QStringLiteral("REGISTER status: ") + p->status);
-    SipParser::log(QStringLiteral("Out RESPONSE Rx: 401 Unauthorized REGISTER"));
-    if (auto *from = SipParser::typed<SipFromHeader>(msg, "From", SipHeader::From))
-        p->fromNum = from->num;
+    SipBuilder::log(QStringLiteral("REGISTER status: ") + status);
+    SipBuilder::log(QStringLiteral("Out RESPONSE Rx: 401 Unauthorized REGISTER"));
+    if (auto *from = SipBuilder::typed<SipFromHeader>(msg, "From", SipHeader::From))
+        fromNum = from->num;
     auto *challenge =
-        SipParser::typed<SipWwwAuthenticateHeader>(msg, "WWW-Authenticate", SipHeader::WwwAuthenticate);
+        SipBuilder::typed<SipWwwAuthenticateHeader>(msg, "WWW-Authenticate", SipHeader::WwwAuthenticate);
     if (!challenge)
         return;
     const QString realmAuth = challenge->realm;
     const QString nonceAuth = challenge->nonce;
     const QString uriAuth = challenge->uri.isEmpty() ? challenge->domain : challenge->uri;
-    SipParser::log(QStringLiteral(" realmAuth: ") + realmAuth);
-    SipParser::log(QStringLiteral(" nonceAuth: ") + nonceAuth);
-    SipParser::log(QStringLiteral(" uriAuth: ") + uriAuth);
-    SipParser::log(QStringLiteral(" qopAuth: ") + challenge->qop);
-    SipParser::log(QStringLiteral(" opaqueAuth: ") + challenge->opaque);
+    SipBuilder::log(QStringLiteral(" realmAuth: ") + realmAuth);
+    SipBuilder::log(QStringLiteral(" nonceAuth: ") + nonceAuth);
+    SipBuilder::log(QStringLiteral(" uriAuth: ") + uriAuth);
+    SipBuilder::log(QStringLiteral(" qopAuth: ") + challenge->qop);
+    SipBuilder::log(QStringLiteral(" opaqueAuth: ") + challenge->opaque);
     if (realmAuth.isEmpty() || nonceAuth.isEmpty())
         return;
     // A wrong password is not retried forever: the next timer expiry starts over.
-    if (p->registerChallenges >= SipParser::maxChallenges) {
-        SipParser::log(QStringLiteral("REGISTER challenged again, credentials refused; waiting for the timer"));
+    if (d.registerChallenges >= SipDialog::maxChallenges) {
+        SipBuilder::log(QStringLiteral("REGISTER challenged again, credentials refused; waiting for the timer"));
         return;
     }
-    ++p->registerChallenges;
-    const QString uri = p->digestUri(uriAuth);
-    SipParser::log(QStringLiteral("uri ") + uri);
+    ++d.registerChallenges;
+    const QString uri = b.digestUri(uriAuth);
+    SipBuilder::log(QStringLiteral("uri ") + uri);
     const QString authorization =
-        p->digestAuthorization(QStringLiteral("REGISTER"), realmAuth, nonceAuth, uri, QString(), QString());
-    SipParser::log(QStringLiteral("sipAuthenticateResponse Authorization: ") + authorization);
-    SipRequest *retry = p->registration(p->fromNum, authorization);
-    p->sip->sendRequest(retry);
+        b.digestAuthorization(QStringLiteral("REGISTER"), realmAuth, nonceAuth, uri, QString(), QString());
+    SipBuilder::log(QStringLiteral("sipAuthenticateResponse Authorization: ") + authorization);
+    sip->registered = false;
+    SipRequest *retry = b.registration(fromNum, authorization);
+    sip->sendRequest(retry);
     delete retry;
 }
 
 void SipProcessor::challenge(SipPacket *msg, bool proxy)
 {
-    SipParser::log(QStringLiteral("INVITE status: ") + p->status);
-    p->setSipParam(msg);
-    SipParser::log(proxy ? QStringLiteral("Out RESPONSE Rx: 407 Unauthorized INVITE")
+    SipBuilder::log(QStringLiteral("INVITE status: ") + status);
+    setSipParam(msg);
+    SipBuilder::log(proxy ? QStringLiteral("Out RESPONSE Rx: 407 Unauthorized INVITE")
                          : QStringLiteral("Out RESPONSE Rx: 401 Unauthorized INVITE"));
     // A challenge to an INVITE the user already gave up is only acknowledged.
-    if (p->callState == CallEnded) {
-        p->responseRequest(QStringLiteral("ACK"), msg);
+    if (d.callState == CallState::Ended) {
+        sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
         return;
     }
-    if (p->inviteChallenges >= SipParser::maxChallenges) {
-        SipParser::log(QStringLiteral("INVITE challenged again, credentials refused"));
-        p->responseRequest(QStringLiteral("ACK"), msg);
-        p->callState = CallEnded;
-        w->busyStartSendSignal(p->status + ' ' + p->note);
+    if (d.inviteChallenges >= SipDialog::maxChallenges) {
+        SipBuilder::log(QStringLiteral("INVITE challenged again, credentials refused"));
+        sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+        sip->setCallState(CallState::Ended);
+        emit sip->callEnded(CallEnd::Refused, status.toInt(), status + ' ' + note);
         return;
     }
-    ++p->inviteChallenges;
+    ++d.inviteChallenges;
     SipChallengeHeader *header = proxy
         ? static_cast<SipChallengeHeader *>(
-              SipParser::typed<SipProxyAuthenticateHeader>(msg, "Proxy-Authenticate", SipHeader::ProxyAuthenticate))
-        : SipParser::typed<SipWwwAuthenticateHeader>(msg, "WWW-Authenticate", SipHeader::WwwAuthenticate);
+              SipBuilder::typed<SipProxyAuthenticateHeader>(msg, "Proxy-Authenticate", SipHeader::ProxyAuthenticate))
+        : SipBuilder::typed<SipWwwAuthenticateHeader>(msg, "WWW-Authenticate", SipHeader::WwwAuthenticate);
     QString authorization;
     if (header) {
         const QString realm = header->realm;
         const QString nonce = header->nonce;
         const QString uriAuth = header->uri.isEmpty() ? header->domain : header->uri;
         const QString qop = header->qop;
-        SipParser::log(QStringLiteral("sipAuthenticateResponse realmAuth: ") + realm);
-        SipParser::log(QStringLiteral("sipAuthenticateResponse nonceAuth: ") + nonce);
-        SipParser::log(QStringLiteral("sipAuthenticateResponse uriAuth: ") + uriAuth);
-        SipParser::log(QStringLiteral("sipAuthenticateResponse qopAuth: ") + qop);
-        SipParser::log(QStringLiteral("sipAuthenticateResponse opaqueAuth: ") + header->opaque);
+        SipBuilder::log(QStringLiteral("sipAuthenticateResponse realmAuth: ") + realm);
+        SipBuilder::log(QStringLiteral("sipAuthenticateResponse nonceAuth: ") + nonce);
+        SipBuilder::log(QStringLiteral("sipAuthenticateResponse uriAuth: ") + uriAuth);
+        SipBuilder::log(QStringLiteral("sipAuthenticateResponse qopAuth: ") + qop);
+        SipBuilder::log(QStringLiteral("sipAuthenticateResponse opaqueAuth: ") + header->opaque);
         if (!realm.isEmpty() && !nonce.isEmpty()) {
-            const QString uri = p->digestUri(uriAuth);
-            SipParser::log(QStringLiteral("sipAuthenticateResponse uri: ") + uri);
+            const QString uri = b.digestUri(uriAuth);
+            SipBuilder::log(QStringLiteral("sipAuthenticateResponse uri: ") + uri);
             authorization =
-                p->digestAuthorization(QStringLiteral("INVITE"), realm, nonce, uri, qop, header->opaque);
-            SipParser::log((qop == QLatin1String("auth") ? QStringLiteral("sipAuthenticateResponse Authorization(2): ")
+                b.digestAuthorization(QStringLiteral("INVITE"), realm, nonce, uri, qop, header->opaque);
+            SipBuilder::log((qop == QLatin1String("auth") ? QStringLiteral("sipAuthenticateResponse Authorization(2): ")
                                                          : QStringLiteral("sipAuthenticateResponse Authorization(1): "))
                            + authorization);
         }
     }
-    p->responseRequest(QStringLiteral("ACK"), msg);
-    w->cseq = w->cseq + 1;
-    const int kept = p->inviteChallenges;
-    SipRequest *retry = p->invite(p->fromNum, p->toNum, authorization, proxy ? 2 : 1);
-    p->inviteChallenges = kept;
-    p->sip->sendRequest(retry);
+    sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+    d.cseq = d.cseq + 1;
+    const int kept = d.inviteChallenges;
+    SipRequest *retry = b.invite(fromNum, toNum, authorization, proxy ? 2 : 1);
+    d.inviteChallenges = kept;
+    sip->sendRequest(retry);
     delete retry;
 }
 
 void SipProcessor::processResponse(SipPacket *msg)
 {
-    p->status = msg->statusCode;
-    p->note = msg->reasonPhrase;
-    const QString &status = p->status;
-    SipParser::log(QStringLiteral("!!! RESPONSE"));
-    SipParser::log(QStringLiteral(" status: ") + status);
-    SipParser::log(QStringLiteral(" note: ") + p->note);
+    status = msg->statusCode;
+    note = msg->reasonPhrase;
+    SipBuilder::log(QStringLiteral("!!! RESPONSE"));
+    SipBuilder::log(QStringLiteral(" status: ") + status);
+    SipBuilder::log(QStringLiteral(" note: ") + note);
     if (status.isEmpty())
         return;
     const QChar first = status.at(0);
     if (!first.isDigit() || first.digitValue() > 6)
         return;
-    auto *cseqHeader = SipParser::typed<SipCseqHeader>(msg, "CSeq", SipHeader::Cseq);
+    auto *cseqHeader = SipBuilder::typed<SipCseqHeader>(msg, "CSeq", SipHeader::Cseq);
     const QString cseqNumber = cseqHeader ? cseqHeader->number : QString();
-    auto *body = SipParser::typed<SipContentHeader>(msg, "Content", SipHeader::Content);
-    const QString &cseqMethod = p->cseqMethod;
-    auto *via = SipParser::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
-    switch (p->sip->transactions->response(via ? via->branch : QString(), cseqMethod, status.toInt())) {
+    auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content);
+    auto *via = SipBuilder::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
+    switch (sip->transactions->response(via ? via->branch : QString(), cseqMethod, status.toInt())) {
     case SipTransactions::Unmatched:
-        SipParser::log(QStringLiteral("Out Rx: no transaction for ") + status + ' ' + cseqMethod);
+        SipBuilder::log(QStringLiteral("Out Rx: no transaction for ") + status + ' ' + cseqMethod);
         return;
     case SipTransactions::Repeat:
         // A final answer again: its ACK was lost (RFC 3261 17.1.1.2, 13.2.2.4).
         if (cseqMethod == QLatin1String("INVITE") && first.digitValue() >= 2)
-            p->responseRequest(QStringLiteral("ACK"), msg);
+            sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
         return;
     case SipTransactions::First:
         break;
@@ -398,67 +400,65 @@ void SipProcessor::processResponse(SipPacket *msg)
     switch (first.digitValue()) {
     case 1:
         if (status == QLatin1String("100")) {
-            SipParser::log(QStringLiteral("Out RESPONSE Rx: 100 trying"));
-            p->setSipParam(msg);
-            w->callFromTag = p->fromTag;
-            w->callToTag = p->toTag;
+            SipBuilder::log(QStringLiteral("Out RESPONSE Rx: 100 trying"));
+            setSipParam(msg);
+            d.callFromTag = fromTag;
+            d.callToTag = toTag;
         } else if (status == QLatin1String("183")) {
-            SipParser::log(QStringLiteral("Out RESPONSE Rx: 183 Session Progress"));
-            p->setSipParam(msg);
-            w->callFromTag = p->fromTag;
-            w->callToTag = p->toTag;
-            w->cseq = cseqNumber.toInt();
+            SipBuilder::log(QStringLiteral("Out RESPONSE Rx: 183 Session Progress"));
+            setSipParam(msg);
+            d.callFromTag = fromTag;
+            d.callToTag = toTag;
+            d.cseq = cseqNumber.toInt();
             if (body) {
-                w->earlyMedia = true;
+                d.earlyMedia = true;
                 takeMedia(body, QStringLiteral("183 "), QStringLiteral("odec1()_: "));
             }
-            emit w->rx183Signal();
-            p->callDirection = CallOutgoing;
+            emit sip->sessionProgress(d.earlyMedia);
+            d.callDirection = CallDirection::Outgoing;
         }
         return;
     case 2:
         if (status != QLatin1String("200"))
             return;
         if (cseqMethod == QLatin1String("REGISTER")) {
-            p->sip->registered = true;
-            p->registerChallenges = 0;
-            p->sip->grantedExpiry = grantedExpiry(msg);
-            p->sip->startKeepAlive();
-            SipParser::log(QStringLiteral("REGISTER expires: ") + QString::number(p->sip->grantedExpiry));
-            SipParser::log(QStringLiteral("Out RESPONSE Rx: 200 Ok REGISTER"));
-            SipParser::log(QStringLiteral(" !!! Registered "));
-            emit w->registeredSignal();
+            d.registerChallenges = 0;
+            sip->grantedExpiry = grantedExpiry(msg);
+            sip->startKeepAlive();
+            SipBuilder::log(QStringLiteral("REGISTER expires: ") + QString::number(sip->grantedExpiry));
+            SipBuilder::log(QStringLiteral("Out RESPONSE Rx: 200 Ok REGISTER"));
+            SipBuilder::log(QStringLiteral(" !!! Registered "));
+            sip->setRegistered(true, 200);
         } else if (cseqMethod == QLatin1String("INVITE")) {
-            SipParser::log(QStringLiteral("Out RESPONSE Rx: 200 Ok INVITE"));
-            const bool ourCall = p->callId_ == w->callCallId;
-            p->setSipParam(msg);
-            w->callFromTag = p->fromTag;
-            w->callToTag = p->toTag;
-            w->cseq = cseqNumber.toInt();
-            p->learnRoute(msg, false);
-            p->inviteChallenges = 0;
-            if (ourCall && p->callDirection == CallOutgoing && p->callState == CallEnded) {
+            SipBuilder::log(QStringLiteral("Out RESPONSE Rx: 200 Ok INVITE"));
+            const bool ourCall = callId_ == d.callCallId;
+            setSipParam(msg);
+            d.callFromTag = fromTag;
+            d.callToTag = toTag;
+            d.cseq = cseqNumber.toInt();
+            learnRoute(msg, false);
+            d.inviteChallenges = 0;
+            if (ourCall && d.callDirection == CallDirection::Outgoing && d.callState == CallState::Ended) {
                 // The callee answered as we hung up: acknowledge and end it.
-                p->responseRequest(QStringLiteral("ACK"), msg);
-                SipRequest *bye = p->disconnectOut();
-                p->sip->sendRequest(bye);
+                sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+                SipRequest *bye = b.disconnectOut();
+                sip->sendRequest(bye);
                 delete bye;
                 return;
             }
             if (body)
                 takeMedia(body, QStringLiteral("200 OK "), QStringLiteral("Codec1()_: "));
-            delete p->lastInviteOk;
-            p->lastInviteOk = p->cloneSipResponse(msg);
-            p->callDirection = CallOutgoing;
-            p->callState = CallEstablished;
-            SipParser::log(QStringLiteral("Tx ACK"));
-            p->responseRequest(QStringLiteral("ACK"), msg);
-            emit w->audioStartSignal();
+            d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
+            d.callDirection = CallDirection::Outgoing;
+            sip->setCallState(CallState::Established);
+            SipBuilder::log(QStringLiteral("Tx ACK"));
+            sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+            emit sip->callAnswered();
         }
         return;
     case 3:
         // A redirect is not followed: the call ends showing it.
-        SipParser::log(QStringLiteral("code = 3"));
+        SipBuilder::log(QStringLiteral("code = 3"));
         failure(msg, QString());
         return;
     case 4:
@@ -493,4 +493,73 @@ void SipProcessor::processResponse(SipPacket *msg)
     default:
         return;
     }
+}
+
+void SipProcessor::setSipParam(SipPacket *msg)
+{
+    if (auto *from = SipBuilder::typed<SipFromHeader>(msg, "From", SipHeader::From)) {
+        fromNum = from->num;
+        fromName = from->name;
+        fromAddr = from->addr;
+        fromAddrIp = from->addrIp;
+        fromAddrPort = from->addrPort;
+        fromTag = from->tag;
+    }
+    if (auto *to = SipBuilder::typed<SipToHeader>(msg, "To", SipHeader::To)) {
+        toNum = to->num;
+        toAddr = to->addr;
+        toAddrIp = to->addrIp;
+        toAddrPort = to->addrPort;
+        toTag = to->tag;
+    }
+    if (auto *contact = SipBuilder::typed<SipContactHeader>(msg, "Contact", SipHeader::Contact)) {
+        contactNum = contact->num;
+        contactAddr = contact->addr;
+        contactAddrIp = contact->addrIp;
+        contactAddrPort = contact->addrPort;
+        contactTag = contact->tag;
+    }
+    if (!SipHeader::logEnabled())
+        return;
+    const QList<QPair<const char *, QString *>> fields = {
+        {" From num: ", &fromNum}, {" From name: ", &fromName}, {" From addr: ", &fromAddr},
+        {" From addr ip: ", &fromAddrIp}, {" From addr port: ", &fromAddrPort}, {" From tag: ", &fromTag},
+        {" To num: ", &toNum}, {" To addr: ", &toAddr}, {" To addr ip: ", &toAddrIp},
+        {" To addr port: ", &toAddrPort}, {" To tag: ", &toTag}, {" Contact num: ", &contactNum},
+        {" Contact addr: ", &contactAddr}, {" Contact addr ip: ", &contactAddrIp},
+        {" Contact addr port: ", &contactAddrPort}, {" Contact tag: ", &contactTag}};
+    for (const auto &field : fields)
+        SipBuilder::log(QLatin1String(field.first) + *field.second);
+}
+
+namespace {
+// The URI inside a name-addr ("<sip:...>;params"), or the value itself.
+QString uriOf(const QString &value)
+{
+    const int open = value.indexOf(QLatin1Char('<'));
+    const int close = value.indexOf(QLatin1Char('>'), open + 1);
+    if (open >= 0 && close > open)
+        return value.mid(open + 1, close - open - 1);
+    const int semicolon = value.indexOf(QLatin1Char(';'));
+    return (semicolon >= 0 ? value.left(semicolon) : value).trimmed();
+}
+} // namespace
+
+// Route set and remote target of the dialog (RFC 3261 12.1): the Record-Route
+// values, reversed on the caller's side, and the peer's Contact.
+void SipProcessor::learnRoute(SipPacket *msg, bool fromRequest)
+{
+    QStringList routes;
+    for (SipHeader *header : qAsConst(msg->headers)) {
+        if (header->headerName.compare(QLatin1String("Record-Route"), Qt::CaseInsensitive) != 0)
+            continue;
+        const QStringList parts = header->headerValue.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString &part : parts)
+            routes << part.trimmed();
+    }
+    if (!fromRequest)
+        std::reverse(routes.begin(), routes.end());
+    d.routeSet = routes;
+    const QString contact = msg->getHeaderString(QStringLiteral("Contact"), 1);
+    d.remoteTarget = contact.isEmpty() ? QString() : uriOf(contact);
 }

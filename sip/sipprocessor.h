@@ -3,27 +3,55 @@
 
 // What the user agent does with each received message: the call state
 // machine, the answers to challenges and the replies to the server's
-// requests. Works on its parser's call fields and builders.
+// requests. Asks the builders for messages and the user agent to send them;
+// reports through the user agent's signals.
 
 #include <QString>
 
-class MainWindow;
+struct AccountSettings;
+class Sip;
+class SipBuilder;
 class SipContentHeader;
+class SipDialog;
 class SipPacket;
-class SipParser;
 
 class SipProcessor
 {
 public:
-    explicit SipProcessor(SipParser *parser);
+    SipProcessor(Sip *sip, SipBuilder &builder, SipDialog &dialog, const AccountSettings &settings);
 
     // Takes ownership of message.
     void processSip(SipPacket *message);
+
+    // The fields of the message being processed.
+    QString fromNum;
+    QString fromName;
+    QString fromAddr;
+    QString fromAddrIp;
+    QString fromAddrPort;
+    QString fromTag;
+    QString toNum;
+    QString toAddr;
+    QString toAddrIp;
+    QString toAddrPort;
+    QString toTag;
+    QString contactNum;
+    QString contactAddr;
+    QString contactAddrIp;
+    QString contactAddrPort;
+    QString contactTag;
+    QString callId_;
+    QString metod_;
+    QString cseqMethod;
+    QString status;
+    QString note;
 
 private:
     void processRequest(SipPacket *msg);
     void processResponse(SipPacket *msg);
     void incomingInvite(SipPacket *msg);
+    void setSipParam(SipPacket *msg);
+    void learnRoute(SipPacket *msg, bool fromRequest);
     // Ends what a refusal ends; `fixedText` (logged) stands for status and reason.
     void failure(SipPacket *msg, const QString &fixedText);
     void requestTimedOut(const QString &method, const QString &callId);
@@ -35,8 +63,10 @@ private:
     // unless it is empty.
     void takeMedia(SipContentHeader *body, const QString &label, const QString &codec1Label);
 
-    SipParser *p = nullptr;
-    MainWindow *w = nullptr;
+    Sip *sip;
+    SipBuilder &b;
+    SipDialog &d;
+    const AccountSettings &settings;
 };
 
 #endif // SIPPROCESSOR_H

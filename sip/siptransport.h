@@ -37,7 +37,7 @@ public:
     // One whole message. A stream transport opens its connection on demand
     // and sends what was queued once it is up.
     virtual void sendMessage(const QByteArray &message) = 0;
-    // RFC 5626 3.5.1 keep-alive: CRLFCRLF on a stream, a bare CRLF datagram on UDP.
+    // RFC 5626 3.5.1 keep-alive: CRLFCRLF, on a stream and as a datagram alike.
     virtual void sendKeepAlive() = 0;
     virtual void close() = 0;
 

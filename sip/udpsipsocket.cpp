@@ -1,39 +1,46 @@
 #include "udpsipsocket.h"
 
-#include "mainwindow.h"
-#include "sip.h"
 #include "sipheader.h"
 
 #include <QDebug>
-#include <QHostAddress>
-#include <QMutexLocker>
 #include <QUdpSocket>
 
-UDPSipSocket::UDPSipSocket(int port, Sip *sip)
-    : QObject(sip), sip(sip), port(port)
+UDPSipSocket::UDPSipSocket(QObject *parent)
+    : SipTransport(parent)
 {
-    if (sip && sip->mainWindow)
-        host = sip->mainWindow->sipServerAddr;
     udpSocket = new QUdpSocket(this);
     connect(udpSocket, &QUdpSocket::readyRead, this, &UDPSipSocket::receiver);
-    bind(port);
 }
 
-void UDPSipSocket::bind(int localPort)
+void UDPSipSocket::setServer(const QString &, const QHostAddress &address, quint16 serverPort)
+{
+    serverAddress = address;
+    host = address.toString();
+    port = serverPort;
+}
+
+void UDPSipSocket::bindLocal(quint16 localPort)
 {
     udpSocket->abort();
     // Address sharing lets a registrar or proxy listen on another local
     // address with the same port; Qt's default mode sets no SO_REUSEADDR.
-    udpSocket->bind(QHostAddress::Any, quint16(localPort),
-                    QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    udpSocket->bind(QHostAddress::Any, localPort, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
     qDebug().noquote().nospace() << "UDPSipSocket state: " << udpSocket->state()
                                  << " port: " << udpSocket->localPort();
 }
 
+quint16 UDPSipSocket::localPort() const
+{
+    return udpSocket->localPort();
+}
+
+void UDPSipSocket::close()
+{
+    udpSocket->abort();
+}
+
 void UDPSipSocket::receiver()
 {
-    const QString server = sip && sip->mainWindow ? sip->mainWindow->sipServerAddr : QString();
-    const QHostAddress serverAddress(server);
     // A bounded batch per notification keeps the event loop turning under a
     // flood; reading re-arms the notifier, which brings the rest.
     for (int batch = 0; batch < 64 && udpSocket->hasPendingDatagrams(); ++batch) {
@@ -55,29 +62,20 @@ void UDPSipSocket::receiver()
         qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  Size: " << size;
         qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  host: " << sender.toString();
         qDebug().noquote().nospace() << "!!!!!! Rx UDPSipSocket  port: " << senderPort;
-        msgReceiver(data.data(), int(size));
+        data.truncate(int(size));
+        emit messageReceived(data);
     }
 }
 
-void UDPSipSocket::msgReceiver(char *data, int size)
+void UDPSipSocket::sendMessage(const QByteArray &message)
 {
-    if (!sip)
-        return;
-    {
-        QMutexLocker lock(&sip->rxMutex);
-        sip->rxQueue.append(QByteArray(data, size));
-    }
-    emit sip->msgReceiverSignal();
-}
-
-void UDPSipSocket::msgTransmiter(char *data, int size)
-{
-    if (sip && sip->mainWindow) {
-        host = sip->mainWindow->sipServerAddr;
-        port = sip->mainWindow->sipServerPort.toInt();
-    }
-    qDebug().noquote().nospace() << "!!!!!! Tx UDPSipSocket  Size: " << size;
+    qDebug().noquote().nospace() << "!!!!!! Tx UDPSipSocket  Size: " << message.size();
     qDebug().noquote().nospace() << "!!!!!! Tx UDPSipSocket  host: " << host;
     qDebug().noquote().nospace() << "!!!!!! Tx UDPSipSocket  port: " << port;
-    udpSocket->writeDatagram(data, size, QHostAddress(host), quint16(port));
+    udpSocket->writeDatagram(message, serverAddress, quint16(port));
+}
+
+void UDPSipSocket::sendKeepAlive()
+{
+    sendMessage(QByteArrayLiteral("\r\n\r\n"));
 }

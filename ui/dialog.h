@@ -3,16 +3,13 @@
 
 // Incoming-call window: number, talk time, cause, answer and hang-up.
 
-#include <QDialog>
-
-class MainWindow;
-class QShowEvent;
+#include "callwindow.h"
 
 QT_BEGIN_NAMESPACE
 namespace Ui { class Dialog; }
 QT_END_NAMESPACE
 
-class Dialog : public QDialog
+class Dialog : public CallWindow
 {
     Q_OBJECT
 
@@ -20,19 +17,13 @@ public:
     explicit Dialog(QWidget *parent);
     ~Dialog() override;
 
-    void setNum(QString num);
-    void setTime(QString time);
-    void setCause(QString cause);
-    void moveToCenter();
     // The answer button: only a call that still rings is answered.
     void answer();
 
     Ui::Dialog *ui = nullptr;
-    MainWindow *mainWindow = nullptr;
 
 signals:
     void answerSignal();
-    void disconnectSignal();
 
 private slots:
     void on_pushButton_30_clicked();
@@ -40,7 +31,6 @@ private slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void reject() override;
 };
 
 #endif // DIALOG_H

@@ -4,17 +4,14 @@
 #include "mainwindow.h"
 
 #include <QDebug>
-#include <QGuiApplication>
 #include <QIcon>
-#include <QScreen>
 #include <QShowEvent>
 
 DialogOut::DialogOut(QWidget *parent)
-    : QDialog(parent), ui(new Ui::DialogOut), mainWindow(qobject_cast<MainWindow *>(parent))
+    : CallWindow(parent), ui(new Ui::DialogOut)
 {
     ui->setupUi(this);
-    if (mainWindow)
-        connect(this, &DialogOut::disconnectSignal, mainWindow, &MainWindow::disconnectSlot);
+    setParts(ui->label_40, ui->label_41, ui->label_42, ui->pushButton_40);
     setWindowIcon(QIcon(":/images/telephone.png"));
     moveToCenter();
 }
@@ -24,21 +21,6 @@ DialogOut::~DialogOut()
     delete ui;
 }
 
-void DialogOut::setNum(QString num) { ui->label_40->setText(num); }
-void DialogOut::setTime(QString time) { ui->label_41->setText(time); }
-void DialogOut::setCause(QString cause) { ui->label_42->setText(cause); }
-
-void DialogOut::moveToCenter()
-{
-    QScreen *s = screen();
-    if (!s)
-        s = QGuiApplication::primaryScreen();
-    if (!s)
-        return;
-    const QRect r = s->availableGeometry();
-    move((r.left() + r.right()) / 2 - width() / 2 + 6, (r.top() + r.bottom()) / 2 - height() / 2);
-}
-
 void DialogOut::showEvent(QShowEvent *event)
 {
     qDebug() << "!!!!!!! DialogOut showEvent";
@@ -46,22 +28,10 @@ void DialogOut::showEvent(QShowEvent *event)
     // A show by the window manager (re-mapping the window) is not a new call.
     if (mainWindow && !event->spontaneous())
         mainWindow->outgoingCallAction();
-    setWindowIcon(QIcon(":/images/telephone.png"));
-    ui->pushButton_40->setIcon(QIcon(":/images/Disconnect.svg"));
-    ui->pushButton_40->setIconSize(QSize(60, 60));
+    setIcons();
 }
 
 void DialogOut::on_pushButton_40_clicked()
 {
-    qDebug() << "pushButton disconnect clicked";
-    emit disconnectSignal();
-}
-
-// Esc and the window manager's close are the hang-up button: a call is never
-// left running behind a hidden window.
-void DialogOut::reject()
-{
-    if (mainWindow && mainWindow->callInProgress())
-        on_pushButton_40_clicked();
-    QDialog::reject();
+    hangUp();
 }

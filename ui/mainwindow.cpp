@@ -2,16 +2,19 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "accountsettings.h"
 #include "audio.h"
 #include "dialog.h"
 #include "dialogout.h"
 #include "history.h"
+#include "historystore.h"
 #include "settings.h"
 #include "sip.h"
-#include "sipparser.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QEvent>
@@ -22,6 +25,8 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QSaveFile>
+#include <QScreen>
+#include <QShowEvent>
 #include <QStandardPaths>
 #include <QTextBlockFormat>
 #include <QTextCursor>
@@ -52,9 +57,218 @@ const Qt::WindowFlags kDialogFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::Cust
                                      | Qt::WindowCloseButtonHint;
 } // namespace
 
+MainWindow::MainWindow(AccountSettings &accountSettings, NetworkEnvironment *network, Sip *sip, Audio *audio,
+                       QWidget *parent)
+    : QMainWindow(parent), accountSettings(accountSettings), network(network), sip(sip), audio(audio),
+      ui(new Ui::MainWindow)
+{
+    bTrayActionExecute = false;
+
+    displayLine1 = displayLine2 = displayLine3 = QStringLiteral("   ");
+
+    micOn = speakerOn = buttonsShown = true;
+
+    registerTimer = new QTimer();
+    connect(registerTimer, &QTimer::timeout, this, &MainWindow::timerRegisterExpiredSlot);
+    registerTimer->start(1000);
+
+    connect(this, &MainWindow::registeredSignal, this, &MainWindow::registeredSlot);
+
+    micValue = 0.9f;
+    speakerValue = 90;
+
+    player = new QMediaPlayer();
+    player->setVolume(50);
+
+    connect(this, &MainWindow::ringtonStartSignal, this, &MainWindow::ringtonStartSlot);
+    connect(this, &MainWindow::ringtonStopSignal, this, &MainWindow::ringtonStopSlot);
+    connect(this, &MainWindow::dtmfStartSignal, this, &MainWindow::dtmfStartSlot);
+    connect(this, &MainWindow::audioStartSignal, this, &MainWindow::audioStartSlot);
+    connect(this, &MainWindow::audioStopSignal, this, &MainWindow::audioStopSlot);
+    connect(this, &MainWindow::dialogWinShowSignal, this, &MainWindow::dialogWinShowSlot);
+    connect(this, &MainWindow::rx183SDPSignal, this, &MainWindow::rx183SDPSlot);
+    connect(this, &MainWindow::rx183Signal, this, &MainWindow::rx183Slot);
+    connect(this, &MainWindow::cscStartSignal, this, &MainWindow::cscStartSlot);
+    connect(this, &MainWindow::cscStopSignal, this, &MainWindow::cscStopSlot);
+    connect(this, &MainWindow::busyStartSignal, this, &MainWindow::busyStartSlot);
+    connect(this, &MainWindow::busyStopSignal, this, &MainWindow::busyStopSlot);
+
+    busyTimer = new QTimer();
+    connect(busyTimer, &QTimer::timeout, this, &MainWindow::busyTimerTimeoutSlot);
+
+    currtime = QDateTime::currentDateTime().toString("dd.MM.yyyy HH:mm:ss");
+    time = QStringLiteral("00:00:00");
+    talkSeconds = 0;
+    info.clear();
+
+    talkTimer = new QTimer();
+    connect(talkTimer, &QTimer::timeout, this, &MainWindow::talkTimerSlot);
+    talkTimer->start(1000);
+
+    const QIcon icon(QStringLiteral(":/images/telephone.png"));
+    const Qt::WindowFlags callFlags =
+        Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+    dialog = new Dialog(this);
+    dialogOut = new DialogOut(this);
+    for (QWidget *window : {static_cast<QWidget *>(dialog), static_cast<QWidget *>(dialogOut)}) {
+        window->setWindowIcon(icon);
+        window->setWindowFlags(callFlags);
+    }
+    settings = new Settings(this);
+    history = new History(this);
+    for (QWidget *window : {static_cast<QWidget *>(settings), static_cast<QWidget *>(history)}) {
+        window->setWindowIcon(icon);
+        window->setWindowFlags(callFlags | Qt::WindowCloseButtonHint);
+    }
+
+    ui->setupUi(this);
+    setTrayIconActions();
+    showTrayIcon();
+    moveToCenter();
+}
+
+MainWindow::~MainWindow()
+{
+    dialog->close();
+    dialogOut->close();
+    settings->close();
+    history->close();
+    ringtonStop();
+    cscStop();
+    // The timers and the player have no parent; they end with the window.
+    delete registerTimer;
+    delete busyTimer;
+    delete talkTimer;
+    delete player;
+    registerTimer = busyTimer = talkTimer = nullptr;
+    player = nullptr;
+    delete ui;
+    ui = nullptr;
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The settings were loaded before the first show; a return from the tray
+    // or an incoming call leaves the sockets, the display and the
+    // registration alone.
+    qDebug() << "!!! showEvent bTrayActionExecute =" << bTrayActionExecute;
+}
+
+void MainWindow::showEventActionSlot()
+{
+    bTrayActionExecute = false;
+    showEventAction();
+}
+
+void MainWindow::showEventAction()
+{
+    setComboBoxHistoryDB();
+
+    QFile style(QStringLiteral(":/qss/style.css"));
+    if (style.open(QIODevice::ReadOnly)) {
+        QByteArray bytes = style.readAll();
+        const int nul = bytes.indexOf('\0');
+        if (nul >= 0)
+            bytes.truncate(nul);
+        qApp->setStyleSheet(QString::fromLatin1(bytes));
+    }
+
+    displayIdle();
+    setWindowTitle(QStringLiteral("Sorvanto - ") + accountSettings.user);
+    setWindowIcon(QIcon(QStringLiteral(":/images/telephone.png")));
+
+    setMainIcons();
+}
+
+void MainWindow::moveToCenter()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect r = screen->availableGeometry();
+    move((r.left() + r.right()) / 2 - width() / 2, (r.top() + r.bottom()) / 2 - height() / 2);
+}
+
+// --- history ---
+
+void MainWindow::setHistoryDB()
+{
+    qDebug() << "!!!!! setHistoryDB";
+    QString error;
+    if (HistoryStore(db).append(called, currtime, time, info, &error)) {
+        qDebug() << "!!!!! setHistoryDB OK";
+        historyParamDbg();
+        getHistoryDB();
+        setComboBoxHistoryDB();
+    } else {
+        qDebug() << "!!!!! setHistoryDB FAIL" << error;
+    }
+}
+
+void MainWindow::getHistoryDB()
+{
+    HistoryStore(db).dump();
+}
+
+void MainWindow::setComboBoxHistoryDB()
+{
+    QComboBox *box = ui->comboBox;
+    box->clear();
+    box->addItem(QStringLiteral("Недавние"));
+    box->setItemData(0, int(Qt::AlignLeft), Qt::TextAlignmentRole);
+    for (const QString &number : HistoryStore(db).recentNumbers()) {
+        box->addItem(number + QStringLiteral("  "));
+        box->setItemData(box->count() - 1, int(Qt::AlignRight), Qt::TextAlignmentRole);
+    }
+}
+
+void MainWindow::historyParamDbg()
+{
+    qDebug() << "called" << called;
+    qDebug() << "currtime" << currtime;
+    qDebug() << "time" << time;
+    qDebug() << "info" << info;
+}
+
+void MainWindow::busyStartSendSignal(QString cause) { emit busyStartSignal(cause); }
+
+
+// The user agent's reports.
+
+void MainWindow::registrationChangedSlot(bool registered, int)
+{
+    if (registered)
+        emit registeredSignal();
+}
+
+void MainWindow::incomingCallSlot(const QString &number)
+{
+    called = number;
+    emit dialogWinShowSignal();
+}
+
+// What a call window shows when the other side or the network ended the call.
+QString MainWindow::callEndText(CallEnd cause, const QString &reason)
+{
+    switch (cause) {
+    case CallEnd::Refused: return reason;
+    case CallEnd::RemoteBye: return QStringLiteral("Bye");
+    case CallEnd::RemoteCancel: return QStringLiteral("Cancel");
+    case CallEnd::NoAnswer: return QStringLiteral("408 Нет ответа");
+    case CallEnd::NotAcknowledged: return QStringLiteral("408 Нет подтверждения");
+    }
+    return reason;
+}
+
+void MainWindow::callEndedSlot(CallEnd cause, int, const QString &reason)
+{
+    busyStartSendSignal(callEndText(cause, reason));
+}
+
 bool MainWindow::sipRegistered() const
 {
-    return audio && audio->sip && audio->sip->registered;
+    return sip && sip->registered;
 }
 
 bool MainWindow::audioActive() const
@@ -62,20 +276,19 @@ bool MainWindow::audioActive() const
     return audio && audio->audioActive;
 }
 
-int MainWindow::sipCallState() const
+CallState MainWindow::sipCallState() const
 {
-    return audio && audio->sip && audio->sip->parser ? audio->sip->parser->callState : CallIdle;
+    return sip ? sip->callState() : CallState::Idle;
 }
 
 bool MainWindow::callRinging() const
 {
-    return sipCallState() == CallOffered;
+    return sipCallState() == CallState::Offered;
 }
 
 bool MainWindow::callInProgress() const
 {
-    const int state = sipCallState();
-    return state == CallCalling || state == CallOffered || state == CallEstablished;
+    return sip && sip->callInProgress();
 }
 
 bool MainWindow::lineFree() const
@@ -212,17 +425,17 @@ void MainWindow::setVisibleGroupBox(bool visible)
 
 void MainWindow::registeredAction()
 {
-    if (sipServerIp.isEmpty() || login.isEmpty() || password.isEmpty())
+    if (accountSettings.sipServerIp.isEmpty() || accountSettings.login.isEmpty() || accountSettings.password.isEmpty())
         return;
     setUnregisteredPixmap();
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("register");
+    if (sip)
+        sip->sendSipMsg("register");
 }
 
 void MainWindow::timerRegisterExpiredSlot()
 {
     // The stored timeout is user input: keep the interval inside the timer's range.
-    const qint64 ms = sipRegistered() ? qint64(audio->sip->refreshSeconds()) * 1000 : 5000;
+    const qint64 ms = sipRegistered() ? qint64(sip->refreshSeconds()) * 1000 : 5000;
     if (registerTimer)
         registerTimer->start(int(qBound<qint64>(0, ms, INT_MAX)));
     registeredAction();
@@ -396,8 +609,10 @@ void placeCall(MainWindow *w)
         w->dialogOut->raise();
         w->dialogOut->activateWindow();
     }
-    if (w->audio && w->audio->sip)
-        w->audio->sip->sendSipMsg("invite");
+    if (w->sip) {
+        w->sip->dialog.called = w->called;
+        w->sip->sendSipMsg("invite");
+    }
 }
 } // namespace
 
@@ -429,6 +644,9 @@ void MainWindow::on_pushButton_22_clicked()
 
 void MainWindow::dialogWinShowSlot()
 {
+    // The last call's busy tone ends here: its timer would end the new call.
+    if (busyTimer && busyTimer->isActive())
+        busyStop();
     // Back from the tray or a minimise, in front, with the incoming-call window
     // above it: X maps a window again where it was in the stack, below the
     // main window just raised.
@@ -453,21 +671,21 @@ void MainWindow::answerSlot()
     // After a cancel or a BYE the 200 OK would start a call nobody is on.
     if (!callRinging())
         return;
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("answer");
+    if (sip)
+        sip->sendSipMsg("answer");
 }
 
 void MainWindow::disconnectSlot()
 {
     qDebug() << "!!! disconnectSlot";
-    if (audio && audio->sip)
-        audio->sip->sendSipMsg("disconnect");
+    if (sip)
+        sip->sendSipMsg("disconnect");
 }
 
 void MainWindow::rx183Slot()
 {
     // With SDP the network's own announcement or ringback follows as RTP.
-    if (earlyMedia)
+    if (sip && sip->dialog.earlyMedia)
         rx183SDPSlot();
     else
         cscStart();

@@ -1,7 +1,9 @@
 #include "settings.h"
 #include "ui_settings.h"
 
+#include "accountsettings.h"
 #include "mainwindow.h"
+#include "networkenvironment.h"
 #include "settingsstore.h"
 
 #include <QCheckBox>
@@ -27,8 +29,6 @@ Settings::Settings(QWidget *parent)
             edit->setValidator(new QRegularExpressionValidator(QRegularExpression(digits), edit));
         }
     }
-    if (mainWindow)
-        connect(this, &Settings::saveSignal, mainWindow, &MainWindow::showEventActionSlot);
 }
 
 Settings::~Settings()
@@ -45,8 +45,8 @@ void Settings::showEvent(QShowEvent *event)
 
 void Settings::showStunResults()
 {
-    MainWindow *m = mainWindow;
-    if (m->useSTUN) {
+    const NetworkEnvironment *m = mainWindow->network;
+    if (mainWindow->accountSettings.useSTUN) {
         ui->checkBox_4->setChecked(true);
         ui->lineEdit_66->setText(m->stunIpS + ":" + m->stunPortS);
         ui->lineEdit_68->setText(m->stunIpM + ":" + m->stunPortM);
@@ -64,7 +64,7 @@ void Settings::showEventAction()
         return;
     for (const SettingField &f : SettingsStore::fields()) {
         QWidget *field = f.widget ? findChild<QWidget *>(QLatin1String(f.widget)) : nullptr;
-        const QVariant value = f.value(*m);
+        const QVariant value = f.value(m->accountSettings);
         if (auto *edit = qobject_cast<QLineEdit *>(field))
             edit->setText(value.toString());
         else if (auto *check = qobject_cast<QCheckBox *>(field))
@@ -96,7 +96,7 @@ QStringList Settings::mediaAddresses(bool interfaceUp, const QList<QHostAddress>
 
 void Settings::selectMediaIp()
 {
-    MainWindow *m = mainWindow;
+    AccountSettings *m = &mainWindow->accountSettings;
     const int i = ui->comboBox_1->findText(m->mediaIp, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (i >= 0 && !m->mediaIp.isEmpty()) {
         ui->comboBox_1->setCurrentIndex(i);
@@ -121,7 +121,8 @@ void Settings::setComboBoxMediaIp()
         qDebug() << "IP Address: " << a.toString();
 
     const QList<QHostAddress> all = QNetworkInterface::allAddresses();
-    const bool serverGlobal = isGlobalIp(m->sipServerIp);
+    const QString &sipServerIp = m->accountSettings.sipServerIp;
+    const bool serverGlobal = isGlobalIp(sipServerIp);
     for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
         const auto f = iface.flags();
         if (!iface.isValid() || !(f & QNetworkInterface::IsRunning) || (f & QNetworkInterface::IsLoopBack)
@@ -129,7 +130,7 @@ void Settings::setComboBoxMediaIp()
             continue;
         for (const QString &ip : mediaAddresses(true, all)) {
             qDebug() << "ip: " << ip;
-            qDebug() << (serverGlobal ? "sipServerIp is Global Ip: " : "sipServerIp is Local Ip: ") << m->sipServerIp;
+            qDebug() << (serverGlobal ? "sipServerIp is Global Ip: " : "sipServerIp is Local Ip: ") << sipServerIp;
             qDebug() << (isGlobalIp(ip) ? "Global Ip: " : "Local Ip: ") << ip;
             if (ui->comboBox_1->findText(ip, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
                 ui->comboBox_1->addItem(ip);
@@ -141,11 +142,10 @@ void Settings::setComboBoxMediaIp()
 
 void Settings::setStunParam()
 {
-    MainWindow *m = mainWindow;
-    m->checkGlobalIp();
+    mainWindow->network->checkGlobalIp();
     setComboBoxMediaIp();
     showStunResults();
-    qDebug() << "server STUN = " << m->STUN;
+    qDebug() << "server STUN = " << mainWindow->accountSettings.STUN;
     qDebug() << "stun SIP = " << ui->lineEdit_66->text();
     qDebug() << "stun Media = " << ui->lineEdit_68->text();
 }
@@ -207,13 +207,12 @@ void Settings::on_pushButton_51_clicked()
         for (const SettingField &f : SettingsStore::fields()) {
             QWidget *field = f.widget ? findChild<QWidget *>(QLatin1String(f.widget)) : nullptr;
             if (auto *edit = qobject_cast<QLineEdit *>(field))
-                f.setValue(*m, edit->text());
+                f.setValue(m->accountSettings, edit->text());
             else if (auto *check = qobject_cast<QCheckBox *>(field))
-                f.setValue(*m, check->isChecked());
+                f.setValue(m->accountSettings, check->isChecked());
             else if (auto *box = qobject_cast<QComboBox *>(field))
-                f.setValue(*m, box->currentText());
+                f.setValue(m->accountSettings, box->currentText());
         }
-        m->updateSettingsDB();
     }
     emit saveSignal();
     close();
@@ -223,19 +222,19 @@ void Settings::on_comboBox_1_activated(const QString &text)
 {
     if (!mainWindow)
         return;
-    mainWindow->mediaIp = text;
+    mainWindow->accountSettings.mediaIp = text;
     ui->comboBox_1->setCurrentText(text);
     qDebug() << "mediaIp = " << text;
 }
 
 void Settings::on_pushButton_52_clicked()
 {
-    MainWindow *m = mainWindow;
     const QString url = ui->lineEdit_67->text();
-    if (url.isEmpty() || !m)
+    if (url.isEmpty() || !mainWindow)
         return;
-    m->STUN = url;
-    if (m->useSTUN) {
+    NetworkEnvironment *m = mainWindow->network;
+    mainWindow->accountSettings.STUN = url;
+    if (mainWindow->accountSettings.useSTUN) {
         qDebug() << "server STUN = " << url;
         m->bindStunClientSip(url);
         ui->lineEdit_66->setText(m->stunIpS + ":" + m->stunPortS);
@@ -253,13 +252,13 @@ void Settings::on_lineEdit_52_editingFinished()
 {
     if (!mainWindow)
         return;
-    mainWindow->sipServerIp = ui->lineEdit_52->text();
-    qDebug() << "!!!! editingChanged sipServerIp: " << mainWindow->sipServerIp;
+    mainWindow->accountSettings.sipServerIp = ui->lineEdit_52->text();
+    qDebug() << "!!!! editingChanged sipServerIp: " << mainWindow->accountSettings.sipServerIp;
     setStunParam();
 }
 
 void Settings::on_checkBox_5_clicked()
 {
     if (mainWindow)
-        mainWindow->useLog = ui->checkBox_5->isChecked();
+        mainWindow->accountSettings.useLog = ui->checkBox_5->isChecked();
 }

@@ -1,7 +1,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
-// Settings dialog: edits the main window's setting fields in place, lists the
+// Settings dialog: edits the account settings in place, lists the
 // machine's IPv4 addresses for the media address and runs the STUN test.
 
 #include <QDialog>

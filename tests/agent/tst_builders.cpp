@@ -2,9 +2,12 @@
 // with and without credentials, the port rule of request-URIs, CANCEL, both BYEs, 200 OK and 486.
 
 #include "agentfixture.h"
-#include "mainwindow.h"
+#include "networkenvironment.h"
+#include "sip.h"
+#include "sipbuilder.h"
 #include "sipparser.h"
 #include "siprequest.h"
+#include "sipresponse.h"
 #include "testmain.h"
 
 #include <QRegularExpression>
@@ -43,18 +46,18 @@ void TstBuilders::wireText()
     QFETCH(QString, port);
     const QString row = QTest::currentDataTag();
     AgentFixture phone;
-    MainWindow *w = phone.window;
-    SipParser *p = phone.parser;
-    w->domain = w->sipServerIp = "10.0.0.5";
-    w->mediaIp = "192.168.1.10";
-    w->sipServerPort = port;
-    w->called = "200";
-    w->cseq = 7;
-    w->stunIpM = row == "invite" ? "203.0.113.7" : "";
+    AccountSettings &s = phone.settings;
+    SipBuilder *p = phone.sip->builder;
+    s.domain = s.sipServerIp = "10.0.0.5";
+    s.mediaIp = "192.168.1.10";
+    s.sipServerPort = port;
+    phone.sip->dialog.called = "200";
+    phone.sip->dialog.cseq = 7;
+    phone.network->stunIpM = row == "invite" ? "203.0.113.7" : "";
     // The answers' INVITE, from 200 through two proxies.
     const bool answer = row == "answer" || row == "busy" || row == "bye-in";
     if (answer)
-        p->parse(dataText("invite-in"), "10.0.0.5", port);
+        phone.sip->parser->parse(dataText("invite-in"), "10.0.0.5", port);
     std::unique_ptr<SipPacket> msg(answer ? nullptr
                                           : row.startsWith("register") ? p->registration("100") : p->invite("100", "200"));
     const QString credentials = "Digest username=\"100\"";
@@ -71,7 +74,7 @@ void TstBuilders::wireText()
     text.replace(QRegularExpression("branch=z9hG4bK[0-9A-Za-z]{34}(?![0-9A-Za-z])"), "branch=z9hG4bK{branch}");
     text.replace(QRegularExpression("tag=[0-9A-Za-z]{8}(?![0-9A-Za-z])"), "tag={tag}");
     text.replace(QRegularExpression("Call-ID: [0-9A-Za-z]{32}\r\n"), "Call-ID: {callid}\r\n");
-    text.replace("m=audio " + w->getRTPPort() + ' ', "m=audio {port} ");
+    text.replace("m=audio " + phone.network->getRTPPort() + ' ', "m=audio {port} ");
     QCOMPARE(text, dataText(row));
 }
 

@@ -6,6 +6,7 @@
 // text round-trips, the password never reaching the log; recent numbers are
 // outgoing only, once each, in text order. Both files are private. A second copy
 // of the real program shows the exact warning and exits with 1.
+#include "application.h"
 #include "mainwindow.h"
 #include "privatedatadir.h"
 #include "sqlpeek.h"
@@ -40,7 +41,7 @@ private slots:
         QFile old(dir.logFile());
         QVERIFY(QDir().mkpath(dir.dataPath()) && old.open(QIODevice::WriteOnly)
                 && old.write(QByteArray(size, 'x')) == size && old.flush());
-        MainWindow w;
+        Application app;
         for (QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg})
             qt_message_output(type, QMessageLogContext(nullptr, 0, nullptr, "sorvanto.sip"), "marker Привет");
         const QString log = QString::fromUtf8(contents(dir.logFile()));
@@ -55,13 +56,13 @@ private slots:
         const QString text = "  O'Brien Иван'); --  ";
         PrivateDataDir dir;
         {
-            MainWindow w; // nothing loaded yet: unset texts must still satisfy NOT NULL
-            QVERIFY(w.keepAlive == 15 && w.transport == "UDP" && w.codecPCMA && w.codecPCMU && w.useLog); // as stored
-            w.getSettingsDB_();
-            w.account = text;
-            w.password = "pw-" + text;
-            w.useSTUN = true; // never loaded: the network check decides it
-            w.updateSettingsDB();
+            Application app; // nothing loaded yet: unset texts must still satisfy NOT NULL
+            QVERIFY(app.settings.keepAlive == 15 && app.settings.transport == "UDP" && app.settings.codecPCMA && app.settings.codecPCMU && app.settings.useLog); // as stored
+            app.getSettingsDB_();
+            app.settings.account = text;
+            app.settings.password = "pw-" + text;
+            app.settings.useSTUN = true; // never loaded: the network check decides it
+            app.updateSettingsDB();
         }
         for (const QString &file : {dir.databaseFile(), dir.logFile()})
             QVERIFY(QFile::exists(file) && !(QFile::permissions(file) & (QFile::ReadGroup | QFile::ReadOther)));
@@ -69,20 +70,20 @@ private slots:
                                                     "WHERE name NOT LIKE 'sqlite_%' ORDER BY name)"),
                  QVariantList{"history,historybox,number,settings"});
         const QByteArray before = contents(dir.databaseFile());
-        MainWindow w;
+        Application app;
         QCOMPARE(contents(dir.databaseFile()), before);
-        w.getSettingsDB_();
-        QVERIFY(w.account == text && w.password == "pw-" + text && !w.useSTUN);
+        app.getSettingsDB_();
+        QVERIFY(app.settings.account == text && app.settings.password == "pw-" + text && !app.settings.useSTUN);
         QVERIFY(contents(dir.logFile()).contains("password ***") && !contents(dir.logFile()).contains("pw-"));
 
         const char *calls[][3] = {{"100", "05.01.2025 10:00:00", "Out"}, {"200", "31.12.2024 10:00:00", "Out"},
                                   {"100", "01.01.2025 08:00:00", "Out"}, {"300", "07.01.2025 10:00:00", "In"},
                                   {"400", "08.01.2025 10:00:00", "Break"}, {"5'00", "01.01.2025 09:00:00", "Out"}};
         for (auto &c : calls) {
-            std::tie(w.called, w.currtime, w.info) = std::make_tuple(c[0], c[1], c[2]);
-            w.setHistoryDB();
+            std::tie(app.window->called, app.window->currtime, app.window->info) = std::make_tuple(c[0], c[1], c[2]);
+            app.window->setHistoryDB();
         }
-        auto *box = w.findChild<QComboBox *>("comboBox"); // day first in the text: December leads
+        auto *box = app.window->findChild<QComboBox *>("comboBox"); // day first in the text: December leads
         QStringList items;
         for (int i = 0; i < box->count(); ++i)
             items << box->itemText(i);
@@ -92,12 +93,12 @@ private slots:
     void switchedOffAfterLoad()
     {
         PrivateDataDir dir;
-        { MainWindow w; }
+        { Application app; }
         QVERIFY(SqlPeek(dir.databaseFile()).exec("UPDATE settings SET useLog='false' WHERE id=1"));
-        MainWindow w;
-        w.show();
-        QTRY_VERIFY(!w.useLog);
-        w.writeLogFile("direct line"); // the load announces itself while the log is still on; after it, silence
+        Application app;
+        app.start();
+        QVERIFY(!app.settings.useLog);
+        app.writeLogFile("direct line"); // the load announces itself while the log is still on; after it, silence
         QVERIFY(contents(dir.logFile()).trimmed().endsWith("!!!!! getSettingsDB"));
     }
 

@@ -1,34 +1,26 @@
 #include "agentfixture.h"
 
-#include "audio.h"
-#include "mainwindow.h"
+#include "networkenvironment.h"
 #include "sip.h"
-#include "sipparser.h"
 #include "siptestserver.h"
 
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringList>
-#include <QTimer>
 
 AgentFixture::AgentFixture()
     : server(new SipTestServer()), port(SipTestServer::freePort())
 {
     QStandardPaths::setTestModeEnabled(true);
-    window = new MainWindow();
-    sip = window->audio->sip;
-    parser = sip->parser;
-    // Only the user agent should act: the window's own reactions (tones, call
-    // windows, audio) are other subsystems' business and stay detached.
-    QObject::disconnect(window, nullptr, window, nullptr);
-    for (QTimer *timer : {window->registerTimer, window->busyTimer, window->talkTimer})
-        timer->stop();
-    window->user = window->login = QStringLiteral("100");
-    window->password = QStringLiteral("pw100");
-    window->domain = window->sipServerIp = window->sipServerAddr = QStringLiteral("127.0.0.2");
-    window->sipServerPort = QString::number(port);
-    window->mediaIp = QStringLiteral("127.0.0.1");
-    window->mediaPort = 40000;
+    settings.user = settings.login = QStringLiteral("100");
+    settings.password = QStringLiteral("pw100");
+    settings.domain = settings.sipServerIp = QStringLiteral("127.0.0.2");
+    settings.sipServerPort = QString::number(port);
+    settings.mediaIp = QStringLiteral("127.0.0.1");
+    settings.mediaPort = 40000;
+    network = new NetworkEnvironment(settings);
+    network->sipServerAddr = settings.sipServerIp;
+    sip = new Sip(settings, *network);
     sip->initSession();
     m_ready = port != 0 && server->listen(QHostAddress(QStringLiteral("127.0.0.2")), port);
 }
@@ -36,7 +28,8 @@ AgentFixture::AgentFixture()
 AgentFixture::~AgentFixture()
 {
     delete server;
-    delete window;
+    delete sip;
+    delete network;
 }
 
 QString AgentFixture::message(const QStringList &lines, const QString &body)

@@ -1,17 +1,18 @@
 #ifndef AGENTFIXTURE_H
 #define AGENTFIXTURE_H
 
-// A phone for user-agent tests: the real MainWindow (its own slots detached,
-// so only the user agent acts), a Sip bound to a free port with account 100
-// on server 127.0.0.2, and a scripted SIP server on 127.0.0.2 at that port.
-// The message builders also serve the robustness tests.
+// A user agent for its tests: a Sip with its transport and no window, bound
+// to a free port with account 100 on server 127.0.0.2, and a scripted SIP
+// server on 127.0.0.2 at that port. The message builders also serve the
+// robustness tests.
+
+#include "accountsettings.h"
 
 #include <QString>
 #include <QStringList>
 
-class MainWindow;
+class NetworkEnvironment;
 class Sip;
-class SipParser;
 class SipTestServer;
 
 class AgentFixture
@@ -42,9 +43,9 @@ public:
     // answer is back the message has had all its effects.
     QStringList exchange(const QString &text);
 
-    MainWindow *window = nullptr;
+    AccountSettings settings;
+    NetworkEnvironment *network = nullptr;
     Sip *sip = nullptr;
-    SipParser *parser = nullptr;
     SipTestServer *server = nullptr;
     quint16 port = 0;
 

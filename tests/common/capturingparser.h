@@ -1,21 +1,20 @@
 #ifndef CAPTURINGPARSER_H
 #define CAPTURINGPARSER_H
 
-// A SipParser without a user agent behind it: every message parse() completes
-// is kept (and owned) here for the test to inspect.
+// The wire parser with no user agent behind it: every message parse()
+// completes is kept (and owned) here for the test to inspect.
 
+#include "sipmessageparser.h"
 #include "sippacket.h"
-#include "sipparser.h"
 
 #include <QList>
 #include <QString>
 
 #include <stdexcept>
 
-class CapturingParser : public SipParser
+class CapturingParser : public SipMessageParser
 {
 public:
-    CapturingParser() : SipParser(nullptr) {}
     ~CapturingParser() override { qDeleteAll(packets); }
 
     void processSip(SipPacket *message) override
@@ -29,11 +28,12 @@ public:
     {
         qDeleteAll(packets);
         packets.clear();
-        parse(text, "127.0.0.1", "5060");
+        result = parse(text, "127.0.0.1", "5060");
         return packets.size();
     }
 
     QList<SipPacket *> packets;
+    SipParseResult result; // of the last feed
     // When set, processSip throws after capturing (exception guard tests).
     bool throwOnDelivery = false;
 };

@@ -1,6 +1,6 @@
 #include "testphone.h"
 
-#include "mainwindow.h"
+#include "application.h"
 #include "siptestserver.h"
 
 #include <QCoreApplication>
@@ -8,32 +8,33 @@
 #include <QScopedPointer>
 #include <QStandardPaths>
 
-MainWindow *TestPhone::create(const QString &server, const QString &port, const QString &user,
-                              const QString &password)
+Application *TestPhone::create(const QString &server, const QString &port, const QString &user,
+                               const QString &password)
 {
     // A fresh database in the test-mode data directory: nothing of an earlier run.
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setApplicationName(QStringLiteral("sorvanto"));
     QFile::remove(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/sorvanto.dat");
-    auto *w = new MainWindow(nullptr);
-    w->getSettingsDB_();
-    // The stored row is what every show loads: keep STUN off the network.
-    w->STUN.clear();
-    w->sipServerIp = server;
-    w->sipServerPort = port;
-    w->user = user;
-    w->login = user;
-    w->password = password;
-    w->updateSettingsDB();
-    return w;
+    auto *app = new Application();
+    app->getSettingsDB_();
+    // The stored row is what every load reads: keep STUN off the network.
+    AccountSettings &s = app->settings;
+    s.STUN.clear();
+    s.sipServerIp = server;
+    s.sipServerPort = port;
+    s.user = user;
+    s.login = user;
+    s.password = password;
+    app->updateSettingsDB();
+    return app;
 }
 
-MainWindow *TestPhone::registered(SipTestServer &server, quint16 port)
+Application *TestPhone::registered(SipTestServer &server, quint16 port)
 {
-    QScopedPointer<MainWindow> w(create(QStringLiteral("127.0.0.2"), QString::number(port), QStringLiteral("100"),
-                                        QStringLiteral("pw")));
+    QScopedPointer<Application> app(create(QStringLiteral("127.0.0.2"), QString::number(port), QStringLiteral("100"),
+                                           QStringLiteral("pw")));
     if (!server.listen(QHostAddress(QStringLiteral("127.0.0.2")), port))
         return nullptr;
-    w->show();
-    return server.waitFor(1) ? w.take() : nullptr;
+    app->start();
+    return server.waitFor(1) ? app.take() : nullptr;
 }

@@ -4,9 +4,7 @@
 // in without a step), where a payload starts, which payload types are heard;
 // and in-band DTMF in the sent packets, through a loopback peer.
 
-#include "audio.h"
 #include "jitterbuffer.h"
-#include "mainwindow.h"
 #include "rtp.h"
 #include "rtpheader.h"
 #include "rtppeer.h"
@@ -37,8 +35,8 @@ class TstRtp : public QObject
     static QByteArray sine(qint64 index) { return Tone::sine(1025, 0.5, 160, 8000, 160 * index); }
     QVector<qint16> pull() { QVector<qint16> out(160); return buffer.pull(out.data(), 160), out; }
     JitterBuffer buffer;
-    MainWindow window;
-    Rtp *rtp = window.audio->rtp;
+    Rtp session;
+    Rtp *rtp = &session;
     RtpPeer peer;
     const QByteArray tone = Tone::sine(1000, 0.5, 160);
 
@@ -46,8 +44,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(peer.start());
-        window.mediaIp_ = QStringLiteral("127.0.0.1"), window.mediaPort_ = QString::number(peer.port());
-        window.mediaPort = SipTestServer::freePort();
+        rtp->setRemoteAddress(QStringLiteral("127.0.0.1"), QString::number(peer.port()));
+        rtp->localPort = SipTestServer::freePort();
         rtp->initSession();
     }
     void init() { peer.packets.clear(), buffer.reset(); }

@@ -10,9 +10,11 @@
 #include <QRegularExpression>
 #include <QSet>
 #include "agentfixture.h"
+#include "application.h"
 #include "audio.h"
 #include "boxwatcher.h"
 #include "mainwindow.h"
+#include "networkenvironment.h"
 #include "phoneprocess.h"
 #include "rtp.h"
 #include "rtppeer.h"
@@ -38,7 +40,8 @@ class TstRobustness : public QObject
     QRandomGenerator *rng = QRandomGenerator::global();
     QScopedPointer<SipTestServer> server;
     quint16 port = SipTestServer::freePort();
-    QScopedPointer<MainWindow> w;
+    QScopedPointer<Application> app;
+    MainWindow *w = nullptr;
 
     // Sends `total` datagrams, every `every`th random bytes, the others `make(i)`; the phone reads
     // after each hundred.
@@ -77,15 +80,16 @@ private slots:
     void init()
     {
         server.reset(new SipTestServer); // a socket binds once
-        w.reset(TestPhone::registered(*server, port));
-        QVERIFY(w);
+        app.reset(TestPhone::registered(*server, port));
+        QVERIFY(app);
+        w = app->window;
         server->received.clear();
     }
-    void cleanup() { w.reset(); }
+    void cleanup() { app.reset(); w = nullptr; }
 
     void sipFromStranger()
     {
-        QSignalSpy rings(w.data(), &MainWindow::dialogWinShowSignal), registered(w.data(), &MainWindow::registeredSignal);
+        QSignalSpy rings(w, &MainWindow::dialogWinShowSignal), registered(w, &MainWindow::registeredSignal);
         QList<QByteArray> kinds{QByteArray("INVITE ") + QByteArray(60000, 'a'),
                                       "SIP/2.0 200 OK\r\nCSeq: 1 REGISTER\r\nCall-ID: r\r\nContent-Length: 0\r\n\r\n"};
         for (const char *method : {"OPTIONS", "INVITE", "CANCEL"})
@@ -106,23 +110,23 @@ private slots:
         RtpPeer peer;
         QVERIFY(peer.start() && answered(AgentFixture::sdp("127.0.0.1", peer.port())));
         QTRY_VERIFY(peer.packets.size() > 5);
-        const quint16 phonePort = quint16(w->audio->rtp->udpSocket->localPort());
-        const auto buffered = [this] { return 2 * w->audio->rtp->rxBuffer.bufferedSamples(); }; // bytes
+        const quint16 phonePort = quint16(app->rtp->udpSocket->localPort());
+        const auto buffered = [this] { return 2 * app->rtp->rxBuffer.bufferedSamples(); }; // bytes
         QUdpSocket flooder;
         QVERIFY(flooder.bind(QHostAddress("127.0.0.1"), 0));
         // loopback delivers at once: each read below sees exactly the datagrams sent before it
         const QByteArray pcma = RtpPeer::packet(8, QByteArray(320, '\x10'));
         flooder.writeDatagram(pcma, QHostAddress(QHostAddress::LocalHost), phonePort);
-        w->audio->rtp->udpSocket->receiver();
+        app->rtp->udpSocket->receiver();
         const int heard = buffered();
         for (int size : {0, 1, 5, 11, 12})
             flooder.writeDatagram(pcma.left(size), QHostAddress(QHostAddress::LocalHost), phonePort);
-        w->audio->rtp->udpSocket->receiver();
+        app->rtp->udpSocket->receiver();
         QVERIFY2(heard > 0 && buffered() == heard, qPrintable(QStringLiteral("%1 -> %2").arg(heard).arg(buffered())));
 
         int worst = 0;
         flood(flooder, phonePort, 10000, 4, [&](int) { return worst = qMax(worst, buffered()), pcma; });
-        QVERIFY2(worst <= Rtp::rxPcmLimit && w->audio->rtp->rxDroppedBytes > 0, qPrintable(QString::number(worst)));
+        QVERIFY2(worst <= Rtp::rxPcmLimit && app->rtp->rxDroppedBytes > 0, qPrintable(QString::number(worst)));
         const int sent = peer.packets.size(); // the call goes on
         QTRY_VERIFY(peer.packets.size() > sent + 10);
     }
@@ -136,8 +140,8 @@ private slots:
         if (message == "INVITE") {
             QCOMPARE(answered(body), accepted == "yes");
         } else {
-            w->called = "200";
-            w->audio->sip->sendSipMsg("invite");
+            app->sip->dialog.called = "200";
+            app->sip->sendSipMsg("invite");
             QVERIFY(server->waitFor(1));
             server->send(AgentFixture::responseTo(server->last(), "200 OK", {"Contact: <sip:200@127.0.0.2>"}, body));
             QTRY_VERIFY(w->audioActive());
@@ -152,16 +156,16 @@ private slots:
         QUdpSocket stun;
         QVERIFY(stun.bind(QHostAddress(QHostAddress::LocalHost)));
         QVERIFY(SqlPeek(w->db.databaseName()).exec("UPDATE settings SET STUN = ?", {QString("udp://127.0.0.1:%1").arg(stun.localPort())}));
-        w->getSettingsDB(); // one lookup for the SIP port, one for the media port, each unanswered
+        app->getSettingsDB(); // one lookup for the SIP port, one for the media port, each unanswered
         int lookups = 0;
         for (; stun.hasPendingDatagrams(); ++lookups)
             stun.receiveDatagram();
         QCOMPARE(lookups, 2);
-        QCOMPARE(w->stunIpS + w->stunIpM + w->getRTPPort(), QString::number(w->mediaPort));
+        QCOMPARE(app->network->stunIpS + app->network->stunIpM + app->network->getRTPPort(), QString::number(app->settings.mediaPort));
 
         // nothing listens (each REGISTER comes back as ICMP port unreachable), then nobody answers
         const quint16 silentPort = SipTestServer::freePort();
-        w->sipServerPort = QString::number(silentPort);
+        app->settings.sipServerPort = QString::number(silentPort);
         w->timerRegisterExpiredSlot();
         QTest::qWait(6000);
         SipTestServer silent;

@@ -38,6 +38,8 @@ private slots:
     void datagrams_data() { fixtureRows("sip/datagrams.txt"); }
     void datagrams();
     void failingProcessing();
+    void results_data();
+    void results();
 };
 
 void TstSipParser::datagrams()
@@ -47,6 +49,7 @@ void TstSipParser::datagrams()
 
     CapturingParser parser;
     QCOMPARE(parser.feed(text), expected.isEmpty() ? 0 : 1);
+    QCOMPARE(parser.result.status == SipParseResult::Status::Complete, !expected.isEmpty());
     if (expected.isEmpty())
         return;
     SipPacket *m = parser.packets.first();
@@ -64,6 +67,29 @@ void TstSipParser::failingProcessing()
     // the parser is still usable and starts afresh
     QCOMPARE(parser.feed(ok), 1);
     QCOMPARE(parser.packets.first()->getHeaderString("CSeq", 1), QString("1 REGISTER"));
+}
+
+// What a datagram that delivers no message came to, and why.
+void TstSipParser::results_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("ends in a header") << "SIP/2.0 200 OK\r\nCSeq: 1 REGISTER" << "incomplete ";
+    QTest::newRow("no start line") << "HELLO world\r\n\r\n" << "malformed no SIP start line";
+    QTest::newRow("letter in the status") << "SIP/2.0 2x0 OK\r\n\r\n" << "malformed bad status code";
+    QTest::newRow("SIP/3.0 request") << "OPTIONS sip:1@h SIP/3.0\r\n\r\n" << "malformed bad SIP version";
+}
+
+void TstSipParser::results()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, result);
+    CapturingParser parser;
+    QCOMPARE(parser.feed(text), 0);
+    const bool malformed = parser.result.status == SipParseResult::Status::Malformed;
+    QCOMPARE(QString(malformed ? "malformed " : parser.result.status == SipParseResult::Status::Incomplete
+                                                    ? "incomplete " : "complete ") + parser.result.reason,
+             result);
 }
 
 QTEST_GUILESS_MAIN(TstSipParser)

@@ -1,10 +1,11 @@
 // StunClient reports the first IPv4 mapping of a matching answer and nothing for a foreign, failed or
 // malformed one (tests/data/stun/answers.txt), and gets its mapping from coturn, each lookup from a
-// port and with an ID of its own (silence: tests/robustness). The main window looks up by STUN only for
+// port and with an ID of its own (silence: tests/robustness). The network environment looks up by STUN only for
 // a global SIP server (tests/data/stun/servers.txt), once per STUN URL, and offers the RTP socket's own
 // port for media.
 #include "fixturetable.h"
-#include "mainwindow.h"
+#include "accountsettings.h"
+#include "networkenvironment.h"
 #include "stunclient.h"
 #include "stunserver.h"
 #include "testmain.h"
@@ -16,14 +17,13 @@ class TstStunClient : public QObject
     Q_OBJECT
 
     StunServer coturn;
-    QScopedPointer<MainWindow> w;
+    AccountSettings settings;
+    NetworkEnvironment network{settings};
 
 private slots:
     void initTestCase()
     {
         QVERIFY2(coturn.start(), qPrintable(coturn.errorString()));
-        QStandardPaths::setTestModeEnabled(true);
-        w.reset(new MainWindow);
     }
 
     void answers_data() { fixtureRows("stun/answers.txt"); }
@@ -75,34 +75,34 @@ private slots:
     {
         QFETCH(QString, server);
         QFETCH(QString, global);
-        w->STUN = coturn.url();
-        w->sipServerIp = server; // never contacted
-        w->useSTUN = global == "no";
-        w->stunIpS = w->stunIpM = w->stunPortS = w->stunPortM = QStringLiteral("1");
-        w->stunLocalPortS = w->stunLocalPortM = 5000;
-        w->stunClientSip->url = w->stunClientMedia->url = QStringLiteral("udp://127.0.0.1:1");
-        QSignalSpy sip(w->stunClientSip, &StunClient::updatedStunSignal), media(w->stunClientMedia, &StunClient::updatedStunSignal);
-        w->checkGlobalIp();
-        w->checkGlobalIp(); // looked up once per URL
+        settings.STUN = coturn.url();
+        settings.sipServerIp = server; // never contacted
+        settings.useSTUN = global == "no";
+        network.stunIpS = network.stunIpM = network.stunPortS = network.stunPortM = QStringLiteral("1");
+        network.stunLocalPortS = network.stunLocalPortM = 5000;
+        network.stunClientSip->url = network.stunClientMedia->url = QStringLiteral("udp://127.0.0.1:1");
+        QSignalSpy sip(network.stunClientSip, &StunClient::updatedStunSignal), media(network.stunClientMedia, &StunClient::updatedStunSignal);
+        network.checkGlobalIp();
+        network.checkGlobalIp(); // looked up once per URL
         QCOMPARE(sip.count() + media.count(), global == "yes" ? 2 : 0);
-        QCOMPARE(w->sipServerAddr + (w->useSTUN ? " yes" : " no"), server + " " + global);
-        if (!w->useSTUN) {
-            QCOMPARE(w->stunIpS + w->stunPortS + w->stunIpM + w->stunPortM + w->stunClientSip->url + w->stunClientMedia->url
-                         + QString::number(w->stunLocalPortS + w->stunLocalPortM), QStringLiteral("0"));
+        QCOMPARE(network.sipServerAddr + (settings.useSTUN ? " yes" : " no"), server + " " + global);
+        if (!settings.useSTUN) {
+            QCOMPARE(network.stunIpS + network.stunPortS + network.stunIpM + network.stunPortM + network.stunClientSip->url + network.stunClientMedia->url
+                         + QString::number(network.stunLocalPortS + network.stunLocalPortM), QStringLiteral("0"));
             return;
         }
-        const int sipPort = w->stunClientSip->QUdpSocket::localPort(), mediaPort = w->stunClientMedia->QUdpSocket::localPort();
-        QCOMPARE(QStringList({w->stunIpS, w->stunPortS, QString::number(w->stunLocalPortS), w->stunIpM, w->stunPortM,
-                              QString::number(w->stunLocalPortM)}).join(' '),
+        const int sipPort = network.stunClientSip->QUdpSocket::localPort(), mediaPort = network.stunClientMedia->QUdpSocket::localPort();
+        QCOMPARE(QStringList({network.stunIpS, network.stunPortS, QString::number(network.stunLocalPortS), network.stunIpM, network.stunPortM,
+                              QString::number(network.stunLocalPortM)}).join(' '),
                  QStringLiteral("127.0.0.1 %1 %1 127.0.0.1 %2 %2").arg(sipPort).arg(mediaPort));
         // a NAT may map the port to another: media is offered on the socket's own port
-        w->stunPortM = QStringLiteral("40000");
-        QCOMPARE(w->getRTPPort(), QString::number(mediaPort));
+        network.stunPortM = QStringLiteral("40000");
+        QCOMPARE(network.getRTPPort(), QString::number(mediaPort));
         // without a URL nothing is looked up, though STUN stays on
-        w->STUN.clear();
-        w->stunClientSip->url = QStringLiteral("udp://127.0.0.1:1");
-        w->checkGlobalIp();
-        QVERIFY(w->useSTUN && sip.count() + media.count() == 2);
+        settings.STUN.clear();
+        network.stunClientSip->url = QStringLiteral("udp://127.0.0.1:1");
+        network.checkGlobalIp();
+        QVERIFY(settings.useSTUN && sip.count() + media.count() == 2);
     }
 };
 

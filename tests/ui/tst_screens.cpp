@@ -4,6 +4,7 @@
 // kind by descending start-time text, with the kind's icon.
 #include "dialog.h"
 #include "history.h"
+#include "application.h"
 #include "mainwindow.h"
 #include "settings.h"
 #include "testmain.h"
@@ -16,6 +17,7 @@
 class TstScreens : public QObject
 {
     Q_OBJECT
+    Application *app = nullptr;
     MainWindow *w = nullptr;
 
     QStringList listed(int tab)
@@ -38,16 +40,17 @@ class TstScreens : public QObject
 private slots:
     void initTestCase()
     {
-        w = TestPhone::create(QString(), "5060", "101");
+        app = TestPhone::create(QString(), "5060", "101");
+        w = app->window;
         QVERIFY(QSqlQuery(w->db).exec("INSERT INTO history (called, ctime, time, info) VALUES "
                                       "('84951234567', '06.12.2026 10:15:02', '00:04:31', 'Out'), ('+79161234567', "
                                       "'05.12.2026 18:40:11', '00:00:00', 'Break'), "
                                       "('201', '05.12.2026 09:02:45', '00:12:08', 'In'), "
                                       "('84957654321', '31.12.2025 14:20:00', '00:01:10', 'Out')"));
-        w->show();
+        app->start();
         QTRY_COMPARE(w->windowTitle(), QString("Sorvanto - 101")); // loaded and styled
     }
-    void cleanupTestCase() { delete w; }
+    void cleanupTestCase() { delete app; }
 
     void windows()
     {

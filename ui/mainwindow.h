@@ -1,11 +1,12 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-// The application core and the shared store: account settings, STUN results,
-// SIP identifiers and the current-call record are plain members here, reached by
-// every subsystem through `pW` or a pointer handed down the object graph.
+// The main window: display, dial pad, call control, tones, tray. Reads the
+// account settings and drives the user agent and the audio it is given;
+// keeps the current-call record and writes it to the history.
 
-#include "accountsettings.h"
+#include "sipdialog.h"
+#include "sip.h"
 
 #include <QMainWindow>
 #include <QSqlDatabase>
@@ -14,64 +15,48 @@
 
 class QAction;
 class QEvent;
-class QFile;
 class QKeyEvent;
 class QMediaPlayer;
 class QMenu;
 class QShowEvent;
 class QTimer;
 
+struct AccountSettings;
 class Audio;
 class Dialog;
 class DialogOut;
 class History;
+class NetworkEnvironment;
 class Settings;
-class StunClient;
 
 QT_BEGIN_NAMESPACE
 namespace Ui { class MainWindow; }
 QT_END_NAMESPACE
 
-class MainWindow : public QMainWindow, public AccountSettings
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    MainWindow(AccountSettings &accountSettings, NetworkEnvironment *network, Sip *sip, Audio *audio,
+               QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // --- start-up, log, show sequence ---
-    QString getApplicationFilePath();
-    void createLogFile();
-    static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
-    void writeLogFile(QString text);
+    // --- show sequence ---
+    // Style sheet, recent numbers, display, title and icons after a settings load.
     void showEventAction();
-    void getSettingsDB();
     void moveToCenter();
 
-    // --- database ---
-    bool createDb();
-    bool createConnectionDB();
-    void createDB();
-    void getSettingsDB_();
-    void updateSettingsDB();
+    // --- history ---
     void setHistoryDB();
     void getHistoryDB();
     void setComboBoxHistoryDB();
-    void settingsParamDbg();
     void historyParamDbg();
-
-    // --- network environment ---
-    void setIpfromHostName();
-    bool isGlobalIp(QString ip);
-    void checkGlobalIp();
-    void bindStunClientSip(QString url);
-    void bindStunClientMedia(QString url);
-    QString getRTPPort();
-    void clearStunResults(); // STUN off: no public addresses, no STUN ports
 
     // --- call control, tones, display ---
     void busyStartSendSignal(QString cause);
+    // What a call window shows when the other side or the network ended the call.
+    static QString callEndText(CallEnd cause, const QString &reason);
     void registeredAction();
     void displayIdle();
     void ringtonStart();
@@ -98,21 +83,25 @@ public:
     void setMainIcons(); // icons and logo, buttons shown, volume panel folded in (for showEventAction)
     bool sipRegistered() const;
     bool audioActive() const;
-    int sipCallState() const;    // the user agent's CallState; CallIdle before it exists
+    CallState sipCallState() const;
     bool callRinging() const;    // an incoming call waits for an answer
     bool callInProgress() const; // a call being placed, ringing in, or up
     bool lineFree() const;       // no call and no busy tone: a new call may start
 
+    // --- what the window reads and drives ---
+    AccountSettings &accountSettings;
+    NetworkEnvironment *network = nullptr;
+    Sip *sip = nullptr;
+    Audio *audio = nullptr;
+    QSqlDatabase db;
+    QString logFilePath;
+
     // --- owned objects ---
     Ui::MainWindow *ui = nullptr;
-    QSqlDatabase db;
-    Audio *audio = nullptr;
     Dialog *dialog = nullptr;
     DialogOut *dialogOut = nullptr;
     Settings *settings = nullptr;
     History *history = nullptr;
-    StunClient *stunClientSip = nullptr;
-    StunClient *stunClientMedia = nullptr;
     QTimer *registerTimer = nullptr;
     QTimer *busyTimer = nullptr;
     QTimer *talkTimer = nullptr;
@@ -123,44 +112,7 @@ public:
     QAction *restoreAction = nullptr;
     QAction *quitAction = nullptr;
 
-    // --- core values ---
-    QString applicationFilePath;
-    QString logFilePath;
     bool bTrayActionExecute = false;
-
-    // The settings block (one member per column of the settings table) is
-    // the AccountSettings base.
-
-    // --- SIP working values (read and written by the SIP builders) ---
-    QString payloadA;
-    QString payloadU;
-    QString rtpmapA;
-    QString rtpmapU;
-    int maxForwards = 70;
-    int cseq = 1;
-    int regCseq = 1;
-    QString regBranch;
-    QString regCallId;
-    QString regFromTag;
-    QString regToTag;
-    QString callBranch;
-    QString callFromTag;
-    QString callToTag;
-    QString callCallId;
-    bool earlyMedia = false;
-
-    // --- network environment ---
-    QString sipServerAddr;
-    QString stunIpS;
-    QString stunPortS;
-    int stunLocalPortS = 0;
-    QString stunIpM;
-    QString stunPortM;
-    int stunLocalPortM = 0;
-
-    // --- remote media address, written from the peer's SDP ---
-    QString mediaIp_;
-    QString mediaPort_;
 
     // --- current-call record ---
     QString called;
@@ -221,8 +173,10 @@ public slots:
     void dtmfStartSlot(QString key);
     void talkTimerSlot();
     void showEventActionSlot();
-    void updatedStunClientSipSlot(QString ip, int port, int localPort);
-    void updatedStunClientMediaSlot(QString ip, int port, int localPort);
+    // The user agent's reports.
+    void registrationChangedSlot(bool registered, int status);
+    void incomingCallSlot(const QString &number);
+    void callEndedSlot(CallEnd cause, int status, const QString &reason);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();
@@ -254,12 +208,6 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
-
-private:
-    bool settingsShown = false; // the first show has loaded the settings
 };
-
-extern MainWindow *pW;
-extern QFile *m_logFile;
 
 #endif // MAINWINDOW_H
