@@ -8,6 +8,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 const char *packetTypeName(int type)
 {
     switch (type) {
@@ -224,6 +226,21 @@ int SipPacket::headersSize() const
     return size;
 }
 
+namespace {
+// A received header may hold a bare LF in its value or a CR in its name,
+// which a reader would take for the end of the line (RFC 3261 7.3.1): a reply
+// copying it would carry a line of the sender's choosing, such as a second
+// Content-Length. Each goes out as the space an unfolded line has.
+void writeText(QString &text, const QString &part)
+{
+    const int start = text.size();
+    text += part;
+    if (part.contains(QLatin1Char('\n')) || part.contains(QLatin1Char('\r')))
+        std::replace_if(text.begin() + start, text.end(),
+                        [](QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }, QChar(QLatin1Char(' ')));
+}
+} // namespace
+
 void SipPacket::writeHeaders(QString &text)
 {
     SipHeader *body = nullptr;
@@ -234,9 +251,9 @@ void SipPacket::writeHeaders(QString &text)
         } else if (h->headerName == QLatin1String("Content-Length")) {
             length = h;
         } else {
-            text += h->headerName;
+            writeText(text, h->headerName);
             text += QLatin1String(": ");
-            text += h->headerValue;
+            writeText(text, h->headerValue);
             text += QLatin1String("\r\n");
         }
     }
