@@ -496,12 +496,16 @@ SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPa
 SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *response)
 {
     auto *to = typed<SipToHeader>(response, "To", SipHeader::To);
-    // The ACK of a 2xx is a request of the dialog: behind a record-routing
-    // proxy it goes to the remote target with the route set and a new branch.
-    const bool routed = method == QLatin1String("ACK") && response->statusCode.startsWith(QLatin1Char('2'))
-                        && !dialog.routeSet.isEmpty() && !dialog.remoteTarget.isEmpty();
-    const QString uri = routed ? dialog.remoteTarget
-                               : QStringLiteral("sip:") + (to ? to->num : QString()) + '@' + response->serverIp;
+    // The ACK of a 2xx is a request of the dialog, a transaction of its own
+    // with a new branch (RFC 3261 8.1.1.7); behind a record-routing proxy it
+    // goes to the remote target with the route set.
+    const bool ack2xx = method == QLatin1String("ACK") && response->statusCode.startsWith(QLatin1Char('2'));
+    const bool routed = ack2xx && !dialog.routeSet.isEmpty() && !dialog.remoteTarget.isEmpty();
+    // Otherwise the INVITE's own Request-URI, its port rule included (RFC 3261 17.1.1.3).
+    QString uri = routed ? dialog.remoteTarget
+                         : QStringLiteral("sip:") + (to ? to->num : QString()) + '@' + response->serverIp;
+    if (!routed && !settings.sipServerPort.isEmpty() && settings.sipServerPort != QLatin1String("5060"))
+        uri += ':' + settings.sipServerPort;
     auto *msg = new SipRequest(parser, method, uri, QString());
     for (SipHeader *header : qAsConst(response->headers))
         msg->headers.append(parser->cloneHeader(header));
@@ -515,7 +519,7 @@ SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *respon
             value.replace(QStringLiteral(";rport=") + via->rport, QStringLiteral(";rport"));
         if (value.contains(QLatin1String("received")))
             value.remove(QStringLiteral(";received=") + via->received);
-        if (routed && !via->branch.isEmpty())
+        if (ack2xx && !via->branch.isEmpty())
             value.replace(QStringLiteral("branch=") + via->branch, QStringLiteral("branch=") + branch());
         msg->modifyHeader(QStringLiteral("Via"), 1, value);
     }

@@ -535,12 +535,16 @@ void MainWindow::on_pushButton_21_clicked()
 
 void MainWindow::on_pushButton_23_clicked()
 {
+    if (!lineFree())
+        return; // the number is the call's until it ends
     called += "+";
     displayUpdate(called, kLineFree);
 }
 
 void MainWindow::on_pushButton_24_clicked()
 {
+    if (!lineFree())
+        return;
     called.clear();
     displayUpdate(called, kLineFree);
 }

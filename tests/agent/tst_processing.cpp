@@ -8,6 +8,7 @@
 #include "siptransactions.h"
 #include "testmain.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -27,6 +28,8 @@ private slots:
     void routeSet();
     void loss_data();
     void loss();
+    void inviteTimeout_data();
+    void inviteTimeout();
     void registration_data();
     void registration();
 
@@ -123,11 +126,15 @@ void TstProcessing::statusTable()
     QStringList out = exchange(response);
     QCOMPARE(out.size(), ack ? 1 : 0);
     if (ack) {
-        QVERIFY2(out[0].startsWith("ACK sip:200@127.0.0.2 SIP/2.0\r\n"), qPrintable(out[0]));
+        // The ACK of a refusal belongs to the INVITE's transaction (its Request-URI and Via); the ACK of
+        // a 2xx is a transaction of its own, with a new branch (RFC 3261 17.1.1.3, 8.1.1.7).
+        QCOMPARE(out[0].section("\r\n", 0, 0), "ACK" + request.section("\r\n", 0, 0).mid(6));
+        QCOMPARE(header(out[0], "CSeq"), header(request, "CSeq").section(' ', 0, 0) + " ACK");
         QCOMPARE(header(out[0], "To"), header(request, "To") + ";tag=calleetag");
-        // The ACK of a refusal belongs to the INVITE's transaction.
-        if (!success)
-            QCOMPARE(header(out[0], "Via"), header(request, "Via"));
+        for (const char *name : {"From", "Call-ID"})
+            QCOMPARE(header(out[0], name), header(request, name));
+        QCOMPARE(header(out[0], "Via") == header(request, "Via"), !success);
+        QCOMPARE(header(out[0], "Via").section("branch=", 0, 0), header(request, "Via").section("branch=", 0, 0));
     }
     QCOMPARE(ended(busySpy), busy);
     QCOMPARE(rx183.size(), int(early));
@@ -172,8 +179,9 @@ void TstProcessing::challenges()
         const QStringList out = exchange(AgentFixture::responseTo(request, status, {challenge + ": " + value}));
         const bool invite = command == "invite";
         QCOMPARE(out.size(), int(invite) + int(round < 3));
-        if (invite)
-            QCOMPARE(header(out[0], "Via"), header(request, "Via"));
+        if (invite) // the refusal's ACK: the challenged INVITE's Via and CSeq number
+            QCOMPARE(header(out[0], "Via") + header(out[0], "CSeq"),
+                     header(request, "Via") + header(request, "CSeq").replace("INVITE", "ACK"));
         if (round == 3)
             break;
         const QString retry = out.last();
@@ -223,30 +231,39 @@ void TstProcessing::incomingCall()
     const QStringList byeOk = exchange(bye);
     QVERIFY(byeOk.value(0).startsWith("SIP/2.0 200 OK\r\n"));
     QCOMPARE(exchange(bye), byeOk);
+    // A BYE of its own (new branch) for the call that ended finds no call, and ends nothing again.
+    QCOMPARE(exchange(invite("in", "9", d->callToTag, "BYE")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(exchange(invite("in", "8", d->callToTag, "CANCEL")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(exchange(invite("other", "2", "x", "BYE")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(shown.size(), 2);
+    QCOMPARE(busy.size(), 2);
     QCOMPARE(ended(busy, 0) + ", " + ended(busy, 1), QString("cancel, bye"));
 }
 
 void TstProcessing::routeSet_data()
 {
     QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("ackLine");
     QTest::addColumn<QString>("requestLine");
     QTest::addColumn<QString>("routes");
     QTest::newRow("two proxies") << QStringList{"Record-Route: <sip:p1;lr>, <sip:p2;lr>", "Contact: <sip:200@10.0.0.7>"}
-                                 << "BYE sip:200@10.0.0.7 SIP/2.0" << "<sip:p2;lr><sip:p1;lr>";
-    QTest::newRow("no Record-Route, no Contact") << QStringList{} << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << "";
+                                 << "ACK sip:200@10.0.0.7 SIP/2.0" << "BYE sip:200@10.0.0.7 SIP/2.0" << "<sip:p2;lr><sip:p1;lr>";
+    QTest::newRow("no Record-Route, no Contact") << QStringList{} << "ACK sip:200@127.0.0.2:%1 SIP/2.0"
+                                                 << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << "";
 }
 
-// The caller's BYE follows the route set reversed, to the callee's Contact;
-// a 200 OK without those headers leaves the BYE to the server.
+// The caller's ACK and BYE follow the route set reversed, to the callee's
+// Contact; a 200 OK without those headers leaves them to the server.
 void TstProcessing::routeSet()
 {
     QFETCH(QStringList, extra);
+    QFETCH(QString, ackLine);
     QFETCH(QString, requestLine);
     QFETCH(QString, routes);
-    exchange(AgentFixture::responseTo(command("invite"), "200 OK", extra, sdp));
+    const QString ack = exchange(AgentFixture::responseTo(command("invite"), "200 OK", extra, sdp)).value(0);
+    QCOMPARE(ack.section("\r\n", 0, 0), ackLine.arg(phone->port));
+    QCOMPARE(header(ack, "Route") + header(ack, "Route", 1), routes);
+    QVERIFY(header(ack, "Record-Route").isEmpty());
     const QString bye = command("disconnect");
     QCOMPARE(bye.section("\r\n", 0, 0), requestLine.arg(phone->port));
     QCOMPARE(header(bye, "Route") + header(bye, "Route", 1), routes);
@@ -265,8 +282,9 @@ void TstProcessing::loss_data()
     QTest::newRow("486 until ACK") << "disconnect" << "SIP/2.0 486 Busy Here" << "";
 }
 
-// A datagram that gets no answer goes out again; what never gets one ends
-// as a failure: the INVITE as unanswered, the unacknowledged 200 with a BYE.
+// A datagram that gets no answer goes out again, until it is answered; what
+// never gets one ends as a failure: the INVITE as unanswered, the
+// unacknowledged 200 with a BYE.
 void TstProcessing::loss()
 {
     QFETCH(QString, command);
@@ -284,12 +302,54 @@ void TstProcessing::loss()
     const int mark = phone->server->received.size();
     QVERIFY(phone->server->waitFor(mark + 1));
     QCOMPARE(QString::fromUtf8(phone->server->received.at(mark)), first);
+    if (command == "bye" || command == "register") { // answered, it goes out no more
+        exchange(AgentFixture::responseTo(first, "200 OK"));
+        const int answered = phone->server->received.size();
+        QTest::qWait(400);
+        QCOMPARE(phone->server->texts().mid(answered).filter(QRegularExpression("^" + repeated)).size(), 0);
+    }
     if (!busy.isEmpty())
         QVERIFY(busySpy.wait(10000));
     QCOMPARE(ended(busySpy), busy);
     if (command == "answer")
         QTRY_VERIFY(!phone->server->texts().filter(QRegularExpression("^BYE ")).isEmpty());
     QCOMPARE(callStateName(sip->callState()), command == "register" ? "idle" : "ended");
+}
+
+void TstProcessing::inviteTimeout_data()
+{
+    QTest::addColumn<QString>("provisional");
+    QTest::newRow("rings past the timeout, then answered") << "180 Ringing";
+    QTest::newRow("never answered") << "";
+}
+
+// An unanswered INVITE goes out at 0, T1, 3T1, 7T1... (its interval never
+// stops at T2) and ends the call with 408 after 64*T1; a provisional answer
+// stops both, so a call may ring as long as the callee lets it (RFC 3261 17.1.1.2).
+void TstProcessing::inviteTimeout()
+{
+    QFETCH(QString, provisional);
+    const int t1 = 50;
+    SipTransactions::setTimers(t1, 4 * t1);
+    QSignalSpy busy(sip, &Sip::callEnded);
+    QElapsedTimer clock;
+    clock.start();
+    const QString request = command("invite");
+    if (!provisional.isEmpty())
+        exchange(AgentFixture::responseTo(request, provisional));
+    const int mark = phone->server->received.size();
+    QCOMPARE(busy.wait(64 * t1 * 8 / 5), provisional.isEmpty());
+    const int copies = phone->server->texts().mid(provisional.isEmpty() ? 0 : mark).filter(QRegularExpression("^INVITE ")).size();
+    if (!provisional.isEmpty()) {
+        QCOMPARE(copies, 0);
+        QCOMPARE(exchange(AgentFixture::responseTo(request, "200 OK", {}, sdp)).value(0).left(4), "ACK ");
+        QCOMPARE(callStateName(sip->callState()), "established");
+        return;
+    }
+    QVERIFY2(clock.elapsed() >= 64 * t1 * 9 / 10 && copies >= 6 && copies <= 7,
+             qPrintable(QString("%1 ms, %2 copies").arg(clock.elapsed()).arg(copies)));
+    QCOMPARE(busy.at(0).value(1).toInt(), 408);
+    QCOMPARE(ended(busy), "no answer");
 }
 
 void TstProcessing::registration_data()

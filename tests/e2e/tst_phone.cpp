@@ -3,7 +3,7 @@
 // the far end, which checks Via, tags and routes as real phones do: calls both
 // ways with tones heard both ways and either side hanging up, ringing calls
 // cancelled and refused, refusals by the proxy, the history, keep-alives, 10 %
-// and 30 % datagram loss, a proxy restart, a transaction-stateful proxy and a
+// datagram loss, a proxy restart, a transaction-stateful proxy and a
 // refused registration. The functions run in order on one phone.
 
 #include "baresippeer.h"
@@ -59,7 +59,6 @@ private slots:
     void historyListsTheCalls();
     void lossyPath_data();
     void lossyPath();
-    void lostByeIsSentAgain();
     void refusedRegistration();
     void proxyRestartRegistersAgain();
     void statefulProxy();
@@ -367,27 +366,6 @@ void TstPhone::lossyPath()
         const QString failed = call(phoneCalls, true, false);
         QVERIFY2(failed.isEmpty(), qPrintable(QStringLiteral("call %1: %2").arg(i).arg(failed)));
     }
-}
-
-// At 30 % loss, a BYE that is lost is sent again until it is answered.
-void TstPhone::lostByeIsSentAgain()
-{
-    const int established = farEnd.count(kEstablished), closed = farEnd.count(kClosed);
-    QVERIFY(dial("200"));
-    const QString window = phone.findWindow(kOutgoing, 8000);
-    QVERIFY2(waitFor([&] { return farEnd.count(kEstablished) > established; }, 10000), "no call");
-    relay->clear();
-    relay->setLoss(0.3, 30);
-    relay->dropOnce("BYE ");
-    QVERIFY(phone.click(window, kOutgoingHangUp.x(), kOutgoingHangUp.y()));
-    QVERIFY2(waitFor([&] { return farEnd.count(kClosed) > closed; }, 15000), "baresip still holds the call");
-    QVERIFY2(waitFor([this] { return relayed(false, "SIP/2.0 200[\\s\\S]*CSeq: \\d+ BYE") > 0; }, 15000),
-             "no answer to the BYE reached the phone");
-    const int byes = fromPhone("BYE ");
-    QVERIFY2(byes >= 2, "the lost BYE was not sent again");
-    QTest::qWait(2000); // and then no more
-    QCOMPARE(fromPhone("BYE "), byes);
-    history << "200 Out";
 }
 
 // Kamailio forgets its registrations when restarted; the phone, registering

@@ -27,6 +27,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMediaPlayer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -169,6 +170,10 @@ private slots:
         w->called = "201";
         click(w, "pushButton_27");
         emit w->audioStartSignal();
+        // The pad's own buttons in the call send keys; the number called stays the call's.
+        for (int pad : {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 23, 24})
+            click(w, "pushButton_" + QByteArray::number(pad));
+        QVERIFY(w->called == "201" && w->sip->dialog.called == "201");
         QSignalSpy tick(w->talkTimer, &QTimer::timeout);
         QVERIFY(tick.wait(2000) && w->dialogOut->findChild<QLabel *>("label_41")->text() == "00:00:01" && display().contains("00:00:01"));
         setState("ended");
@@ -177,6 +182,21 @@ private slots:
         QSignalSpy ended(w->busyTimer, &QTimer::timeout);
         QVERIFY(ended.wait(5000) && !w->dialogOut->isVisible() && w->called.isEmpty());
         QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || time || info FROM history ORDER BY id DESC")[0], "20100:00:01Out");
+    }
+
+    // A 183 without SDP plays the local ringback; one with SDP stops it for
+    // the far end's own sound, and a later bare 183 does not bring it back.
+    void earlyMediaStopsRingback()
+    {
+        w->called = "203";
+        click(w, "pushButton_27");
+        for (bool sdp : {false, true, false}) {
+            w->sip->dialog.earlyMedia = w->sip->dialog.earlyMedia || sdp;
+            emit w->rx183Signal();
+            QCOMPARE(w->player->state() == QMediaPlayer::PlayingState, !w->sip->dialog.earlyMedia);
+            QCOMPARE(w->audio->audioOutput->running, w->sip->dialog.earlyMedia);
+        }
+        w->audioStopSlot();
     }
 
     // Muted through the start of a call; unmuted, the sliders' levels return.
@@ -223,11 +243,14 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("registration below 60") << "lineEdit_62" << "59" << "Обнов. регистр.";
-        QTest::newRow("registration above a day") << "lineEdit_62" << "86401" << "Обнов. регистр.";
-        QTest::newRow("keep-alive above 3600") << "lineEdit_63" << "3601" << "Keep-Aalive";
-        QTest::newRow("SIP port 1023") << "lineEdit_64" << "1023" << "Sip-порт";
-        QTest::newRow("media port 65536") << "lineEdit_65" << "65536" << "Медиа порт";
+        // Each number field's smallest and largest value are saved, one beyond either is refused.
+        const struct { const char *field, *caption; int min, max; } ranges[] = {
+            {"lineEdit_62", "Обнов. регистр.", 60, 86400}, {"lineEdit_63", "Keep-Aalive", 0, 3600},
+            {"lineEdit_64", "Sip-порт", 1024, 65535}, {"lineEdit_65", "Медиа порт", 1024, 65535}};
+        for (const auto &r : ranges)
+            for (int n : {r.min, r.max, r.min - 1, r.max + 1})
+                QTest::addRow("%s %d", r.caption, n) << r.field << QString::number(n)
+                                                   << (n < r.min || n > r.max ? QString::fromUtf8(r.caption) : QString());
         QTest::newRow("media port with a letter") << "lineEdit_65" << "6x000" << "Медиа порт";
     }
     void settingsNumbers()
