@@ -1,8 +1,8 @@
 // Start-up and the core's files. The log: one line per message with time stamp,
 // level tag and category after the session separator; above 10 MiB it is
 // emptied, at exactly 10 MiB appended to; switched off in the settings, silent
-// after the load. The database (its schema and defaults: tst_settingsstore): a
-// later start leaves the file alone and decides STUN afresh; any
+// after the load. The database (its schema and default row: tst_settingsstore):
+// a later start leaves the file alone and decides STUN afresh; any
 // text round-trips, the password never reaching the log; recent numbers are
 // outgoing only, once each, in text order. Both files are private. A second copy
 // of the real program shows the exact warning and exits with 1.

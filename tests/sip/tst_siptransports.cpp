@@ -2,6 +2,7 @@
 // comes back after the delay. SIP over TLS: only the right certificate carries a message; a wrong name, an expired
 // certificate and an unknown CA each give their reason, and no byte of SIP ever crosses the wire in clear.
 
+#include "fixturetable.h"
 #include "testca.h"
 #include "tlssiptransport.h"
 
@@ -76,7 +77,7 @@ private slots:
         QVERIFY(!ca.issue("unknownca", "sip.test", false, true).isEmpty());
     }
     void tcp();
-    void tls_data();
+    void tls_data() { fixtureRows("sip/tls-certificates.txt"); }
     void tls();
 };
 
@@ -105,16 +106,6 @@ void TstSipTransports::tcp()
     QVERIFY2(errors.at(0).at(0).toString().contains("Content-Length"), qPrintable(errors.at(0).at(0).toString()));
     QCOMPARE(messages.count(), 2);
     QTRY_COMPARE(server.connections, 2);
-}
-
-void TstSipTransports::tls_data()
-{
-    QTest::addColumn<QString>("cert");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("right certificate") << "right" << "";
-    QTest::newRow("wrong name") << "wrongname" << "host name mismatch";
-    QTest::newRow("expired") << "expired" << "expired";
-    QTest::newRow("unknown CA") << "unknownca" << "unknown certificate authority";
 }
 
 void TstSipTransports::tls()
