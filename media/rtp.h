@@ -7,6 +7,7 @@
 // counters run on from call to call.
 
 #include "dtmfgenerator.h"
+#include "mediadescription.h"
 #include "jitterbuffer.h"
 
 #include <QByteArray>
@@ -58,6 +59,8 @@ public:
     JitterBuffer rxBuffer;
     DtmfGenerator dtmf;
     QByteArray txPcm;
+    // What the call's offer and answer settled, as the user agent last said.
+    MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
 
@@ -69,6 +72,7 @@ signals:
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
+    void setMedia(const MediaDescription &description);
 
 private:
     QElapsedTimer clock;
