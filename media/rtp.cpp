@@ -63,6 +63,13 @@ bool Rtp::sendKey(QChar key)
     return dtmf.queue(key);
 }
 
+void Rtp::setMedia(const MediaDescription &description)
+{
+    media = description;
+    setTelephoneEvent(description.eventPayloadType);
+    setSending(description.send);
+}
+
 int Rtp::payloadType(int codec)
 {
     switch (codec) {

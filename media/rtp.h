@@ -8,6 +8,7 @@
 // call to call.
 
 #include "dtmfgenerator.h"
+#include "mediadescription.h"
 #include "jitterbuffer.h"
 #include "telephoneevent.h"
 
@@ -71,6 +72,8 @@ public:
     // sent, the clock runs on.
     bool sending = true;
     QByteArray txPcm;
+    // What the call's offer and answer settled, as the user agent last said.
+    MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
 
@@ -84,6 +87,7 @@ signals:
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
+    void setMedia(const MediaDescription &description);
     void setTelephoneEvent(int payloadType);
     void setSending(bool on);
 
