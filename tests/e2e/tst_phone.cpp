@@ -180,7 +180,8 @@ QString TstPhone::trace() const
         lines << QStringLiteral("%1 ms %2 %3%4").arg(d.ms).arg(d.fromClient ? "phone>" : "<proxy", d.dropped ? "DROPPED " : "")
                        .arg(QString::fromUtf8(d.data.left(d.data.indexOf('\r'))));
     return "\n===== Kamailio =====\n" + kamailio.log().mid(kamailioMark).right(6000) + "\n===== baresip =====\n"
-        + farEnd.log().right(3000) + "\n===== linphonec =====\n" + linphonec.log().right(3000) + "\n===== phone log =====\n" + phone.log(phoneMark).remove(parseNoise).right(15000)
+        + farEnd.log().right(3000) + "\n===== linphonec =====\n" + linphonec.log().right(3000)
+        + "\n===== phone log =====\n" + phone.log(phoneMark).remove(parseNoise).right(15000)
         + "\n===== phone console =====\n" + phone.console().right(2000) + "\n===== relay =====\n" + lines.join('\n');
 }
 
@@ -220,7 +221,7 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool
     const int established = farCount(connected), closed = farCount(ended);
     const int farMark = (linphone ? linphonec.log() : farEnd.log()).size();
     const qint64 mark = phone.logSize();
-    if (phoneCalls ? !dial(number) : false)
+    if (phoneCalls && !dial(number))
         return "cannot dial";
     if (!phoneCalls && linphone)
         linphonec.dial("sip:100@127.0.0.2");
