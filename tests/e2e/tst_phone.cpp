@@ -248,8 +248,10 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool
     if (keys && !phone.keys(phone.mainWindow(), {"1", "5", "9"}))
         return "cannot type the keys";
     const int farTone = linphone ? 660 : 440;
-    if (checkTones && frequency(recordSpeaker(2500).right(16000)) != farTone)
-        return QStringLiteral("the phone's speaker does not play %1's %2 Hz").arg(name).arg(farTone);
+    const QByteArray heard = checkTones ? recordSpeaker(2500).right(16000) : QByteArray();
+    if (checkTones && frequency(heard) != farTone)
+        return QStringLiteral("the phone's speaker does not play %1's %2 Hz (%3 Hz at RMS %4 in %5 bytes)")
+            .arg(name).arg(farTone).arg(frequency(heard)).arg(Tone::rms(heard)).arg(heard.size());
     if (checkTones) {
         const QString failed = keysAndHold(linphone);
         if (!failed.isEmpty())
