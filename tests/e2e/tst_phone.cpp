@@ -249,7 +249,8 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool
         return "cannot type the keys";
     const int farTone = linphone ? 550 : 440;
     const QByteArray heard = checkTones ? recordSpeaker(2500).right(16000) : QByteArray();
-    if (checkTones && frequency(heard) != farTone)
+    // One 10 Hz step either way: gaps a loaded machine leaves in the sound spread the peak.
+    if (checkTones && qAbs(frequency(heard) - farTone) > 10)
         return QStringLiteral("the phone's speaker does not play %1's %2 Hz (%3 Hz at RMS %4 in %5 bytes)")
             .arg(name).arg(farTone).arg(frequency(heard)).arg(Tone::rms(heard)).arg(heard.size());
     if (checkTones) {
