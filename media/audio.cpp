@@ -105,7 +105,7 @@ void Audio::audioStartSpeaker()
 
 bool Audio::sendDtmf(QChar key)
 {
-    return audioActive && rtp->dtmf.queue(key);
+    return audioActive && rtp->sendKey(key);
 }
 
 void Audio::setMicValue(float v)

@@ -37,6 +37,39 @@ void Rtp::setRemoteAddress(const QString &ip, const QString &port)
     remotePort = port;
 }
 
+void Rtp::setTelephoneEvent(int payloadType)
+{
+    eventPayloadType = payloadType >= 0 && payloadType <= 127 ? payloadType : -1;
+}
+
+void Rtp::setSending(bool on)
+{
+    if (sending != on)
+        qDebug().noquote() << (on ? "!!! RTP sending resumed" : "!!! RTP sending stopped: held by the far end");
+    sending = on;
+    // Keys pressed while held are not kept for later.
+    if (!on) {
+        events.clear();
+        dtmf.clear();
+    }
+}
+
+bool Rtp::sendKey(QChar key)
+{
+    if (!sending)
+        return false;
+    if (eventPayloadType >= 0)
+        return events.press(key);
+    return dtmf.queue(key);
+}
+
+void Rtp::setMedia(const MediaDescription &description)
+{
+    media = description;
+    setTelephoneEvent(description.eventPayloadType);
+    setSending(description.send);
+}
+
 int Rtp::payloadType(int codec)
 {
     switch (codec) {
@@ -56,6 +89,8 @@ void Rtp::initSession()
     txPcm.clear();
     rxBuffer.reset();
     dtmf.clear();
+    events.clear();
+    eventReceiver.reset();
     figuresDue = true;
     bindSocket(localPort);
     if (udpSocket)
@@ -84,32 +119,48 @@ void Rtp::msgTransmiter()
     while (available - used >= frameBytes) {
         const int codec = rxCodec;
         int samples = 0;
-        unsigned char mixed[frameBytes];
         const unsigned char *frame = pcm + used;
-        if (!dtmf.idle()) {
-            std::memcpy(mixed, frame, frameBytes);
-            dtmf.mix(mixed, frameSamples);
-            frame = mixed;
-        }
-        if (codec == PCMA) {
-            alawEncodeFrame(frame, packet + headerSize, frameSamples);
-            samples = frameSamples;
-        } else if (codec == PCMU) {
-            ulawEncodeFrame(frame, packet + headerSize, frameSamples);
-            samples = frameSamples;
-        }
         used += frameBytes;
+        // The clock runs on in every 20 ms slot, sent or not (RFC 3550 5.1);
+        // the sequence number counts the packets sent.
+        const quint32 now = timestamp + frameSamples;
+        timestamp = now;
+        if (!sending)
+            continue;
+        TelephoneEventPacket event;
+        const bool isEvent = eventPayloadType >= 0 && events.tick(now, event);
+        int type = payloadType(codec);
+        if (isEvent) {
+            // The event takes this slot's place: the voice's sequence number and SSRC, its own timestamp.
+            std::memcpy(packet + headerSize, event.payload.constData(), TelephoneEventPayload::size);
+            samples = TelephoneEventPayload::size;
+            type = eventPayloadType;
+        } else {
+            unsigned char mixed[frameBytes];
+            if (!dtmf.idle()) {
+                std::memcpy(mixed, frame, frameBytes);
+                dtmf.mix(mixed, frameSamples);
+                frame = mixed;
+            }
+            if (codec == PCMA) {
+                alawEncodeFrame(frame, packet + headerSize, frameSamples);
+                samples = frameSamples;
+            } else if (codec == PCMU) {
+                ulawEncodeFrame(frame, packet + headerSize, frameSamples);
+                samples = frameSamples;
+            }
+        }
+        const quint32 stamp = isEvent ? event.timestamp : now;
 
         ++seqNumber;
-        timestamp += static_cast<quint32>(samples);
         packet[0] = 0x80;
-        packet[1] = static_cast<unsigned char>(payloadType(codec) & 0x7F);
+        packet[1] = static_cast<unsigned char>((isEvent && event.marker ? 0x80 : 0) | (type & 0x7F));
         packet[2] = static_cast<unsigned char>(seqNumber >> 8);
         packet[3] = static_cast<unsigned char>(seqNumber);
-        packet[4] = static_cast<unsigned char>(timestamp >> 24);
-        packet[5] = static_cast<unsigned char>(timestamp >> 16);
-        packet[6] = static_cast<unsigned char>(timestamp >> 8);
-        packet[7] = static_cast<unsigned char>(timestamp);
+        packet[4] = static_cast<unsigned char>(stamp >> 24);
+        packet[5] = static_cast<unsigned char>(stamp >> 16);
+        packet[6] = static_cast<unsigned char>(stamp >> 8);
+        packet[7] = static_cast<unsigned char>(stamp);
         packet[8] = static_cast<unsigned char>(ssrc >> 24);
         packet[9] = static_cast<unsigned char>(ssrc >> 16);
         packet[10] = static_cast<unsigned char>(ssrc >> 8);
@@ -126,8 +177,17 @@ void Rtp::msgReceiver(unsigned char *data, int len)
     RtpHeader header;
     if (!data || len < minDatagram || len > maxDatagram || !header.parse(data, len) || header.payloadLength == 0)
         return;
+    // Key events are reported once each and never heard as sound.
+    if (eventPayloadType >= 0 && header.payloadType == eventPayloadType) {
+        const QChar key = eventReceiver.take(header.timestamp, data + header.payloadOffset, header.payloadLength);
+        if (!key.isNull()) {
+            qDebug().noquote() << QStringLiteral("!!! DTMF received: %1 (RFC 4733)").arg(key);
+            emit keyReceived(key);
+        }
+        return;
+    }
     // Only the two laws we offer are sound; anything else (comfort noise,
-    // events, another codec) is dropped and leaves the sending law alone.
+    // another codec) is dropped and leaves the sending law alone.
     if (header.payloadType == 8)
         rxCodec = PCMA;
     else if (header.payloadType == 0)

@@ -2,12 +2,15 @@
 #define RTP_H
 
 // The RTP session of a call: 20 ms G.711 packets out of the captured samples
-// (with in-band DTMF mixed in), received packets decoded into the jitter
-// buffer the speaker plays from. One object for the life of the process;
-// counters run on from call to call.
+// (keys as RFC 4733 events when the far end takes them, else as in-band DTMF
+// mixed in), received packets decoded into the jitter buffer the speaker
+// plays from. One object for the life of the process; counters run on from
+// call to call.
 
 #include "dtmfgenerator.h"
+#include "mediadescription.h"
 #include "jitterbuffer.h"
+#include "telephoneevent.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -45,6 +48,10 @@ public:
 
     static int payloadType(int codec);
 
+    // A key pressed in the call: RFC 4733 events when the far end's SDP has
+    // telephone-event, else the in-band tone pair. False for a key that is neither.
+    bool sendKey(QChar key);
+
     UDPSocket *udpSocket = nullptr;
     // The local port initSession binds, and the far end's address from its
     // SDP, read for every packet sent.
@@ -57,7 +64,16 @@ public:
     int rxCodec = PCMA;
     JitterBuffer rxBuffer;
     DtmfGenerator dtmf;
+    TelephoneEventSender events;
+    TelephoneEventReceiver eventReceiver;
+    // The far end's telephone-event payload type, -1 when it has none.
+    int eventPayloadType = -1;
+    // False while the far end holds the call (sendonly, inactive): nothing is
+    // sent, the clock runs on.
+    bool sending = true;
     QByteArray txPcm;
+    // What the call's offer and answer settled, as the user agent last said.
+    MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
 
@@ -65,10 +81,15 @@ signals:
     void msgTransmiterSignal();
     // The receive figures of a call that ended.
     void callFigures(const JitterBuffer::Figures &figures);
+    // A key the far end sent as an RFC 4733 event, once per event.
+    void keyReceived(QChar key);
 
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
+    void setMedia(const MediaDescription &description);
+    void setTelephoneEvent(int payloadType);
+    void setSending(bool on);
 
 private:
     QElapsedTimer clock;

@@ -2,7 +2,9 @@
 // across the wrap, duplicates and late packets dropped and counted, the
 // target following the jitter and coming back down, a gap faded out and back
 // in without a step), where a payload starts, which payload types are heard;
-// and in-band DTMF in the sent packets, through a loopback peer.
+// and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
+// 4733 events in the voice's numbering when the far end takes them; nothing
+// sent while held, the clock running on.
 
 #include "fixturetable.h"
 #include "jitterbuffer.h"
@@ -133,6 +135,67 @@ private slots:
         rtp->rxBuffer.pull(heard.data(), 320);
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(heard.constData()), 640),
                  RtpPeer::decode({ulaw}, 0) + RtpPeer::decode({RtpPeer::packet(8, tone)}, 8));
+    }
+
+    void events_data()
+    {
+        // Script: "f3" three 20 ms frames of the microphone, a key pressed,
+        // "h" held, "r" resumed. Sent: "v" voice, else "[M]event/duration[E]";
+        // "@n": the timestamp, in frames after the first packet's.
+        QTest::addColumn<int>("eventType");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("two keys as events, then the voice") << 101 << "1 # f16"
+            << "M1/160@0 1/320@0 1/480@0 1/640@0 1/800E@0 1/800E@0 1/800E@0 "
+               "M11/160@7 11/320@7 11/480@7 11/640@7 11/800E@7 11/800E@7 11/800E@7 v@14 v@15";
+        QTest::newRow("another payload type") << 96 << "f1 9 f3" << "v@0 M9/160@1 9/320@1 9/480@1";
+        QTest::newRow("no telephone-event: the key in band") << -1 << "5 f3" << "v@0 v@1 v@2";
+        QTest::newRow("held: nothing sent, the clock runs on") << 101 << "f2 h f3 7 r f1 4 f2"
+            << "v@0 v@1 v@5 M4/160@6 4/320@6";
+    }
+
+    void events()
+    {
+        QFETCH(int, eventType);
+        QFETCH(QString, script);
+        QFETCH(QString, sent);
+        rtp->initSession();
+        rtp->setTelephoneEvent(eventType);
+        const QByteArray frame = Tone::sine(440, 0.1, 160);
+        for (const QString &step : script.split(' ')) {
+            if (step.startsWith('f'))
+                for (int i = 0; i < step.mid(1).toInt(); ++i)
+                    rtp->txPcm = frame, rtp->msgTransmiter();
+            else if (step == "h" || step == "r")
+                rtp->setSending(step == "r");
+            else
+                rtp->sendKey(step.at(0));
+        }
+        const int count = sent.count(' ') + 1;
+        QVERIFY(QTest::qWaitFor([&] { return peer.packets.size() >= count; }, 3000));
+        QTest::qWait(50);
+        QStringList seen;
+        RtpHeader first;
+        for (const QByteArray &p : peer.packets) {
+            RtpHeader h;
+            QVERIFY(h.parse(reinterpret_cast<const uchar *>(p.constData()), p.size()));
+            if (seen.isEmpty())
+                first = h;
+            // One numbering and one source for voice and events alike.
+            QCOMPARE(quint16(h.sequence - first.sequence), quint16(seen.size()));
+            QCOMPARE(h.ssrc, first.ssrc);
+            QString text = QStringLiteral("v");
+            if (h.payloadType == eventType) {
+                TelephoneEventPayload e;
+                QVERIFY(e.decode(reinterpret_cast<const uchar *>(p.constData()) + h.payloadOffset, h.payloadLength));
+                text = QStringLiteral("%1%2/%3%4").arg(h.marker ? "M" : "").arg(e.event).arg(e.duration).arg(e.end ? "E" : "");
+            } else {
+                QVERIFY(!h.marker && h.payloadType == 8 && h.payloadLength == 160);
+            }
+            seen << text + "@" + QString::number((h.timestamp - first.timestamp) / 160);
+        }
+        QCOMPARE(seen.join(' '), sent);
+        rtp->setTelephoneEvent(-1);
     }
 
     void dtmf()
