@@ -91,24 +91,7 @@ QString TstProcessing::command(const char *word)
 
 void TstProcessing::statusTable_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<bool>("ack");
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("100") << "invite" << "100 Trying" << false << "";
-    QTest::newRow("180 ignored") << "invite" << "180 Ringing" << false << "";
-    QTest::newRow("183 with SDP") << "invite" << "183 Session Progress" << false << "";
-    QTest::newRow("200 INVITE") << "invite" << "200 OK" << true << "";
-    QTest::newRow("200 REGISTER") << "register" << "200 OK" << false << "";
-    QTest::newRow("stray 200") << "invite" << "200 OK" << false << "";
-    QTest::newRow("404") << "invite" << "404 Not Found" << true << "404 Not Found";
-    QTest::newRow("480") << "invite" << "480 Gone" << true << "480 Temporarily Unavailable";
-    QTest::newRow("486") << "invite" << "486 Busy" << true << "486 Busy Here";
-    QTest::newRow("500") << "invite" << "500 Server Error" << true << "500 Server Error";
-    QTest::newRow("503") << "invite" << "503 Overloaded" << true << "503 Service Unavailable";
-    QTest::newRow("603") << "invite" << "603 Decline" << true << "603 Decline";
-    QTest::newRow("403 REGISTER") << "register" << "403 Forbidden" << false << "";
-    QTest::newRow("700 ignored") << "invite" << "700 Odd" << false << "";
+    fixtureRows("agent/status.txt");
 }
 
 // Each answer to the phone's own request: ACK for every final answer of 300
@@ -118,7 +101,8 @@ void TstProcessing::statusTable()
 {
     QFETCH(QString, command);
     QFETCH(QString, status);
-    QFETCH(bool, ack);
+    QFETCH(QString, acked);
+    const bool ack = acked == "1";
     QFETCH(QString, busy);
     const bool invite = command == "invite", success = status.startsWith("200"), early = status.startsWith("183");
     const QString request = this->command(command.toLatin1());
@@ -265,15 +249,7 @@ void TstProcessing::routeSet()
 
 void TstProcessing::loss_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("repeated"); // start line of what goes out again
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("REGISTER lost") << "register" << "REGISTER" << "";
-    QTest::newRow("INVITE lost") << "invite" << "INVITE" << "no answer";
-    QTest::newRow("BYE lost") << "bye" << "BYE" << "";
-    QTest::newRow("CANCEL lost") << "cancel" << "CANCEL" << "";
-    QTest::newRow("ACK lost, then BYE") << "answer" << "SIP/2.0 200 OK" << "not acknowledged";
-    QTest::newRow("486 until ACK") << "disconnect" << "SIP/2.0 486 Busy Here" << "";
+    fixtureRows("agent/loss.txt");
 }
 
 // A datagram that gets no answer goes out again; what never gets one ends
@@ -378,19 +354,7 @@ void TstProcessing::midCall()
 
 void TstProcessing::sessionTimer_data()
 {
-    QTest::addColumn<QString>("side");
-    QTest::addColumn<QStringList>("headers");    // of the INVITE we receive, or of the 200 to ours
-    QTest::addColumn<bool>("disabled");
-    QTest::addColumn<QString>("stated");         // Session-Expires | Require of our 200
-    QTest::addColumn<QString>("refresh");        // the method of our refresh, if we refresh
-    QTest::addColumn<bool>("expires");
-    const QStringList uas{"Supported: timer", "Session-Expires: 90;refresher=uas"};
-    const QStringList uac{"Supported: timer", "Session-Expires: 90;refresher=uac"};
-    QTest::newRow("callee refreshes") << "in" << uas << false << "90;refresher=uas|" << "INVITE" << false;
-    QTest::newRow("caller refreshes, not in time") << "in" << uac << false << "90;refresher=uac|timer" << "" << true;
-    QTest::newRow("switched off") << "in" << uas << true << "|" << "" << false;
-    QTest::newRow("we call and refresh") << "out" << uac << false << "" << "INVITE" << false;
-    QTest::newRow("we call and UPDATE") << "out" << (QStringList(uac) << "Allow: INVITE, ACK, BYE, UPDATE") << false << "" << "UPDATE" << false;
+    fixtureRows("agent/sessiontimer.txt");
 }
 
 // A 90 s session (a second lasting 20 ms here): the 200 states it, the refresher refreshes at half the
@@ -398,22 +362,23 @@ void TstProcessing::sessionTimer_data()
 void TstProcessing::sessionTimer()
 {
     QFETCH(QString, side);
-    QFETCH(QStringList, headers);
-    QFETCH(bool, disabled);
+    QFETCH(QString, headers);
     QFETCH(QString, refresh);
-    QFETCH(bool, expires);
+    QFETCH(QString, off);
+    QFETCH(QString, ends);
+    const bool disabled = off == "1", expires = ends == "1";
     sip->sessionTimer->setSecondMs(20);
     phone->settings.disableSessionTimer = disabled;
     QSignalSpy busy(sip, &Sip::callEnded);
     if (side == "in") {
-        exchange(invite("st", "1").replace("Content-Type:", headers.join("\r\n") + "\r\nContent-Type:"));
+        exchange(invite("st", "1").replace("Content-Type:", headers + "\r\nContent-Type:"));
         sip->sendSipMsg("answer");
         const QString ok = exchange(QString()).value(0);
         exchange(invite("st", "1", d->callToTag, "ACK"));
         QTEST(header(ok, "Session-Expires") + '|' + header(ok, "Require"), "stated");
         QCOMPARE(ok.contains("Supported: timer"), !disabled);
     } else {
-        exchange(AgentFixture::responseTo(command("invite"), "200 OK", headers, sdp));
+        exchange(AgentFixture::responseTo(command("invite"), "200 OK", headers.split("\r\n"), sdp));
     }
     const int mark = phone->server->received.size();
     if (!refresh.isEmpty()) {
