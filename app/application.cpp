@@ -92,6 +92,7 @@ Application::Application(QObject *parent)
     connect(sip, &Sip::callHungUp, window, &MainWindow::audioStopSignal);
     connect(sip, &Sip::callEnded, window, &MainWindow::callEndedSlot);
     connect(sip, &Sip::remoteHoldChanged, window, &MainWindow::remoteHoldSlot);
+    connect(sip, &Sip::redirected, window, &MainWindow::redirectedSlot);
     connect(window->settings, &Settings::saveSignal, this, &Application::settingsSaved);
 
     createDb();

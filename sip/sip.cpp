@@ -2,6 +2,7 @@
 
 #include "accountsettings.h"
 #include "networkenvironment.h"
+#include "sessiontimer.h"
 #include "sipbuilder.h"
 #include "sipparser.h"
 #include "sipprocessor.h"
@@ -26,6 +27,7 @@ const char *callEndName(CallEnd cause)
     case CallEnd::NoAnswer: return "no answer";
     case CallEnd::NotAcknowledged: return "not acknowledged";
     case CallEnd::NoCommonCodec: return "no common codec";
+    case CallEnd::SessionExpired: return "session expired";
     }
     return "unknown";
 }
@@ -37,6 +39,9 @@ Sip::Sip(AccountSettings &settings, const NetworkEnvironment &network, QObject *
     qRegisterMetaType<CallState>();
     qRegisterMetaType<MediaDescription>();
     transactions = new SipTransactions(this);
+    sessionTimer = new SessionTimer(this);
+    connect(sessionTimer, &SessionTimer::refreshDue, this, &Sip::refreshSession);
+    connect(sessionTimer, &SessionTimer::expired, this, &Sip::sessionExpired);
     parser = new SipParser();
     builder = new SipBuilder(parser, settings, network, dialog);
     processor = new SipProcessor(this, *builder, dialog, settings);
@@ -62,6 +67,8 @@ void Sip::setCallState(CallState state)
     if (dialog.callState == state)
         return;
     dialog.callState = state;
+    if (state != CallState::Established)
+        sessionTimer->stop();
     emit callStateChanged(state);
 }
 
@@ -274,6 +281,8 @@ void Sip::callOut()
     dialog.remoteTarget.clear();
     dialog.newSession();
     dialog.redirects = 0;
+    dialog.redirectTarget.clear();
+    dialog.requestedInterval = SessionTimer::requestedInterval;
     SipRequest *msg = builder->invite(settings.user, dialog.called);
     dialog.callDirection = CallDirection::Outgoing;
     setCallState(CallState::Calling);
@@ -296,8 +305,40 @@ void Sip::answer()
     queue(text);
     remember(msg, dialog.lastInvite, text);
     processor->updateMedia();
+    if (dialog.timer.interval > 0)
+        sessionTimer->start(dialog.timer);
     emit callAnswered();
     delete msg;
+}
+
+void Sip::refreshSession()
+{
+    if (dialog.callState != CallState::Established)
+        return;
+    const bool update = dialog.peerAllowsUpdate;
+    SipRequest *msg = builder->inDialog(update ? QStringLiteral("UPDATE") : QStringLiteral("INVITE"), !update,
+                                        {QStringLiteral("Session-Expires: ")
+                                         + SessionTimer::sessionExpiresText(dialog.timer.interval, SessionTimer::Refresher::Uac)});
+    if (!msg)
+        return;
+    dialog.refreshCseq = dialog.cseq;
+    qDebug().noquote().nospace() << "!!! Session refresh: " << msg->method;
+    sendRequest(msg);
+    delete msg;
+}
+
+void Sip::sessionExpired()
+{
+    if (dialog.callState != CallState::Established)
+        return;
+    qDebug().noquote().nospace() << "!!! Session expired, not refreshed";
+    SipRequest *bye = dialog.callDirection == CallDirection::Incoming ? builder->disconnectIn() : builder->disconnectOut();
+    setCallState(CallState::Ended);
+    if (bye) {
+        sendRequest(bye);
+        delete bye;
+    }
+    emit callEnded(CallEnd::SessionExpired, 408, QString());
 }
 
 void Sip::disconnect()

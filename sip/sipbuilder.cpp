@@ -3,6 +3,7 @@
 #include "accountsettings.h"
 #include "codecsettings.h"
 #include "networkenvironment.h"
+#include "sessiontimer.h"
 #include "sipcontactheader.h"
 #include "sipcontentheader.h"
 #include "sipcseqheader.h"
@@ -29,7 +30,8 @@ namespace {
 
 // Branches, tags and Call-IDs draw from this alphabet (no "G" among the capitals).
 const QString tagAlphabet = QStringLiteral("qwertyuiopasdfghjklzxcvbnm1234567890QWERTYUIOPASDFHJKLZXCVBNM");
-const QString allowList = QStringLiteral("ACK, BYE, CANCEL, INFO, INVITE, OPTIONS, REFER, REGISTER, UPDATE");
+// The methods the phone answers as a user agent server (RFC 3261 20.5).
+const QString allowList = QStringLiteral("ACK, BYE, CANCEL, INFO, INVITE, OPTIONS, UPDATE");
 const QString userAgentName = QStringLiteral("Sorvanto");
 
 // Identifiers must differ between runs: servers take a repeated branch or
@@ -249,9 +251,11 @@ SipRequest *SipBuilder::registration(const QString &user, const QString &authori
 // A retry (credentials given, even empty ones) writes Allow before them.
 SipRequest *SipBuilder::registerRequest(const QString &user, const QString *authorization)
 {
-    auto *msg = new SipRequest(parser, QStringLiteral("REGISTER"),
-                               QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
-                               QString());
+    // A registrar serving a domain by name is asked for that domain (RFC
+    // 3261 10.2); the request still goes to the server as the next hop.
+    const QString uri = ownDomain() ? QStringLiteral("sip:") + settings.domain
+                                    : QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + settings.sipServerPort;
+    auto *msg = new SipRequest(parser, QStringLiteral("REGISTER"), uri, QString());
     addDialog(msg, ours(user, user, dialog.regBranch, dialog.regFromTag, dialog.regToTag, dialog.regCallId, dialog.regCseq,
                         QStringLiteral("REGISTER")),
               {Field::Via, Field::From, Field::To, Field::CallId, Field::Contact, Field::CSeq, Field::MaxForwards});
@@ -291,9 +295,13 @@ SipRequest *SipBuilder::inviteRequest(const QString &user, const QString &number
                                      int kind)
 {
     const QString &port = settings.sipServerPort;
-    QString uri = QStringLiteral("sip:") + number + '@' + settings.sipServerIp;
-    if (!port.isEmpty() && port != QLatin1String("5060"))
+    QString uri = QStringLiteral("sip:") + number + '@' + (ownDomain() ? settings.domain : settings.sipServerIp);
+    if (!ownDomain() && !port.isEmpty() && port != QLatin1String("5060"))
         uri += ':' + port;
+    // A redirect names the target itself.
+    if (!dialog.redirectTarget.isEmpty())
+        uri = dialog.redirectTarget;
+    dialog.requestUri = uri;
     auto *msg = new SipRequest(parser, QStringLiteral("INVITE"), uri, QString());
     addDialog(msg, ours(user, number, dialog.callBranch, dialog.callFromTag, dialog.callToTag, dialog.callCallId, dialog.cseq,
                         QStringLiteral("INVITE")),
@@ -309,6 +317,10 @@ SipRequest *SipBuilder::inviteRequest(const QString &user, const QString &number
             msg->addHeader(kind == 1 ? QStringLiteral("Authorization") : QStringLiteral("Proxy-Authorization"),
                            *authorization);
         msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
+    }
+    if (!supportedList().isEmpty()) {
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+        msg->addHeaderKeyValue(QStringLiteral("Session-Expires"), QString::number(dialog.requestedInterval));
     }
     // A retry with credentials repeats the offer the challenge stopped.
     const int length = attachSdp(msg, false, authorization != nullptr);
@@ -343,6 +355,10 @@ SipResponse *SipBuilder::answer200Ok(bool repeat)
     addDialog(msg, d, {Field::Contact});
     msg->addContentType(QStringLiteral("application/sdp"));
     msg->addAllow(allowList);
+    if (!supportedList().isEmpty())
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+    for (const QString &line : timerLines())
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
     msg->addMaxForwards(dialog.maxForwards);
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     const int length = attachSdp(msg, true, repeat);
@@ -385,9 +401,11 @@ QString SipBuilder::byeUri() const
         ? QStringLiteral("sip:") + dialog.called + '@' + settings.sipServerIp + ':' + settings.sipServerPort : dialog.remoteTarget;
 }
 
+// A CANCEL names the Request-URI of the INVITE it cancels (RFC 3261 9.1).
 SipRequest *SipBuilder::busyOut()
 {
-    return dialogRequest(QStringLiteral("sip:") + dialog.called + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
+    return dialogRequest(!dialog.requestUri.isEmpty() ? dialog.requestUri
+                                                      : QStringLiteral("sip:") + dialog.called + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
                          ours(settings.user, dialog.called, dialog.callBranch, dialog.callFromTag, dialog.callToTag, dialog.callCallId,
                               dialog.cseq, QStringLiteral("CANCEL")),
                          QStringLiteral("!!! CANCEL(busyOut): "));
@@ -401,6 +419,63 @@ SipRequest *SipBuilder::disconnectOut()
                          ours(settings.user, dialog.called, dialog.callBranch, dialog.callFromTag, dialog.callToTag, dialog.callCallId,
                               dialog.cseq, QStringLiteral("BYE")),
                          QStringLiteral("!!! CANCEL(disconnectOut): "));
+}
+
+// A request of the call's dialog (a session refresh or an offer): the BYE's
+// addressing, our Contact, Allow and Supported, and `extra` lines.
+SipRequest *SipBuilder::inDialog(const QString &method, bool offer, const QStringList &extra)
+{
+    const bool incoming = dialog.callDirection == CallDirection::Incoming;
+    if (incoming && !dialog.lastInvite)
+        return nullptr;
+    dialog.callBranch = branch();
+    ++dialog.cseq;
+    Headers d = ours(settings.user, dialog.called, dialog.callBranch, dialog.callFromTag, dialog.callToTag,
+                     dialog.callCallId, dialog.cseq, method);
+    if (incoming) {
+        const Headers invite = invited();
+        d.from = invite.to;
+        d.to = invite.from;
+        d.callId = invite.callId;
+    }
+    auto *msg = new SipRequest(parser, method, byeUri(), QString());
+    addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
+    if (!dialog.remoteTarget.isEmpty())
+        addRoutes(msg);
+    addDialog(msg, d, {Field::Contact});
+    msg->addAllow(allowList);
+    if (!supportedList().isEmpty())
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+    for (const QString &line : extra)
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
+    msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
+    if (offer) {
+        msg->addContentType(QStringLiteral("application/sdp"));
+        attachSdp(msg, false);
+    } else {
+        msg->addContentLength(0);
+    }
+    log(QStringLiteral("!!! ") + method + QStringLiteral("(inDialog): ") + msg->toString());
+    return msg;
+}
+
+// The session timer a 2xx states (RFC 4028 9): its interval and refresher,
+// and Require: timer when the far end is to refresh.
+QStringList SipBuilder::timerLines() const
+{
+    if (dialog.timer.interval <= 0)
+        return {};
+    QStringList lines;
+    if (SessionTimer::requireTimer(dialog.timer))
+        lines << QStringLiteral("Require: timer");
+    lines << QStringLiteral("Session-Expires: ") + SessionTimer::sessionExpiresText(dialog.timer);
+    return lines;
+}
+
+// A domain of its own, other than the server's address.
+bool SipBuilder::ownDomain() const
+{
+    return !settings.domain.isEmpty() && settings.domain != settings.sipServerIp;
 }
 
 // The BYE of an incoming call swaps the INVITE's From and To.
@@ -448,61 +523,92 @@ void SipBuilder::addViaList(SipPacket *msg, SipPacket *request)
     }
 }
 
-// The end of a message copied from a received one: no hang-up cause of the
-// peer's, our Supported list, and no body.
+// The end of a message copied from a received one: no hang-up cause or
+// Supported list of the peer's, and no body.
 void SipBuilder::finishCopy(SipPacket *msg)
 {
     deleteAll(msg, QStringLiteral("X-Asterisk-HangupCause"));
     deleteAll(msg, QStringLiteral("X-Asterisk-HangupCauseCode"));
-    if (msg->getHeader(QStringLiteral("Supported")))
-        msg->modifyHeader(QStringLiteral("Supported"), 1, QStringLiteral("replaces, timer"));
+    // An ACK or CANCEL never carries the peer's Supported list as ours.
+    deleteAll(msg, QStringLiteral("Supported"));
     deleteAll(msg, QStringLiteral("Content"));
     deleteAll(msg, QStringLiteral("Content-Length"));
     msg->addContentLength(0);
 }
 
-SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule)
+// A response built by RFC 3261 8.2.6: Via, From, To (with our tag), Call-ID
+// and CSeq from the request, the Record-Route of an answer that makes a
+// dialog (12.1.1), and our own Contact, Allow and Supported; nothing else of
+// the request's is echoed.
+SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule,
+                               const QStringList &extra)
 {
-    auto *msg = new SipResponse(parser);
-    msg->packetType = PacketResponse;
-    msg->statusCode = code;
-    msg->reasonPhrase = reason;
-    for (SipHeader *header : qAsConst(request->headers))
-        msg->headers.append(parser->cloneHeader(header));
-    for (const char *name : {"Authorization", "Session-Expires", "Max-Forwards", "User-Agent", "Min-SE", "Expires",
-                             "Proxy-Authorization", "Content-Type"})
-        deleteAll(msg, QLatin1String(name));
-
-    if (request->getHeader(QStringLiteral("Via")))
-        msg->modifyHeader(QStringLiteral("Via"), 1, topVia(request));
-
-    const QString to = msg->getHeaderString(QStringLiteral("To"), 1);
-    if (code != QLatin1String("100") && msg->getHeader(QStringLiteral("To")) && !to.contains(QLatin1String(";tag="))) {
-    QString toTagValue;
-        if (rule == ToTagRule::Current) {
-            toTagValue = dialog.callToTag;
-        } else {
-            toTagValue = tag();
-            if (rule == ToTagRule::Store)
-                dialog.callToTag = toTagValue;
+    SipResponse *msg = newResponse(code, reason);
+    const int status = code.toInt();
+    auto *cseq = typed<SipCseqHeader>(request, "CSeq", SipHeader::Cseq);
+    const QString method = cseq ? cseq->cseqMethod : QString();
+    const bool dialogAnswer = status > 100 && status < 300
+        && (method == QLatin1String("INVITE") || method == QLatin1String("UPDATE"));
+    addViaList(msg, request);
+    if (dialogAnswer && method == QLatin1String("INVITE")) {
+        for (SipHeader *header : qAsConst(request->headers))
+            if (header->headerName.compare(QLatin1String("Record-Route"), Qt::CaseInsensitive) == 0)
+                msg->addHeader(QStringLiteral("Record-Route"), header->headerValue);
+    }
+    for (const char *name : {"From", "To", "Call-ID", "CSeq"}) {
+        SipHeader *header = request->getHeader(QLatin1String(name));
+        if (!header)
+            continue;
+        QString value = header->headerValue;
+        if (qstrcmp(name, "To") == 0 && status != 100 && !value.contains(QLatin1String(";tag="))) {
+            QString toTagValue;
+            if (rule == ToTagRule::Current) {
+                toTagValue = dialog.callToTag;
+            } else {
+                toTagValue = tag();
+                if (rule == ToTagRule::Store)
+                    dialog.callToTag = toTagValue;
+            }
+            value += QStringLiteral(";tag=") + toTagValue;
         }
-        msg->modifyHeader(QStringLiteral("To"), 1, to + QStringLiteral(";tag=") + toTagValue);
+        msg->addHeader(QLatin1String(name), value);
     }
-
-    if (rule != ToTagRule::Fresh && msg->getHeader(QStringLiteral("Contact"))) {
-    const QString contact = settings.useSTUN
-            ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
-            : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
-        msg->modifyHeader(QStringLiteral("Contact"), 1, contact);
+    if (dialogAnswer)
+        msg->addHeader(QStringLiteral("Contact"), contactValue());
+    if (status != 100) {
+        msg->addAllow(allowList);
+        if (!supportedList().isEmpty())
+            msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
     }
-
+    for (const QString &line : extra)
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     if (code == QLatin1String("401"))
         msg->addHeader(QStringLiteral("WWW-Authenticate"),
                        QStringLiteral("Digest algorithm=MD5, realm=\"Sbc\", nonce=\"") + randomText(8, tagAlphabet)
                            + '"');
-    finishCopy(msg);
+    msg->addContentLength(0);
     return msg;
+}
+
+QString SipBuilder::contactValue() const
+{
+    return settings.useSTUN ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
+                            : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
+}
+
+// What the phone does of the extensions it may be asked for (RFC 3261 20.37).
+QString SipBuilder::supportedList() const
+{
+    return settings.disableSessionTimer ? QString() : QStringLiteral("timer");
+}
+
+// The answer to an offer in an UPDATE (RFC 3311 5.2) added to its 200 OK.
+void SipBuilder::attachAnswer(SipPacket *msg)
+{
+    deleteAll(msg, QStringLiteral("Content-Length"));
+    msg->addContentType(QStringLiteral("application/sdp"));
+    attachSdp(msg, true);
 }
 
 SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *response)

@@ -8,6 +8,7 @@
 // the dialog.
 
 #include <QString>
+#include <QStringList>
 
 #include <initializer_list>
 
@@ -41,8 +42,18 @@ public:
     SipRequest *busyOut();
     SipRequest *disconnectIn();
     SipRequest *disconnectOut();
-    // A reply copied from a received request.
-    SipResponse *reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule);
+    // A request in the call's dialog; `offer` adds our SDP offer.
+    SipRequest *inDialog(const QString &method, bool offer, const QStringList &extra = {});
+    // Require and Session-Expires of a 2xx that runs a session timer.
+    QStringList timerLines() const;
+    bool ownDomain() const;
+    // A response to a received request; `extra` lines ("Name: value") go
+    // before its Content-Length.
+    SipResponse *reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule,
+                       const QStringList &extra = {});
+    void attachAnswer(SipPacket *msg);
+    QString contactValue() const;
+    QString supportedList() const;
     // An ACK or CANCEL copied from a received response.
     SipRequest *responseRequest(const QString &method, SipPacket *response);
 

@@ -31,6 +31,9 @@ void SipDialog::newSession()
     remoteSdp = SdpSession();
     localIsOffer = false;
     peerOffered = false;
+    timer = SessionTimer::Outcome();
+    refreshCseq = -1;
+    peerAllowsUpdate = false;
     media = MediaDescription();
     heldByPeer = false;
 }

@@ -259,8 +259,16 @@ QString MainWindow::callEndText(CallEnd cause, const QString &reason)
     case CallEnd::NoAnswer: return QStringLiteral("408 Нет ответа");
     case CallEnd::NotAcknowledged: return QStringLiteral("408 Нет подтверждения");
     case CallEnd::NoCommonCodec: return QStringLiteral("488 Нет общего кодека");
+    case CallEnd::SessionExpired: return QStringLiteral("408 Сеанс не продлён");
     }
     return reason;
+}
+
+void MainWindow::redirectedSlot(const QString &number)
+{
+    called = number;
+    if (dialogOut)
+        dialogOut->setNum(number);
 }
 
 void MainWindow::remoteHoldSlot(bool)

@@ -179,6 +179,8 @@ public slots:
     void callEndedSlot(CallEnd cause, int status, const QString &reason);
     // The far end put the call on hold or resumed it: the display says so.
     void remoteHoldSlot(bool held);
+    // A redirect sent the call on: the number finally called is shown and recorded.
+    void redirectedSlot(const QString &number);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();

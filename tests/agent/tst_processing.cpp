@@ -1,7 +1,10 @@
 // A scripted server drives the user agent through datagrams and reads what it sends: the status table,
-// challenges, dialogs through two proxies, and the transaction rules over UDP (retransmissions, timeouts, 481).
+// challenges, dialogs through two proxies, the transaction rules over UDP (retransmissions, timeouts, 481),
+// requests within a call (hold, UPDATE, INFO, 488, 405), session timers, redirects and answers not offered.
 
 #include "agentfixture.h"
+#include "fixturetable.h"
+#include "sessiontimer.h"
 #include "sip.h"
 #include "sipdigest.h"
 #include "siptestserver.h"
@@ -32,6 +35,12 @@ private slots:
     void inviteTimeout();
     void registration_data();
     void registration();
+    void midCall_data();
+    void midCall();
+    void sessionTimer_data();
+    void sessionTimer();
+    void redirect();
+    void answerNotOffered();
 
 private:
     QStringList exchange(const QString &text) { return phone->exchange(text); }
@@ -85,25 +94,7 @@ QString TstProcessing::command(const char *word)
 
 void TstProcessing::statusTable_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<bool>("ack");
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("100") << "invite" << "100 Trying" << false << "";
-    QTest::newRow("180 ignored") << "invite" << "180 Ringing" << false << "";
-    QTest::newRow("183 with SDP") << "invite" << "183 Session Progress" << false << "";
-    QTest::newRow("200 INVITE") << "invite" << "200 OK" << true << "";
-    QTest::newRow("200 REGISTER") << "register" << "200 OK" << false << "";
-    QTest::newRow("stray 200") << "invite" << "200 OK" << false << "";
-    QTest::newRow("404") << "invite" << "404 Not Found" << true << "404 Not Found";
-    QTest::newRow("480") << "invite" << "480 Gone" << true << "480 Temporarily Unavailable";
-    QTest::newRow("486") << "invite" << "486 Busy" << true << "486 Busy Here";
-    QTest::newRow("302 not followed") << "invite" << "302 Moved Temporarily" << true << "302 Moved Temporarily";
-    QTest::newRow("500") << "invite" << "500 Server Error" << true << "500 Server Error";
-    QTest::newRow("503") << "invite" << "503 Overloaded" << true << "503 Service Unavailable";
-    QTest::newRow("603") << "invite" << "603 Decline" << true << "603 Decline";
-    QTest::newRow("403 REGISTER") << "register" << "403 Forbidden" << false << "";
-    QTest::newRow("700 ignored") << "invite" << "700 Odd" << false << "";
+    fixtureRows("agent/status.txt");
 }
 
 // Each answer to the phone's own request: ACK for every final answer of 300
@@ -113,7 +104,8 @@ void TstProcessing::statusTable()
 {
     QFETCH(QString, command);
     QFETCH(QString, status);
-    QFETCH(bool, ack);
+    QFETCH(QString, acked);
+    const bool ack = acked == "1";
     QFETCH(QString, busy);
     const bool invite = command == "invite", success = status.startsWith("200"), early = status.startsWith("183");
     const QString request = this->command(command.toLatin1());
@@ -172,7 +164,10 @@ void TstProcessing::challenges()
     phone->settings.login = "alice";
     phone->settings.domain = "example.test";
     QString request = this->command(command.toLatin1());
-    QVERIFY(header(request, "From").startsWith("<sip:100@example.test") && request.contains("@127.0.0.2"));
+    // The Request-URI names the domain; the request still reached the server.
+    QVERIFY(header(request, "From").startsWith("<sip:100@example.test"));
+    QCOMPARE(request.section("\r\n", 0, 0), command == "invite" ? "INVITE sip:200@example.test SIP/2.0"
+                                                                 : "REGISTER sip:example.test SIP/2.0");
     QSignalSpy busy(sip, &Sip::callEnded);
     const QString value = "Digest realm=\"r\", nonce=\"abc\"" + (qop.isEmpty() ? "" : ", qop=\"" + qop + "\"");
     for (int round = 1; round <= 3; ++round) {
@@ -271,15 +266,7 @@ void TstProcessing::routeSet()
 
 void TstProcessing::loss_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("repeated"); // start line of what goes out again
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("REGISTER lost") << "register" << "REGISTER" << "";
-    QTest::newRow("INVITE lost") << "invite" << "INVITE" << "no answer";
-    QTest::newRow("BYE lost") << "bye" << "BYE" << "";
-    QTest::newRow("CANCEL lost") << "cancel" << "CANCEL" << "";
-    QTest::newRow("ACK lost, then BYE") << "answer" << "SIP/2.0 200 OK" << "not acknowledged";
-    QTest::newRow("486 until ACK") << "disconnect" << "SIP/2.0 486 Busy Here" << "";
+    fixtureRows("agent/loss.txt");
 }
 
 // A datagram that gets no answer goes out again, until it is answered; what
@@ -372,6 +359,135 @@ void TstProcessing::registration()
     exchange(AgentFixture::responseTo(command("register"), "200 OK", extra));
     QCOMPARE(registered.value(0), QVariantList({true, 200}));
     QCOMPARE(sip->refreshSeconds() * 1000, refresh);
+}
+
+void TstProcessing::midCall_data()
+{
+    fixtureRows("agent/midcall.txt");
+}
+
+// A request in an answered call gets its answer, carrying our headers and none of the request's; a hold
+// stops our sending until an offer restores sendrecv, and each new description is one version up.
+void TstProcessing::midCall()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, type);
+    QFETCH(QString, body);
+    QFETCH(QString, extra);
+    QFETCH(QString, status);
+    QSignalSpy keys(sip, &Sip::dtmfReceived);
+    const bool fresh = method == "NEW";
+    QString ok;
+    if (!fresh) {
+        exchange(invite("in", "5"));
+        sip->sendSipMsg("answer");
+        ok = exchange(QString()).value(0);
+        exchange(invite("in", "5", d->callToTag, "ACK"));
+    }
+    QString request = AgentFixture::request(fresh ? "INVITE" : method, fresh ? "new" : "in", "6",
+                                            fresh ? QString() : d->callToTag, body);
+    request.replace("Content-Type: application/sdp", (extra.isEmpty() ? "" : extra + "\r\n") + "Content-Type: " + type);
+    const QString reply = exchange(request).value(0);
+    QVERIFY2(reply.startsWith(status), qPrintable(reply));
+    QFETCH(QString, present);
+    QFETCH(QString, absent);
+    for (const QString &text : present.split(" && ", Qt::SkipEmptyParts))
+        QVERIFY2(reply.contains(text), qPrintable(text + " missing in\n" + reply));
+    for (const QString &text : absent.split(" && ", Qt::SkipEmptyParts))
+        QVERIFY2(!reply.contains(text), qPrintable(text + " echoed in\n" + reply));
+    QString got;
+    for (const QVariantList &key : keys)
+        got += key.value(0).toChar();
+    QTEST(QString("%1 held=%2 send=%3 keys=%4").arg(callStateName(sip->callState())).arg(d->heldByPeer)
+              .arg(d->media.send).arg(got), "state");
+    const QRegularExpression origin("\r\no=- (\\d+) (\\d+) ");
+    const QRegularExpressionMatch before = origin.match(ok), after = origin.match(reply);
+    if (after.hasMatch()) {
+        QCOMPARE(after.captured(1), before.captured(1));
+        QCOMPARE(after.captured(2).toULongLong(), before.captured(2).toULongLong() + 1);
+    }
+    if (d->heldByPeer) {
+        exchange(AgentFixture::request("INVITE", "in", "7", d->callToTag, sdp));
+        QVERIFY(!d->heldByPeer && d->media.send);
+    }
+}
+
+void TstProcessing::sessionTimer_data()
+{
+    fixtureRows("agent/sessiontimer.txt");
+}
+
+// A 90 s session (a second lasting 20 ms here): the 200 states it, the refresher refreshes at half the
+// interval and the session goes on, one nobody refreshes ends with a BYE.
+void TstProcessing::sessionTimer()
+{
+    QFETCH(QString, side);
+    QFETCH(QString, headers);
+    QFETCH(QString, refresh);
+    QFETCH(QString, off);
+    QFETCH(QString, ends);
+    const bool disabled = off == "1", expires = ends == "1";
+    sip->sessionTimer->setSecondMs(20);
+    phone->settings.disableSessionTimer = disabled;
+    QSignalSpy busy(sip, &Sip::callEnded);
+    if (side == "in") {
+        exchange(invite("st", "1").replace("Content-Type:", headers + "\r\nContent-Type:"));
+        sip->sendSipMsg("answer");
+        const QString ok = exchange(QString()).value(0);
+        exchange(invite("st", "1", d->callToTag, "ACK"));
+        QTEST(header(ok, "Session-Expires") + '|' + header(ok, "Require"), "stated");
+        QCOMPARE(ok.contains("Supported: timer"), !disabled);
+    } else {
+        exchange(AgentFixture::responseTo(command("invite"), "200 OK", headers.split("\r\n"), sdp));
+    }
+    const int mark = phone->server->received.size();
+    if (!refresh.isEmpty()) {
+        QVERIFY(phone->server->waitFor(mark + 1, 10000));
+        const QString sent = QString::fromUtf8(phone->server->received.at(mark));
+        QVERIFY2(sent.startsWith(refresh + ' '), qPrintable(sent));
+        QCOMPARE(header(sent, "Session-Expires"), QString("90;refresher=uac"));
+        QString answer = AgentFixture::responseTo(sent, "200 OK", {"Session-Expires: 90;refresher=uac"},
+                                                  refresh == "INVITE" ? sdp : QString());
+        answer.replace(QRegularExpression("(;tag=\\w+);tag=calleetag"), "\\1");
+        QCOMPARE(exchange(answer).value(0).left(4), refresh == "INVITE" ? "ACK " : "");
+    }
+    if (expires)
+        QVERIFY(busy.wait(10000));
+    QCOMPARE(ended(busy), expires ? "session expired" : "");
+    QTRY_COMPARE(phone->server->texts().filter(QRegularExpression("^BYE ")).size(), int(expires));
+    QCOMPARE(sip->sessionTimer->active(), !disabled && !expires);
+}
+
+// A 302 is followed once, to its first Contact, as a new call; the next 302 ends the call.
+void TstProcessing::redirect()
+{
+    QSignalSpy moved(sip, &Sip::redirected);
+    QSignalSpy busy(sip, &Sip::callEnded);
+    const QString first = command("invite");
+    QStringList out = exchange(AgentFixture::responseTo(first, "302 Moved Temporarily",
+                                                        {"Contact: <sip:300@127.0.0.2:5099>, <sip:400@127.0.0.2>"}));
+    QCOMPARE(out.size(), 2);
+    QVERIFY(out[0].startsWith("ACK "));
+    QCOMPARE(out[1].section("\r\n", 0, 0), "INVITE sip:300@127.0.0.2:5099 SIP/2.0");
+    for (const char *name : {"Via", "From", "Call-ID"})
+        QVERIFY(header(out[1], name) != header(first, name));
+    QCOMPARE(moved.value(0).value(0).toString(), "300");
+    out = exchange(AgentFixture::responseTo(out[1], "302 Moved Temporarily", {"Contact: <sip:500@127.0.0.2>"}));
+    QCOMPARE(out.size(), 1);
+    QCOMPARE(ended(busy), "302 Moved Temporarily");
+    QCOMPARE(moved.size(), 1);
+}
+
+// An answer naming a format we never offered is acknowledged, then the call ends with a BYE.
+void TstProcessing::answerNotOffered()
+{
+    QSignalSpy busy(sip, &Sip::callEnded);
+    phone->settings.codecPCMU = false;
+    const QString pcmu = QString(sdp).replace("RTP/AVP 8\r\na=rtpmap:8 PCMA", "RTP/AVP 0\r\na=rtpmap:0 PCMU");
+    const QStringList out = exchange(AgentFixture::responseTo(command("invite"), "200 OK", {}, pcmu));
+    QCOMPARE(out.size(), 2);
+    QVERIFY(out[0].startsWith("ACK ") && out[1].startsWith("BYE "));
+    QCOMPARE(ended(busy), "no common codec");
 }
 
 SORVANTO_TEST_MAIN(TstProcessing)
