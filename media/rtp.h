@@ -8,6 +8,7 @@
 
 #include "dtmfgenerator.h"
 #include "jitterbuffer.h"
+#include "srtpsession.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -60,17 +61,32 @@ public:
     QByteArray txPcm;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
+    // Packets refused by SRTP: a bad tag, a replay, clear RTP in an encrypted call.
+    quint64 rxRejected = 0;
+
+    // SRTP for the call from the negotiated crypto lines: ours keys what we
+    // send, theirs what we receive; both carry the one suite chosen. Once on,
+    // every packet goes out protected and every packet that does not
+    // authenticate is dropped. False (and clear RTP) when libsrtp refuses
+    // the keys. clearSrtp() returns to clear RTP and forgets the keys.
+    bool setSrtp(const SdesCrypto &ours, const SdesCrypto &theirs);
+    void clearSrtp();
+    bool srtpActive() const { return srtp.isActive(); }
 
 signals:
     void msgTransmiterSignal();
     // The receive figures of a call that ended.
     void callFigures(const JitterBuffer::Figures &figures);
+    // The media went over to SRTP (true) or back to clear RTP.
+    void encryptionChanged(bool srtp);
 
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
 
 private:
+    void transmit(unsigned char *packet, int len);
+    SrtpSession srtp;
     QElapsedTimer clock;
     bool figuresDue = false;
 };
