@@ -122,6 +122,12 @@ MainWindow::MainWindow(AccountSettings &accountSettings, NetworkEnvironment *net
     }
 
     ui->setupUi(this);
+    lock = new QLabel(ui->textBrowser);
+    lock->setObjectName(QStringLiteral("lock"));
+    lock->setGeometry(8, 8, 20, 20);
+    lock->setPixmap(QIcon(QStringLiteral(":/images/Lock.svg")).pixmap(20, 20));
+    lock->setToolTip(QStringLiteral("Разговор зашифрован: TLS и SRTP"));
+    lock->hide();
     setTrayIconActions();
     showTrayIcon();
     moveToCenter();
@@ -196,7 +202,7 @@ void MainWindow::setHistoryDB()
 {
     qDebug() << "!!!!! setHistoryDB";
     QString error;
-    if (HistoryStore(db).append(called, currtime, time, info, &error)) {
+    if (HistoryStore(db).append(called, currtime, time, info, &error, callEncrypted)) {
         qDebug() << "!!!!! setHistoryDB OK";
         historyParamDbg();
         getHistoryDB();
@@ -264,6 +270,17 @@ QString MainWindow::callEndText(CallEnd cause, const QString &reason)
 void MainWindow::callEndedSlot(CallEnd cause, int, const QString &reason)
 {
     busyStartSendSignal(callEndText(cause, reason));
+}
+
+void MainWindow::mediaEncryptionSlot(bool srtp)
+{
+    // SDES keys cross the signalling: SRTP alone is only as private as it.
+    const bool tls = sip && sip->transport && sip->transport->kind() == SipTransport::Kind::Tls;
+    const bool encrypted = srtp && tls;
+    // The record keeps that the call was encrypted after its media stopped.
+    callEncrypted = callEncrypted || encrypted;
+    if (lock)
+        lock->setVisible(encrypted);
 }
 
 bool MainWindow::sipRegistered() const
@@ -716,6 +733,8 @@ void MainWindow::audioStopSlot()
     if (audio)
         audio->audioStop();
     setHistoryDB();
+    mediaEncryptionSlot(false);
+    callEncrypted = false;
     if (dialog)
         dialog->close();
     if (dialogOut)

@@ -16,6 +16,7 @@
 class QAction;
 class QEvent;
 class QKeyEvent;
+class QLabel;
 class QMediaPlayer;
 class QMenu;
 class QShowEvent;
@@ -121,6 +122,10 @@ public:
     QString time;
     QString info;
     int talkSeconds = 0;
+    // Signalling and media of the current call were both encrypted: the
+    // history row says so. The lock shows while they are.
+    bool callEncrypted = false;
+    QLabel *lock = nullptr;
 
     // --- display and toggles ---
     QString displayLine1;
@@ -177,6 +182,9 @@ public slots:
     void registrationChangedSlot(bool registered, int status);
     void incomingCallSlot(const QString &number);
     void callEndedSlot(CallEnd cause, int status, const QString &reason);
+    // The call's media went over to SRTP (on) or back to clear RTP: the lock
+    // shows while the media is SRTP and the signalling runs over TLS.
+    void mediaEncryptionSlot(bool srtp);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();

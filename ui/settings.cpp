@@ -191,6 +191,14 @@ QString Settings::invalidNumber() const
     return QString();
 }
 
+QString Settings::invalidEncryption() const
+{
+    if (ui->comboBox_62->currentText() != QLatin1String("SRTP") || ui->comboBox_63->currentText() == QLatin1String("TLS"))
+        return QString();
+    return QStringLiteral("«%1»: SRTP требует транспорт TLS — по %2 ключи SDES передаются открытым текстом.")
+        .arg(ui->caption_112->text(), ui->comboBox_63->currentText());
+}
+
 void Settings::on_pushButton_51_clicked()
 {
     qDebug() << "pushButton save clicked";
@@ -198,7 +206,9 @@ void Settings::on_pushButton_51_clicked()
     if (m) {
         // A port or a timer of 0 would silently break the account: nothing is
         // stored until every number is in its range.
-        const QString invalid = invalidNumber();
+        QString invalid = invalidNumber();
+        if (invalid.isEmpty())
+            invalid = invalidEncryption();
         if (!invalid.isEmpty()) {
             qDebug() << "!!!! settings not saved:" << invalid;
             QMessageBox::warning(this, windowTitle(), invalid);

@@ -28,6 +28,9 @@ public:
     void showStunResults();
     void selectMediaIp();
     QString invalidNumber() const;
+    // Required SRTP over a transport other than TLS, or empty: SDES puts the
+    // media keys into the SDP, which UDP and TCP carry in clear.
+    QString invalidEncryption() const;
     // Every IPv4 address but 127.0.0.1, once each, provided a usable interface exists.
     static QStringList mediaAddresses(bool interfaceUp, const QList<QHostAddress> &addresses);
 
