@@ -58,6 +58,11 @@ void Rtp::clearSrtp()
     emit encryptionChanged(false);
 }
 
+void Rtp::setMedia(const MediaDescription &description)
+{
+    media = description;
+}
+
 int Rtp::payloadType(int codec)
 {
     switch (codec) {

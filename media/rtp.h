@@ -7,6 +7,7 @@
 // counters run on from call to call.
 
 #include "dtmfgenerator.h"
+#include "mediadescription.h"
 #include "jitterbuffer.h"
 #include "srtpsession.h"
 
@@ -59,6 +60,8 @@ public:
     JitterBuffer rxBuffer;
     DtmfGenerator dtmf;
     QByteArray txPcm;
+    // What the call's offer and answer settled, as the user agent last said.
+    MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
     // Packets refused by SRTP: a bad tag, a replay, clear RTP in an encrypted call.
@@ -83,6 +86,7 @@ signals:
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
+    void setMedia(const MediaDescription &description);
 
 private:
     void transmit(unsigned char *packet, int len);

@@ -185,6 +185,8 @@ public slots:
     // The call's media went over to SRTP (on) or back to clear RTP: the lock
     // shows while the media is SRTP and the signalling runs over TLS.
     void mediaEncryptionSlot(bool srtp);
+    // The far end put the call on hold or resumed it: the display says so.
+    void remoteHoldSlot(bool held);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();
