@@ -60,7 +60,17 @@ void Rtp::clearSrtp()
 
 void Rtp::setMedia(const MediaDescription &description)
 {
+    // Keys that did not change keep their contexts: restarting them would
+    // lose the rollover counter and the replay window.
+    const bool keysChanged = description.srtp != srtp.isActive() || description.sendKey.keySalt != media.sendKey.keySalt
+        || description.receiveKey.keySalt != media.receiveKey.keySalt;
     media = description;
+    if (!keysChanged)
+        return;
+    if (media.srtp)
+        setSrtp(media.sendKey, media.receiveKey);
+    else
+        clearSrtp();
 }
 
 int Rtp::payloadType(int codec)

@@ -40,12 +40,13 @@ void SdpCrypto::addToOffer(SdpSession &offer)
 
 bool SdpCrypto::takeAnswer(const SdpSession &answer)
 {
-    const QList<SdesCrypto> offered = m_offered;
-    clear();
+    // A 183 and the 200 OK may both answer the one offer.
+    m_ours = m_theirs = SdesCrypto();
+    m_active = false;
     if (mode == MediaEncryption::Off)
         return true;
     for (const QString &value : answer.attributes(kCrypto)) {
-        if (SdesCrypto::acceptAnswer(offered, value, &m_ours, &m_theirs)) {
+        if (SdesCrypto::acceptAnswer(m_offered, value, &m_ours, &m_theirs)) {
             m_active = true;
             return true;
         }
@@ -56,12 +57,18 @@ bool SdpCrypto::takeAnswer(const SdpSession &answer)
 
 bool SdpCrypto::answerOffer(const SdpSession &offer, SdpSession &answer)
 {
+    // A re-offer that repeats the far end's key keeps ours: the streams run on
+    // without a new key in either direction (RFC 4568 7.1.4).
+    const bool wasActive = m_active;
+    const SdesCrypto before = m_ours, theirsBefore = m_theirs;
     clear();
     answer.removeAttributes(kCrypto);
     const bool savp = offer.mediaProtocol == kSavp;
     if (mode == MediaEncryption::Off)
         return !savp;
     if (SdesCrypto::chooseAnswer(offer.attributes(kCrypto), &m_theirs, &m_ours)) {
+        if (wasActive && m_theirs.toString() == theirsBefore.toString())
+            m_ours = before;
         m_active = true;
         answer.mediaProtocol = offer.mediaProtocol;
         answer.addAttribute(kCrypto, m_ours.toString());

@@ -36,7 +36,7 @@ public:
 
     // Our offer's profile and crypto lines, keys fresh.
     void addToOffer(SdpSession &offer);
-    // The answer to our offer. False when the call cannot go on: SRTP is
+    // The answer (provisional or final) to our offer. False when the call cannot go on: SRTP is
     // required and no crypto line of the answer matches one we offered, or
     // the answer's profile is RTP/SAVP without one.
     bool takeAnswer(const SdpSession &answer);

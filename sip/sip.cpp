@@ -26,6 +26,7 @@ const char *callEndName(CallEnd cause)
     case CallEnd::NoAnswer: return "no answer";
     case CallEnd::NotAcknowledged: return "not acknowledged";
     case CallEnd::NoCommonCodec: return "no common codec";
+    case CallEnd::NotEncrypted: return "not encrypted";
     }
     return "unknown";
 }

@@ -34,7 +34,8 @@ enum class CallEnd {
     RemoteCancel,    // the caller gave up before we answered
     NoAnswer,        // our INVITE was never answered
     NotAcknowledged, // our 200 OK was never acknowledged
-    NoCommonCodec    // the answer to our offer named no format we offered
+    NoCommonCodec,   // the answer to our offer named no format we offered
+    NotEncrypted     // SRTP is required and the answer carried no key we can use
 };
 // Names for the log.
 const char *callEndName(CallEnd cause);

@@ -132,6 +132,16 @@ void SipBuilder::addSdp(SipPacket *msg, bool answer, bool repeat)
         }
         if (!network.stunIpM.isEmpty())
             sdp.mediaConnectionAddress = network.stunIpM;
+        // SRTP keys: fresh in each offer and answer (the far end's offer was
+        // checked for them before the call rang).
+        dialog.crypto.mode = mediaEncryption(settings.encryptMedia);
+        if (offer)
+            dialog.crypto.addToOffer(sdp);
+        else
+            dialog.crypto.answerOffer(dialog.remoteSdp, sdp);
+        if (dialog.crypto.mode != MediaEncryption::Off && settings.transport != QLatin1String("TLS"))
+            qWarning().noquote() << "SRTP keys in SDP over" << settings.transport
+                                 << "are readable on the network: only TLS signalling keeps them secret";
         dialog.localSdp = sdp;
         dialog.localIsOffer = offer;
     }

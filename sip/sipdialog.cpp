@@ -33,6 +33,7 @@ void SipDialog::newSession()
     peerOffered = false;
     media = MediaDescription();
     heldByPeer = false;
+    crypto.clear();
 }
 
 SipDialog::~SipDialog()

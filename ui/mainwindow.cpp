@@ -265,6 +265,7 @@ QString MainWindow::callEndText(CallEnd cause, const QString &reason)
     case CallEnd::NoAnswer: return QStringLiteral("408 Нет ответа");
     case CallEnd::NotAcknowledged: return QStringLiteral("408 Нет подтверждения");
     case CallEnd::NoCommonCodec: return QStringLiteral("488 Нет общего кодека");
+    case CallEnd::NotEncrypted: return QStringLiteral("488 Собеседник без SRTP");
     }
     return reason;
 }

@@ -1,5 +1,6 @@
 // A scripted server drives the user agent through datagrams and reads what it sends: the status table,
-// challenges, dialogs through two proxies, and the transaction rules over UDP (retransmissions, timeouts, 481).
+// challenges, dialogs through two proxies, and the transaction rules over UDP (retransmissions, timeouts, 481);
+// SRTP keys in both directions of offer and answer, and the refusals when a call cannot be encrypted as set.
 
 #include "agentfixture.h"
 #include "sip.h"
@@ -10,6 +11,10 @@
 
 #include <QRegularExpression>
 #include <QtTest>
+
+namespace {
+const QString kKey = "1 AES_CM_128_HMAC_SHA1_80 inline:gv7xS14xO3GIjB1Z7rMTlIQh63qXhc0mSPLWRfd1";
+} // namespace
 
 class TstProcessing : public QObject
 {
@@ -29,6 +34,8 @@ private slots:
     void loss();
     void registration_data();
     void registration();
+    void srtp_data();
+    void srtp();
 
 private:
     QStringList exchange(const QString &text) { return phone->exchange(text); }
@@ -312,6 +319,70 @@ void TstProcessing::registration()
     exchange(AgentFixture::responseTo(command("register"), "200 OK", extra));
     QCOMPARE(registered.value(0), QVariantList({true, 200}));
     QCOMPARE(sip->refreshSeconds() * 1000, refresh);
+}
+
+void TstProcessing::srtp_data()
+{
+    // The setting; who offers; the far end's profile and a=crypto ("ours": answers our first line);
+    // the first line the phone sends in reply; the end shown (empty: the call is up), and whether its media is SRTP.
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("offerer");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("crypto");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("srtp");
+    QTest::newRow("required, far offer without a=crypto") << "SRTP" << "far" << "RTP/AVP" << "" << "SIP/2.0 488 Not Acceptable Here" << "" << false;
+    QTest::newRow("required, far offer with keys") << "SRTP" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 200 OK" << "" << true;
+    QTest::newRow("off, far SAVP offer") << "Отключено" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 488 Not Acceptable Here" << "" << false;
+    QTest::newRow("if possible, far clear offer") << "SRTP, если возможно" << "far" << "RTP/AVP" << "" << "SIP/2.0 200 OK" << "" << false;
+    QTest::newRow("required, answer without a=crypto") << "SRTP" << "we" << "RTP/AVP" << "" << "ACK" << "not encrypted" << false;
+    QTest::newRow("required, answer with keys") << "SRTP" << "we" << "RTP/SAVP" << "ours" << "ACK" << "" << true;
+    QTest::newRow("if possible, answer without a=crypto") << "SRTP, если возможно" << "we" << "RTP/AVP" << "" << "ACK" << "" << false;
+}
+
+void TstProcessing::srtp()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, offerer);
+    QFETCH(QString, profile);
+    QFETCH(QString, crypto);
+    QFETCH(QString, reply);
+    QFETCH(QString, end);
+    QFETCH(bool, srtp);
+    phone->settings.encryptMedia = setting;
+    QSignalSpy ends(sip, &Sip::callEnded), media(sip, &Sip::mediaChanged);
+    QString farSdp = sdp;
+    farSdp.replace("RTP/AVP", profile);
+    QStringList out;
+    QString ours; // the phone's own description
+    if (offerer == "far") {
+        out = exchange(AgentFixture::request("INVITE", "srtp", "1", QString(), farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + crypto + "\r\n")));
+        if (!out.value(0).startsWith("SIP/2.0 488")) {
+            sip->sendSipMsg("answer");
+            out = exchange(QString());
+        }
+        ours = out.value(0).section("\r\n\r\n", 1);
+    } else {
+        const QString request = command("invite");
+        ours = request.section("\r\n\r\n", 1);
+        QVERIFY2(ours.contains("m=audio " + QString::number(d->localSdp.mediaPort) + (setting == "SRTP" ? " RTP/SAVP " : " RTP/AVP ")), qPrintable(ours));
+        const QString offered = QRegularExpression("a=crypto:(1 [^\r]+)").match(ours).captured(1);
+        QVERIFY(!offered.isEmpty());
+        out = exchange(AgentFixture::responseTo(request, "200 OK", {"Contact: <sip:200@127.0.0.2:5099>"},
+                                                farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + QString(offered).replace(QRegularExpression("inline:\\S+"), kKey.section(' ', 2)) + "\r\n")));
+    }
+    QVERIFY2(out.value(0).startsWith(reply), qPrintable(out.value(0)));
+    QCOMPARE(ended(ends), end);
+    QCOMPARE(out.size() == 2 && out[1].startsWith("BYE "), !end.isEmpty()); // the unencrypted call is ended at once
+    const MediaDescription settled = media.isEmpty() ? MediaDescription() : media.last().value(0).value<MediaDescription>();
+    QCOMPARE(settled.srtp, srtp);
+    if (!srtp)
+        return;
+    // Our key goes in our description; the far end's key is the one we receive with.
+    QVERIFY(ours.contains("a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:" + settled.sendKey.keySalt.toBase64() + "\r\n"));
+    QCOMPARE(settled.receiveKey.toString().section(' ', 2), kKey.section(' ', 2));
+    QVERIFY(!ours.contains(kKey.section(' ', 2)));
 }
 
 SORVANTO_TEST_MAIN(TstProcessing)
