@@ -90,6 +90,7 @@ Application::Application(QObject *parent)
     connect(sip, &Sip::callAnswered, window, &MainWindow::audioStartSignal);
     connect(sip, &Sip::callHungUp, window, &MainWindow::audioStopSignal);
     connect(sip, &Sip::callEnded, window, &MainWindow::callEndedSlot);
+    connect(sip, &Sip::transportError, window, &MainWindow::transportErrorSlot);
     connect(window->settings, &Settings::saveSignal, this, &Application::settingsSaved);
 
     createDb();

@@ -112,8 +112,8 @@ signals:
     void callEnded(CallEnd cause, int status, const QString &reason);
     // The far end's RTP address from its SDP.
     void mediaAddressChanged(const QString &ip, const QString &port);
-    // The transport failed.
-    void transportError(const QString &reason);
+    // The transport failed: the reason for the log, its kind for the user.
+    void transportError(const QString &reason, SipTransport::Failure failure);
 
 public slots:
     void msgTransmiterSlot();
@@ -127,6 +127,8 @@ private:
     void keepAliveSlot();
     void messageReceived(const QByteArray &message);
     void updateServer();
+    void connectionEstablished();
+    void connectionFailed(const QString &reason, SipTransport::Failure failure);
     QTimer *keepAliveTimer = nullptr;
     QString serverHost;
     QString serverAddress;

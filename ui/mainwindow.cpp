@@ -266,6 +266,27 @@ void MainWindow::callEndedSlot(CallEnd cause, int, const QString &reason)
     busyStartSendSignal(callEndText(cause, reason));
 }
 
+QString MainWindow::transportFailureText(SipTransport::Failure failure)
+{
+    switch (failure) {
+    case SipTransport::Failure::Connection: return QStringLiteral("Нет соединения с сервером");
+    case SipTransport::Failure::Framing: return QStringLiteral("Сервер нарушил протокол");
+    case SipTransport::Failure::CertificateName: return QStringLiteral("TLS: сертификат не для этого сервера");
+    case SipTransport::Failure::CertificateExpired: return QStringLiteral("TLS: сертификат сервера просрочен");
+    case SipTransport::Failure::CertificateAuthority: return QStringLiteral("TLS: сертификат неизвестного центра");
+    case SipTransport::Failure::Certificate: return QStringLiteral("TLS: сертификат сервера отвергнут");
+    case SipTransport::Failure::CaFile: return QStringLiteral("TLS: CA файл не прочитан");
+    }
+    return QString();
+}
+
+void MainWindow::transportErrorSlot(const QString &reason, SipTransport::Failure failure)
+{
+    transportStatus = transportFailureText(failure);
+    qWarning().noquote() << "!!! transport failure:" << reason << "| shown:" << transportStatus;
+    setUnregisteredPixmap();
+}
+
 bool MainWindow::sipRegistered() const
 {
     return sip && sip->registered;
@@ -340,7 +361,7 @@ void MainWindow::displayUpdate()
 
 void MainWindow::displayIdle()
 {
-    displayLine1 = sipRegistered() ? textLine(kLineFree) : textLine(QString());
+    displayLine1 = textLine(sipRegistered() ? kLineFree : transportStatus);
     displayLine2 = kBlank;
     displayLine3 = kBlank;
     displayRedraw(false);
@@ -354,7 +375,7 @@ void MainWindow::displayUpdateRegistered()
 
 void MainWindow::displayUpdateUnregistered()
 {
-    displayLine1 = kBlank;
+    displayLine1 = transportStatus.isEmpty() ? kBlank : textLine(transportStatus);
     displayRedraw(true);
 }
 
@@ -443,6 +464,7 @@ void MainWindow::timerRegisterExpiredSlot()
 
 void MainWindow::registeredSlot()
 {
+    transportStatus.clear();
     setRegisteredPixmap();
 }
 
