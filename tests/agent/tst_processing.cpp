@@ -289,6 +289,11 @@ void TstProcessing::loss()
     SipTransactions::setTimers(20, 80);
     const QString first = this->command(setup.isEmpty() ? command.toLatin1() : "disconnect");
     QVERIFY(first.startsWith(repeated.isEmpty() ? command.toUpper() + ' ' : repeated));
+    if (transport != "UDP") // the stream named, its own port in Contact
+        QVERIFY2(header(first, "Via").startsWith("SIP/2.0/" + transport + ' ')
+                     && header(first, "Contact").contains(QRegularExpression(":(?!" + QString::number(phone->port)
+                                                                             + ";)\\d+;transport=" + transport.toLower() + '>')),
+                 qPrintable(first));
     const int mark = phone->server->received.size();
     if (repeated.isEmpty()) { // Timer B alone: one copy, then the timeout
         QVERIFY(busy == "408" ? registered.wait(10000) : busySpy.wait(10000));
