@@ -94,6 +94,7 @@ Application::Application(QObject *parent)
     connect(sip, &Sip::callEnded, window, &MainWindow::callEndedSlot);
     connect(rtp, &Rtp::encryptionChanged, window, &MainWindow::mediaEncryptionSlot);
     connect(sip, &Sip::remoteHoldChanged, window, &MainWindow::remoteHoldSlot);
+    connect(sip, &Sip::transportError, window, &MainWindow::transportErrorSlot);
     connect(window->settings, &Settings::saveSignal, this, &Application::settingsSaved);
 
     createDb();

@@ -119,8 +119,8 @@ signals:
     void mediaChanged(const MediaDescription &media);
     // The far end put the call on hold, or took it off.
     void remoteHoldChanged(bool held);
-    // The transport failed.
-    void transportError(const QString &reason);
+    // The transport failed: the reason for the log, its kind for the user.
+    void transportError(const QString &reason, SipTransport::Failure failure);
 
 public slots:
     void msgTransmiterSlot();
@@ -134,6 +134,8 @@ private:
     void keepAliveSlot();
     void messageReceived(const QByteArray &message);
     void updateServer();
+    void connectionEstablished();
+    void connectionFailed(const QString &reason, SipTransport::Failure failure);
     QTimer *keepAliveTimer = nullptr;
     QString serverHost;
     QString serverAddress;

@@ -13,6 +13,8 @@
 #include "siprequest.h"
 #include "sipresponse.h"
 #include "siptoheader.h"
+#include "siptransport.h"
+#include "siptransportfactory.h"
 #include "sipviaheader.h"
 
 #include <QDebug>
@@ -164,6 +166,33 @@ void SipBuilder::addRoutes(SipPacket *msg)
         msg->addHeader(QStringLiteral("Route"), route);
 }
 
+QString SipBuilder::transportName() const
+{
+    return SipTransport::viaName(transport ? transport->kind() : SipTransport::Kind::Udp);
+}
+
+// The request line writes no URI parameters; a remote target reached over a
+// stream keeps its transport, or the proxy would send the request by UDP.
+QString SipBuilder::streamParameter(const QString &uri)
+{
+    static const QRegularExpression transport(QStringLiteral(";transport=(tcp|tls)(?=;|$)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    return transport.match(uri).captured(0);
+}
+
+QString SipBuilder::serverPort() const
+{
+    const SipTransport::Kind kind = transport ? transport->kind() : SipTransport::Kind::Udp;
+    return kind == SipTransport::Kind::Udp ? settings.sipServerPort
+                                           : QString::number(sipServerPort(kind, settings.sipServerPort));
+}
+
+QString SipBuilder::ownPort() const
+{
+    const quint16 port = transport && transport->isReliable() ? transport->localPort() : 0;
+    return port ? QString::number(port) : settings.sipServerPort;
+}
+
 // A request of ours: Via and Contact at the media address, From and To in
 // the account's domain, every port the server's.
 SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, const QString &branchValue,
@@ -172,7 +201,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
 {
     const QString &port = settings.sipServerPort;
     Headers d;
-    d.via = {QString(), settings.mediaIp, port, branchValue, true};
+    d.via = {QString(), settings.mediaIp, ownPort(), branchValue, true};
     d.from = {user, settings.domain, port, fromTag, true};
     d.to = {peer, settings.domain, port, toTag, true};
     d.callId = callId;
@@ -180,7 +209,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
     d.cseq = QString::number(cseq);
     d.method = method;
     d.hasCseq = true;
-    d.contact = {user, settings.mediaIp, port, QString(), true};
+    d.contact = {user, settings.mediaIp, ownPort(), QString(), true};
     return d;
 }
 
@@ -201,7 +230,7 @@ SipBuilder::Headers SipBuilder::invited() const
         d.method = cseq->cseqMethod;
         d.hasCseq = true;
     }
-    d.contact = {settings.user, settings.mediaIp, settings.sipServerPort, QString(), true};
+    d.contact = {settings.user, settings.mediaIp, ownPort(), QString(), true};
     return d;
 }
 
@@ -213,7 +242,7 @@ void SipBuilder::addDialog(SipPacket *msg, const Headers &d, std::initializer_li
             if (d.viaSource)
                 addViaList(msg, d.viaSource);
             else if (d.via.present)
-                msg->addVia(d.via.host, d.via.port, d.via.tag);
+                msg->addVia(d.via.host, d.via.port, d.via.tag, transportName());
             break;
         case Field::MaxForwards: msg->addMaxForwards(dialog.maxForwards); break;
         case Field::From:
@@ -232,7 +261,9 @@ void SipBuilder::addDialog(SipPacket *msg, const Headers &d, std::initializer_li
             if (d.hasCseq)
                 msg->addCSeq(d.cseq, d.method);
             break;
-        case Field::Contact: msg->addContact(d.contact.user, d.contact.host, d.contact.port, d.contact.tag); break;
+        case Field::Contact:
+            msg->addContact(d.contact.user, d.contact.host, d.contact.port, d.contact.tag, transportName());
+            break;
         }
     }
 }
@@ -260,7 +291,7 @@ SipRequest *SipBuilder::registration(const QString &user, const QString &authori
 SipRequest *SipBuilder::registerRequest(const QString &user, const QString *authorization)
 {
     auto *msg = new SipRequest(parser, QStringLiteral("REGISTER"),
-                               QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
+                               QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + serverPort(),
                                QString());
     addDialog(msg, ours(user, user, dialog.regBranch, dialog.regFromTag, dialog.regToTag, dialog.regCallId, dialog.regCseq,
                         QStringLiteral("REGISTER")),
@@ -377,7 +408,7 @@ SipResponse *SipBuilder::busyIn()
 // CANCEL and BYE: the dialog block, Max-Forwards, the route set on a BYE.
 SipRequest *SipBuilder::dialogRequest(const QString &uri, const Headers &d, const QString &logLabel)
 {
-    auto *msg = new SipRequest(parser, d.method, uri, QString());
+    auto *msg = new SipRequest(parser, d.method, uri, streamParameter(uri));
     addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
     if (d.method == QLatin1String("BYE") && !dialog.remoteTarget.isEmpty())
         addRoutes(msg);
@@ -500,7 +531,12 @@ SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPa
     }
 
     if (rule != ToTagRule::Fresh && msg->getHeader(QStringLiteral("Contact"))) {
-    const QString contact = settings.useSTUN
+    // STUN's mapping is for UDP; a stream is reached on its connection.
+    const bool stream = transport && transport->isReliable();
+    const QString contact = stream
+            ? QStringLiteral("<sip:%1@%2:%3;transport=%4>").arg(settings.user, settings.mediaIp, ownPort(),
+                                                                transportName().toLower())
+        : settings.useSTUN
             ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
             : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
         msg->modifyHeader(QStringLiteral("Contact"), 1, contact);
@@ -524,7 +560,7 @@ SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *respon
                         && !dialog.routeSet.isEmpty() && !dialog.remoteTarget.isEmpty();
     const QString uri = routed ? dialog.remoteTarget
                                : QStringLiteral("sip:") + (to ? to->num : QString()) + '@' + response->serverIp;
-    auto *msg = new SipRequest(parser, method, uri, QString());
+    auto *msg = new SipRequest(parser, method, uri, routed ? streamParameter(uri) : QString());
     for (SipHeader *header : qAsConst(response->headers))
         msg->headers.append(parser->cloneHeader(header));
     for (const char *name : {"Authorization", "Expires", "Session-Expires", "Max-Forwards", "User-Agent", "Min-SE",

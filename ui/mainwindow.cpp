@@ -292,6 +292,27 @@ void MainWindow::mediaEncryptionSlot(bool srtp)
         lock->setVisible(encrypted);
 }
 
+QString MainWindow::transportFailureText(SipTransport::Failure failure)
+{
+    switch (failure) {
+    case SipTransport::Failure::Connection: return QStringLiteral("Нет соединения с сервером");
+    case SipTransport::Failure::Framing: return QStringLiteral("Сервер нарушил протокол");
+    case SipTransport::Failure::CertificateName: return QStringLiteral("TLS: сертификат не для этого сервера");
+    case SipTransport::Failure::CertificateExpired: return QStringLiteral("TLS: сертификат сервера просрочен");
+    case SipTransport::Failure::CertificateAuthority: return QStringLiteral("TLS: сертификат неизвестного центра");
+    case SipTransport::Failure::Certificate: return QStringLiteral("TLS: сертификат сервера отвергнут");
+    case SipTransport::Failure::CaFile: return QStringLiteral("TLS: CA файл не прочитан");
+    }
+    return QString();
+}
+
+void MainWindow::transportErrorSlot(const QString &reason, SipTransport::Failure failure)
+{
+    transportStatus = transportFailureText(failure);
+    qWarning().noquote() << "!!! transport failure:" << reason << "| shown:" << transportStatus;
+    setUnregisteredPixmap();
+}
+
 bool MainWindow::sipRegistered() const
 {
     return sip && sip->registered;
@@ -366,7 +387,7 @@ void MainWindow::displayUpdate()
 
 void MainWindow::displayIdle()
 {
-    displayLine1 = sipRegistered() ? textLine(kLineFree) : textLine(QString());
+    displayLine1 = textLine(sipRegistered() ? kLineFree : transportStatus);
     displayLine2 = kBlank;
     displayLine3 = kBlank;
     displayRedraw(false);
@@ -380,7 +401,7 @@ void MainWindow::displayUpdateRegistered()
 
 void MainWindow::displayUpdateUnregistered()
 {
-    displayLine1 = kBlank;
+    displayLine1 = transportStatus.isEmpty() ? kBlank : textLine(transportStatus);
     displayRedraw(true);
 }
 
@@ -469,6 +490,7 @@ void MainWindow::timerRegisterExpiredSlot()
 
 void MainWindow::registeredSlot()
 {
+    transportStatus.clear();
     setRegisteredPixmap();
 }
 

@@ -58,6 +58,8 @@ public:
     void busyStartSendSignal(QString cause);
     // What a call window shows when the other side or the network ended the call.
     static QString callEndText(CallEnd cause, const QString &reason);
+    // What the display shows while a connection to the server fails.
+    static QString transportFailureText(SipTransport::Failure failure);
     void registeredAction();
     void displayIdle();
     void ringtonStart();
@@ -131,6 +133,8 @@ public:
     QString displayLine1;
     QString displayLine2;
     QString displayLine3;
+    // The last connection failure, shown until the phone registers.
+    QString transportStatus;
     bool micOn = true;
     bool speakerOn = true;
     bool buttonsShown = true;
@@ -187,6 +191,7 @@ public slots:
     void mediaEncryptionSlot(bool srtp);
     // The far end put the call on hold or resumed it: the display says so.
     void remoteHoldSlot(bool held);
+    void transportErrorSlot(const QString &reason, SipTransport::Failure failure);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();

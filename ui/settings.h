@@ -50,6 +50,7 @@ private slots:
     void on_pushButton_52_clicked();
     void on_lineEdit_52_editingFinished();
     void on_checkBox_5_clicked();
+    void on_pushButton_53_clicked();
 
 protected:
     void showEvent(QShowEvent *event) override;
