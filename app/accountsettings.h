@@ -41,6 +41,8 @@ struct AccountSettings
     bool codecPCMU = true;
     bool useSTUN = false;
     QString STUN = QLatin1String(kDefaultStunUrl);
+    // A PEM file of CAs trusted for the TLS server besides the system's.
+    QString caFile;
 };
 
 #endif // ACCOUNTSETTINGS_H

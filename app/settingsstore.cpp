@@ -53,6 +53,7 @@ const QVector<SettingField> &SettingsStore::fields()
         {"codecPCMU", kFlag, &M::codecPCMU, 23, "checkBox_3"},
         {"useSTUN", kFlag, &M::useSTUN, 24, nullptr, SettingField::NotLoaded},
         {"STUN", "VARCHAR(32) NOT NULL", &M::STUN, 25, "lineEdit_67"},
+        {"caFile", "TEXT NOT NULL", &M::caFile, 30, "lineEdit_69"},
     };
     return table;
 }

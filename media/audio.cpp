@@ -87,6 +87,8 @@ void Audio::audioStop()
 {
     if (audioActive || audioOutput->running)
         rtp->logCallFigures();
+    // The call's keys go with it.
+    rtp->clearSrtp();
     const bool wasActive = audioActive;
     audioActive = false;
     audioInput->audioStop();

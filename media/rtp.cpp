@@ -63,11 +63,42 @@ bool Rtp::sendKey(QChar key)
     return dtmf.queue(key);
 }
 
+bool Rtp::setSrtp(const SdesCrypto &ours, const SdesCrypto &theirs)
+{
+    if (ours.suite != theirs.suite || !srtp.start(ours.suite, ours.keySalt, theirs.keySalt)) {
+        qWarning().noquote() << "SRTP: the keys were refused";
+        clearSrtp();
+        return false;
+    }
+    qDebug().noquote() << "SRTP on:" << SdesCrypto::suiteName(ours.suite);
+    emit encryptionChanged(true);
+    return true;
+}
+
+void Rtp::clearSrtp()
+{
+    if (!srtp.isActive())
+        return;
+    qDebug().noquote() << "SRTP off";
+    srtp.stop();
+    emit encryptionChanged(false);
+}
+
 void Rtp::setMedia(const MediaDescription &description)
 {
+    // Keys that did not change keep their contexts: restarting them would
+    // lose the rollover counter and the replay window.
+    const bool keysChanged = description.srtp != srtp.isActive() || description.sendKey.keySalt != media.sendKey.keySalt
+        || description.receiveKey.keySalt != media.receiveKey.keySalt;
     media = description;
     setTelephoneEvent(description.eventPayloadType);
     setSending(description.send);
+    if (!keysChanged)
+        return;
+    if (media.srtp)
+        setSrtp(media.sendKey, media.receiveKey);
+    else
+        clearSrtp();
 }
 
 int Rtp::payloadType(int codec)
@@ -115,7 +146,7 @@ void Rtp::msgTransmiter()
         return;
     const unsigned char *pcm = reinterpret_cast<const unsigned char *>(txPcm.constData());
     int used = 0;
-    unsigned char packet[headerSize + frameSamples];
+    unsigned char packet[headerSize + frameSamples + SrtpSession::maxTrailer];
     while (available - used >= frameBytes) {
         const int codec = rxCodec;
         int samples = 0;
@@ -165,17 +196,44 @@ void Rtp::msgTransmiter()
         packet[9] = static_cast<unsigned char>(ssrc >> 16);
         packet[10] = static_cast<unsigned char>(ssrc >> 8);
         packet[11] = static_cast<unsigned char>(ssrc);
-        if (udpSocket)
-            udpSocket->msgTransmiter(packet, headerSize + samples);
+        transmit(packet, headerSize + samples);
     }
     // A remainder shorter than a frame waits for the next capture block.
     txPcm.remove(0, used);
 }
 
+void Rtp::transmit(unsigned char *packet, int len)
+{
+    if (!udpSocket)
+        return;
+    if (!srtp.isActive()) {
+        udpSocket->msgTransmiter(packet, len);
+        return;
+    }
+    // Nothing leaves in clear once the call is encrypted.
+    QByteArray secured(reinterpret_cast<const char *>(packet), len);
+    if (srtp.protect(secured))
+        udpSocket->msgTransmiter(reinterpret_cast<unsigned char *>(secured.data()), secured.size());
+}
+
 void Rtp::msgReceiver(unsigned char *data, int len)
 {
+    if (!data || len < minDatagram || len > maxDatagram)
+        return;
+    QByteArray clear;
+    if (srtp.isActive()) {
+        // Authenticated and decrypted, or dropped: clear RTP, a bad tag or a
+        // replay never reaches the speaker.
+        clear = QByteArray(reinterpret_cast<const char *>(data), len);
+        if (!srtp.unprotect(clear)) {
+            ++rxRejected;
+            return;
+        }
+        data = reinterpret_cast<unsigned char *>(clear.data());
+        len = clear.size();
+    }
     RtpHeader header;
-    if (!data || len < minDatagram || len > maxDatagram || !header.parse(data, len) || header.payloadLength == 0)
+    if (len < minDatagram || !header.parse(data, len) || header.payloadLength == 0)
         return;
     // Key events are reported once each and never heard as sound.
     if (eventPayloadType >= 0 && header.payloadType == eventPayloadType) {

@@ -11,6 +11,7 @@
 #include "mediadescription.h"
 #include "jitterbuffer.h"
 #include "telephoneevent.h"
+#include "srtpsession.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -76,6 +77,17 @@ public:
     MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
+    // Packets refused by SRTP: a bad tag, a replay, clear RTP in an encrypted call.
+    quint64 rxRejected = 0;
+
+    // SRTP for the call from the negotiated crypto lines: ours keys what we
+    // send, theirs what we receive; both carry the one suite chosen. Once on,
+    // every packet goes out protected and every packet that does not
+    // authenticate is dropped. False (and clear RTP) when libsrtp refuses
+    // the keys. clearSrtp() returns to clear RTP and forgets the keys.
+    bool setSrtp(const SdesCrypto &ours, const SdesCrypto &theirs);
+    void clearSrtp();
+    bool srtpActive() const { return srtp.isActive(); }
 
 signals:
     void msgTransmiterSignal();
@@ -83,6 +95,8 @@ signals:
     void callFigures(const JitterBuffer::Figures &figures);
     // A key the far end sent as an RFC 4733 event, once per event.
     void keyReceived(QChar key);
+    // The media went over to SRTP (true) or back to clear RTP.
+    void encryptionChanged(bool srtp);
 
 public slots:
     void msgTransmiterSlot();
@@ -92,6 +106,8 @@ public slots:
     void setSending(bool on);
 
 private:
+    void transmit(unsigned char *packet, int len);
+    SrtpSession srtp;
     QElapsedTimer clock;
     bool figuresDue = false;
 };

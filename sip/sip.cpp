@@ -28,6 +28,7 @@ const char *callEndName(CallEnd cause)
     case CallEnd::NotAcknowledged: return "not acknowledged";
     case CallEnd::NoCommonCodec: return "no common codec";
     case CallEnd::SessionExpired: return "session expired";
+    case CallEnd::NotEncrypted: return "not encrypted";
     }
     return "unknown";
 }
@@ -159,10 +160,17 @@ void Sip::initSession()
         delete transport;
         transport = createSipTransport(kind, this);
         connect(transport, &SipTransport::messageReceived, this, &Sip::messageReceived);
-        connect(transport, &SipTransport::transportError, this, &Sip::transportError);
+        connect(transport, &SipTransport::established, this, &Sip::connectionEstablished);
+        connect(transport, &SipTransport::transportError, this, &Sip::connectionFailed);
+        builder->transport = transport;
         serverHost.clear();
         serverAddress.clear();
         serverPort = 0;
+    }
+    QString error;
+    if (!transport->setCaFile(settings.caFile, &error)) {
+        qWarning().noquote() << "Sip:" << error;
+        emit transportError(error, SipTransport::Failure::CaFile);
     }
     sipPort = settings.useSTUN ? network.stunPortS.toInt() : settings.sipServerPort.toInt();
     qDebug().noquote().nospace() << "Sip Port: " << sipPort;
@@ -177,16 +185,33 @@ void Sip::bindSocket()
     qDebug().noquote().nospace() << "Bind SIP Port: " << port;
 }
 
-// The server as the settings and the network environment name it now.
+// The server as the settings and the network environment name it now; a
+// TLS server's certificate must name the domain, else the server's address.
 void Sip::updateServer()
 {
-    const int port = settings.sipServerPort.toInt();
-    if (serverHost == settings.sipServerIp && serverAddress == network.sipServerAddr && serverPort == port)
+    const int port = sipServerPort(transport->kind(), settings.sipServerPort);
+    const QString host = settings.domain.isEmpty() ? settings.sipServerIp : settings.domain;
+    if (serverHost == host && serverAddress == network.sipServerAddr && serverPort == port)
         return;
-    serverHost = settings.sipServerIp;
+    serverHost = host;
     serverAddress = network.sipServerAddr;
     serverPort = port;
     transport->setServer(serverHost, QHostAddress(serverAddress), quint16(port));
+}
+
+// A new connection is a new flow the registrar must learn, with our new port
+// in Via and Contact: register on it (RFC 5626 4.2).
+void Sip::connectionEstablished()
+{
+    registration();
+}
+
+void Sip::connectionFailed(const QString &reason, SipTransport::Failure failure)
+{
+    // Nothing reaches us without the connection: registered no more.
+    if (registered)
+        setRegistered(false, 0);
+    emit transportError(reason, failure);
 }
 
 void Sip::queue(const QString &text)
@@ -263,6 +288,12 @@ void Sip::sendSipMsg(QString command)
 
 void Sip::registration()
 {
+    // Over a stream, Via and Contact name the connection's own port: the
+    // REGISTER waits for the connection and goes out once it is up.
+    if (transport && !transport->isConnected()) {
+        transport->connectToServer();
+        return;
+    }
     registered = false;
     dialog.registerChallenges = 0;
     SipRequest *msg = builder->registration(settings.user);

@@ -36,7 +36,8 @@ enum class CallEnd {
     NoAnswer,        // our INVITE was never answered
     NotAcknowledged, // our 200 OK was never acknowledged
     NoCommonCodec,   // the answer to our offer named no format we offered
-    SessionExpired   // nobody refreshed the session in time (RFC 4028)
+    SessionExpired,  // nobody refreshed the session in time (RFC 4028)
+    NotEncrypted     // SRTP is required and the answer carried no key we can use
 };
 // Names for the log.
 const char *callEndName(CallEnd cause);
@@ -126,8 +127,8 @@ signals:
     void dtmfReceived(QChar digit);
     // A redirect (3xx) sent the call on to `number`.
     void redirected(const QString &number);
-    // The transport failed.
-    void transportError(const QString &reason);
+    // The transport failed: the reason for the log, its kind for the user.
+    void transportError(const QString &reason, SipTransport::Failure failure);
 
 public slots:
     void msgTransmiterSlot();
@@ -145,6 +146,8 @@ private:
     void sessionExpired();
     void messageReceived(const QByteArray &message);
     void updateServer();
+    void connectionEstablished();
+    void connectionFailed(const QString &reason, SipTransport::Failure failure);
     QTimer *keepAliveTimer = nullptr;
     QString serverHost;
     QString serverAddress;

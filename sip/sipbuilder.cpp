@@ -14,6 +14,8 @@
 #include "siprequest.h"
 #include "sipresponse.h"
 #include "siptoheader.h"
+#include "siptransport.h"
+#include "siptransportfactory.h"
 #include "sipviaheader.h"
 
 #include <QDebug>
@@ -134,6 +136,16 @@ void SipBuilder::addSdp(SipPacket *msg, bool answer, bool repeat)
         }
         if (!network.stunIpM.isEmpty())
             sdp.mediaConnectionAddress = network.stunIpM;
+        // SRTP keys: fresh in each offer and answer (the far end's offer was
+        // checked for them before the call rang).
+        dialog.crypto.mode = mediaEncryption(settings.encryptMedia);
+        if (offer)
+            dialog.crypto.addToOffer(sdp);
+        else
+            dialog.crypto.answerOffer(dialog.remoteSdp, sdp);
+        if (dialog.crypto.mode != MediaEncryption::Off && settings.transport != QLatin1String("TLS"))
+            qWarning().noquote() << "SRTP keys in SDP over" << settings.transport
+                                 << "are readable on the network: only TLS signalling keeps them secret";
         dialog.localSdp = sdp;
         dialog.localIsOffer = offer;
     }
@@ -156,6 +168,33 @@ void SipBuilder::addRoutes(SipPacket *msg)
         msg->addHeader(QStringLiteral("Route"), route);
 }
 
+QString SipBuilder::transportName() const
+{
+    return SipTransport::viaName(transport ? transport->kind() : SipTransport::Kind::Udp);
+}
+
+// The request line writes no URI parameters; a remote target reached over a
+// stream keeps its transport, or the proxy would send the request by UDP.
+QString SipBuilder::streamParameter(const QString &uri)
+{
+    static const QRegularExpression transport(QStringLiteral(";transport=(tcp|tls)(?=;|$)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    return transport.match(uri).captured(0);
+}
+
+QString SipBuilder::serverPort() const
+{
+    const SipTransport::Kind kind = transport ? transport->kind() : SipTransport::Kind::Udp;
+    return kind == SipTransport::Kind::Udp ? settings.sipServerPort
+                                           : QString::number(sipServerPort(kind, settings.sipServerPort));
+}
+
+QString SipBuilder::ownPort() const
+{
+    const quint16 port = transport && transport->isReliable() ? transport->localPort() : 0;
+    return port ? QString::number(port) : settings.sipServerPort;
+}
+
 // A request of ours: Via and Contact at the media address, From and To in
 // the account's domain, every port the server's.
 SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, const QString &branchValue,
@@ -164,7 +203,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
 {
     const QString &port = settings.sipServerPort;
     Headers d;
-    d.via = {QString(), settings.mediaIp, port, branchValue, true};
+    d.via = {QString(), settings.mediaIp, ownPort(), branchValue, true};
     d.from = {user, settings.domain, port, fromTag, true};
     d.to = {peer, settings.domain, port, toTag, true};
     d.callId = callId;
@@ -172,7 +211,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
     d.cseq = QString::number(cseq);
     d.method = method;
     d.hasCseq = true;
-    d.contact = {user, settings.mediaIp, port, QString(), true};
+    d.contact = {user, settings.mediaIp, ownPort(), QString(), true};
     return d;
 }
 
@@ -193,7 +232,7 @@ SipBuilder::Headers SipBuilder::invited() const
         d.method = cseq->cseqMethod;
         d.hasCseq = true;
     }
-    d.contact = {settings.user, settings.mediaIp, settings.sipServerPort, QString(), true};
+    d.contact = {settings.user, settings.mediaIp, ownPort(), QString(), true};
     return d;
 }
 
@@ -205,7 +244,7 @@ void SipBuilder::addDialog(SipPacket *msg, const Headers &d, std::initializer_li
             if (d.viaSource)
                 addViaList(msg, d.viaSource);
             else if (d.via.present)
-                msg->addVia(d.via.host, d.via.port, d.via.tag);
+                msg->addVia(d.via.host, d.via.port, d.via.tag, transportName());
             break;
         case Field::MaxForwards: msg->addMaxForwards(dialog.maxForwards); break;
         case Field::From:
@@ -224,7 +263,9 @@ void SipBuilder::addDialog(SipPacket *msg, const Headers &d, std::initializer_li
             if (d.hasCseq)
                 msg->addCSeq(d.cseq, d.method);
             break;
-        case Field::Contact: msg->addContact(d.contact.user, d.contact.host, d.contact.port, d.contact.tag); break;
+        case Field::Contact:
+            msg->addContact(d.contact.user, d.contact.host, d.contact.port, d.contact.tag, transportName());
+            break;
         }
     }
 }
@@ -254,7 +295,7 @@ SipRequest *SipBuilder::registerRequest(const QString &user, const QString *auth
     // A registrar serving a domain by name is asked for that domain (RFC
     // 3261 10.2); the request still goes to the server as the next hop.
     const QString uri = ownDomain() ? QStringLiteral("sip:") + settings.domain
-                                    : QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + settings.sipServerPort;
+                                    : QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + serverPort();
     auto *msg = new SipRequest(parser, QStringLiteral("REGISTER"), uri, QString());
     addDialog(msg, ours(user, user, dialog.regBranch, dialog.regFromTag, dialog.regToTag, dialog.regCallId, dialog.regCseq,
                         QStringLiteral("REGISTER")),
@@ -383,7 +424,7 @@ SipResponse *SipBuilder::busyIn()
 // CANCEL and BYE: the dialog block, Max-Forwards, the route set on a BYE.
 SipRequest *SipBuilder::dialogRequest(const QString &uri, const Headers &d, const QString &logLabel)
 {
-    auto *msg = new SipRequest(parser, d.method, uri, QString());
+    auto *msg = new SipRequest(parser, d.method, uri, streamParameter(uri));
     addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
     if (d.method == QLatin1String("BYE") && !dialog.remoteTarget.isEmpty())
         addRoutes(msg);
@@ -593,6 +634,10 @@ SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPa
 
 QString SipBuilder::contactValue() const
 {
+    // STUN's mapping is for UDP; a stream is reached on its connection.
+    if (transport && transport->isReliable())
+        return QStringLiteral("<sip:%1@%2:%3;transport=%4>")
+            .arg(settings.user, settings.mediaIp, ownPort(), transportName().toLower());
     return settings.useSTUN ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
                             : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
 }
@@ -622,9 +667,10 @@ SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *respon
     // Otherwise the INVITE's own Request-URI, its port rule included (RFC 3261 17.1.1.3).
     QString uri = routed ? dialog.remoteTarget
                          : QStringLiteral("sip:") + (to ? to->num : QString()) + '@' + response->serverIp;
-    if (!routed && !settings.sipServerPort.isEmpty() && settings.sipServerPort != QLatin1String("5060"))
-        uri += ':' + settings.sipServerPort;
-    auto *msg = new SipRequest(parser, method, uri, QString());
+    const QString port = serverPort();
+    if (!routed && !port.isEmpty() && port != QLatin1String("5060"))
+        uri += ':' + port;
+    auto *msg = new SipRequest(parser, method, uri, routed ? streamParameter(uri) : QString());
     for (SipHeader *header : qAsConst(response->headers))
         msg->headers.append(parser->cloneHeader(header));
     for (const char *name : {"Authorization", "Expires", "Session-Expires", "Max-Forwards", "User-Agent", "Min-SE",

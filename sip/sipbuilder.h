@@ -20,6 +20,7 @@ class SipMessageParser;
 class SipPacket;
 class SipRequest;
 class SipResponse;
+class SipTransport;
 
 class SipBuilder
 {
@@ -77,6 +78,9 @@ public:
     }
     static SipHeader *typedHeader(SipPacket *msg, const char *name, int type);
 
+    // The user agent's transport, which Via and Contact name; none is UDP.
+    const SipTransport *transport = nullptr;
+
 private:
     // One side of a dialog as From, To and Contact write it (Via: host, port
     // and branch in tag).
@@ -103,6 +107,13 @@ private:
     SipRequest *dialogRequest(const QString &uri, const Headers &d, const QString &logLabel);
     SipResponse *newResponse(const QString &code, const QString &reason);
     QString byeUri() const;
+    // "UDP", "TCP" or "TLS"; and the port Via and Contact give: a stream's
+    // own local port once connected, else the configured one.
+    QString transportName() const;
+    QString ownPort() const;
+    static QString streamParameter(const QString &uri);
+    // The server's port as the transport reaches it.
+    QString serverPort() const;
     // Adds the SDP body with its Content-Length; returns that length.
     int attachSdp(SipPacket *msg, bool answer, bool repeat = false);
     void addSdp(SipPacket *msg, bool answer, bool repeat = false);

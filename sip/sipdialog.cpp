@@ -36,6 +36,7 @@ void SipDialog::newSession()
     peerAllowsUpdate = false;
     media = MediaDescription();
     heldByPeer = false;
+    crypto.clear();
 }
 
 SipDialog::~SipDialog()

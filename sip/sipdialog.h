@@ -7,6 +7,7 @@
 // state. Owned by Sip; the builders read it, processing writes it.
 
 #include "mediadescription.h"
+#include "sdpcrypto.h"
 #include "sdpsession.h"
 #include "sessiontimer.h"
 
@@ -58,6 +59,8 @@ public:
     MediaDescription media;
     // The far end holds the call (its offer was sendonly, inactive or c=0.0.0.0).
     bool heldByPeer = false;
+    // The call's SRTP keys as its offer and answer carry them.
+    SdpCrypto crypto;
     void newSession();
 
     // The registration.

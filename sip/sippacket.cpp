@@ -107,12 +107,12 @@ void SipPacket::addHeaderKeyValue(QString key, QString value)
     addHeader(key, value);
 }
 
-void SipPacket::addVia(QString host, QString port, QString branch)
+void SipPacket::addVia(QString host, QString port, QString branch, const QString &transport)
 {
     if (!port.isEmpty() && port != QLatin1String("5060"))
-        via = QString("SIP/2.0/UDP %1:%2;rport;branch=%3").arg(host, port, branch);
+        via = QString("SIP/2.0/%4 %1:%2;rport;branch=%3").arg(host, port, branch, transport);
     else
-        via = QString("SIP/2.0/UDP %1;rport;branch=%2").arg(host, branch);
+        via = QString("SIP/2.0/%3 %1;rport;branch=%2").arg(host, branch, transport);
     addHeader("Via", via);
 }
 
@@ -148,12 +148,13 @@ void SipPacket::addTo(QString user, QString host, QString port, QString tag)
     addHeader("To", to);
 }
 
-void SipPacket::addContact(QString user, QString host, QString port, QString tag)
+void SipPacket::addContact(QString user, QString host, QString port, QString tag, const QString &transport)
 {
-    contact.clear();
     contact = addressValue("<sip:%1@%2:%3;transport=udp>;tag=%4", "<sip:%1@%2:%3;transport=udp>",
                            "<sip:%1@%2;transport=udp>;tag=%3", "<sip:%1@%2;transport=udp>",
                            user, host, port, tag);
+    if (transport != QLatin1String("UDP"))
+        contact.replace(QLatin1String(";transport=udp>"), ";transport=" + transport.toLower() + '>');
     addHeader("Contact", contact);
 }
 

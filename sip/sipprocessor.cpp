@@ -148,6 +148,14 @@ void SipProcessor::takeOffer(const SdpSession &offer)
     }
 }
 
+// An offer we can answer: a format in common, and keys as the
+// "Шифров. медиа" setting wants them (none for SAVP with encryption off).
+bool SipProcessor::answerable(const SdpSession &offer) const
+{
+    SdpSession answer = SdpSession::answer(offer, enabledFormats(settings));
+    return !answer.formats.isEmpty() && SdpCrypto(mediaEncryption(settings.encryptMedia)).answerOffer(offer, answer);
+}
+
 // The far end's address and port, for the log and the media layer.
 void SipProcessor::takeMedia(const SdpSession &sdp, const QString &label)
 {
@@ -198,13 +206,19 @@ void SipProcessor::updateMedia()
     media.eventPayloadType = event ? event->payloadType : -1;
     media.send = codec.has_value() && remote.wantsToReceive() && local.mediaPort > 0 && sends(local.direction);
     media.receive = codec.has_value() && remote.wantsToSend() && local.mediaPort > 0 && receives(local.direction);
+    media.srtp = d.crypto.active();
+    if (media.srtp) {
+        media.sendKey = d.crypto.ours();
+        media.receiveKey = d.crypto.theirs();
+    }
     if (media == d.media)
         return;
     d.media = media;
     SipBuilder::log(QStringLiteral("!!! Media: %1:%2 %3/%4 pt %5, events %6, send %7, receive %8")
                         .arg(media.address).arg(media.port).arg(media.codec.encoding).arg(media.codec.clockRate)
                         .arg(media.codec.payloadType).arg(media.eventPayloadType)
-                        .arg(media.send ? "yes" : "no", media.receive ? "yes" : "no"));
+                        .arg(media.send ? "yes" : "no", media.receive ? "yes" : "no")
+                        + (media.srtp ? QStringLiteral(", SRTP ") + SdesCrypto::suiteName(media.sendKey.suite) : QString()));
     emit sip->mediaChanged(media);
 }
 
@@ -348,8 +362,8 @@ void SipProcessor::incomingInvite(SipPacket *msg)
             const bool offered = readSdp(msg, offer);
             // No format in common: this offer is refused and the call goes
             // on as it was (RFC 3264 6, RFC 3261 14.2).
-            if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
-                SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE with no codec in common"));
+            if (offered && !answerable(offer)) {
+                SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE with no codec or encryption in common"));
                 sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
                                        SipBuilder::ToTagRule::Current), msg);
                 return;
@@ -380,8 +394,8 @@ void SipProcessor::incomingInvite(SipPacket *msg)
     SdpSession offer;
     const bool offered = readSdp(msg, offer);
     // An offer we cannot answer is refused before anything rings (RFC 3264 6).
-    if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
-        SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE with no codec in common"));
+    if (offered && !answerable(offer)) {
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE with no codec or encryption in common"));
         sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
                                SipBuilder::ToTagRule::Fresh), msg);
         return;
@@ -454,6 +468,16 @@ void SipProcessor::processRequest(SipPacket *msg)
         // Our offer went in a 200 OK to an INVITE without one: the ACK answers it.
         SdpSession answer;
         if (!otherDialog && callId_ == d.callCallId && d.localIsOffer && readSdp(msg, answer)) {
+            if (!d.crypto.takeAnswer(answer)) {
+                SipBuilder::log(QStringLiteral("In REQUEST Rx: ACK without the SRTP keys required"));
+                sip->setCallState(CallState::Ended);
+                if (SipRequest *bye = b.disconnectIn()) {
+                    sip->sendRequest(bye);
+                    delete bye;
+                }
+                emit sip->callEnded(CallEnd::NotEncrypted, 488, QString());
+                return;
+            }
             d.remoteSdp = answer;
             takeMedia(answer, QString());
             updateMedia();
@@ -639,7 +663,8 @@ void SipProcessor::processResponse(SipPacket *msg)
             d.callToTag = toTag;
             d.cseq = cseqNumber.toInt();
             SdpSession early;
-            if (readSdp(msg, early)) {
+            // Early media that should be encrypted and is not stays unheard.
+            if (readSdp(msg, early) && (!d.localIsOffer || d.crypto.takeAnswer(early))) {
                 d.earlyMedia = true;
                 d.remoteSdp = early;
                 takeMedia(early, QStringLiteral("183 "));
@@ -678,7 +703,24 @@ void SipProcessor::processResponse(SipPacket *msg)
                 return;
             }
             SdpSession answer;
-            if (readSdp(msg, answer)) {
+            const bool answered = readSdp(msg, answer);
+            // Required SRTP and an answer without a key we offered for: the
+            // call may not go on in clear; acknowledged, then ended.
+            if (d.localIsOffer
+                && !(answered ? d.crypto.takeAnswer(answer)
+                              : d.crypto.mode != MediaEncryption::Required || d.crypto.active())) {
+                SipBuilder::log(QStringLiteral("Out Rx: 200 OK INVITE without the SRTP keys required"));
+                sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+                d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
+                d.callDirection = CallDirection::Outgoing;
+                SipRequest *bye = b.disconnectOut();
+                sip->setCallState(CallState::Ended);
+                sip->sendRequest(bye);
+                delete bye;
+                emit sip->callEnded(CallEnd::NotEncrypted, 488, QString());
+                return;
+            }
+            if (answered) {
                 // An answer naming no format we offered cannot carry the
                 // call (RFC 3264 6): acknowledged, then ended.
                 if (d.localIsOffer && !answeredCodec(d.localSdp.formats, answer.formats)) {

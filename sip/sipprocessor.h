@@ -73,6 +73,7 @@ private:
     void registerChallenge(SipPacket *msg);
     void challenge(SipPacket *msg, bool proxy);
     static bool readSdp(SipPacket *msg, SdpSession &sdp);
+    bool answerable(const SdpSession &offer) const;
     // Stores the far end's offer and notes whether it holds the call.
     void takeOffer(const SdpSession &offer);
     // The far end's media address from its description, logged under

@@ -36,13 +36,14 @@ public:
     void sendMessage(const QByteArray &message) override;
     void sendKeepAlive() override;
     void close() override;
+    void connectToServer() override;
+    bool isConnected() const override { return m_established; }
 
     void setReconnectDelay(int ms) { m_reconnectDelayMs = ms; }
     // True once messages can be written (for TLS: after the handshake).
     bool isEstablished() const { return m_established; }
 
 signals:
-    void established();
     // The server sent a CRLFCRLF ping; the transport has answered it.
     void pingReceived();
 
@@ -55,7 +56,7 @@ protected:
     void onEstablished();
     // Drops the connection with a reason and, unless closed by the owner,
     // tries again after the delay.
-    void fail(const QString &reason);
+    void fail(const QString &reason, Failure failure = Failure::Connection);
 
     QString m_host;
     QHostAddress m_address;

@@ -1,6 +1,8 @@
 // A scripted server drives the user agent through datagrams and reads what it sends: the status table,
-// challenges, dialogs through two proxies, the transaction rules over UDP (retransmissions, timeouts, 481),
-// requests within a call (hold, UPDATE, INFO, 488, 405), session timers, redirects and answers not offered.
+// challenges, dialogs through two proxies, the transaction rules over UDP (retransmissions, timeouts, 481);
+// over TCP, with every message split in two segments, requests are not repeated and still time out;
+// requests within a call (hold, UPDATE, INFO, 488, 405), session timers, redirects and answers not offered;
+// SRTP keys in both directions of offer and answer, and the refusals when a call cannot be encrypted as set.
 
 #include "agentfixture.h"
 #include "fixturetable.h"
@@ -14,6 +16,10 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QtTest>
+
+namespace {
+const QString kKey = "1 AES_CM_128_HMAC_SHA1_80 inline:gv7xS14xO3GIjB1Z7rMTlIQh63qXhc0mSPLWRfd1";
+} // namespace
 
 class TstProcessing : public QObject
 {
@@ -41,6 +47,8 @@ private slots:
     void sessionTimer();
     void redirect();
     void answerNotOffered();
+    void srtp_data();
+    void srtp();
 
 private:
     QStringList exchange(const QString &text) { return phone->exchange(text); }
@@ -277,7 +285,10 @@ void TstProcessing::loss()
     QFETCH(QString, command);
     QFETCH(QString, repeated);
     QFETCH(QString, busy);
-    QSignalSpy busySpy(sip, &Sip::callEnded);
+    QFETCH(QString, transport);
+    if (transport != "UDP")
+        QVERIFY(phone->useStream(transport));
+    QSignalSpy busySpy(sip, &Sip::callEnded), registered(sip, &Sip::registrationChanged);
     const QString setup = command == "bye" || command == "cancel" ? this->command("invite") : QString();
     if (command == "bye")
         exchange(AgentFixture::responseTo(setup, "200 OK", {}, sdp));
@@ -285,19 +296,31 @@ void TstProcessing::loss()
         exchange(invite("lossy", "1"));
     SipTransactions::setTimers(20, 80);
     const QString first = this->command(setup.isEmpty() ? command.toLatin1() : "disconnect");
-    QVERIFY(first.startsWith(repeated));
+    QVERIFY(first.startsWith(repeated.isEmpty() ? command.toUpper() + ' ' : repeated));
+    if (transport != "UDP") // the stream named, its own port in Contact
+        QVERIFY2(header(first, "Via").startsWith("SIP/2.0/" + transport + ' ')
+                     && header(first, "Contact").contains(QRegularExpression(":(?!" + QString::number(phone->port)
+                                                                             + ";)\\d+;transport=" + transport.toLower() + '>')),
+                 qPrintable(first));
     const int mark = phone->server->received.size();
-    QVERIFY(phone->server->waitFor(mark + 1));
-    QCOMPARE(QString::fromUtf8(phone->server->received.at(mark)), first);
-    if (command == "bye" || command == "register") { // answered, it goes out no more
+    if (repeated.isEmpty()) { // Timer B alone: one copy, then the timeout
+        QVERIFY(busy == "408" ? registered.wait(10000) : busySpy.wait(10000));
+        QCOMPARE(phone->server->texts().count(first), 1);
+    } else {
+        QVERIFY(phone->server->waitFor(mark + 1));
+        QCOMPARE(QString::fromUtf8(phone->server->received.at(mark)), first);
+    }
+    if (!repeated.isEmpty() && (command == "bye" || command == "register")) { // answered, it goes out no more
         exchange(AgentFixture::responseTo(first, "200 OK"));
         const int answered = phone->server->received.size();
         QTest::qWait(400);
         QCOMPARE(phone->server->texts().mid(answered).filter(QRegularExpression("^" + repeated)).size(), 0);
     }
-    if (!busy.isEmpty())
+    if (busy == "408")
+        QCOMPARE(registered.last(), QVariantList({false, 408}));
+    else if (!busy.isEmpty() && busySpy.isEmpty())
         QVERIFY(busySpy.wait(10000));
-    QCOMPARE(ended(busySpy), busy);
+    QCOMPARE(ended(busySpy), busy == "408" ? "" : busy);
     if (command == "answer")
         QTRY_VERIFY(!phone->server->texts().filter(QRegularExpression("^BYE ")).isEmpty());
     QCOMPARE(callStateName(sip->callState()), command == "register" ? "idle" : "ended");
@@ -488,6 +511,70 @@ void TstProcessing::answerNotOffered()
     QCOMPARE(out.size(), 2);
     QVERIFY(out[0].startsWith("ACK ") && out[1].startsWith("BYE "));
     QCOMPARE(ended(busy), "no common codec");
+}
+
+void TstProcessing::srtp_data()
+{
+    // The setting; who offers; the far end's profile and a=crypto ("ours": answers our first line);
+    // the first line the phone sends in reply; the end shown (empty: the call is up), and whether its media is SRTP.
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("offerer");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("crypto");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("srtp");
+    QTest::newRow("required, far offer without a=crypto") << "SRTP" << "far" << "RTP/AVP" << "" << "SIP/2.0 488 Not Acceptable Here" << "" << false;
+    QTest::newRow("required, far offer with keys") << "SRTP" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 200 OK" << "" << true;
+    QTest::newRow("off, far SAVP offer") << "Отключено" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 488 Not Acceptable Here" << "" << false;
+    QTest::newRow("if possible, far clear offer") << "SRTP, если возможно" << "far" << "RTP/AVP" << "" << "SIP/2.0 200 OK" << "" << false;
+    QTest::newRow("required, answer without a=crypto") << "SRTP" << "we" << "RTP/AVP" << "" << "ACK" << "not encrypted" << false;
+    QTest::newRow("required, answer with keys") << "SRTP" << "we" << "RTP/SAVP" << "ours" << "ACK" << "" << true;
+    QTest::newRow("if possible, answer without a=crypto") << "SRTP, если возможно" << "we" << "RTP/AVP" << "" << "ACK" << "" << false;
+}
+
+void TstProcessing::srtp()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, offerer);
+    QFETCH(QString, profile);
+    QFETCH(QString, crypto);
+    QFETCH(QString, reply);
+    QFETCH(QString, end);
+    QFETCH(bool, srtp);
+    phone->settings.encryptMedia = setting;
+    QSignalSpy ends(sip, &Sip::callEnded), media(sip, &Sip::mediaChanged);
+    QString farSdp = sdp;
+    farSdp.replace("RTP/AVP", profile);
+    QStringList out;
+    QString ours; // the phone's own description
+    if (offerer == "far") {
+        out = exchange(AgentFixture::request("INVITE", "srtp", "1", QString(), farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + crypto + "\r\n")));
+        if (!out.value(0).startsWith("SIP/2.0 488")) {
+            sip->sendSipMsg("answer");
+            out = exchange(QString());
+        }
+        ours = out.value(0).section("\r\n\r\n", 1);
+    } else {
+        const QString request = command("invite");
+        ours = request.section("\r\n\r\n", 1);
+        QVERIFY2(ours.contains("m=audio " + QString::number(d->localSdp.mediaPort) + (setting == "SRTP" ? " RTP/SAVP " : " RTP/AVP ")), qPrintable(ours));
+        const QString offered = QRegularExpression("a=crypto:(1 [^\r]+)").match(ours).captured(1);
+        QVERIFY(!offered.isEmpty());
+        out = exchange(AgentFixture::responseTo(request, "200 OK", {"Contact: <sip:200@127.0.0.2:5099>"},
+                                                farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + QString(offered).replace(QRegularExpression("inline:\\S+"), kKey.section(' ', 2)) + "\r\n")));
+    }
+    QVERIFY2(out.value(0).startsWith(reply), qPrintable(out.value(0)));
+    QCOMPARE(ended(ends), end);
+    QCOMPARE(out.size() == 2 && out[1].startsWith("BYE "), !end.isEmpty()); // the unencrypted call is ended at once
+    const MediaDescription settled = media.isEmpty() ? MediaDescription() : media.last().value(0).value<MediaDescription>();
+    QCOMPARE(settled.srtp, srtp);
+    if (!srtp)
+        return;
+    // Our key goes in our description; the far end's key is the one we receive with.
+    QVERIFY(ours.contains("a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:" + settled.sendKey.keySalt.toBase64() + "\r\n"));
+    QCOMPARE(settled.receiveKey.toString().section(' ', 2), kKey.section(' ', 2));
+    QVERIFY(!ours.contains(kKey.section(' ', 2)));
 }
 
 SORVANTO_TEST_MAIN(TstProcessing)

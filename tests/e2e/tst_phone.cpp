@@ -6,8 +6,11 @@
 // events (no tones in band), the far phone's hold stopping the phone's RTP on
 // the wire and its resume restarting it, ringing calls
 // cancelled and refused, refusals by the proxy, the history, keep-alives, 10 %
-// datagram loss, a proxy restart, a transaction-stateful proxy and a
-// refused registration. The functions run in order on one phone.
+// and 30 % datagram loss, a proxy restart, a transaction-stateful proxy and a
+// refused registration; then over TLS calls both ways with tones heard and no
+// SIP text on the wire, and a server certificate with the wrong name, from an
+// unknown CA or expired refused with the cause shown and nothing sent. The
+// functions run in order on one phone.
 
 #include "baresippeer.h"
 #include "kamailiopeer.h"
@@ -16,6 +19,8 @@
 #include "phoneprocess.h"
 #include "pulsestream.h"
 #include "sqlpeek.h"
+#include "tcptap.h"
+#include "testca.h"
 #include "stunserver.h"
 #include "testmain.h"
 #include "tone.h"
@@ -70,9 +75,15 @@ private slots:
     void refusedRegistration();
     void proxyRestartRegistersAgain();
     void statefulProxy();
+    void callsOverTls_data();
+    void callsOverTls();
+    void tlsRefused_data();
+    void tlsRefused();
 
 private:
-    bool startPhone(const QString &password, int registrTimeout);
+    bool startPhone(const QString &password, int registrTimeout, const QMap<QString, QString> &more = {});
+    // Kamailio's TLS listener with a certificate of the per-run CA, and the tap in front of it on 127.0.0.3.
+    bool startTls(const QString &certificate);
     bool waitFor(const std::function<bool()> &condition, int ms) { return PeerProcess::waitFor(condition, ms, 100); }
     bool dial(const QString &number);
     QByteArray recordSpeaker(int ms);
@@ -110,6 +121,9 @@ private:
     LinphonePeer linphonec;
     LoopTap tap;
     std::unique_ptr<UdpRelay> relay;
+    TestCa ca;
+    std::unique_ptr<TcpTap> tap;
+    quint16 tlsPort = 0;
     PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
     PulseStream micTone;
     quint16 port = 0, farEndPort = 0;
@@ -118,17 +132,26 @@ private:
     QStringList history; // "number info" of each call, in order
 };
 
-bool TstPhone::startPhone(const QString &password, int registrTimeout)
+bool TstPhone::startPhone(const QString &password, int registrTimeout, const QMap<QString, QString> &more)
 {
     phone.stop();
     // 127.0.0.3 is the relay; the phone counts it as a public server and asks
     // the loopback coturn for its address. mediaIp: the namespace has no other.
-    return phone.seed({{"account", "100"}, {"sipServerIp", "127.0.0.3"}, {"sipServerPort", QString::number(port)},
+    QMap<QString, QString> settings{{"account", "100"}, {"sipServerIp", "127.0.0.3"}, {"sipServerPort", QString::number(port)},
                        {"user", "100"}, {"domain", "127.0.0.2"}, {"login", "100"}, {"password", password},
                        {"registrTimeout", QString::number(registrTimeout)}, {"keepAlive", "1"}, {"useLog", "true"},
                        {"codecPCMA", "true"}, {"codecPCMU", "true"}, {"mediaIp", "127.0.0.1"},
-                       {"mediaPort", QString::number(PeerProcess::freePort())}, {"STUN", stun.url()}})
-        && phone.start(xvfb.display());
+                       {"mediaPort", QString::number(PeerProcess::freePort())}, {"STUN", stun.url()}};
+    settings.insert(more);
+    return phone.seed(settings) && phone.start(xvfb.display());
+}
+
+bool TstPhone::startTls(const QString &certificate)
+{
+    kamailio.stop();
+    kamailio.enableTls(tlsPort, ca.path(certificate + ".pem"), ca.path(certificate + ".key"));
+    tap.reset(new TcpTap(QHostAddress("127.0.0.2"), tlsPort));
+    return kamailio.start(kConfig, port, kSubscribers) && tap->listen(QHostAddress("127.0.0.3"), tlsPort);
 }
 
 void TstPhone::initTestCase()
@@ -526,6 +549,78 @@ void TstPhone::refusedRegistration()
     QVERIFY2(fromPhone("REGISTER ") <= 2 * (refusals() + 1), "the phone loops on the refusal");
     // The second refusal came 5 s after the first, beyond a failed call's busy timer.
     QCOMPARE(historyRows(), history);
+}
+
+void TstPhone::callsOverTls_data()
+{
+    QTest::addColumn<bool>("phoneCalls");
+    QTest::newRow("phone calls over TLS") << true;
+    QTest::newRow("baresip calls over TLS") << false;
+}
+
+// Both phones register through Kamailio's TLS listener; the phone's INVITE
+// and the proxy's come over the one connection the phone opened, the tones
+// are heard both ways, and the tap between them sees no SIP text.
+void TstPhone::callsOverTls()
+{
+    QFETCH(bool, phoneCalls);
+    if (!tap) {
+        QVERIFY(ca.create() && !ca.issue("proxy", "127.0.0.2,IP:127.0.0.2").isEmpty());
+        QVERIFY((tlsPort = PeerProcess::freePort()));
+        QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
+        farEnd.stop();
+        farEnd.useTls(ca.caFile());
+        QVERIFY2(farEnd.start("200", "pw200", tlsPort, farEndPort, 440), qPrintable(farEnd.errorString()));
+        kamailio.ctl({"ul.rm", "location", "s:100"});
+        QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", ca.caFile()},
+                                            {"sipServerPort", QString::number(tlsPort)}}),
+                 qPrintable(phone.errorString()));
+        QVERIFY2(waitFor([this] { return kamailio.isRegistered("100"); }, 10000), "not registered over TLS");
+    }
+    QVERIFY2(micTone.play("mic", Tone::sine(1000, 0.3, 8000 * 60)), qPrintable(micTone.errorString()));
+    const QString failed = call(phoneCalls, true, true);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QCOMPARE(tap->connections, 1);
+    QVERIFY(tap->wire.size() > 1000);
+    for (const char *text : {"SIP/2.0", "REGISTER", "INVITE", "sip:"})
+        QVERIFY2(!tap->wire.contains(text), text);
+}
+
+void TstPhone::tlsRefused_data()
+{
+    QTest::addColumn<QString>("certificate"); // Kamailio's
+    QTest::addColumn<QString>("domain");      // the name the phone expects
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("wrong name") << "proxy" << "sip.example" << "ca.pem" << "сертификат не для этого сервера";
+    QTest::newRow("unknown CA") << "proxy" << "127.0.0.2" << "" << "сертификат неизвестного центра";
+    QTest::newRow("expired") << "expired" << "127.0.0.2" << "ca.pem" << "сертификат сервера просрочен";
+}
+
+// A certificate the phone cannot trust ends the connection: the cause on the
+// display (the log records what it shows), no registration, and not one byte
+// of SIP in clear text, however often it tries again.
+void TstPhone::tlsRefused()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QString, domain);
+    QFETCH(QString, caFile);
+    QFETCH(QString, shown);
+    QVERIFY2(tap, "needs callsOverTls first");
+    if (certificate == "expired") {
+        QVERIFY(!ca.issue("expired", "127.0.0.2,IP:127.0.0.2", true).isEmpty());
+        QVERIFY2(startTls("expired"), qPrintable(kamailio.errorString()));
+    }
+    phone.stop();
+    kamailio.ctl({"ul.rm", "location", "s:100"});
+    tap->wire.clear();
+    QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", caFile.isEmpty() ? "" : ca.path(caFile)},
+                                        {"sipServerPort", QString::number(tlsPort)}, {"domain", domain}}),
+             qPrintable(phone.errorString()));
+    QVERIFY2(phone.waitForLog("| shown: TLS: " + shown, 10000), qPrintable(phone.log().right(3000)));
+    QVERIFY(!tap->wire.isEmpty());
+    QVERIFY(!tap->wire.contains("REGISTER") && !tap->wire.contains("SIP/2.0"));
+    QVERIFY(!kamailio.isRegistered("100"));
 }
 
 SORVANTO_TEST_MAIN(TstPhone)

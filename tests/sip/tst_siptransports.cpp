@@ -3,6 +3,7 @@
 // certificate and an unknown CA each give their reason, and no byte of SIP ever crosses the wire in clear.
 
 #include "fixturetable.h"
+#include "tcptap.h"
 #include "testca.h"
 #include "tlssiptransport.h"
 
@@ -39,26 +40,6 @@ public:
     }
 };
 
-// Passes the client's bytes on to a server and keeps them as they were on the wire.
-class WireTap : public QTcpServer
-{
-public:
-    quint16 target = 0;
-    QByteArray wire;
-    int connections = 0;
-
-    void incomingConnection(qintptr fd) override
-    {
-        ++connections;
-        auto *in = new QTcpSocket(this), *out = new QTcpSocket(this);
-        in->setSocketDescriptor(fd);
-        out->connectToHost(QHostAddress::LocalHost, target);
-        connect(in, &QTcpSocket::readyRead, this, [this, in, out] { wire += in->peek(in->bytesAvailable()), out->write(in->readAll()); });
-        connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
-        connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
-        connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
-    }
-};
 } // namespace
 
 class TstSipTransports : public QObject
@@ -116,9 +97,9 @@ void TstSipTransports::tls()
     StreamServer server;
     server.cert = ca.path(cert + ".pem");
     server.key = ca.path(cert + ".key");
-    WireTap tap;
-    QVERIFY(server.listen(QHostAddress::LocalHost) && tap.listen(QHostAddress::LocalHost));
-    tap.target = server.serverPort();
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    TcpTap tap(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(tap.listen(QHostAddress::LocalHost));
     TlsSipTransport transport;
     QVERIFY(!transport.setCaFile(ca.path("missing.pem")));
     QVERIFY(transport.setCaFile(ca.caFile()));

@@ -3,11 +3,13 @@
 // only on a free line and answer a ringing one; Esc or the user's close on a call window hangs up, answer only answers what
 // rings; the next caller's window outlives the last call's busy tone; a call window re-shown by the window manager keeps the record; the
 // start loads before the window shows, an incoming call shows it without a reload;
-// talk time, busy cause and the end record; mute reaches the audio devices.
+// talk time, busy cause and the end record; mute reaches the audio devices;
+// the lock only while signalling is TLS and media SRTP, and the record keeps it.
 // Settings: every column round-trips from its field through the save to the
 // stored row, and from a changed row through the reload back to its field; a
 // number field takes digits only, and a number out of range is refused with a
-// message naming the field while nothing is stored.
+// message naming the field while nothing is stored; so is required SRTP over a
+// transport that would carry its keys in clear.
 #include "application.h"
 #include "audio.h"
 #include "boxwatcher.h"
@@ -16,7 +18,10 @@
 #include "dialog.h"
 #include "dialogout.h"
 #include "mainwindow.h"
+#include "rtp.h"
+#include "sdescrypto.h"
 #include "settings.h"
+#include "tlssiptransport.h"
 #include "sip.h"
 #include "sqlpeek.h"
 #include "testmain.h"
@@ -25,6 +30,7 @@
 #include <QAudioInput>
 #include <QAudioOutput>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMediaPlayer>
@@ -199,6 +205,36 @@ private slots:
         w->audioStopSlot();
     }
 
+    void lock_data()
+    {
+        QTest::addColumn<QString>("signalling");
+        QTest::addColumn<bool>("srtp");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("UDP signalling, SRTP media") << "UDP" << true << false;
+        QTest::newRow("TLS signalling, clear media") << "TLS" << false << false;
+        QTest::newRow("TLS and SRTP") << "TLS" << true << true;
+    }
+    void lock()
+    {
+        QFETCH(QString, signalling);
+        QFETCH(bool, srtp);
+        QFETCH(bool, locked);
+        SipTransport *kept = w->sip->transport;
+        TlsSipTransport tls;
+        if (signalling == "TLS")
+            w->sip->transport = &tls;
+        QLabel *lock = w->findChild<QLabel *>("lock");
+        w->called = "202";
+        w->info = "Out";
+        const SdesCrypto ours = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80), theirs = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80);
+        QVERIFY(!srtp || app->rtp->setSrtp(ours, theirs));
+        QCOMPARE(!lock->isHidden(), locked);
+        emit w->audioStopSignal(); // the call ends: the keys go, the record is written
+        w->sip->transport = kept;
+        QVERIFY(lock->isHidden() && !app->rtp->srtpActive());
+        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || encrypted FROM history ORDER BY id DESC")[0], QString("202%1").arg(int(locked)));
+    }
+
     // Muted through the start of a call; unmuted, the sliders' levels return.
     void muteReachesDevices()
     {
@@ -269,6 +305,30 @@ private slots:
         QCOMPARE(boxes.texts.size(), caption.isEmpty() ? 0 : 1);
         QVERIFY(caption.isEmpty() ? !w->settings->isVisible() : boxes.texts[0].contains(caption) && w->settings->isVisible());
         QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT account FROM settings") == QVariantList{text}, caption.isEmpty());
+    }
+
+    void encryptionChoice_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("SRTP over UDP") << "SRTP" << true;
+        QTest::newRow("SRTP if possible over UDP") << "SRTP, если возможно" << false;
+        QTest::newRow("off") << "Отключено" << false;
+    }
+    void encryptionChoice()
+    {
+        QFETCH(QString, choice);
+        QFETCH(bool, refused);
+        auto *box = w->settings->findChild<QComboBox *>("comboBox_62");
+        box->setCurrentText(choice);
+        QCOMPARE(box->currentText(), choice);
+        BoxWatcher boxes;
+        click(w->settings, "pushButton_51");
+        QCOMPARE(boxes.texts.size(), int(refused));
+        QVERIFY(!refused || (boxes.texts[0].contains("TLS") && boxes.texts[0].contains("Шифров. медиа")));
+        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT encryptMedia FROM settings")[0].toString() == choice, !refused);
+        box->setCurrentText("Отключено");
+        click(w->settings, "pushButton_51");
     }
 };
 

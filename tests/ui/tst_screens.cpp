@@ -63,9 +63,9 @@ private slots:
         shoot(w->history, "history", QSize(512, 550));
         QCOMPARE(listed(3) + listed(1) + listed(2) + listed(0), QStringList({"+79161234567", "201", "84957654321", "84951234567",
                  "84957654321", "84951234567", "+79161234567", "201"})); // all, by text: 31.12 first
-        shoot(w->settings, "settings-account", QSize(400, 745));
+        shoot(w->settings, "settings-account", QSize(400, 777));
         w->settings->findChild<QTabWidget *>()->setCurrentIndex(1);
-        shoot(w->settings, "settings-application", QSize(400, 745));
+        shoot(w->settings, "settings-application", QSize(400, 777));
     }
 };
 
