@@ -122,7 +122,7 @@ private:
     LoopTap tap;
     std::unique_ptr<UdpRelay> relay;
     TestCa ca;
-    std::unique_ptr<TcpTap> tap;
+    std::unique_ptr<TcpTap> tlsTap;
     quint16 tlsPort = 0;
     PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
     PulseStream micTone;
@@ -150,8 +150,8 @@ bool TstPhone::startTls(const QString &certificate)
 {
     kamailio.stop();
     kamailio.enableTls(tlsPort, ca.path(certificate + ".pem"), ca.path(certificate + ".key"));
-    tap.reset(new TcpTap(QHostAddress("127.0.0.2"), tlsPort));
-    return kamailio.start(kConfig, port, kSubscribers) && tap->listen(QHostAddress("127.0.0.3"), tlsPort);
+    tlsTap.reset(new TcpTap(QHostAddress("127.0.0.2"), tlsPort));
+    return kamailio.start(kConfig, port, kSubscribers) && tlsTap->listen(QHostAddress("127.0.0.3"), tlsPort);
 }
 
 void TstPhone::initTestCase()
@@ -564,7 +564,7 @@ void TstPhone::callsOverTls_data()
 void TstPhone::callsOverTls()
 {
     QFETCH(bool, phoneCalls);
-    if (!tap) {
+    if (!tlsTap) {
         QVERIFY(ca.create() && !ca.issue("proxy", "127.0.0.2,IP:127.0.0.2").isEmpty());
         QVERIFY((tlsPort = PeerProcess::freePort()));
         QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
@@ -580,10 +580,10 @@ void TstPhone::callsOverTls()
     QVERIFY2(micTone.play("mic", Tone::sine(1000, 0.3, 8000 * 60)), qPrintable(micTone.errorString()));
     const QString failed = call(phoneCalls, true, true);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
-    QCOMPARE(tap->connections, 1);
-    QVERIFY(tap->wire.size() > 1000);
+    QCOMPARE(tlsTap->connections, 1);
+    QVERIFY(tlsTap->wire.size() > 1000);
     for (const char *text : {"SIP/2.0", "REGISTER", "INVITE", "sip:"})
-        QVERIFY2(!tap->wire.contains(text), text);
+        QVERIFY2(!tlsTap->wire.contains(text), text);
 }
 
 void TstPhone::tlsRefused_data()
@@ -606,20 +606,20 @@ void TstPhone::tlsRefused()
     QFETCH(QString, domain);
     QFETCH(QString, caFile);
     QFETCH(QString, shown);
-    QVERIFY2(tap, "needs callsOverTls first");
+    QVERIFY2(tlsTap, "needs callsOverTls first");
     if (certificate == "expired") {
         QVERIFY(!ca.issue("expired", "127.0.0.2,IP:127.0.0.2", true).isEmpty());
         QVERIFY2(startTls("expired"), qPrintable(kamailio.errorString()));
     }
     phone.stop();
     kamailio.ctl({"ul.rm", "location", "s:100"});
-    tap->wire.clear();
+    tlsTap->wire.clear();
     QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", caFile.isEmpty() ? "" : ca.path(caFile)},
                                         {"sipServerPort", QString::number(tlsPort)}, {"domain", domain}}),
              qPrintable(phone.errorString()));
     QVERIFY2(phone.waitForLog("| shown: TLS: " + shown, 10000), qPrintable(phone.log().right(3000)));
-    QVERIFY(!tap->wire.isEmpty());
-    QVERIFY(!tap->wire.contains("REGISTER") && !tap->wire.contains("SIP/2.0"));
+    QVERIFY(!tlsTap->wire.isEmpty());
+    QVERIFY(!tlsTap->wire.contains("REGISTER") && !tlsTap->wire.contains("SIP/2.0"));
     QVERIFY(!kamailio.isRegistered("100"));
 }
 
