@@ -166,6 +166,12 @@ QString SipBuilder::serverPort() const
                                            : QString::number(sipServerPort(kind, settings.sipServerPort));
 }
 
+QString SipBuilder::ownHost() const
+{
+    const QString address = transport ? transport->localAddress() : QString();
+    return address.isEmpty() ? settings.mediaIp : address;
+}
+
 QString SipBuilder::ownPort() const
 {
     const quint16 port = transport && transport->isReliable() ? transport->localPort() : 0;
@@ -180,7 +186,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
 {
     const QString &port = settings.sipServerPort;
     Headers d;
-    d.via = {QString(), settings.mediaIp, ownPort(), branchValue, true};
+    d.via = {QString(), ownHost(), ownPort(), branchValue, true};
     d.from = {user, settings.domain, port, fromTag, true};
     d.to = {peer, settings.domain, port, toTag, true};
     d.callId = callId;
@@ -188,7 +194,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
     d.cseq = QString::number(cseq);
     d.method = method;
     d.hasCseq = true;
-    d.contact = {user, settings.mediaIp, ownPort(), QString(), true};
+    d.contact = {user, ownHost(), ownPort(), QString(), true};
     return d;
 }
 
@@ -209,7 +215,7 @@ SipBuilder::Headers SipBuilder::invited() const
         d.method = cseq->cseqMethod;
         d.hasCseq = true;
     }
-    d.contact = {settings.user, settings.mediaIp, ownPort(), QString(), true};
+    d.contact = {settings.user, ownHost(), ownPort(), QString(), true};
     return d;
 }
 
@@ -512,7 +518,7 @@ SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPa
     // STUN's mapping is for UDP; a stream is reached on its connection.
     const bool stream = transport && transport->isReliable();
     const QString contact = stream
-            ? QStringLiteral("<sip:%1@%2:%3;transport=%4>").arg(settings.user, settings.mediaIp, ownPort(),
+            ? QStringLiteral("<sip:%1@%2:%3;transport=%4>").arg(settings.user, ownHost(), ownPort(),
                                                                 transportName().toLower())
         : settings.useSTUN
             ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
