@@ -189,6 +189,12 @@ QString SipBuilder::serverPort() const
                                            : QString::number(sipServerPort(kind, settings.sipServerPort));
 }
 
+QString SipBuilder::ownHost() const
+{
+    const QString address = transport ? transport->localAddress() : QString();
+    return address.isEmpty() ? settings.mediaIp : address;
+}
+
 QString SipBuilder::ownPort() const
 {
     const quint16 port = transport && transport->isReliable() ? transport->localPort() : 0;
@@ -203,7 +209,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
 {
     const QString &port = settings.sipServerPort;
     Headers d;
-    d.via = {QString(), settings.mediaIp, ownPort(), branchValue, true};
+    d.via = {QString(), ownHost(), ownPort(), branchValue, true};
     d.from = {user, settings.domain, port, fromTag, true};
     d.to = {peer, settings.domain, port, toTag, true};
     d.callId = callId;
@@ -211,7 +217,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
     d.cseq = QString::number(cseq);
     d.method = method;
     d.hasCseq = true;
-    d.contact = {user, settings.mediaIp, ownPort(), QString(), true};
+    d.contact = {user, ownHost(), ownPort(), QString(), true};
     return d;
 }
 
@@ -232,7 +238,7 @@ SipBuilder::Headers SipBuilder::invited() const
         d.method = cseq->cseqMethod;
         d.hasCseq = true;
     }
-    d.contact = {settings.user, settings.mediaIp, ownPort(), QString(), true};
+    d.contact = {settings.user, ownHost(), ownPort(), QString(), true};
     return d;
 }
 
@@ -637,7 +643,7 @@ QString SipBuilder::contactValue() const
     // STUN's mapping is for UDP; a stream is reached on its connection.
     if (transport && transport->isReliable())
         return QStringLiteral("<sip:%1@%2:%3;transport=%4>")
-            .arg(settings.user, settings.mediaIp, ownPort(), transportName().toLower());
+            .arg(settings.user, ownHost(), ownPort(), transportName().toLower());
     return settings.useSTUN ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
                             : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
 }

@@ -107,10 +107,11 @@ private:
     SipRequest *dialogRequest(const QString &uri, const Headers &d, const QString &logLabel);
     SipResponse *newResponse(const QString &code, const QString &reason);
     QString byeUri() const;
-    // "UDP", "TCP" or "TLS"; and the port Via and Contact give: a stream's
-    // own local port once connected, else the configured one.
+    // "UDP", "TCP" or "TLS"; and the address and port Via and Contact give:
+    // a stream's own once connected, else the media address and the configured port.
     QString transportName() const;
     QString ownPort() const;
+    QString ownHost() const;
     static QString streamParameter(const QString &uri);
     // The server's port as the transport reaches it.
     QString serverPort() const;

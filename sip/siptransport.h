@@ -37,6 +37,9 @@ public:
     // ephemeral port and only report theirs once connected.
     virtual void bindLocal(quint16 port) = 0;
     virtual quint16 localPort() const = 0;
+    // A connected stream's own address (empty otherwise): what the server
+    // sees, so what Via and Contact name.
+    virtual QString localAddress() const { return QString(); }
 
     // One whole message. A stream transport opens its connection on demand
     // and sends what was queued once it is up.

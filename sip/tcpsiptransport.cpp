@@ -40,6 +40,11 @@ quint16 TcpSipTransport::localPort() const
     return m_established && m_socket ? m_socket->localPort() : 0;
 }
 
+QString TcpSipTransport::localAddress() const
+{
+    return m_established && m_socket ? m_socket->localAddress().toString() : QString();
+}
+
 void TcpSipTransport::sendMessage(const QByteArray &message)
 {
     if (m_established) {

@@ -33,6 +33,7 @@ public:
     // The connection leaves from an ephemeral port; the port is only kept.
     void bindLocal(quint16 port) override { m_bindPort = port; }
     quint16 localPort() const override;
+    QString localAddress() const override;
     void sendMessage(const QByteArray &message) override;
     void sendKeepAlive() override;
     void close() override;
