@@ -17,6 +17,7 @@ static bool load(SqlPeek &file, const QString &fixture, const QString &change = 
     QFile f(QFINDTESTDATA("../data/app/" + fixture));
     QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) + change : QString();
     text.remove(QRegularExpression("^--[^\n]*\n", QRegularExpression::MultilineOption));
+    text.replace(QLatin1String("$DEFAULT_STUN_URL"), QLatin1String(kDefaultStunUrl)); // the public server, named once
     for (const QString &statement : text.split(";\n", Qt::SkipEmptyParts)) {
         if (!statement.trimmed().isEmpty() && !file.exec(statement))
             return false;
@@ -63,7 +64,7 @@ private slots:
         QTest::newRow("last release, first start") << "released-new.sql" << QString() << QStringList();
         QTest::newRow("older: no keepAlive, no STUN")
             << "released-used.sql" << "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE settings DROP COLUMN STUN;\n"
-            << QStringList{"keepAlive=15", "STUN=udp://stun.sipgate.net:3478"};
+            << QStringList{"keepAlive=15", QStringLiteral("STUN=") + kDefaultStunUrl};
         QTest::newRow("older: no transport, no history info, no number table")
             << "released-used.sql"
             << "ALTER TABLE settings DROP COLUMN transport;\nALTER TABLE history DROP COLUMN info;\nDROP TABLE number;\n"
