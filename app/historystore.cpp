@@ -17,8 +17,9 @@ QVector<SqlTable> HistoryStore::tables()
               {QStringLiteral("ctime"), number, none},
               {QStringLiteral("time"), number, none},
               {QStringLiteral("info"), optional, QString()},
-              // Whether the call was encrypted end to end; rows older than it were not.
-              {QStringLiteral("encrypted"), QStringLiteral("INTEGER NOT NULL"), QStringLiteral("0")}},
+              // Whether the call was encrypted end to end; rows older than it were not. The default is part
+              // of the declaration, so a release that does not know the column can still add its calls.
+              {QStringLiteral("encrypted"), QStringLiteral("INTEGER NOT NULL DEFAULT 0"), QString()}},
              close, {}},
             {QStringLiteral("number"), {{QStringLiteral("num"), number, none}, {QStringLiteral("info"), optional, QString()}},
              close, {}},
