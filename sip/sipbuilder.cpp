@@ -401,11 +401,8 @@ SipResponse *SipBuilder::answer200Ok(bool repeat)
             msg->addHeader(QStringLiteral("Record-Route"), header->headerValue);
     addDialog(msg, d, {Field::Contact});
     msg->addContentType(QStringLiteral("application/sdp"));
-    msg->addAllow(allowList);
-    if (!supportedList().isEmpty())
-        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
-    for (const QString &line : timerLines())
-        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
+    addCapabilities(msg);
+    addLines(msg, timerLines());
     msg->addMaxForwards(dialog.maxForwards);
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     const int length = attachSdp(msg, true, repeat);
@@ -490,11 +487,8 @@ SipRequest *SipBuilder::inDialog(const QString &method, bool offer, const QStrin
     if (!dialog.remoteTarget.isEmpty())
         addRoutes(msg);
     addDialog(msg, d, {Field::Contact});
-    msg->addAllow(allowList);
-    if (!supportedList().isEmpty())
-        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
-    for (const QString &line : extra)
-        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
+    addCapabilities(msg);
+    addLines(msg, extra);
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     if (offer) {
         msg->addContentType(QStringLiteral("application/sdp"));
@@ -622,13 +616,9 @@ SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPa
     }
     if (dialogAnswer)
         msg->addHeader(QStringLiteral("Contact"), contactValue());
-    if (status != 100) {
-        msg->addAllow(allowList);
-        if (!supportedList().isEmpty())
-            msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
-    }
-    for (const QString &line : extra)
-        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
+    if (status != 100)
+        addCapabilities(msg);
+    addLines(msg, extra);
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     if (code == QLatin1String("401"))
         msg->addHeader(QStringLiteral("WWW-Authenticate"),
@@ -648,7 +638,21 @@ QString SipBuilder::contactValue() const
                             : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
 }
 
-// What the phone does of the extensions it may be asked for (RFC 3261 20.37).
+// What the phone accepts (Allow) and the extensions it does (Supported, RFC 3261 20.37).
+void SipBuilder::addCapabilities(SipPacket *msg) const
+{
+    msg->addAllow(allowList);
+    if (!supportedList().isEmpty())
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+}
+
+// Header lines given as "Name: value".
+void SipBuilder::addLines(SipPacket *msg, const QStringList &lines)
+{
+    for (const QString &line : lines)
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
+}
+
 QString SipBuilder::supportedList() const
 {
     return settings.disableSessionTimer ? QString() : QStringLiteral("timer");

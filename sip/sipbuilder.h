@@ -55,6 +55,8 @@ public:
     void attachAnswer(SipPacket *msg);
     QString contactValue() const;
     QString supportedList() const;
+    void addCapabilities(SipPacket *msg) const;
+    static void addLines(SipPacket *msg, const QStringList &lines);
     // An ACK or CANCEL copied from a received response.
     SipRequest *responseRequest(const QString &method, SipPacket *response);
 
