@@ -12,6 +12,10 @@
 // Start to registered over TLS: both through Kamailio's TLS listener with a
 // certificate of a per-run CA (the tests' peers), from the process start to
 // Kamailio's log line of the saved contact; the median of three starts.
+// CPU of a call over TLS, clear and SRTP: each phone calls baresip (440 Hz,
+// "srtp-mand" for SRTP) through that listener; the CPU of the caller from 1 s
+// after the callee's "Call established" on, for 5 s.
+#include "baresippeer.h"
 #include "codec.h"
 #include "application.h"
 #include "sip.h"
@@ -354,6 +358,7 @@ struct Figures {
     double startToRegister = -1, startToWindow = -1, inviteToDatagram = -1, okToAudio = -1;
     double cpuPerSecond = -1, rssIdle = -1, rssCall = -1, mouthToWire = -1, wireToEar = -1;
     double startToRegisteredTls = -1;
+    double cpuTlsClear = -1, cpuSrtp = -1;
 };
 
 QString ms(double us) { return us < 0 ? QStringLiteral("n/a") : QString::number(us / 1000.0, 'f', 1); }
@@ -593,6 +598,78 @@ void baresip(FarSide &far, quint16 port, Figures &f)
     stop(phone);
 }
 
+// The caller's CPU per second in a call to baresip "200" over TLS, clear or
+// SRTP, through Kamailio's TLS listener. `dataHome` holds the phone's data
+// (its account set for TLS already).
+void callsOverTls(KamailioPeer &kamailio, const TestCa &ca, quint16 tlsPort, const QString &dataHome,
+                  const QProcessEnvironment &env, bool srtp, double &sorvantoCpu, double &baresipCpu)
+{
+    BaresipPeer callee;
+    callee.useTls(ca.caFile(), srtp ? QStringLiteral("srtp-mand") : QString());
+    if (!callee.start("200", "pw200", tlsPort, PeerProcess::freePort(), 440)) {
+        std::fprintf(stderr, "bench_phone: no baresip to call: %s\n", qPrintable(callee.errorString()));
+        return;
+    }
+    auto measure = [&](qint64 pid) {
+        const int calls = callee.count(QStringLiteral("Call established"));
+        if (!waitUntil([&] { return callee.count(QStringLiteral("Call established")) > calls; }, 10000))
+            return -1.0;
+        pause(1000);
+        const qint64 cpu0 = procCpuMs(pid), t0 = nowUs();
+        pause(5000);
+        return double(procCpuMs(pid) - cpu0) * 1e6 / double(nowUs() - t0);
+    };
+    auto stop = [](QProcess &phone) {
+        phone.terminate();
+        if (!phone.waitForFinished(5000))
+            phone.kill();
+    };
+
+    // Sorvanto: this program's child on the phone's core, "SRTP" or "Отключено".
+    const QString media = srtp ? QStringLiteral("SRTP") : QStringLiteral("Отключено");
+    if (seedDatabase(dataHome + "/sorvanto/sorvanto.dat", tlsPort,
+                     ", transport='TLS', caFile='" + ca.caFile() + "', encryptMedia='" + media + "'")) {
+        const int mark = kamailio.log().size();
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--phone"});
+        if (waitUntil([&] { return kamailio.log().indexOf("SAVED 100 over", mark) >= 0; }, 10000)) {
+            child.write("invite\n");
+            sorvantoCpu = measure(child.processId());
+            child.write("hangup\n");
+            pause(500);
+        }
+        stop(child);
+    }
+
+    // baresip: dials at start, with the audio of the call figures above and
+    // its media encryption on the account.
+    QTemporaryDir own;
+    QFile config(own.path() + "/config"), accounts(own.path() + "/accounts");
+    config.open(QIODevice::WriteOnly);
+    QTextStream(&config) << "poll_method epoll\nsip_listen 127.0.0.1:" << freeUdpPort("127.0.0.1")
+                         << "\nnet_interface 127.0.0.1\nsip_cafile " << ca.caFile()
+                         << "\naudio_player alsa,pulse\naudio_source alsa,pulse\naudio_alert alsa,pulse\n"
+                         << "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
+                         << "rtp_ports 30000-30100\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
+                         << "module alsa.so\nmodule srtp.so\nmodule menu.so\nmodule_app account.so\n";
+    config.close();
+    accounts.open(QIODevice::WriteOnly);
+    QTextStream(&accounts) << "<sip:100@127.0.0.2>;auth_pass=pw;outbound=\"sip:127.0.0.2:" << tlsPort
+                           << ";transport=tls\";regint=3600;audio_codecs=pcma" << (srtp ? ";mediaenc=srtp-mand" : "")
+                           << "\n";
+    accounts.close();
+    QProcess phone;
+    phone.setProcessChannelMode(QProcess::MergedChannels);
+    phone.setStandardInputFile(QProcess::nullDevice());
+    phone.start("baresip", {"-f", own.path(), "-t", "60", "-e", "/dial sip:200@127.0.0.2"});
+    if (phone.waitForStarted(5000))
+        baresipCpu = measure(phone.processId());
+    stop(phone);
+    if (baresipCpu < 0)
+        std::fprintf(stderr, "bench_phone: baresip's call over TLS failed:\n%s\n", phone.readAll().right(3000).constData());
+}
+
 void tlsRegistration(Figures &s, Figures &b)
 {
     TestCa ca;
@@ -600,7 +677,7 @@ void tlsRegistration(Figures &s, Figures &b)
     const quint16 port = freeUdpPort("127.0.0.2"), tlsPort = PeerProcess::freePort();
     kamailio.enableTls(tlsPort, ca.path("proxy.pem"), ca.path("proxy.key"));
     if (!ca.create() || ca.issue("proxy", "127.0.0.2,IP:127.0.0.2").isEmpty()
-        || !kamailio.start(SORVANTO_SOURCE_DIR "/tests/e2e/kamailio.cfg", port, {{"100", "pw"}})) {
+        || !kamailio.start(SORVANTO_SOURCE_DIR "/tests/e2e/kamailio.cfg", port, {{"100", "pw"}, {"200", "pw200"}})) {
         std::fprintf(stderr, "bench_phone: no Kamailio over TLS: %s\n", qPrintable(kamailio.errorString()));
         return;
     }
@@ -652,6 +729,8 @@ void tlsRegistration(Figures &s, Figures &b)
                            << ";transport=tls\";regint=3600\n";
     accounts.close();
     b.startToRegisteredTls = median("baresip", {"-f", dir.path(), "-t", "60"}, QProcessEnvironment::systemEnvironment());
+    callsOverTls(kamailio, ca, tlsPort, dir.path(), env, false, s.cpuTlsClear, b.cpuTlsClear);
+    callsOverTls(kamailio, ca, tlsPort, dir.path(), env, true, s.cpuSrtp, b.cpuSrtp);
 }
 
 } // namespace
@@ -685,6 +764,8 @@ int main(int argc, char **argv)
     row("200 OK to first RTP packet", ms(s.okToAudio), ms(b.okToAudio), "ms");
     auto num = [](double v) { return v < 0 ? QStringLiteral("n/a") : QString::number(v, 'f', 1); };
     row("CPU per second of call", num(s.cpuPerSecond), num(b.cpuPerSecond), "ms/s");
+    row("CPU per second, call over TLS", num(s.cpuTlsClear), num(b.cpuTlsClear), "ms/s");
+    row("CPU per second, SRTP call over TLS", num(s.cpuSrtp), num(b.cpuSrtp), "ms/s");
     row("RSS idle", num(s.rssIdle / 1024), num(b.rssIdle / 1024), "MiB");
     row("RSS in a call", num(s.rssCall / 1024), num(b.rssCall / 1024), "MiB");
     row("mouth to wire", ms(s.mouthToWire), ms(b.mouthToWire), "ms");

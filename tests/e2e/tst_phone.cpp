@@ -8,9 +8,10 @@
 // cancelled and refused, refusals by the proxy, the history, keep-alives, 10 %
 // and 30 % datagram loss, a proxy restart, a transaction-stateful proxy and a
 // refused registration; then over TLS calls both ways with tones heard and no
-// SIP text on the wire, and a server certificate with the wrong name, from an
-// unknown CA or expired refused with the cause shown and nothing sent. The
-// functions run in order on one phone.
+// SIP text on the wire, clear and with SRTP media (the tone's G.711 on the
+// wire only in clear, no key in the log), and a server certificate with the
+// wrong name, from an unknown CA or expired refused with the cause shown and
+// nothing sent. The functions run in order on one phone.
 
 #include "baresippeer.h"
 #include "kamailiopeer.h"
@@ -18,6 +19,7 @@
 #include "looptap.h"
 #include "phoneprocess.h"
 #include "pulsestream.h"
+#include "rtppeer.h"
 #include "sqlpeek.h"
 #include "tcptap.h"
 #include "testca.h"
@@ -124,6 +126,7 @@ private:
     TestCa ca;
     std::unique_ptr<TcpTap> tlsTap;
     quint16 tlsPort = 0;
+    int tlsMedia = -1; // the TLS calls set up: SRTP (1) or clear (0) media; -1: none
     PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
     PulseStream micTone;
     quint16 port = 0, farEndPort = 0;
@@ -184,6 +187,7 @@ void TstPhone::cleanup()
         linphonec.command("terminate");
         if (!startPhone("pw100", 3600))
             qWarning().noquote() << "the phone did not start again:" << phone.errorString();
+        tlsMedia = -1;
         history = historyRows(); // whatever the failed call left
     }
     phoneMark = phone.logSize();
@@ -554,26 +558,37 @@ void TstPhone::refusedRegistration()
 void TstPhone::callsOverTls_data()
 {
     QTest::addColumn<bool>("phoneCalls");
-    QTest::newRow("phone calls over TLS") << true;
-    QTest::newRow("baresip calls over TLS") << false;
+    QTest::addColumn<bool>("srtp"); // "Шифров. медиа" "SRTP", baresip srtp-mand
+    QTest::newRow("phone calls over TLS") << true << false;
+    QTest::newRow("baresip calls over TLS") << false << false;
+    QTest::newRow("phone calls with SRTP") << true << true;
+    QTest::newRow("baresip calls with SRTP") << false << true;
 }
 
 // Both phones register through Kamailio's TLS listener; the phone's INVITE
 // and the proxy's come over the one connection the phone opened, the tones
-// are heard both ways, and the tap between them sees no SIP text.
+// are heard both ways, and the tap between them sees no SIP text. The
+// phone's G.711 frames caught on loopback carry the tone in clear and noise
+// under SRTP; the log shows every key hidden.
 void TstPhone::callsOverTls()
 {
     QFETCH(bool, phoneCalls);
-    if (!tlsTap) {
-        QVERIFY(ca.create() && !ca.issue("proxy", "127.0.0.2,IP:127.0.0.2").isEmpty());
-        QVERIFY((tlsPort = PeerProcess::freePort()));
-        QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
+    QFETCH(bool, srtp);
+    if (int(srtp) != tlsMedia) {
+        if (!tlsTap) {
+            QVERIFY(ca.create() && !ca.issue("proxy", "127.0.0.2,IP:127.0.0.2").isEmpty());
+            QVERIFY((tlsPort = PeerProcess::freePort()));
+            QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
+        }
+        tlsMedia = int(srtp);
         farEnd.stop();
-        farEnd.useTls(ca.caFile());
+        farEnd.useTls(ca.caFile(), srtp ? "srtp-mand" : "");
         QVERIFY2(farEnd.start("200", "pw200", tlsPort, farEndPort, 440), qPrintable(farEnd.errorString()));
         kamailio.ctl({"ul.rm", "location", "s:100"});
+        tlsTap->connections = 0;
         QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", ca.caFile()},
-                                            {"sipServerPort", QString::number(tlsPort)}}),
+                                            {"sipServerPort", QString::number(tlsPort)},
+                                            {"encryptMedia", srtp ? "SRTP" : "Отключено"}}),
                  qPrintable(phone.errorString()));
         QVERIFY2(waitFor([this] { return kamailio.isRegistered("100"); }, 10000), "not registered over TLS");
     }
@@ -584,6 +599,18 @@ void TstPhone::callsOverTls()
     QVERIFY(tlsTap->wire.size() > 1000);
     for (const char *text : {"SIP/2.0", "REGISTER", "INVITE", "sip:"})
         QVERIFY2(!tlsTap->wire.contains(text), text);
+    // One detector for both: PCMA frames where 1 kHz holds more than half the power.
+    int frames = 0, toneFrames = 0;
+    for (const LoopTap::Datagram &d : phoneRtp(0)) {
+        const QByteArray pcm = RtpPeer::decode({d.payload}, 8);
+        frames += !pcm.isEmpty();
+        toneFrames += Tone::level(pcm, 1000) > Tone::rms(pcm);
+    }
+    const QString counted = QStringLiteral("%1 of %2 G.711 frames carry the tone").arg(toneFrames).arg(frames);
+    QVERIFY2(frames >= 50 && (srtp ? toneFrames == 0 : toneFrames * 2 > frames), qPrintable(counted));
+    const QString log = phone.log(phoneMark);
+    QCOMPARE(log.contains("a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:[hidden]"), srtp);
+    QVERIFY2(!log.contains(QRegularExpression("inline:(?!\\[hidden\\])")), "a key in the log");
 }
 
 void TstPhone::tlsRefused_data()
