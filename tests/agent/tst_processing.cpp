@@ -207,11 +207,12 @@ void TstProcessing::challenges()
 
 // An incoming call through two proxies: every answer carries both Vias in
 // order; repeats of the INVITE and the BYE get the answers already sent; a
-// re-INVITE moves the media; what matches no call gets 481 and no busy tone.
+// re-INVITE moves the media; what matches no call gets 481 and ends nothing:
+// the window hears of an end only through callEnded and callHungUp (its tone, its history row).
 void TstProcessing::incomingCall()
 {
     QSignalSpy shown(sip, &Sip::incomingCall);
-    QSignalSpy busy(sip, &Sip::callEnded);
+    QSignalSpy busy(sip, &Sip::callEnded), hungUp(sip, &Sip::callHungUp);
     // A caller who gives up while we ring: 200 for the CANCEL, 487 for the INVITE.
     exchange(invite("gone", "1"));
     QStringList out = exchange(invite("gone", "1", QString(), "CANCEL"));
@@ -239,7 +240,7 @@ void TstProcessing::incomingCall()
     QCOMPARE(exchange(invite("in", "8", d->callToTag, "CANCEL")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(exchange(invite("other", "2", "x", "BYE")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(shown.size(), 2);
-    QCOMPARE(busy.size(), 2);
+    QCOMPARE(busy.size() + hungUp.size(), 2);
     QCOMPARE(ended(busy, 0) + ", " + ended(busy, 1), QString("cancel, bye"));
 }
 
@@ -517,6 +518,7 @@ void TstProcessing::srtp_data()
 {
     // The setting; who offers; the far end's profile and a=crypto ("ours": answers our first line);
     // the first line the phone sends in reply; the end shown (empty: the call is up), and whether its media is SRTP.
+    // Each outcome once: which offer or answer each choice takes is tst_srtp's offerAnswer table.
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("offerer");
     QTest::addColumn<QString>("profile");
@@ -526,11 +528,8 @@ void TstProcessing::srtp_data()
     QTest::addColumn<bool>("srtp");
     QTest::newRow("required, far offer without a=crypto") << "SRTP" << "far" << "RTP/AVP" << "" << "SIP/2.0 488 Not Acceptable Here" << "" << false;
     QTest::newRow("required, far offer with keys") << "SRTP" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 200 OK" << "" << true;
-    QTest::newRow("off, far SAVP offer") << "Отключено" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 488 Not Acceptable Here" << "" << false;
-    QTest::newRow("if possible, far clear offer") << "SRTP, если возможно" << "far" << "RTP/AVP" << "" << "SIP/2.0 200 OK" << "" << false;
     QTest::newRow("required, answer without a=crypto") << "SRTP" << "we" << "RTP/AVP" << "" << "ACK" << "not encrypted" << false;
     QTest::newRow("required, answer with keys") << "SRTP" << "we" << "RTP/SAVP" << "ours" << "ACK" << "" << true;
-    QTest::newRow("if possible, answer without a=crypto") << "SRTP, если возможно" << "we" << "RTP/AVP" << "" << "ACK" << "" << false;
 }
 
 void TstProcessing::srtp()
