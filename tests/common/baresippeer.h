@@ -7,7 +7,6 @@
 
 #include "peerprocess.h"
 
-#include <QRegularExpression>
 #include <QUdpSocket>
 
 class BaresipPeer : public PeerProcess
@@ -21,13 +20,8 @@ public:
     bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz,
                const QString &extraAccount = QString());
     // Registers over TLS with the proxy port given to start() (its TLS
-    // listener), trusting the CA file; `mediaEncryption` ("srtp-mand") makes
-    // its calls SRTP with SDES keys. Call before start().
-    void useTls(const QString &caFile, const QString &mediaEncryption = QString())
-    {
-        m_caFile = caFile;
-        m_mediaEncryption = mediaEncryption;
-    }
+    // listener), trusting the CA file. Call before start().
+    void useTls(const QString &caFile) { m_caFile = caFile; }
     // A console command such as "/dial sip:100@127.0.0.2" or "/hangup"; the
     // newline is what makes baresip act on it.
     void command(const QString &line) const
@@ -47,15 +41,11 @@ public:
         command(QStringLiteral("/uafind ") + aor);
         command(QStringLiteral("/dial ") + uri);
     }
-    // How often the log matches the pattern ("Call established").
-    int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
     // The audio received in the latest call, 8000 Hz mono S16LE (empty when
     // none). sndfile writes it when the call object goes, after the hang-up.
     QByteArray received() const;
-    QString log() const { return output(); }
 
 private:
     quint16 m_consPort = 0;
     QString m_caFile;
-    QString m_mediaEncryption;
 };
