@@ -11,7 +11,7 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
     // "lo" as net_interface fails; the address works. ausine wants 48 kHz
     // stereo and baresip resamples it for G.711. aubridge,nil discards what
     // it plays, sndfile keeps both directions as WAV files.
-    const QString config = QStringLiteral("sip_listen 127.0.0.1:%1\nnet_interface 127.0.0.1\n"
+    QString config = QStringLiteral("sip_listen 127.0.0.1:%1\nnet_interface 127.0.0.1\n"
                                           "audio_source ausine,%2\nausrc_srate 48000\nausrc_channels 2\n"
                                           "audio_player aubridge,nil\nrtp_ports 40000-40999\n"
                                           "module_path /usr/lib/baresip/modules\n"
@@ -20,9 +20,14 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
                                           "cons_listen 127.0.0.1:%3\nsnd_path %4\n")
                                .arg(sipPort).arg(toneHz).arg(m_consPort).arg(path(QStringLiteral("snd")))
         + (m_caFile.isEmpty() ? QString() : QStringLiteral("sip_cafile %1\n").arg(m_caFile));
+    // The accounts are read when account.so loads: the media encryption must be there first.
+    if (!m_mediaEncryption.isEmpty())
+        config.replace(QLatin1String("module account.so"), QLatin1String("module srtp.so\nmodule account.so"));
     QString account = QStringLiteral("<sip:%1@127.0.0.2>;auth_user=%1;auth_pass=%2;answermode=auto;"
                                      "audio_codecs=pcma,pcmu")
                           .arg(user, password);
+    if (!m_mediaEncryption.isEmpty())
+        account += QStringLiteral(";mediaenc=") + m_mediaEncryption;
     account += proxyPort ? QStringLiteral(";outbound=\"sip:127.0.0.2:%1;transport=%2\"\n")
                                .arg(proxyPort).arg(m_caFile.isEmpty() ? "udp" : "tls")
                          : QStringLiteral(";regint=0\n");

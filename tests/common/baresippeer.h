@@ -20,8 +20,13 @@ public:
     bool start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz,
                const QString &extraAccount = QString());
     // Registers over TLS with the proxy port given to start() (its TLS
-    // listener), trusting the CA file. Call before start().
-    void useTls(const QString &caFile) { m_caFile = caFile; }
+    // listener), trusting the CA file; `mediaEncryption` ("srtp-mand") makes
+    // its calls SRTP with SDES keys. Call before start().
+    void useTls(const QString &caFile, const QString &mediaEncryption = QString())
+    {
+        m_caFile = caFile;
+        m_mediaEncryption = mediaEncryption;
+    }
     // A console command such as "/dial sip:100@127.0.0.2" or "/hangup"; the
     // newline is what makes baresip act on it.
     void command(const QString &line) const
@@ -48,4 +53,5 @@ public:
 private:
     quint16 m_consPort = 0;
     QString m_caFile;
+    QString m_mediaEncryption;
 };
