@@ -3,6 +3,7 @@
 // The history lists calls by kind and number.
 #include "fixturetable.h"
 #include "historystore.h"
+#include "peerprocess.h"
 #include "settingsstore.h"
 #include "sqlpeek.h"
 #include "testmain.h"
@@ -34,12 +35,6 @@ static QMap<QString, QString> row(SqlPeek &file)
     for (int i = 0; found && i < query.record().count(); ++i)
         out[query.record().fieldName(i)] = query.value(i).toString();
     return out;
-}
-
-static QByteArray bytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 static QStringList texts(const QVariantList &values)
@@ -180,11 +175,11 @@ private slots:
         QVERIFY(load(file, "released-used.sql",
                      "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE history RENAME TO calls;\n"
                      "CREATE VIEW history AS SELECT id, called, ctime, time FROM calls;\n"));
-        const QByteArray before = bytes(dir.filePath("sorvanto.dat"));
+        const QByteArray before = PeerProcess::read(dir.filePath("sorvanto.dat"));
         QString error;
         QVERIFY(!SettingsStore(file.db()).migrate(&error));
         QVERIFY2(error.contains("history"), qPrintable(error));
-        QCOMPARE(bytes(dir.filePath("sorvanto.dat")), before);
+        QCOMPARE(PeerProcess::read(dir.filePath("sorvanto.dat")), before);
         QVERIFY(!row(file).contains("keepAlive"));
     }
 };

@@ -8,20 +8,34 @@
 // of the real program shows the exact warning and exits with 1.
 #include "application.h"
 #include "mainwindow.h"
-#include "privatedatadir.h"
+#include "peerprocess.h"
 #include "sqlpeek.h"
 #include "testmain.h"
 #include "xvfbserver.h"
 
 #include <QComboBox>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
-static QByteArray contents(const QString &file)
+// A private, empty application-data directory for one test: points HOME at a
+// fresh temporary directory and turns on Qt's test-mode paths (under HOME, whatever
+// XDG_DATA_HOME says), so the phone's database and log never touch the user's own.
+class PrivateDataDir
 {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+public:
+    PrivateDataDir() { qputenv("HOME", QFile::encodeName(m_dir.path())), QStandardPaths::setTestModeEnabled(true); }
+    ~PrivateDataDir() { qputenv("HOME", m_oldHome); }
+    // Where the phone keeps sorvanto.dat and log.txt (its application name, no organisation).
+    QString dataPath() const { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/sorvanto"; }
+    QString databaseFile() const { return dataPath() + "/sorvanto.dat"; }
+    QString logFile() const { return dataPath() + "/log.txt"; }
+
+private:
+    QByteArray m_oldHome = qgetenv("HOME");
+    QTemporaryDir m_dir;
+};
 
 class TstStartup : public QObject
 {
@@ -44,7 +58,7 @@ private slots:
         Application app;
         for (QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg})
             qt_message_output(type, QMessageLogContext(nullptr, 0, nullptr, "sorvanto.sip"), "marker Привет");
-        const QString log = QString::fromUtf8(contents(dir.logFile()));
+        const QString log = QString::fromUtf8(PeerProcess::read(dir.logFile()));
         QVERIFY(log.startsWith('x') == (size == 10485760) && log.count(QString(53, '-') + "\r\n") == 3);
         for (const char *tag : {"DBG", "INF", "WRN", "CRT"})
             QVERIFY2(log.contains(QRegularExpression(QString("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} %1 "
@@ -65,12 +79,12 @@ private slots:
         }
         for (const QString &file : {dir.databaseFile(), dir.logFile()})
             QVERIFY(QFile::exists(file) && !(QFile::permissions(file) & (QFile::ReadGroup | QFile::ReadOther)));
-        const QByteArray before = contents(dir.databaseFile());
+        const QByteArray before = PeerProcess::read(dir.databaseFile());
         Application app;
-        QCOMPARE(contents(dir.databaseFile()), before);
+        QCOMPARE(PeerProcess::read(dir.databaseFile()), before);
         app.getSettingsDB_();
         QVERIFY(app.settings.account == text && app.settings.password == "pw-" + text && !app.settings.useSTUN);
-        QVERIFY(contents(dir.logFile()).contains("password ***") && !contents(dir.logFile()).contains("pw-"));
+        QVERIFY(PeerProcess::read(dir.logFile()).contains("password ***") && !PeerProcess::read(dir.logFile()).contains("pw-"));
 
         const char *calls[][3] = {{"100", "05.01.2025 10:00:00", "Out"}, {"200", "31.12.2024 10:00:00", "Out"},
                                   {"100", "01.01.2025 08:00:00", "Out"}, {"300", "07.01.2025 10:00:00", "In"},
@@ -95,7 +109,7 @@ private slots:
         app.start();
         QVERIFY(!app.settings.useLog);
         app.writeLogFile("direct line"); // the load announces itself while the log is still on; after it, silence
-        QVERIFY(contents(dir.logFile()).trimmed().endsWith("!!!!! getSettingsDB"));
+        QVERIFY(PeerProcess::read(dir.logFile()).trimmed().endsWith("!!!!! getSettingsDB"));
     }
 
     void secondCopyRefused()
@@ -106,7 +120,7 @@ private slots:
                                                            << "LC_ALL=C.UTF-8");
         first.start(SORVANTO_EXECUTABLE, QStringList());
         // The first copy holds the lock once its window exists, as its log's separator shows.
-        QTRY_VERIFY_WITH_TIMEOUT(contents(tmp.path() + "/sorvanto/log.txt").contains(QByteArray(53, '-')), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(PeerProcess::read(tmp.path() + "/sorvanto/log.txt").contains(QByteArray(53, '-')), 30000);
         XvfbServer x; // the refusal is a modal box: a real X server lets a key close it
         QVERIFY2(x.start(), qPrintable(x.errorString()));
         // Of two entries for one name, QProcess keeps the later.

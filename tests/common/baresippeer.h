@@ -7,7 +7,6 @@
 
 #include "peerprocess.h"
 
-#include <QRegularExpression>
 #include <QUdpSocket>
 
 class BaresipPeer : public PeerProcess
@@ -47,12 +46,9 @@ public:
         command(QStringLiteral("/uafind ") + aor);
         command(QStringLiteral("/dial ") + uri);
     }
-    // How often the log matches the pattern ("Call established").
-    int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
     // The audio received in the latest call, 8000 Hz mono S16LE (empty when
     // none). sndfile writes it when the call object goes, after the hang-up.
     QByteArray received() const;
-    QString log() const { return output(); }
 
 private:
     quint16 m_consPort = 0;

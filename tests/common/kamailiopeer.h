@@ -24,7 +24,6 @@ public:
     bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers,
                const QStringList &defines = {})
     {
-        m_port = port;
         const QString config = QString::fromUtf8(read(configTemplate))
                                    .replace(QLatin1String("@PORT@"), QString::number(port))
                                    .replace(QLatin1String("@DIR@"), m_dir.path())
@@ -56,11 +55,7 @@ public:
     {
         return ctl({"ul.lookup", "location", "s:" + user}).contains(QLatin1String("Contact"), Qt::CaseInsensitive);
     }
-    QString log() const { return output(); }
-    quint16 port() const { return m_port; }
 
 private:
-
-    quint16 m_port = 0;
     QStringList m_tls;
 };

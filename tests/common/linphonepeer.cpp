@@ -55,15 +55,6 @@ bool LinphonePeer::command(const QString &line)
         || fail(QStringLiteral("linphonec did not take \"%1\"").arg(line));
 }
 
-QString LinphonePeer::receivedKeys() const
-{
-    QString keys;
-    static const QRegularExpression tone(QStringLiteral("Receiving tone (.) from"));
-    for (auto it = tone.globalMatch(log()); it.hasNext();)
-        keys += it.next().captured(1);
-    return keys;
-}
-
 QByteArray LinphonePeer::received() const
 {
     const QByteArray file = read(path(QStringLiteral("received.wav")));

@@ -8,7 +8,6 @@
 
 #include "peerprocess.h"
 
-#include <QRegularExpression>
 
 class LinphonePeer : public PeerProcess
 {
@@ -22,10 +21,6 @@ public:
     // "pause", "resume", or a key ("5") sent in a call.
     bool command(const QString &line);
     void dial(const QString &uri) { command(QStringLiteral("call ") + uri); }
-    // The keys reported received, in order ("Receiving tone 5 from ...").
-    QString receivedKeys() const;
-    int count(const QString &pattern) const { return log().count(QRegularExpression(pattern)); }
     // The audio of the latest call, 8000 Hz mono S16LE, once the call ended.
     QByteArray received() const;
-    QString log() const { return output(); }
 };

@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -25,6 +26,9 @@ public:
     qint64 pid() const { return m_process.processId(); }
     // What the program wrote (stdout and stderr, or stderr alone when stdout is data).
     QString output() const { return QString::fromUtf8(read(path(QStringLiteral("output.log")))); }
+    QString log() const { return output(); }
+    // How often the output matches the pattern ("Call established").
+    int count(const QString &pattern) const { return output().count(QRegularExpression(pattern)); }
     // A file's contents from byte `from` on; empty when it cannot be read.
     static QByteArray read(const QString &file, qint64 from = 0);
     QString errorString() const { return m_error; }

@@ -12,7 +12,6 @@ RtpPeer::RtpPeer(QObject *parent)
     connect(socket, &QUdpSocket::readyRead, this, [this] {
         while (socket->hasPendingDatagrams())
             packets.append(socket->receiveDatagram().data());
-        emit received();
     });
 }
 

@@ -27,9 +27,6 @@ public:
 
     QList<QByteArray> packets;
 
-signals:
-    void received();
-
 private:
     QUdpSocket *socket;
 };

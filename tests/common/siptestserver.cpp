@@ -16,20 +16,6 @@ SipTestServer::SipTestServer(QObject *parent)
     connect(m_socket, &QUdpSocket::readyRead, this, &SipTestServer::readPending);
 }
 
-quint16 SipTestServer::freePort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket probe;
-        if (!probe.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0))
-            continue;
-        const quint16 port = probe.localPort();
-        QUdpSocket other;
-        if (other.bind(QHostAddress(QStringLiteral("127.0.0.2")), port))
-            return port;
-    }
-    return 0;
-}
-
 bool SipTestServer::listen(const QHostAddress &address, quint16 port)
 {
     return m_socket->bind(address, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);

@@ -7,6 +7,8 @@
 // takes the phone's connection, keeps the messages it frames, and writes each
 // scripted message in two segments.
 
+#include "peerprocess.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -24,8 +26,8 @@ class SipTestServer : public QObject
 public:
     explicit SipTestServer(QObject *parent = nullptr);
 
-    // A UDP port that is free on both 127.0.0.1 and 127.0.0.2 right now.
-    static quint16 freePort();
+    // A UDP port that is free on both 127.0.0.1 and 127.0.0.2 right now (free on every address).
+    static quint16 freePort() { return PeerProcess::freePort(); }
 
     bool listen(const QHostAddress &address, quint16 port);
     bool listenTcp(const QHostAddress &address, quint16 port);

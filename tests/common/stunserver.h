@@ -18,7 +18,6 @@ public:
                        path("turnserver.pid"), "--log-file", path("turnserver.log"), "--simple-log"})
             && waitReady([this] { return udpBound(QHostAddress::LocalHost, m_port); }, 10000, QStringLiteral("UDP socket"));
     }
-    quint16 port() const { return m_port; }
     QString url() const { return QStringLiteral("udp://127.0.0.1:%1").arg(m_port); }
 
 private:

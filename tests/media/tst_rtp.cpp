@@ -228,9 +228,7 @@ private slots:
         QTest::addColumn<QString>("far");
         QTest::addColumn<bool>("heard");
         QTest::newRow("protected with its key, across the wrap") << "protected" << true;
-        QTest::newRow("clear RTP") << "clear" << false;
-        QTest::newRow("one payload byte changed") << "tampered" << false;
-        QTest::newRow("another key") << "stranger" << false;
+        QTest::newRow("clear RTP") << "clear" << false; // a changed byte, another key: tst_srtp
     }
 
     void srtp()
@@ -240,7 +238,7 @@ private slots:
         const SrtpSuite suite = SrtpSuite::AesCm128HmacSha1_80;
         const SdesCrypto ours = SdesCrypto::generate(1, suite), theirs = SdesCrypto::generate(1, suite);
         SrtpSession farEnd;
-        QVERIFY(farEnd.start(suite, far == "stranger" ? SdesCrypto::generate(1, suite).keySalt : theirs.keySalt, ours.keySalt));
+        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt));
         rtp->initSession();
         rtp->rxCodec = Rtp::PCMA;
         QVERIFY(rtp->setSrtp(ours, theirs));
@@ -250,8 +248,6 @@ private slots:
         for (int i = 0; i < 10; ++i) {
             QByteArray p = RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * (i + 1)));
             QVERIFY(far == "clear" || farEnd.protect(p));
-            if (far == "tampered")
-                p[30] = char(p[30] ^ 1);
             in << p;
         }
         sendAndReceive(tone.repeated(10), in, 10);

@@ -67,19 +67,11 @@ private slots:
                   + QString::number(a.audioIndex), "answer");
     }
 
-    // A random session id per call, the version one up for each description; our offer.
+    // A random session id per call (our offer's text, the version one up in each description: tst_builders).
     void origin()
     {
         const SdpOrigin first = SdpOrigin::newSession("10.0.0.1"), second = SdpOrigin::newSession("10.0.0.1");
-        QVERIFY(first.sessionId != second.sessionId);
-        QVERIFY(first.sessionId > 0 && first.sessionId < (1u << 30));
-        const SdpOrigin next = first.next();
-        QCOMPARE(next.sessionId, first.sessionId);
-        QCOMPARE(next.version, first.version + 1);
-        const SdpSession offer = SdpSession::offer({"-", 7, 8, "10.0.0.1"}, 4000, {format(0, "PCMU")});
-        QCOMPARE(offer.toText(), QString("v=0\r\no=- 7 8 IN IP4 10.0.0.1\r\ns=-\r\nc=IN IP4 10.0.0.1\r\nt=0 0\r\nm=audio 4000 RTP/AVP 0 101\r\n"
-                                         "a=sendrecv\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\n"
-                                         "a=ptime:20\r\n"));
+        QVERIFY(first.sessionId != second.sessionId && first.sessionId > 0 && first.sessionId < (1u << 30));
     }
 };
 

@@ -1,12 +1,11 @@
 // SIP messages outside the parser: typed header fields as the user agent reads them (the factory's
 // class choice included), the SIP URI's acceptance rules, the byte-exact text of built messages, header
-// list operations, copies, and the SDP values of a body. The cases are tables in tests/data/sip.
+// list operations and copies. The cases are tables in tests/data/sip.
 
 #include "capturingparser.h"
 #include "fixturetable.h"
 #include "sipauthorizationheader.h"
 #include "sipcontactheader.h"
-#include "sipcontentheader.h"
 #include "sipcseqheader.h"
 #include "sipheaderfactory.h"
 #include "sipproxyauthenticateheader.h"
@@ -163,15 +162,6 @@ private slots:
                                                "Via: SIP/2.0/UDP 10.0.0.5;branch=z9hG4bKa\r\n"
                                                "Via: SIP/2.0/UDP 10.0.0.6;branch=z9hG4bKb\r\n"
                                                "Call-ID: c1\r\nCSeq: 7 INVITE\r\n\r\nv=0\r\nm=audio 4000 RTP/AVP 0\r\n"));
-    }
-
-    void sdp_data() { fixtureRows("sip/sdp.txt"); }
-    void sdp()
-    {
-        QFETCH(QString, body);
-        SipContentHeader content(nullptr, "Content", body);
-        QTEST(QStringList({content.sdpPort, content.sdpIp, content.codec[0], content.codec[1],
-                           QString::number(content.sdpLines.size())}).join('|'), "expected");
     }
 };
 
