@@ -19,6 +19,7 @@ public:
             && waitReady([this] { return udpBound(QHostAddress::LocalHost, m_port); }, 10000, QStringLiteral("UDP socket"));
     }
     QString url() const { return QStringLiteral("udp://127.0.0.1:%1").arg(m_port); }
+    quint16 port() const { return m_port; }
 
 private:
     quint16 m_port = 0;
