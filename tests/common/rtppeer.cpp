@@ -17,7 +17,6 @@ RtpPeer::RtpPeer(QObject *parent)
 
 bool RtpPeer::start(const char *address, quint16 port) { return socket->bind(QHostAddress(QString::fromLatin1(address)), port); }
 quint16 RtpPeer::port() const { return socket->localPort(); }
-void RtpPeer::send(const QByteArray &datagram, quint16 toPort) { socket->writeDatagram(datagram, QHostAddress::LocalHost, toPort); }
 
 QByteArray RtpPeer::packet(int payloadType, const QByteArray &pcm, quint16 seq, quint32 ts)
 {
