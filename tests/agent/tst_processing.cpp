@@ -210,8 +210,8 @@ void TstProcessing::challenges()
 }
 
 // An incoming call through two proxies: every answer carries both Vias in
-// order; repeats of the INVITE and the BYE get the answers already sent; a
-// re-INVITE moves the media; what matches no call gets 481 and ends nothing:
+// order; repeats of the INVITE and the BYE get the answers already sent (a re-INVITE: midCall; one
+// that moves the media: tst_robustness farEndMoves); what matches no call gets 481 and ends nothing:
 // the window hears of an end only through callEnded and callHungUp (its tone, its history row).
 void TstProcessing::incomingCall()
 {
@@ -231,10 +231,6 @@ void TstProcessing::incomingCall()
     QCOMPARE(header(ok, "Record-Route", 1), QString("<sip:10.0.0.8;lr>"));
     QCOMPARE(exchange(invite("in", "5")), QStringList{ok});
     exchange(invite("in", "5", d->callToTag, "ACK"));
-    QString reinvite = invite("in", "6", d->callToTag);
-    out = exchange(reinvite.replace("127.0.0.9", "127.0.0.8"));
-    QCOMPARE(header(out.value(0), "CSeq"), QString("6 INVITE"));
-    QCOMPARE(d->mediaIp_, QString("127.0.0.8"));
     const QString bye = invite("in", "7", d->callToTag, "BYE");
     const QStringList byeOk = exchange(bye);
     QVERIFY(byeOk.value(0).startsWith("SIP/2.0 200 OK\r\n"));
@@ -538,7 +534,6 @@ void TstProcessing::srtp()
         ours = request.section("\r\n\r\n", 1);
         QVERIFY2(ours.contains("m=audio " + QString::number(d->localSdp.mediaPort) + " RTP/SAVP "), qPrintable(ours));
         const QString offered = QRegularExpression("a=crypto:(1 [^\r]+)").match(ours).captured(1);
-        QVERIFY(!offered.isEmpty());
         out = exchange(AgentFixture::responseTo(request, "200 OK", {"Contact: <sip:200@127.0.0.2:5099>"},
                                                 farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + QString(offered).replace(QRegularExpression("inline:\\S+"), kKey.section(' ', 2)) + "\r\n")));
     }

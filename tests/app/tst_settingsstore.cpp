@@ -150,13 +150,10 @@ private slots:
         SqlPeek file(dir.filePath("sorvanto.dat"));
         QString error;
         QVERIFY2(SettingsStore(file.db()).migrate(&error), qPrintable(error));
-        QStringList schema = texts(file.column("SELECT sql FROM sqlite_master ORDER BY name = 'settings', name"));
+        const QStringList schema = texts(file.column("SELECT sql FROM sqlite_master ORDER BY name = 'settings', name"));
         QCOMPARE(schema.size(), releasedSchema.size());
-        for (int i = 0; i < schema.size(); ++i) {
+        for (int i = 0; i < schema.size(); ++i)
             QVERIFY2(schema[i].startsWith(releasedSchema[i]), qPrintable(schema[i]));
-            schema[i] = releasedSchema[i];
-        }
-        QCOMPARE(schema, releasedSchema);
         QMap<QString, QString> first = row(file);
         for (const QString &column : first.keys()) {
             if (!released.contains(column))

@@ -19,22 +19,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// A private, empty application-data directory for one test: points HOME at a
-// fresh temporary directory and turns on Qt's test-mode paths (under HOME, whatever
-// XDG_DATA_HOME says), so the phone's database and log never touch the user's own.
-class PrivateDataDir
-{
-public:
-    PrivateDataDir() { qputenv("HOME", QFile::encodeName(m_dir.path())), QStandardPaths::setTestModeEnabled(true); }
-    ~PrivateDataDir() { qputenv("HOME", m_oldHome); }
-    // Where the phone keeps sorvanto.dat and log.txt (its application name, no organisation).
+// A private, empty data directory for one test: HOME is a fresh temporary directory, under which Qt's
+// test-mode paths put the phone's sorvanto.dat and log.txt, whatever XDG_DATA_HOME says.
+struct PrivateDataDir {
+    QByteArray oldHome = qgetenv("HOME");
+    QTemporaryDir home;
+    PrivateDataDir() { qputenv("HOME", QFile::encodeName(home.path())), QStandardPaths::setTestModeEnabled(true); }
+    ~PrivateDataDir() { qputenv("HOME", oldHome); }
     QString dataPath() const { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/sorvanto"; }
     QString databaseFile() const { return dataPath() + "/sorvanto.dat"; }
     QString logFile() const { return dataPath() + "/log.txt"; }
-
-private:
-    QByteArray m_oldHome = qgetenv("HOME");
-    QTemporaryDir m_dir;
 };
 
 class TstStartup : public QObject
