@@ -39,6 +39,13 @@ struct AccountSettings
     int mediaPort = 60000;
     bool codecPCMA = true;
     bool codecPCMU = true;
+    // Wideband on: PBXs and peer phones offer it, and our offer lists it after
+    // G.711, so a narrowband peer answers as before while a wideband-only
+    // offer is answered instead of refused.
+    bool codecG722 = true;
+    bool codecOpus = true;
+    // Headset users switch the canceller off.
+    bool echoCancel = true;
     bool useSTUN = false;
     QString STUN = QLatin1String(kDefaultStunUrl);
 };
