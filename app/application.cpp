@@ -255,6 +255,7 @@ void Application::getSettingsDB()
     sip->initSession();
     rtp->localPort = network->rtpBindPort();
     rtp->initSession();
+    audio->setEchoCancel(settings.echoCancel);
 }
 
 bool Application::updateSettingsDB()

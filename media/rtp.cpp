@@ -1,11 +1,13 @@
 #include "rtp.h"
 
+#include "audiocodec.h"
 #include "codec.h"
 #include "rtpheader.h"
 #include "udpsocket.h"
 
 #include <QDebug>
 
+#include <cmath>
 #include <cstring>
 
 unsigned char loByte(short s)
@@ -31,6 +33,25 @@ Rtp::Rtp(QObject *parent)
     clock.start();
 }
 
+Rtp::~Rtp() = default;
+
+void Rtp::setCodec(const SdpFormat &format)
+{
+    wanted = format;
+}
+
+int Rtp::sampleRate() const
+{
+    return codec ? codec->sampleRate() : JitterBuffer::rate;
+}
+
+QString Rtp::codecName() const
+{
+    if (codec)
+        return codec->format().encoding;
+    return rxCodec == PCMU ? QStringLiteral("PCMU") : QStringLiteral("PCMA");
+}
+
 void Rtp::setRemoteAddress(const QString &ip, const QString &port)
 {
     remoteIp = ip;
@@ -54,7 +75,16 @@ int Rtp::payloadType(int codec)
 void Rtp::initSession()
 {
     txPcm.clear();
-    rxBuffer.reset();
+    const SdpFormat named = AudioCodec::named(wanted);
+    const bool wideband = named.encoding.compare(QLatin1String("G722"), Qt::CaseInsensitive) == 0
+        || named.encoding.compare(QLatin1String("opus"), Qt::CaseInsensitive) == 0;
+    codec = wideband ? AudioCodec::create(wanted) : nullptr;
+    if (!codec && named.encoding.compare(QLatin1String("PCMU"), Qt::CaseInsensitive) == 0)
+        rxCodec = PCMU;
+    else if (!codec && named.encoding.compare(QLatin1String("PCMA"), Qt::CaseInsensitive) == 0)
+        rxCodec = PCMA;
+    // The jitter buffer plays at the codec's rate and reads timestamps at its clock.
+    rxBuffer.setFormat(sampleRate(), codec ? codec->clockRate() : JitterBuffer::rate, codec.get());
     dtmf.clear();
     figuresDue = true;
     bindSocket(localPort);
@@ -73,8 +103,48 @@ void Rtp::msgTransmiterSlot()
     msgTransmiter();
 }
 
+void Rtp::sendPacket(const unsigned char *payload, int bytes, int pt, int ticks)
+{
+    unsigned char packet[maxDatagram];
+    if (bytes < 0 || headerSize + bytes > maxDatagram)
+        return;
+    ++seqNumber;
+    timestamp += static_cast<quint32>(ticks);
+    packet[0] = 0x80;
+    packet[1] = static_cast<unsigned char>(pt & 0x7F);
+    packet[2] = static_cast<unsigned char>(seqNumber >> 8);
+    packet[3] = static_cast<unsigned char>(seqNumber);
+    packet[4] = static_cast<unsigned char>(timestamp >> 24);
+    packet[5] = static_cast<unsigned char>(timestamp >> 16);
+    packet[6] = static_cast<unsigned char>(timestamp >> 8);
+    packet[7] = static_cast<unsigned char>(timestamp);
+    packet[8] = static_cast<unsigned char>(ssrc >> 24);
+    packet[9] = static_cast<unsigned char>(ssrc >> 16);
+    packet[10] = static_cast<unsigned char>(ssrc >> 8);
+    packet[11] = static_cast<unsigned char>(ssrc);
+    std::memcpy(packet + headerSize, payload, size_t(bytes));
+    if (udpSocket)
+        udpSocket->msgTransmiter(packet, headerSize + bytes);
+}
+
 void Rtp::msgTransmiter()
 {
+    if (codec) {
+        const int bytes = codec->frameSamples() * 2;
+        int used = 0;
+        QVector<qint16> frame(codec->frameSamples());
+        while (txPcm.size() - used >= bytes) {
+            const auto *pcm = reinterpret_cast<const unsigned char *>(txPcm.constData()) + used;
+            for (int i = 0; i < frame.size(); ++i)
+                frame[i] = lohiShort(pcm[2 * i], pcm[2 * i + 1]);
+            const QByteArray payload = codec->encode(frame.constData());
+            used += bytes;
+            sendPacket(reinterpret_cast<const unsigned char *>(payload.constData()), payload.size(),
+                       codec->format().payloadType, codec->frameTicks());
+        }
+        txPcm.remove(0, used);
+        return;
+    }
     const int available = txPcm.size();
     if (available < frameBytes)
         return;
@@ -82,7 +152,7 @@ void Rtp::msgTransmiter()
     int used = 0;
     unsigned char packet[headerSize + frameSamples];
     while (available - used >= frameBytes) {
-        const int codec = rxCodec;
+        const int law = rxCodec;
         int samples = 0;
         unsigned char mixed[frameBytes];
         const unsigned char *frame = pcm + used;
@@ -91,31 +161,15 @@ void Rtp::msgTransmiter()
             dtmf.mix(mixed, frameSamples);
             frame = mixed;
         }
-        if (codec == PCMA) {
+        if (law == PCMA) {
             alawEncodeFrame(frame, packet + headerSize, frameSamples);
             samples = frameSamples;
-        } else if (codec == PCMU) {
+        } else if (law == PCMU) {
             ulawEncodeFrame(frame, packet + headerSize, frameSamples);
             samples = frameSamples;
         }
         used += frameBytes;
-
-        ++seqNumber;
-        timestamp += static_cast<quint32>(samples);
-        packet[0] = 0x80;
-        packet[1] = static_cast<unsigned char>(payloadType(codec) & 0x7F);
-        packet[2] = static_cast<unsigned char>(seqNumber >> 8);
-        packet[3] = static_cast<unsigned char>(seqNumber);
-        packet[4] = static_cast<unsigned char>(timestamp >> 24);
-        packet[5] = static_cast<unsigned char>(timestamp >> 16);
-        packet[6] = static_cast<unsigned char>(timestamp >> 8);
-        packet[7] = static_cast<unsigned char>(timestamp);
-        packet[8] = static_cast<unsigned char>(ssrc >> 24);
-        packet[9] = static_cast<unsigned char>(ssrc >> 16);
-        packet[10] = static_cast<unsigned char>(ssrc >> 8);
-        packet[11] = static_cast<unsigned char>(ssrc);
-        if (udpSocket)
-            udpSocket->msgTransmiter(packet, headerSize + samples);
+        sendPacket(packet + headerSize, samples, payloadType(law), samples);
     }
     // A remainder shorter than a frame waits for the next capture block.
     txPcm.remove(0, used);
@@ -126,6 +180,16 @@ void Rtp::msgReceiver(unsigned char *data, int len)
     RtpHeader header;
     if (!data || len < minDatagram || len > maxDatagram || !header.parse(data, len) || header.payloadLength == 0)
         return;
+    if (codec) {
+        // A wideband call plays its own payload type only.
+        if (header.payloadType != codec->format().payloadType)
+            return;
+        const QByteArray payload(reinterpret_cast<const char *>(data + header.payloadOffset), header.payloadLength);
+        const quint64 before = rxBuffer.droppedSamples();
+        rxBuffer.pushPayload(header.sequence, header.timestamp, header.ssrc, payload, clock.nsecsElapsed() / 1e6);
+        rxDroppedBytes += 2 * (rxBuffer.droppedSamples() - before);
+        return;
+    }
     // Only the two laws we offer are sound; anything else (comfort noise,
     // events, another codec) is dropped and leaves the sending law alone.
     if (header.payloadType == 8)
@@ -149,15 +213,17 @@ void Rtp::msgReceiver(unsigned char *data, int len)
     rxDroppedBytes += 2 * (rxBuffer.droppedSamples() - before);
 }
 
-void Rtp::logCallFigures()
+void Rtp::logCallFigures(double erleDb)
 {
     if (!figuresDue)
         return;
     figuresDue = false;
     const JitterBuffer::Figures f = rxBuffer.figures();
     qDebug().noquote() << QStringLiteral("!!! RTP call figures: received %1, lost %2, late %3, duplicated %4, "
-                                         "jitter mean %5 ms, max %6 ms, target delay %7 ms")
+                                         "jitter mean %5 ms, max %6 ms, target delay %7 ms, codec %8, ERLE %9")
                               .arg(f.received).arg(f.lost).arg(f.late).arg(f.duplicated)
-                              .arg(f.meanJitterMs, 0, 'f', 1).arg(f.maxJitterMs, 0, 'f', 1).arg(f.targetMs);
+                              .arg(f.meanJitterMs, 0, 'f', 1).arg(f.maxJitterMs, 0, 'f', 1).arg(f.targetMs)
+                              .arg(codecName(), std::isnan(erleDb) ? QStringLiteral("off")
+                                                                   : QString::number(erleDb, 'f', 1) + QStringLiteral(" dB"));
     emit callFigures(f);
 }
