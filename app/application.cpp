@@ -76,6 +76,7 @@ Application::Application(QObject *parent)
     rtp = new Rtp(this);
     audio = new Audio(rtp, this);
     connect(sip, &Sip::mediaAddressChanged, rtp, &Rtp::setRemoteAddress);
+    connect(sip, &Sip::mediaChanged, rtp, &Rtp::setMedia);
 
     // Session separator in the log.
     const QString separator = QString(53, QLatin1Char('-')) + QStringLiteral("\r\n");
@@ -90,6 +91,7 @@ Application::Application(QObject *parent)
     connect(sip, &Sip::callAnswered, window, &MainWindow::audioStartSignal);
     connect(sip, &Sip::callHungUp, window, &MainWindow::audioStopSignal);
     connect(sip, &Sip::callEnded, window, &MainWindow::callEndedSlot);
+    connect(sip, &Sip::remoteHoldChanged, window, &MainWindow::remoteHoldSlot);
     connect(window->settings, &Settings::saveSignal, this, &Application::settingsSaved);
 
     createDb();

@@ -58,6 +58,11 @@ void Rtp::setRemoteAddress(const QString &ip, const QString &port)
     remotePort = port;
 }
 
+void Rtp::setMedia(const MediaDescription &description)
+{
+    media = description;
+}
+
 int Rtp::payloadType(int codec)
 {
     switch (codec) {

@@ -8,6 +8,7 @@
 // the life of the process; counters run on from call to call.
 
 #include "dtmfgenerator.h"
+#include "mediadescription.h"
 #include "jitterbuffer.h"
 #include "sdpformat.h"
 
@@ -75,6 +76,8 @@ public:
     JitterBuffer rxBuffer;
     DtmfGenerator dtmf;
     QByteArray txPcm;
+    // What the call's offer and answer settled, as the user agent last said.
+    MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
 
@@ -86,6 +89,7 @@ signals:
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
+    void setMedia(const MediaDescription &description);
 
 private:
     void sendPacket(const unsigned char *payload, int bytes, int payloadType, int ticks);

@@ -25,6 +25,7 @@ const char *callEndName(CallEnd cause)
     case CallEnd::RemoteCancel: return "cancel";
     case CallEnd::NoAnswer: return "no answer";
     case CallEnd::NotAcknowledged: return "not acknowledged";
+    case CallEnd::NoCommonCodec: return "no common codec";
     }
     return "unknown";
 }
@@ -34,6 +35,7 @@ Sip::Sip(AccountSettings &settings, const NetworkEnvironment &network, QObject *
 {
     qRegisterMetaType<CallEnd>();
     qRegisterMetaType<CallState>();
+    qRegisterMetaType<MediaDescription>();
     transactions = new SipTransactions(this);
     parser = new SipParser();
     builder = new SipBuilder(parser, settings, network, dialog);
@@ -270,6 +272,8 @@ void Sip::callOut()
     dialog.inviteChallenges = 0;
     dialog.routeSet.clear();
     dialog.remoteTarget.clear();
+    dialog.newSession();
+    dialog.redirects = 0;
     SipRequest *msg = builder->invite(settings.user, dialog.called);
     dialog.callDirection = CallDirection::Outgoing;
     setCallState(CallState::Calling);
@@ -291,6 +295,7 @@ void Sip::answer()
     qDebug().noquote().nospace() << "!!! Tx: !!!: " << text;
     queue(text);
     remember(msg, dialog.lastInvite, text);
+    processor->updateMedia();
     emit callAnswered();
     delete msg;
 }

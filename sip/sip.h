@@ -6,6 +6,7 @@
 // queues messages in both directions, takes the user interface's commands and
 // reports through its signals.
 
+#include "mediadescription.h"
 #include "sipdialog.h"
 #include "siptransport.h"
 
@@ -32,7 +33,8 @@ enum class CallEnd {
     RemoteBye,       // the other party hung up
     RemoteCancel,    // the caller gave up before we answered
     NoAnswer,        // our INVITE was never answered
-    NotAcknowledged  // our 200 OK was never acknowledged
+    NotAcknowledged, // our 200 OK was never acknowledged
+    NoCommonCodec    // the answer to our offer named no format we offered
 };
 // Names for the log.
 const char *callEndName(CallEnd cause);
@@ -112,6 +114,10 @@ signals:
     void callEnded(CallEnd cause, int status, const QString &reason);
     // The far end's RTP address from its SDP.
     void mediaAddressChanged(const QString &ip, const QString &port);
+    // What the call's offer and answer settled for the media, on every change.
+    void mediaChanged(const MediaDescription &media);
+    // The far end put the call on hold, or took it off.
+    void remoteHoldChanged(bool held);
     // The transport failed.
     void transportError(const QString &reason);
 

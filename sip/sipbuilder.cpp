@@ -1,6 +1,7 @@
 #include "sipbuilder.h"
 
 #include "accountsettings.h"
+#include "codecsettings.h"
 #include "networkenvironment.h"
 #include "sipcontactheader.h"
 #include "sipcontentheader.h"
@@ -30,7 +31,6 @@ namespace {
 const QString tagAlphabet = QStringLiteral("qwertyuiopasdfghjklzxcvbnm1234567890QWERTYUIOPASDFHJKLZXCVBNM");
 const QString allowList = QStringLiteral("ACK, BYE, CANCEL, INFO, INVITE, OPTIONS, REFER, REGISTER, UPDATE");
 const QString userAgentName = QStringLiteral("Sorvanto");
-const QString sdpOrigin = QStringLiteral("o=- 3873887852 3873887852 IN IP4 ");
 
 // Identifiers must differ between runs: servers take a repeated branch or
 // Call-ID for a retransmission of an old transaction. The global generator is
@@ -112,25 +112,36 @@ QString SipBuilder::digestAuthorization(const QString &method, const QString &re
     return value + QStringLiteral("\r\n");
 }
 
-void SipBuilder::addSdp(SipPacket *msg, bool answer)
+// Our offer, or the answer to the far end's last offer (RFC 3264), with the
+// dialog's origin one version up; `repeat` writes the last one again.
+void SipBuilder::addSdp(SipPacket *msg, bool answer, bool repeat)
 {
-    msg->content.clear();
-    msg->addContent(QStringLiteral("v=0"));
-    if (answer)
-        msg->addContent(QStringLiteral("t=0 0"));
-    msg->addContent(sdpOrigin + settings.mediaIp);
-    msg->addContentIp(settings.mediaIp);
-    msg->addContentPort(network.getRTPPort(), dialog.payloadA);
-    if (!network.stunIpM.isEmpty())
-        msg->addContentIp(network.stunIpM);
-    msg->addContent(QStringLiteral("a=sendrecv"));
-    msg->addContent(dialog.rtpmapA);
-    msg->content += QStringLiteral("a=ptime:20");
+    if (!repeat || dialog.localSdp.origin.sessionId == 0) {
+        dialog.sdpOrigin = dialog.sdpOrigin.sessionId == 0 ? SdpOrigin::newSession(settings.mediaIp)
+                                                            : dialog.sdpOrigin.next();
+        const int port = network.getRTPPort().toInt();
+        // An INVITE without an offer gets our offer in its 200 OK.
+        const bool offer = !answer || !dialog.peerOffered;
+        SdpSession sdp = offer ? SdpSession::offer(dialog.sdpOrigin, port, enabledFormats(settings), settings.mediaIp)
+                               : SdpSession::answer(dialog.remoteSdp, enabledFormats(settings));
+        if (!offer) {
+            sdp.origin = dialog.sdpOrigin;
+            sdp.connectionAddress = settings.mediaIp;
+            sdp.mediaPort = port;
+            sdp.ptime = 20;
+        }
+        if (!network.stunIpM.isEmpty())
+            sdp.mediaConnectionAddress = network.stunIpM;
+        dialog.localSdp = sdp;
+        dialog.localIsOffer = offer;
+    }
+    // The serialiser ends the body with its own CR LF.
+    msg->content = dialog.localSdp.toText().chopped(2);
 }
 
-int SipBuilder::attachSdp(SipPacket *msg, bool answer)
+int SipBuilder::attachSdp(SipPacket *msg, bool answer, bool repeat)
 {
-    addSdp(msg, answer);
+    addSdp(msg, answer, repeat);
     const int length = msg->content.length() + 2;
     msg->addContentLength(length);
     msg->addHeader(QStringLiteral("Content"), msg->content);
@@ -299,7 +310,8 @@ SipRequest *SipBuilder::inviteRequest(const QString &user, const QString &number
                            *authorization);
         msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     }
-    const int length = attachSdp(msg, false);
+    // A retry with credentials repeats the offer the challenge stopped.
+    const int length = attachSdp(msg, false, authorization != nullptr);
     const QString label = authorization ? QStringLiteral("!!! INVITE authorize: ")
                                         : QStringLiteral("!!! INVITE unauthorize: ");
     log(label + QStringLiteral("len ") + QString::number(length));
@@ -316,7 +328,7 @@ SipResponse *SipBuilder::newResponse(const QString &code, const QString &reason)
     return msg;
 }
 
-SipResponse *SipBuilder::answer200Ok()
+SipResponse *SipBuilder::answer200Ok(bool repeat)
 {
     if (!dialog.lastInvite)
         return nullptr;
@@ -333,7 +345,7 @@ SipResponse *SipBuilder::answer200Ok()
     msg->addAllow(allowList);
     msg->addMaxForwards(dialog.maxForwards);
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
-    const int length = attachSdp(msg, true);
+    const int length = attachSdp(msg, true, repeat);
     log(QStringLiteral("!!! ANSWER 200 OK: len ") + QString::number(length));
     log(QStringLiteral("!!! ANSWER 200 OK: ") + msg->toString());
     return msg;

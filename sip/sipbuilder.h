@@ -34,7 +34,9 @@ public:
     SipRequest *invite(const QString &user, const QString &number);
     // `kind` 1 answers a 401 (Authorization), 2 a 407 (Proxy-Authorization).
     SipRequest *invite(const QString &user, const QString &number, const QString &authorization, int kind);
-    SipResponse *answer200Ok();
+    // The 200 OK to the stored INVITE with the answer to its offer (or our
+    // offer when it had none); `repeat` sends the same description again.
+    SipResponse *answer200Ok(bool repeat = false);
     SipResponse *busyIn();
     SipRequest *busyOut();
     SipRequest *disconnectIn();
@@ -91,8 +93,8 @@ private:
     SipResponse *newResponse(const QString &code, const QString &reason);
     QString byeUri() const;
     // Adds the SDP body with its Content-Length; returns that length.
-    int attachSdp(SipPacket *msg, bool answer);
-    void addSdp(SipPacket *msg, bool answer);
+    int attachSdp(SipPacket *msg, bool answer, bool repeat = false);
+    void addSdp(SipPacket *msg, bool answer, bool repeat = false);
     void addRoutes(SipPacket *msg);
     void finishCopy(SipPacket *msg);
     static QString topVia(SipPacket *request);

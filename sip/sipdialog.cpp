@@ -24,6 +24,17 @@ const char *callDirectionName(CallDirection direction)
     return "unknown";
 }
 
+void SipDialog::newSession()
+{
+    sdpOrigin = SdpOrigin();
+    localSdp = SdpSession();
+    remoteSdp = SdpSession();
+    localIsOffer = false;
+    peerOffered = false;
+    media = MediaDescription();
+    heldByPeer = false;
+}
+
 SipDialog::~SipDialog()
 {
     delete lastInvite;

@@ -6,6 +6,9 @@
 // remote target, the far end's media address from its SDP, and the call's
 // state. Owned by Sip; the builders read it, processing writes it.
 
+#include "mediadescription.h"
+#include "sdpsession.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -38,12 +41,23 @@ public:
     CallState callState = CallState::Idle;
     CallDirection callDirection = CallDirection::None;
 
-    // What the SDP offers and answers.
-    QString payloadA = QStringLiteral("8");
-    QString payloadU = QStringLiteral("0");
-    QString rtpmapA = QStringLiteral("a=rtpmap:8 PCMA/8000");
-    QString rtpmapU = QStringLiteral("a=rtpmap:0 PCMU/8000");
     int maxForwards = 70;
+
+    // The call's session descriptions: the origin of ours (no session id
+    // yet: the next one starts a session), the last one we sent, the far
+    // end's last one, and whether ours was an offer, which then waits for
+    // its answer. A new call clears them with newSession().
+    SdpOrigin sdpOrigin;
+    SdpSession localSdp;
+    SdpSession remoteSdp;
+    bool localIsOffer = false;
+    // The INVITE being answered carried an offer (else our 200 OK offers).
+    bool peerOffered = false;
+    // What the media layer was last told.
+    MediaDescription media;
+    // The far end holds the call (its offer was sendonly, inactive or c=0.0.0.0).
+    bool heldByPeer = false;
+    void newSession();
 
     // The registration.
     int regCseq = 1;
@@ -68,6 +82,8 @@ public:
     // The far end's media address, from its SDP.
     QString mediaIp_;
     QString mediaPort_;
+    // How often a redirect (3xx) of this call was followed.
+    int redirects = 0;
 
     // The INVITE of an incoming call (answers copy its Via, From and CSeq) and
     // the 200 OK of an outgoing one.

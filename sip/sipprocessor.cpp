@@ -1,6 +1,9 @@
 #include "sipprocessor.h"
 
 #include "accountsettings.h"
+#include "codecchoice.h"
+#include "codecsettings.h"
+#include "sdpsession.h"
 #include "sip.h"
 #include "sipbuilder.h"
 #include "sipcontactheader.h"
@@ -115,17 +118,91 @@ void SipProcessor::processSip(SipPacket *message)
         processResponse(message);
 }
 
-void SipProcessor::takeMedia(SipContentHeader *body, const QString &label, const QString &codec1Label)
+// The far end's session description in a message, if it carries one: a body
+// typed application/sdp (or untyped) with an audio stream or without.
+bool SipProcessor::readSdp(SipPacket *msg, SdpSession &sdp)
 {
-    d.mediaIp_ = body->sdpIp;
-    d.mediaPort_ = QString::number(body->sdpPort.toInt());
-    emit sip->mediaAddressChanged(d.mediaIp_, d.mediaPort_);
+    auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content);
+    if (!body || body->headerValue.trimmed().isEmpty())
+        return false;
+    const QString type = msg->getHeaderString(QStringLiteral("Content-Type"), 1).trimmed();
+    if (!type.isEmpty() && !type.startsWith(QLatin1String("application/sdp"), Qt::CaseInsensitive))
+        return false;
+    sdp = SdpSession::fromText(body->headerValue);
+    return true;
+}
+
+// An offer that holds us: it wants nothing sent to it (RFC 3264 8.4).
+void SipProcessor::takeOffer(const SdpSession &offer)
+{
+    d.remoteSdp = offer;
+    const bool held = offer.hasAudio
+        && (offer.direction == SdpDirection::SendOnly || offer.direction == SdpDirection::Inactive || offer.nullAddress());
+    if (held != d.heldByPeer) {
+        d.heldByPeer = held;
+        SipBuilder::log(held ? QStringLiteral("!!! Call held by the far end") : QStringLiteral("!!! Call resumed by the far end"));
+        emit sip->remoteHoldChanged(held);
+    }
+}
+
+// The far end's address and port, for the log and the media layer.
+void SipProcessor::takeMedia(const SdpSession &sdp, const QString &label)
+{
+    if (!sdp.hasAudio)
+        return;
+    d.mediaIp_ = sdp.address();
+    d.mediaPort_ = QString::number(sdp.mediaPort);
+    // Nothing may be sent to c=0.0.0.0: the last usable address stays.
+    if (!sdp.nullAddress())
+        emit sip->mediaAddressChanged(d.mediaIp_, d.mediaPort_);
     if (label.isEmpty())
         return;
     SipBuilder::log(label + QStringLiteral("mediaIp_: ") + d.mediaIp_);
     SipBuilder::log(label + QStringLiteral("mediaPort_: ") + d.mediaPort_);
-    SipBuilder::log(label + QStringLiteral("Codec0()_: ") + body->codec[0]);
-    SipBuilder::log(label + codec1Label + body->codec[1]);
+}
+
+// What the offer and answer settled, told to the media layer when it changed.
+void SipProcessor::updateMedia()
+{
+    const SdpSession &remote = d.remoteSdp;
+    const SdpSession &local = d.localSdp;
+    if (!remote.hasAudio || !local.hasAudio)
+        return;
+    const QString eventName = QStringLiteral("telephone-event");
+    std::optional<SdpFormat> codec;
+    const SdpFormat *event = nullptr;
+    if (d.localIsOffer) {
+        // Their answer: its first format we offered, at its payload type.
+        codec = answeredCodec(local.formats, remote.formats);
+        if (local.format(eventName))
+            event = remote.format(eventName);
+    } else {
+        // Our answer: its first voice format, at the offer's payload type.
+        for (const SdpFormat &f : local.formats) {
+            if (f.encoding.compare(eventName, Qt::CaseInsensitive) != 0) {
+                codec = f;
+                break;
+            }
+        }
+        event = local.format(eventName);
+    }
+    const auto sends = [](SdpDirection dir) { return dir == SdpDirection::SendRecv || dir == SdpDirection::SendOnly; };
+    const auto receives = [](SdpDirection dir) { return dir == SdpDirection::SendRecv || dir == SdpDirection::RecvOnly; };
+    MediaDescription media;
+    media.address = remote.address();
+    media.port = remote.mediaPort;
+    media.codec = codec.value_or(SdpFormat());
+    media.eventPayloadType = event ? event->payloadType : -1;
+    media.send = codec.has_value() && remote.wantsToReceive() && local.mediaPort > 0 && sends(local.direction);
+    media.receive = codec.has_value() && remote.wantsToSend() && local.mediaPort > 0 && receives(local.direction);
+    if (media == d.media)
+        return;
+    d.media = media;
+    SipBuilder::log(QStringLiteral("!!! Media: %1:%2 %3/%4 pt %5, events %6, send %7, receive %8")
+                        .arg(media.address).arg(media.port).arg(media.codec.encoding).arg(media.codec.clockRate)
+                        .arg(media.codec.payloadType).arg(media.eventPayloadType)
+                        .arg(media.send ? "yes" : "no", media.receive ? "yes" : "no"));
+    emit sip->mediaChanged(media);
 }
 
 void SipProcessor::incomingInvite(SipPacket *msg)
@@ -156,7 +233,7 @@ void SipProcessor::incomingInvite(SipPacket *msg)
         }
         if (retransmission && d.callState == CallState::Established) {
             // Our 200 OK was lost: send it again.
-            if (SipPacket *ok = b.answer200Ok())
+            if (SipPacket *ok = b.answer200Ok(true))
                 sip->sendReply(ok, d.lastInvite);
             return;
         }
@@ -164,8 +241,21 @@ void SipProcessor::incomingInvite(SipPacket *msg)
             // A re-INVITE refreshes the session or moves the media; the call
             // goes on as it was.
             SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE"));
-            if (auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content))
-                takeMedia(body, QString(), QString());
+            SdpSession offer;
+            const bool offered = readSdp(msg, offer);
+            // No format in common: this offer is refused and the call goes
+            // on as it was (RFC 3264 6, RFC 3261 14.2).
+            if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
+                SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE with no codec in common"));
+                sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
+                                       SipBuilder::ToTagRule::Current), msg);
+                return;
+            }
+            d.peerOffered = offered;
+            if (offered) {
+                takeOffer(offer);
+                takeMedia(offer, QString());
+            }
             SipPacket *stored = d.lastInvite;
             d.lastInvite = sip->parser->cloneSipRequest(msg);
             const QString ourTag = d.callToTag;
@@ -176,11 +266,25 @@ void SipProcessor::incomingInvite(SipPacket *msg)
             d.lastInvite = stored;
             if (ok)
                 sip->sendReply(ok, msg);
+            updateMedia();
             return;
         }
     }
 
+    SdpSession offer;
+    const bool offered = readSdp(msg, offer);
+    // An offer we cannot answer is refused before anything rings (RFC 3264 6).
+    if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE with no codec in common"));
+        sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
+                               SipBuilder::ToTagRule::Fresh), msg);
+        return;
+    }
     SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE"));
+    d.newSession();
+    d.peerOffered = offered;
+    if (offered)
+        takeOffer(offer);
     d.callDirection = CallDirection::Incoming;
     sip->setCallState(CallState::Offered);
     setSipParam(msg);
@@ -188,8 +292,8 @@ void SipProcessor::incomingInvite(SipPacket *msg)
     d.callToTag = toTag;
     d.callCallId = callId_;
     d.cseq = number.toInt();
-    if (auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content))
-        takeMedia(body, QStringLiteral("INVITE "), QStringLiteral("Codec1()_: "));
+    if (offered)
+        takeMedia(offer, QStringLiteral("INVITE "));
     d.setLastInvite(sip->parser->cloneSipRequest(msg));
     learnRoute(msg, true);
     sip->sendReply(b.reply(QStringLiteral("100"), QStringLiteral("Trying"), msg, SipBuilder::ToTagRule::Store), msg);
@@ -238,6 +342,13 @@ void SipProcessor::processRequest(SipPacket *msg)
         emit sip->callEnded(bye ? CallEnd::RemoteBye : CallEnd::RemoteCancel, 0, metod);
     } else if (metod == QLatin1String("ACK")) {
         SipBuilder::log(QStringLiteral("In REQUEST Rx: ACK"));
+        // Our offer went in a 200 OK to an INVITE without one: the ACK answers it.
+        SdpSession answer;
+        if (!otherDialog && callId_ == d.callCallId && d.localIsOffer && readSdp(msg, answer)) {
+            d.remoteSdp = answer;
+            takeMedia(answer, QString());
+            updateMedia();
+        }
     } else if (!metod.isEmpty()) {
         // Every request gets a final answer, or the peer retransmits it for
         // 32 s and may end the call (RFC 5057).
@@ -382,7 +493,6 @@ void SipProcessor::processResponse(SipPacket *msg)
         return;
     auto *cseqHeader = SipBuilder::typed<SipCseqHeader>(msg, "CSeq", SipHeader::Cseq);
     const QString cseqNumber = cseqHeader ? cseqHeader->number : QString();
-    auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content);
     auto *via = SipBuilder::typed<SipViaHeader>(msg, "Via", SipHeader::Via);
     switch (sip->transactions->response(via ? via->branch : QString(), cseqMethod, status.toInt())) {
     case SipTransactions::Unmatched:
@@ -410,9 +520,12 @@ void SipProcessor::processResponse(SipPacket *msg)
             d.callFromTag = fromTag;
             d.callToTag = toTag;
             d.cseq = cseqNumber.toInt();
-            if (body) {
+            SdpSession early;
+            if (readSdp(msg, early)) {
                 d.earlyMedia = true;
-                takeMedia(body, QStringLiteral("183 "), QStringLiteral("odec1()_: "));
+                d.remoteSdp = early;
+                takeMedia(early, QStringLiteral("183 "));
+                updateMedia();
             }
             emit sip->sessionProgress(d.earlyMedia);
             d.callDirection = CallDirection::Outgoing;
@@ -446,13 +559,31 @@ void SipProcessor::processResponse(SipPacket *msg)
                 delete bye;
                 return;
             }
-            if (body)
-                takeMedia(body, QStringLiteral("200 OK "), QStringLiteral("Codec1()_: "));
+            SdpSession answer;
+            if (readSdp(msg, answer)) {
+                // An answer naming no format we offered cannot carry the
+                // call (RFC 3264 6): acknowledged, then ended.
+                if (d.localIsOffer && !answeredCodec(d.localSdp.formats, answer.formats)) {
+                    SipBuilder::log(QStringLiteral("Out Rx: 200 OK INVITE with no format we offered"));
+                    sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+                    d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
+                    d.callDirection = CallDirection::Outgoing;
+                    SipRequest *bye = b.disconnectOut();
+                    sip->setCallState(CallState::Ended);
+                    sip->sendRequest(bye);
+                    delete bye;
+                    emit sip->callEnded(CallEnd::NoCommonCodec, 488, QString());
+                    return;
+                }
+                d.remoteSdp = answer;
+                takeMedia(answer, QStringLiteral("200 OK "));
+            }
             d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
             d.callDirection = CallDirection::Outgoing;
             sip->setCallState(CallState::Established);
             SipBuilder::log(QStringLiteral("Tx ACK"));
             sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+            updateMedia();
             emit sip->callAnswered();
         }
         return;

@@ -14,6 +14,7 @@ class SipBuilder;
 class SipContentHeader;
 class SipDialog;
 class SipPacket;
+class SdpSession;
 
 class SipProcessor
 {
@@ -22,6 +23,8 @@ public:
 
     // Takes ownership of message.
     void processSip(SipPacket *message);
+    // Tells the media layer what the call's offer and answer settled, if it changed.
+    void updateMedia();
 
     // The fields of the message being processed.
     QString fromNum;
@@ -59,9 +62,12 @@ private:
     int grantedExpiry(SipPacket *msg) const;
     void registerChallenge(SipPacket *msg);
     void challenge(SipPacket *msg, bool proxy);
-    // The far end's media address from an SDP body, logged under `label`
-    // unless it is empty.
-    void takeMedia(SipContentHeader *body, const QString &label, const QString &codec1Label);
+    static bool readSdp(SipPacket *msg, SdpSession &sdp);
+    // Stores the far end's offer and notes whether it holds the call.
+    void takeOffer(const SdpSession &offer);
+    // The far end's media address from its description, logged under
+    // `label` unless it is empty.
+    void takeMedia(const SdpSession &sdp, const QString &label);
 
     Sip *sip;
     SipBuilder &b;

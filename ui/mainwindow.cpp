@@ -39,6 +39,7 @@
 namespace {
 const QString kBlank = QStringLiteral("   ");
 const QString kLineFree = QStringLiteral("Линия свободна");
+const QString kHeldByPeer = QStringLiteral("Удержание");
 
 // The number may come from a caller's From header: it is shown as text, never
 // interpreted as markup.
@@ -257,8 +258,15 @@ QString MainWindow::callEndText(CallEnd cause, const QString &reason)
     case CallEnd::RemoteCancel: return QStringLiteral("Cancel");
     case CallEnd::NoAnswer: return QStringLiteral("408 Нет ответа");
     case CallEnd::NotAcknowledged: return QStringLiteral("408 Нет подтверждения");
+    case CallEnd::NoCommonCodec: return QStringLiteral("488 Нет общего кодека");
     }
     return reason;
+}
+
+void MainWindow::remoteHoldSlot(bool)
+{
+    if (callInProgress())
+        displayUpdate();
 }
 
 void MainWindow::callEndedSlot(CallEnd cause, int, const QString &reason)
@@ -330,7 +338,7 @@ void MainWindow::displayUpdate()
 {
     displayLine3 = numberLine(called);
     displayLine1 = textLine(time);
-    displayLine2 = textLine(QString());
+    displayLine2 = textLine(sip && sip->dialog.heldByPeer ? kHeldByPeer : QString());
     displayRedraw(true);
     if (dialog)
         dialog->setTime(time);

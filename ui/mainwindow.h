@@ -177,6 +177,8 @@ public slots:
     void registrationChangedSlot(bool registered, int status);
     void incomingCallSlot(const QString &number);
     void callEndedSlot(CallEnd cause, int status, const QString &reason);
+    // The far end put the call on hold or resumed it: the display says so.
+    void remoteHoldSlot(bool held);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();

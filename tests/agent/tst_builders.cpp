@@ -1,5 +1,6 @@
 // Every builder's wire text byte for byte (tests/data/agent, random parts masked): REGISTER and INVITE
-// with and without credentials, the port rule of request-URIs, CANCEL, both BYEs, 200 OK and 486.
+// with and without credentials, the port rule of request-URIs, CANCEL, both BYEs, 200 OK and 486;
+// the SDP offer and answer in RFC 4566 order, the origin's version one up.
 
 #include "agentfixture.h"
 #include "networkenvironment.h"
@@ -58,6 +59,8 @@ void TstBuilders::wireText()
     const bool answer = row == "answer" || row == "busy" || row == "bye-in";
     if (answer)
         phone.sip->parser->parse(dataText("invite-in"), "10.0.0.5", port);
+    // The call's SDP origin so far: the next description goes one version up.
+    phone.sip->dialog.sdpOrigin = {"-", 482913765, 482913770, "192.168.1.10"};
     std::unique_ptr<SipPacket> msg(answer ? nullptr
                                           : row.startsWith("register") ? p->registration("100") : p->invite("100", "200"));
     const QString credentials = "Digest username=\"100\"";
