@@ -61,6 +61,7 @@ void Rtp::setRemoteAddress(const QString &ip, const QString &port)
 void Rtp::setMedia(const MediaDescription &description)
 {
     media = description;
+    setCodec(description.codec);
 }
 
 int Rtp::payloadType(int codec)
