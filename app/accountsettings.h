@@ -48,6 +48,8 @@ struct AccountSettings
     bool echoCancel = true;
     bool useSTUN = false;
     QString STUN = QLatin1String(kDefaultStunUrl);
+    // A PEM file of CAs trusted for the TLS server besides the system's.
+    QString caFile;
 };
 
 #endif // ACCOUNTSETTINGS_H

@@ -18,6 +18,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -91,7 +92,10 @@ Application::Application(QObject *parent)
     connect(sip, &Sip::callAnswered, window, &MainWindow::audioStartSignal);
     connect(sip, &Sip::callHungUp, window, &MainWindow::audioStopSignal);
     connect(sip, &Sip::callEnded, window, &MainWindow::callEndedSlot);
+    connect(rtp, &Rtp::encryptionChanged, window, &MainWindow::mediaEncryptionSlot);
     connect(sip, &Sip::remoteHoldChanged, window, &MainWindow::remoteHoldSlot);
+    connect(sip, &Sip::redirected, window, &MainWindow::redirectedSlot);
+    connect(sip, &Sip::transportError, window, &MainWindow::transportErrorSlot);
     connect(window->settings, &Settings::saveSignal, this, &Application::settingsSaved);
 
     createDb();
@@ -171,10 +175,18 @@ void Application::messageHandler(QtMsgType type, const QMessageLogContext &conte
     case QtInfoMsg: tag = "INF "; break;
     }
 
+    // SRTP master keys travel in the SDP (a=crypto ... inline:KEY); whatever
+    // prints a message, the key never reaches the file.
+    QString line = msg;
+    if (line.contains(QLatin1String("inline:"))) {
+        static const QRegularExpression key(QStringLiteral("inline:[^\\s|;]*"));
+        line.replace(key, QStringLiteral("inline:[hidden]"));
+    }
+
     QTextStream out(logFile);
     out.setCodec("UTF-8");
     out << QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ") << tag
-        << (context.category ? context.category : "default") << ": " << msg << '\n';
+        << (context.category ? context.category : "default") << ": " << line << '\n';
     out.flush();
     logFile->flush();
 }

@@ -16,7 +16,9 @@ QVector<SqlTable> HistoryStore::tables()
              {{QStringLiteral("called"), number, none},
               {QStringLiteral("ctime"), number, none},
               {QStringLiteral("time"), number, none},
-              {QStringLiteral("info"), optional, QString()}},
+              {QStringLiteral("info"), optional, QString()},
+              // Whether the call was encrypted end to end; rows older than it were not.
+              {QStringLiteral("encrypted"), QStringLiteral("INTEGER NOT NULL"), QStringLiteral("0")}},
              close, {}},
             {QStringLiteral("number"), {{QStringLiteral("num"), number, none}, {QStringLiteral("info"), optional, QString()}},
              close, {}},
@@ -36,12 +38,13 @@ QStringList HistoryStore::schema()
 }
 
 bool HistoryStore::append(const QString &called, const QString &ctime, const QString &time, const QString &info,
-                          QString *error) const
+                          QString *error, bool encrypted) const
 {
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("INSERT INTO history (called,  ctime, time, info )VALUES (?, ?, ?, ?)"));
+    query.prepare(QStringLiteral("INSERT INTO history (called,  ctime, time, info, encrypted )VALUES (?, ?, ?, ?, ?)"));
     for (const QString &value : {called, ctime, time, info})
         query.addBindValue(sqlText(value));
+    query.addBindValue(encrypted ? 1 : 0);
     if (query.exec())
         return true;
     if (error)
@@ -116,7 +119,8 @@ QVector<HistoryRecord> HistoryStore::calls(const QString &info, const QString &c
         records << HistoryRecord{query.value(QStringLiteral("called")).toString(),
                                  query.value(QStringLiteral("ctime")).toString(),
                                  query.value(QStringLiteral("time")).toString(),
-                                 query.value(QStringLiteral("info")).toString()};
+                                 query.value(QStringLiteral("info")).toString(),
+                                 query.value(QStringLiteral("encrypted")).toInt() != 0};
     }
     return records;
 }

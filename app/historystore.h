@@ -17,6 +17,7 @@ struct HistoryRecord
     QString ctime; // "dd.MM.yyyy HH:mm:ss"
     QString time;  // talk time, "hh:mm:ss"
     QString info;  // "In", "Out" or "Break"
+    bool encrypted = false; // signalling over TLS and media over SRTP
 };
 
 class HistoryStore
@@ -29,7 +30,7 @@ public:
     // CREATE TABLE history, number and historybox.
     static QStringList schema();
     bool append(const QString &called, const QString &ctime, const QString &time, const QString &info,
-                QString *error) const;
+                QString *error, bool encrypted = false) const;
     // Every history row to the log (diagnostics only).
     void dump() const;
     // Adds each number called out that the box does not hold yet, then lists

@@ -3,9 +3,14 @@
 // its 100 and 180 datagrams (beside SIPp's built-in UAS answering 180); from
 // sendSipMsg("invite") to the INVITE datagram; and the time from a dropped
 // INVITE and from a dropped 200 OK to their retransmission (T1 = 500 ms),
-// beside baresip's. Loopback only.
+// beside baresip's; from a key press to its first RFC 4733 event packet on
+// the wire, and how long the event lasts there, beside baresip's key in a
+// call with this bench. Loopback only.
 #include "baresippeer.h"
 #include "accountsettings.h"
+#include "rtp.h"
+#include "rtpheader.h"
+#include "telephoneevent.h"
 #include "networkenvironment.h"
 #include "sip.h"
 #include "sipdigest.h"
@@ -141,6 +146,41 @@ double retransmissionGap(QUdpSocket &socket, const QByteArray &prefix, QSet<QStr
         }
     }
     return -1;
+}
+
+// One key on the wire: from the press to the first event packet, from that
+// to the last end packet, and the duration the end packets state, in ms.
+struct KeyOnWire { double delay = -1, wire = -1, stated = -1; };
+
+// Presses a key with `press` and reads the event packets (payload type 101)
+// arriving at `socket` until the third end packet or `ms`.
+KeyOnWire keyOnWire(QUdpSocket &socket, const std::function<void()> &press, int ms = 1500)
+{
+    while (socket.hasPendingDatagrams())
+        socket.readDatagram(nullptr, 0);
+    KeyOnWire key;
+    QElapsedTimer timer;
+    timer.start();
+    press();
+    int ends = 0;
+    while (ends < 3 && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        while (socket.hasPendingDatagrams()) {
+            unsigned char datagram[1500];
+            const qint64 got = socket.readDatagram(reinterpret_cast<char *>(datagram), sizeof datagram);
+            const double now = timer.nsecsElapsed() / 1e6;
+            RtpHeader h;
+            TelephoneEventPayload e;
+            if (got <= 0 || !h.parse(datagram, int(got)) || h.payloadType != 101
+                || !e.decode(datagram + h.payloadOffset, h.payloadLength))
+                continue;
+            if (key.delay < 0)
+                key.delay = now;
+            if (e.end && ++ends)
+                key.wire = now - key.delay, key.stated = e.duration / 8.0;
+        }
+    }
+    return key;
 }
 
 // The median of the gaps that were seen, as text; "none" when nothing was sent again.
@@ -361,8 +401,90 @@ int main(int argc, char *argv[])
     std::printf("%-44s %14s %14s  %s\n", "dropped 200 OK to retransmission (baresip)", qPrintable(gapFigure(okGap)),
                 qPrintable(gapFigure(peerOkGap)), "ms (median)");
 
-    std::printf("samples: %zu incoming, %zu SIPp, %zu outgoing\n", provisional.size(), sippProvisional.size(),
-                outgoing.size());
+    // Keys as events. Ours: the RTP session fed a 20 ms frame every 20 ms, as
+    // the capture does, the key pressed at a random point between frames.
+    std::vector<double> keyDelay, keyWire, keyStated, peerDelay, peerWire, peerStated;
+    {
+        QUdpSocket sink;
+        sink.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        Rtp rtp;
+        rtp.localPort = freePort("127.0.0.1");
+        rtp.setRemoteAddress(QStringLiteral("127.0.0.1"), QString::number(sink.localPort()));
+        rtp.initSession();
+        rtp.setTelephoneEvent(101);
+        QTimer capture;
+        capture.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&capture, &QTimer::timeout, [&] { rtp.txPcm.append(QByteArray(Rtp::frameBytes, '\0')), rtp.msgTransmiter(); });
+        capture.start(20);
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer pause;
+            pause.start();
+            while (pause.elapsed() < 100 + (i * 7) % 20)
+                QCoreApplication::processEvents(QEventLoop::AllEvents);
+            const KeyOnWire k = keyOnWire(sink, [&] { rtp.sendKey(QLatin1Char('5')); });
+            if (k.wire >= 0)
+                keyDelay.push_back(k.delay), keyWire.push_back(k.wire), keyStated.push_back(k.stated);
+        }
+    }
+    {
+        // baresip in a call with this bench, which offers telephone-event;
+        // a key and its release are one datagram to its console.
+        QUdpSocket media, signalling;
+        media.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        signalling.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0);
+        BaresipPeer baresip;
+        const quint16 baresipPort = freePort("127.0.0.1");
+        if (!baresip.start(QStringLiteral("200"), QStringLiteral("pw200"), 0, baresipPort, 440))
+            std::fprintf(stderr, "baresip did not start: %s\n", qPrintable(baresip.errorString()));
+        const QString sdp = QStringLiteral("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                                           "m=audio %1 RTP/AVP 8 101\r\na=rtpmap:8 PCMA/8000\r\n"
+                                           "a=rtpmap:101 telephone-event/8000\r\na=fmtp:101 0-15\r\n").arg(media.localPort());
+        const QString common = QStringLiteral("Via: SIP/2.0/UDP 127.0.0.2:%1;branch=z9hG4bKkey%3\r\n"
+                                              "From: <sip:100@127.0.0.2>;tag=key\r\nCall-ID: keys@bench\r\n"
+                                              "Contact: <sip:100@127.0.0.2:%1>\r\nMax-Forwards: 70\r\n")
+                                   .arg(signalling.localPort());
+        const QString target = QStringLiteral("sip:200@127.0.0.1:%1").arg(baresipPort);
+        signalling.writeDatagram(QStringLiteral("INVITE %1 SIP/2.0\r\n").arg(target).toUtf8()
+                                     + common.arg(1).toUtf8() + "To: <" + target.toUtf8() + ">\r\nCSeq: 1 INVITE\r\n"
+                                     + "Content-Type: application/sdp\r\nContent-Length: " + QByteArray::number(sdp.size())
+                                     + "\r\n\r\n" + sdp.toUtf8(),
+                                 QHostAddress(QStringLiteral("127.0.0.1")), baresipPort);
+        QList<QByteArray> got;
+        QString to;
+        for (int i = 0; baresip.running() && to.isEmpty() && i < 10; ++i) {
+            got.clear();
+            if (spinUntil(signalling, 1, got) && got.first().startsWith("SIP/2.0 200"))
+                to = header(got.first(), "To");
+        }
+        if (!to.isEmpty()) {
+            signalling.writeDatagram(QStringLiteral("ACK %1 SIP/2.0\r\n").arg(target).toUtf8() + common.arg(2).toUtf8()
+                                         + "To: " + to.toUtf8() + "\r\nCSeq: 1 ACK\r\nContent-Length: 0\r\n\r\n",
+                                     QHostAddress(QStringLiteral("127.0.0.1")), baresipPort);
+            for (int i = 0; i < 20; ++i) {
+                QElapsedTimer pause;
+                pause.start();
+                while (pause.elapsed() < 100 + (i * 7) % 20)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents);
+                const KeyOnWire k = keyOnWire(media, [&] { baresip.key(QLatin1Char('5')); });
+                if (k.wire >= 0)
+                    peerDelay.push_back(k.delay), peerWire.push_back(k.wire), peerStated.push_back(k.stated);
+            }
+            signalling.writeDatagram(QStringLiteral("BYE %1 SIP/2.0\r\n").arg(target).toUtf8() + common.arg(3).toUtf8()
+                                         + "To: " + to.toUtf8() + "\r\nCSeq: 2 BYE\r\nContent-Length: 0\r\n\r\n",
+                                     QHostAddress(QStringLiteral("127.0.0.1")), baresipPort);
+        } else {
+            std::fprintf(stderr, "baresip did not answer the bench's call\n");
+        }
+    }
+    std::printf("%-44s %14.1f %14.1f  %s\n", "key press to first event packet (baresip)", median(keyDelay),
+                median(peerDelay), "ms (median)");
+    std::printf("%-44s %14.1f %14.1f  %s\n", "event on the wire, first to last end packet", median(keyWire),
+                median(peerWire), "ms (median)");
+    std::printf("%-44s %14.1f %14.1f  %s\n", "event duration the end packets state", median(keyStated),
+                median(peerStated), "ms (median)");
+
+    std::printf("samples: %zu incoming, %zu SIPp, %zu outgoing, %zu/%zu keys\n", provisional.size(), sippProvisional.size(),
+                outgoing.size(), keyDelay.size(), peerDelay.size());
     delete sip;
     return 0;
 }

@@ -9,9 +9,14 @@
 // "--phone" mode (the same core, commands read from stdin) for the call figures.
 // Both phones register with and call a minimal registrar on 127.0.0.2 that
 // answers everything itself; a far end on 127.0.0.1 sends 20 ms A-law packets.
+// Start to registered over TLS: both through Kamailio's TLS listener with a
+// certificate of a per-run CA (the tests' peers), from the process start to
+// Kamailio's log line of the saved contact; the median of three starts.
 #include "codec.h"
 #include "application.h"
 #include "sip.h"
+#include "kamailiopeer.h"
+#include "testca.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -27,6 +32,7 @@
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -347,6 +353,7 @@ private:
 struct Figures {
     double startToRegister = -1, startToWindow = -1, inviteToDatagram = -1, okToAudio = -1;
     double cpuPerSecond = -1, rssIdle = -1, rssCall = -1, mouthToWire = -1, wireToEar = -1;
+    double startToRegisteredTls = -1;
 };
 
 QString ms(double us) { return us < 0 ? QStringLiteral("n/a") : QString::number(us / 1000.0, 'f', 1); }
@@ -428,7 +435,7 @@ int phoneMain(int argc, char **argv)
     return app.exec();
 }
 
-bool seedDatabase(const QString &file, quint16 port)
+bool seedDatabase(const QString &file, quint16 port, const QString &more = QString())
 {
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "bench");
     db.setDatabaseName(file);
@@ -436,7 +443,7 @@ bool seedDatabase(const QString &file, quint16 port)
     if (ok) {
         QSqlQuery q(db);
         q.prepare("UPDATE settings SET sipServerIp='127.0.0.2', sipServerPort=?, user='100', login='100', "
-                  "password='pw', domain='127.0.0.2', STUN='' WHERE id=1");
+                  "password='pw', domain='127.0.0.2', STUN=''" + more + " WHERE id=1");
         q.addBindValue(QString::number(port));
         ok = q.exec() && q.numRowsAffected() == 1;
     }
@@ -586,6 +593,67 @@ void baresip(FarSide &far, quint16 port, Figures &f)
     stop(phone);
 }
 
+void tlsRegistration(Figures &s, Figures &b)
+{
+    TestCa ca;
+    KamailioPeer kamailio;
+    const quint16 port = freeUdpPort("127.0.0.2"), tlsPort = PeerProcess::freePort();
+    kamailio.enableTls(tlsPort, ca.path("proxy.pem"), ca.path("proxy.key"));
+    if (!ca.create() || ca.issue("proxy", "127.0.0.2,IP:127.0.0.2").isEmpty()
+        || !kamailio.start(SORVANTO_SOURCE_DIR "/tests/e2e/kamailio.cfg", port, {{"100", "pw"}})) {
+        std::fprintf(stderr, "bench_phone: no Kamailio over TLS: %s\n", qPrintable(kamailio.errorString()));
+        return;
+    }
+    // Median of three starts, each from the process start to the saved contact.
+    auto median = [&](const QString &program, const QStringList &arguments, const QProcessEnvironment &env) {
+        QVector<double> runs;
+        for (int i = 0; i < 3; ++i) {
+            const int mark = kamailio.log().size();
+            QProcess phone;
+            phone.setProcessEnvironment(env);
+            phone.setStandardInputFile(QProcess::nullDevice());
+            const qint64 start = nowUs();
+            phone.start(program, arguments);
+            if (waitUntil([&] { return kamailio.log().indexOf("SAVED 100 over", mark) >= 0; }, 10000))
+                runs << double(nowUs() - start);
+            phone.terminate();
+            if (!phone.waitForFinished(5000))
+                phone.kill();
+            kamailio.ctl({"ul.rm", "location", "s:100"});
+        }
+        std::sort(runs.begin(), runs.end());
+        return runs.size() == 3 ? runs[1] : -1.0;
+    };
+
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", dir.path());
+    env.insert("TMPDIR", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess first; // builds the database, then our account goes in
+    first.setProcessEnvironment(env);
+    first.start(SORVANTO_EXECUTABLE, QStringList());
+    waitUntil([&] { return QFile::exists(dir.path() + "/sorvanto/sorvanto.dat"); }, 15000);
+    pause(1000);
+    first.terminate();
+    first.waitForFinished(5000);
+    if (seedDatabase(dir.path() + "/sorvanto/sorvanto.dat", tlsPort,
+                     ", transport='TLS', caFile='" + ca.caFile() + "'"))
+        s.startToRegisteredTls = median(SORVANTO_EXECUTABLE, {}, env);
+
+    QFile config(dir.path() + "/config"), accounts(dir.path() + "/accounts");
+    config.open(QIODevice::WriteOnly);
+    QTextStream(&config) << "poll_method epoll\nsip_listen 127.0.0.1:" << freeUdpPort("127.0.0.1")
+                         << "\nnet_interface 127.0.0.1\nsip_cafile " << ca.caFile()
+                         << "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\nmodule_app account.so\n";
+    config.close();
+    accounts.open(QIODevice::WriteOnly);
+    QTextStream(&accounts) << "<sip:100@127.0.0.2>;auth_pass=pw;outbound=\"sip:127.0.0.2:" << tlsPort
+                           << ";transport=tls\";regint=3600\n";
+    accounts.close();
+    b.startToRegisteredTls = median("baresip", {"-f", dir.path(), "-t", "60"}, QProcessEnvironment::systemEnvironment());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -604,6 +672,7 @@ int main(int argc, char **argv)
     Figures s, b;
     sorvanto(far, port, s);
     baresip(far, port, b);
+    tlsRegistration(s, b);
 
     std::printf("%-34s %12s %12s  %s\n", "figure", "Sorvanto", "baresip", "unit");
     auto row = [](const char *name, const QString &a, const QString &c, const char *unit) {
@@ -611,6 +680,7 @@ int main(int argc, char **argv)
     };
     row("start to window shown", ms(s.startToWindow), "n/a", "ms");
     row("start to first REGISTER", ms(s.startToRegister), ms(b.startToRegister), "ms");
+    row("start to registered over TLS", ms(s.startToRegisteredTls), ms(b.startToRegisteredTls), "ms");
     row("invite command to INVITE", ms(s.inviteToDatagram), ms(b.inviteToDatagram), "ms");
     row("200 OK to first RTP packet", ms(s.okToAudio), ms(b.okToAudio), "ms");
     auto num = [](double v) { return v < 0 ? QStringLiteral("n/a") : QString::number(v, 'f', 1); };

@@ -146,6 +146,8 @@ void Audio::audioStop()
 {
     if (audioActive || audioOutput->running)
         rtp->logCallFigures(erle());
+    // The call's keys go with it.
+    rtp->clearSrtp();
     const bool wasActive = audioActive;
     audioActive = false;
     audioInput->audioStop();
@@ -165,7 +167,7 @@ void Audio::audioStartSpeaker()
 
 bool Audio::sendDtmf(QChar key)
 {
-    return audioActive && rtp->dtmf.queue(key);
+    return audioActive && rtp->sendKey(key);
 }
 
 void Audio::setMicValue(float v)

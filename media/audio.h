@@ -34,8 +34,8 @@ public:
     void audioStart();
     void audioStop();
     void audioStartSpeaker();
-    // Queues a key pressed during the call as in-band DTMF; false when no
-    // call is up or the key has no tone pair.
+    // Queues a key pressed during the call (RFC 4733 events or in-band DTMF,
+    // as the far end takes them); false when no call is up or the key is none.
     bool sendDtmf(QChar key);
     void setMicValue(float v);
     void setSpeakerValue(float v);

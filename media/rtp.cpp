@@ -58,10 +58,72 @@ void Rtp::setRemoteAddress(const QString &ip, const QString &port)
     remotePort = port;
 }
 
+void Rtp::setTelephoneEvent(int payloadType)
+{
+    eventPayloadType = payloadType >= 0 && payloadType <= 127 ? payloadType : -1;
+}
+
+void Rtp::setSending(bool on)
+{
+    if (sending != on)
+        qDebug().noquote() << (on ? "!!! RTP sending resumed" : "!!! RTP sending stopped: held by the far end");
+    sending = on;
+    // Keys pressed while held are not kept for later.
+    if (!on) {
+        events.clear();
+        dtmf.clear();
+    }
+}
+
+bool Rtp::sendKey(QChar key)
+{
+    if (!sending)
+        return false;
+    if (eventPayloadType >= 0)
+        return events.press(key);
+    // In-band tones are mixed into G.711 only.
+    if (codec)
+        return false;
+    return dtmf.queue(key);
+}
+
+bool Rtp::setSrtp(const SdesCrypto &ours, const SdesCrypto &theirs)
+{
+    if (ours.suite != theirs.suite || !srtp.start(ours.suite, ours.keySalt, theirs.keySalt)) {
+        qWarning().noquote() << "SRTP: the keys were refused";
+        clearSrtp();
+        return false;
+    }
+    qDebug().noquote() << "SRTP on:" << SdesCrypto::suiteName(ours.suite);
+    emit encryptionChanged(true);
+    return true;
+}
+
+void Rtp::clearSrtp()
+{
+    if (!srtp.isActive())
+        return;
+    qDebug().noquote() << "SRTP off";
+    srtp.stop();
+    emit encryptionChanged(false);
+}
+
 void Rtp::setMedia(const MediaDescription &description)
 {
+    // Keys that did not change keep their contexts: restarting them would
+    // lose the rollover counter and the replay window.
+    const bool keysChanged = description.srtp != srtp.isActive() || description.sendKey.keySalt != media.sendKey.keySalt
+        || description.receiveKey.keySalt != media.receiveKey.keySalt;
     media = description;
     setCodec(description.codec);
+    setTelephoneEvent(description.eventPayloadType);
+    setSending(description.send);
+    if (!keysChanged)
+        return;
+    if (media.srtp)
+        setSrtp(media.sendKey, media.receiveKey);
+    else
+        clearSrtp();
 }
 
 int Rtp::payloadType(int codec)
@@ -92,6 +154,9 @@ void Rtp::initSession()
     // The jitter buffer plays at the codec's rate and reads timestamps at its clock.
     rxBuffer.setFormat(sampleRate(), codec ? codec->clockRate() : JitterBuffer::rate, codec.get());
     dtmf.clear();
+    // Events count durations in the voice's clock (RFC 4733 2.5.1.5).
+    events = TelephoneEventSender(codec ? codec->clockRate() : JitterBuffer::rate);
+    eventReceiver.reset();
     figuresDue = true;
     bindSocket(localPort);
     if (udpSocket)
@@ -109,83 +174,121 @@ void Rtp::msgTransmiterSlot()
     msgTransmiter();
 }
 
-void Rtp::sendPacket(const unsigned char *payload, int bytes, int pt, int ticks)
-{
-    unsigned char packet[maxDatagram];
-    if (bytes < 0 || headerSize + bytes > maxDatagram)
-        return;
-    ++seqNumber;
-    timestamp += static_cast<quint32>(ticks);
-    packet[0] = 0x80;
-    packet[1] = static_cast<unsigned char>(pt & 0x7F);
-    packet[2] = static_cast<unsigned char>(seqNumber >> 8);
-    packet[3] = static_cast<unsigned char>(seqNumber);
-    packet[4] = static_cast<unsigned char>(timestamp >> 24);
-    packet[5] = static_cast<unsigned char>(timestamp >> 16);
-    packet[6] = static_cast<unsigned char>(timestamp >> 8);
-    packet[7] = static_cast<unsigned char>(timestamp);
-    packet[8] = static_cast<unsigned char>(ssrc >> 24);
-    packet[9] = static_cast<unsigned char>(ssrc >> 16);
-    packet[10] = static_cast<unsigned char>(ssrc >> 8);
-    packet[11] = static_cast<unsigned char>(ssrc);
-    std::memcpy(packet + headerSize, payload, size_t(bytes));
-    if (udpSocket)
-        udpSocket->msgTransmiter(packet, headerSize + bytes);
-}
-
 void Rtp::msgTransmiter()
 {
-    if (codec) {
-        const int bytes = codec->frameSamples() * 2;
-        int used = 0;
-        QVector<qint16> frame(codec->frameSamples());
-        while (txPcm.size() - used >= bytes) {
-            const auto *pcm = reinterpret_cast<const unsigned char *>(txPcm.constData()) + used;
-            for (int i = 0; i < frame.size(); ++i)
-                frame[i] = lohiShort(pcm[2 * i], pcm[2 * i + 1]);
-            const QByteArray payload = codec->encode(frame.constData());
-            used += bytes;
-            sendPacket(reinterpret_cast<const unsigned char *>(payload.constData()), payload.size(),
-                       codec->format().payloadType, codec->frameTicks());
-        }
-        txPcm.remove(0, used);
-        return;
-    }
-    const int available = txPcm.size();
-    if (available < frameBytes)
-        return;
+    // 20 ms of the path's rate per packet; the timestamp steps by the codec's clock.
+    const int frameBytesNow = this->frameBytesNow();
+    const int ticks = codec ? codec->frameTicks() : frameSamples;
     const unsigned char *pcm = reinterpret_cast<const unsigned char *>(txPcm.constData());
+    const int available = txPcm.size();
     int used = 0;
-    unsigned char packet[headerSize + frameSamples];
-    while (available - used >= frameBytes) {
+    unsigned char packet[maxDatagram + SrtpSession::maxTrailer];
+    QVector<qint16> wide(codec ? codec->frameSamples() : 0);
+    while (available - used >= frameBytesNow) {
         const int law = rxCodec;
         int samples = 0;
-        unsigned char mixed[frameBytes];
         const unsigned char *frame = pcm + used;
-        if (!dtmf.idle()) {
-            std::memcpy(mixed, frame, frameBytes);
-            dtmf.mix(mixed, frameSamples);
-            frame = mixed;
+        used += frameBytesNow;
+        // The clock runs on in every 20 ms slot, sent or not (RFC 3550 5.1);
+        // the sequence number counts the packets sent.
+        const quint32 now = timestamp + ticks;
+        timestamp = now;
+        if (!sending)
+            continue;
+        TelephoneEventPacket event;
+        const bool isEvent = eventPayloadType >= 0 && events.tick(now, event);
+        int type = codec ? codec->format().payloadType : payloadType(law);
+        if (isEvent) {
+            // The event takes this slot's place: the voice's sequence number and SSRC, its own timestamp.
+            std::memcpy(packet + headerSize, event.payload.constData(), TelephoneEventPayload::size);
+            samples = TelephoneEventPayload::size;
+            type = eventPayloadType;
+        } else if (codec) {
+            for (int i = 0; i < wide.size(); ++i)
+                wide[i] = lohiShort(frame[2 * i], frame[2 * i + 1]);
+            const QByteArray payload = codec->encode(wide.constData());
+            if (payload.size() > maxDatagram - headerSize)
+                continue;
+            std::memcpy(packet + headerSize, payload.constData(), size_t(payload.size()));
+            samples = payload.size();
+        } else {
+            unsigned char mixed[frameBytes];
+            if (!dtmf.idle()) {
+                std::memcpy(mixed, frame, frameBytes);
+                dtmf.mix(mixed, frameSamples);
+                frame = mixed;
+            }
+            if (law == PCMA) {
+                alawEncodeFrame(frame, packet + headerSize, frameSamples);
+                samples = frameSamples;
+            } else if (law == PCMU) {
+                ulawEncodeFrame(frame, packet + headerSize, frameSamples);
+                samples = frameSamples;
+            }
         }
-        if (law == PCMA) {
-            alawEncodeFrame(frame, packet + headerSize, frameSamples);
-            samples = frameSamples;
-        } else if (law == PCMU) {
-            ulawEncodeFrame(frame, packet + headerSize, frameSamples);
-            samples = frameSamples;
-        }
-        used += frameBytes;
-        sendPacket(packet + headerSize, samples, payloadType(law), samples);
+        const quint32 stamp = isEvent ? event.timestamp : now;
+
+        ++seqNumber;
+        packet[0] = 0x80;
+        packet[1] = static_cast<unsigned char>((isEvent && event.marker ? 0x80 : 0) | (type & 0x7F));
+        packet[2] = static_cast<unsigned char>(seqNumber >> 8);
+        packet[3] = static_cast<unsigned char>(seqNumber);
+        packet[4] = static_cast<unsigned char>(stamp >> 24);
+        packet[5] = static_cast<unsigned char>(stamp >> 16);
+        packet[6] = static_cast<unsigned char>(stamp >> 8);
+        packet[7] = static_cast<unsigned char>(stamp);
+        packet[8] = static_cast<unsigned char>(ssrc >> 24);
+        packet[9] = static_cast<unsigned char>(ssrc >> 16);
+        packet[10] = static_cast<unsigned char>(ssrc >> 8);
+        packet[11] = static_cast<unsigned char>(ssrc);
+        transmit(packet, headerSize + samples);
     }
     // A remainder shorter than a frame waits for the next capture block.
     txPcm.remove(0, used);
 }
 
+void Rtp::transmit(unsigned char *packet, int len)
+{
+    if (!udpSocket)
+        return;
+    if (!srtp.isActive()) {
+        udpSocket->msgTransmiter(packet, len);
+        return;
+    }
+    // Nothing leaves in clear once the call is encrypted.
+    QByteArray secured(reinterpret_cast<const char *>(packet), len);
+    if (srtp.protect(secured))
+        udpSocket->msgTransmiter(reinterpret_cast<unsigned char *>(secured.data()), secured.size());
+}
+
 void Rtp::msgReceiver(unsigned char *data, int len)
 {
-    RtpHeader header;
-    if (!data || len < minDatagram || len > maxDatagram || !header.parse(data, len) || header.payloadLength == 0)
+    if (!data || len < minDatagram || len > maxDatagram)
         return;
+    QByteArray clear;
+    if (srtp.isActive()) {
+        // Authenticated and decrypted, or dropped: clear RTP, a bad tag or a
+        // replay never reaches the speaker.
+        clear = QByteArray(reinterpret_cast<const char *>(data), len);
+        if (!srtp.unprotect(clear)) {
+            ++rxRejected;
+            return;
+        }
+        data = reinterpret_cast<unsigned char *>(clear.data());
+        len = clear.size();
+    }
+    RtpHeader header;
+    if (len < minDatagram || !header.parse(data, len) || header.payloadLength == 0)
+        return;
+    // Key events are reported once each and never heard as sound.
+    if (eventPayloadType >= 0 && header.payloadType == eventPayloadType) {
+        const QChar key = eventReceiver.take(header.timestamp, data + header.payloadOffset, header.payloadLength);
+        if (!key.isNull()) {
+            qDebug().noquote() << QStringLiteral("!!! DTMF received: %1 (RFC 4733)").arg(key);
+            emit keyReceived(key);
+        }
+        return;
+    }
     if (codec) {
         // A wideband call plays its own payload type only.
         if (header.payloadType != codec->format().payloadType)
@@ -197,7 +300,7 @@ void Rtp::msgReceiver(unsigned char *data, int len)
         return;
     }
     // Only the two laws we offer are sound; anything else (comfort noise,
-    // events, another codec) is dropped and leaves the sending law alone.
+    // another codec) is dropped and leaves the sending law alone.
     if (header.payloadType == 8)
         rxCodec = PCMA;
     else if (header.payloadType == 0)

@@ -2,15 +2,18 @@
 #define RTP_H
 
 // The RTP session of a call: 20 ms packets out of the captured samples, G.711
-// (with in-band DTMF mixed in) unless the call settled on a wideband codec
-// (G.722, Opus), whose rate the whole audio path then runs at; received
-// packets go into the jitter buffer the speaker plays from. One object for
-// the life of the process; counters run on from call to call.
+// unless the call settled on a wideband codec (G.722, Opus), whose rate the
+// whole audio path then runs at (keys as RFC 4733 events when the far end takes
+// them, else as in-band DTMF mixed into G.711); received packets go into the
+// jitter buffer the speaker plays from. One object for the life of the
+// process; counters run on from call to call.
 
 #include "dtmfgenerator.h"
 #include "mediadescription.h"
 #include "jitterbuffer.h"
 #include "sdpformat.h"
+#include "telephoneevent.h"
+#include "srtpsession.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -63,6 +66,10 @@ public:
 
     static int payloadType(int codec);
 
+    // A key pressed in the call: RFC 4733 events when the far end's SDP has
+    // telephone-event, else the in-band tone pair. False for a key that is neither.
+    bool sendKey(QChar key);
+
     UDPSocket *udpSocket = nullptr;
     // The local port initSession binds, and the far end's address from its
     // SDP, read for every packet sent.
@@ -75,27 +82,52 @@ public:
     int rxCodec = PCMA;
     JitterBuffer rxBuffer;
     DtmfGenerator dtmf;
+    TelephoneEventSender events;
+    TelephoneEventReceiver eventReceiver;
+    // The far end's telephone-event payload type, -1 when it has none.
+    int eventPayloadType = -1;
+    // False while the far end holds the call (sendonly, inactive): nothing is
+    // sent, the clock runs on.
+    bool sending = true;
     QByteArray txPcm;
     // What the call's offer and answer settled, as the user agent last said.
     MediaDescription media;
     // Received sound thrown away: duplicates, late packets, overflow.
     quint64 rxDroppedBytes = 0;
+    // Packets refused by SRTP: a bad tag, a replay, clear RTP in an encrypted call.
+    quint64 rxRejected = 0;
+
+    // SRTP for the call from the negotiated crypto lines: ours keys what we
+    // send, theirs what we receive; both carry the one suite chosen. Once on,
+    // every packet goes out protected and every packet that does not
+    // authenticate is dropped. False (and clear RTP) when libsrtp refuses
+    // the keys. clearSrtp() returns to clear RTP and forgets the keys.
+    bool setSrtp(const SdesCrypto &ours, const SdesCrypto &theirs);
+    void clearSrtp();
+    bool srtpActive() const { return srtp.isActive(); }
 
 signals:
     void msgTransmiterSignal();
     // The receive figures of a call that ended.
     void callFigures(const JitterBuffer::Figures &figures);
+    // A key the far end sent as an RFC 4733 event, once per event.
+    void keyReceived(QChar key);
+    // The media went over to SRTP (true) or back to clear RTP.
+    void encryptionChanged(bool srtp);
 
 public slots:
     void msgTransmiterSlot();
     void setRemoteAddress(const QString &ip, const QString &port);
     void setMedia(const MediaDescription &description);
+    void setTelephoneEvent(int payloadType);
+    void setSending(bool on);
 
 private:
-    void sendPacket(const unsigned char *payload, int bytes, int payloadType, int ticks);
-
     SdpFormat wanted;                   // set for the next call
     std::unique_ptr<AudioCodec> codec;  // wideband only; null: G.711
+
+    void transmit(unsigned char *packet, int len);
+    SrtpSession srtp;
     QElapsedTimer clock;
     bool figuresDue = false;
 };

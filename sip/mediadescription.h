@@ -5,6 +5,7 @@
 // user agent emits whenever it changes: where to send, in which format, with
 // which key-event payload, and in which directions audio flows.
 
+#include "sdescrypto.h"
 #include "sdpformat.h"
 
 #include <QMetaType>
@@ -24,12 +25,18 @@ struct MediaDescription
     // c=0.0.0.0) or the directions say nothing is to be sent.
     bool send = false;
     bool receive = false;
+    // SRTP keys both sides gave in the SDP: ours protects what we send,
+    // theirs what we receive. Never logged.
+    bool srtp = false;
+    SdesCrypto sendKey;
+    SdesCrypto receiveKey;
 
     bool operator==(const MediaDescription &o) const
     {
         return address == o.address && port == o.port && codec.payloadType == o.codec.payloadType
             && codec.sameCodec(o.codec) && codec.fmtp == o.codec.fmtp && eventPayloadType == o.eventPayloadType
-            && send == o.send && receive == o.receive;
+            && send == o.send && receive == o.receive && srtp == o.srtp && sendKey.suite == o.sendKey.suite
+            && sendKey.keySalt == o.sendKey.keySalt && receiveKey.keySalt == o.receiveKey.keySalt;
     }
     bool operator!=(const MediaDescription &o) const { return !(*this == o); }
 };

@@ -83,7 +83,9 @@ SdpOrigin SdpOrigin::next() const
 QString SdpSession::toText() const
 {
     const QString ip = QStringLiteral("IN IP4 ");
-    QString text = QStringLiteral("v=0\r\no=%1 %2 %3 ").arg(origin.user).arg(origin.sessionId).arg(origin.version)
+    // One arg() for several markers: a "%1" inside a far end's text is not a marker.
+    QString text = QStringLiteral("v=0\r\no=%1 %2 %3 ")
+                       .arg(origin.user, QString::number(origin.sessionId), QString::number(origin.version))
         + ip + origin.address + QStringLiteral("\r\ns=-\r\n");
     if (!connectionAddress.isEmpty())
         text += QStringLiteral("c=") + ip + connectionAddress + QStringLiteral("\r\n");
@@ -100,7 +102,8 @@ QString SdpSession::toText() const
             text += QStringLiteral("c=") + ip + mediaConnectionAddress + QStringLiteral("\r\n");
         text += QStringLiteral("a=") + sdpDirectionName(direction) + QStringLiteral("\r\n");
         for (const SdpFormat &f : formats) {
-            text += QStringLiteral("a=rtpmap:%1 %2/%3").arg(f.payloadType).arg(f.encoding).arg(f.clockRate);
+            text += QStringLiteral("a=rtpmap:%1 %2/%3")
+                        .arg(QString::number(f.payloadType), f.encoding, QString::number(f.clockRate));
             text += (f.channels > 1 ? QStringLiteral("/%1").arg(f.channels) : QString()) + QStringLiteral("\r\n");
             if (!f.fmtp.isEmpty())
                 text += QStringLiteral("a=fmtp:%1 %2\r\n").arg(f.payloadType).arg(f.fmtp);

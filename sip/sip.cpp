@@ -2,6 +2,7 @@
 
 #include "accountsettings.h"
 #include "networkenvironment.h"
+#include "sessiontimer.h"
 #include "sipbuilder.h"
 #include "sipparser.h"
 #include "sipprocessor.h"
@@ -26,6 +27,8 @@ const char *callEndName(CallEnd cause)
     case CallEnd::NoAnswer: return "no answer";
     case CallEnd::NotAcknowledged: return "not acknowledged";
     case CallEnd::NoCommonCodec: return "no common codec";
+    case CallEnd::SessionExpired: return "session expired";
+    case CallEnd::NotEncrypted: return "not encrypted";
     }
     return "unknown";
 }
@@ -37,6 +40,9 @@ Sip::Sip(AccountSettings &settings, const NetworkEnvironment &network, QObject *
     qRegisterMetaType<CallState>();
     qRegisterMetaType<MediaDescription>();
     transactions = new SipTransactions(this);
+    sessionTimer = new SessionTimer(this);
+    connect(sessionTimer, &SessionTimer::refreshDue, this, &Sip::refreshSession);
+    connect(sessionTimer, &SessionTimer::expired, this, &Sip::sessionExpired);
     parser = new SipParser();
     builder = new SipBuilder(parser, settings, network, dialog);
     processor = new SipProcessor(this, *builder, dialog, settings);
@@ -62,6 +68,8 @@ void Sip::setCallState(CallState state)
     if (dialog.callState == state)
         return;
     dialog.callState = state;
+    if (state != CallState::Established)
+        sessionTimer->stop();
     emit callStateChanged(state);
 }
 
@@ -152,10 +160,17 @@ void Sip::initSession()
         delete transport;
         transport = createSipTransport(kind, this);
         connect(transport, &SipTransport::messageReceived, this, &Sip::messageReceived);
-        connect(transport, &SipTransport::transportError, this, &Sip::transportError);
+        connect(transport, &SipTransport::established, this, &Sip::connectionEstablished);
+        connect(transport, &SipTransport::transportError, this, &Sip::connectionFailed);
+        builder->transport = transport;
         serverHost.clear();
         serverAddress.clear();
         serverPort = 0;
+    }
+    QString error;
+    if (!transport->setCaFile(settings.caFile, &error)) {
+        qWarning().noquote() << "Sip:" << error;
+        emit transportError(error, SipTransport::Failure::CaFile);
     }
     sipPort = settings.useSTUN ? network.stunPortS.toInt() : settings.sipServerPort.toInt();
     qDebug().noquote().nospace() << "Sip Port: " << sipPort;
@@ -170,16 +185,33 @@ void Sip::bindSocket()
     qDebug().noquote().nospace() << "Bind SIP Port: " << port;
 }
 
-// The server as the settings and the network environment name it now.
+// The server as the settings and the network environment name it now; a
+// TLS server's certificate must name the domain, else the server's address.
 void Sip::updateServer()
 {
-    const int port = settings.sipServerPort.toInt();
-    if (serverHost == settings.sipServerIp && serverAddress == network.sipServerAddr && serverPort == port)
+    const int port = sipServerPort(transport->kind(), settings.sipServerPort);
+    const QString host = settings.domain.isEmpty() ? settings.sipServerIp : settings.domain;
+    if (serverHost == host && serverAddress == network.sipServerAddr && serverPort == port)
         return;
-    serverHost = settings.sipServerIp;
+    serverHost = host;
     serverAddress = network.sipServerAddr;
     serverPort = port;
     transport->setServer(serverHost, QHostAddress(serverAddress), quint16(port));
+}
+
+// A new connection is a new flow the registrar must learn, with our new port
+// in Via and Contact: register on it (RFC 5626 4.2).
+void Sip::connectionEstablished()
+{
+    registration();
+}
+
+void Sip::connectionFailed(const QString &reason, SipTransport::Failure failure)
+{
+    // Nothing reaches us without the connection: registered no more.
+    if (registered)
+        setRegistered(false, 0);
+    emit transportError(reason, failure);
 }
 
 void Sip::queue(const QString &text)
@@ -256,6 +288,12 @@ void Sip::sendSipMsg(QString command)
 
 void Sip::registration()
 {
+    // Over a stream, Via and Contact name the connection's own port: the
+    // REGISTER waits for the connection and goes out once it is up.
+    if (transport && !transport->isConnected()) {
+        transport->connectToServer();
+        return;
+    }
     registered = false;
     dialog.registerChallenges = 0;
     SipRequest *msg = builder->registration(settings.user);
@@ -274,6 +312,8 @@ void Sip::callOut()
     dialog.remoteTarget.clear();
     dialog.newSession();
     dialog.redirects = 0;
+    dialog.redirectTarget.clear();
+    dialog.requestedInterval = SessionTimer::requestedInterval;
     SipRequest *msg = builder->invite(settings.user, dialog.called);
     dialog.callDirection = CallDirection::Outgoing;
     setCallState(CallState::Calling);
@@ -296,8 +336,40 @@ void Sip::answer()
     queue(text);
     remember(msg, dialog.lastInvite, text);
     processor->updateMedia();
+    if (dialog.timer.interval > 0)
+        sessionTimer->start(dialog.timer);
     emit callAnswered();
     delete msg;
+}
+
+void Sip::refreshSession()
+{
+    if (dialog.callState != CallState::Established)
+        return;
+    const bool update = dialog.peerAllowsUpdate;
+    SipRequest *msg = builder->inDialog(update ? QStringLiteral("UPDATE") : QStringLiteral("INVITE"), !update,
+                                        {QStringLiteral("Session-Expires: ")
+                                         + SessionTimer::sessionExpiresText(dialog.timer.interval, SessionTimer::Refresher::Uac)});
+    if (!msg)
+        return;
+    dialog.refreshCseq = dialog.cseq;
+    qDebug().noquote().nospace() << "!!! Session refresh: " << msg->method;
+    sendRequest(msg);
+    delete msg;
+}
+
+void Sip::sessionExpired()
+{
+    if (dialog.callState != CallState::Established)
+        return;
+    qDebug().noquote().nospace() << "!!! Session expired, not refreshed";
+    SipRequest *bye = dialog.callDirection == CallDirection::Incoming ? builder->disconnectIn() : builder->disconnectOut();
+    setCallState(CallState::Ended);
+    if (bye) {
+        sendRequest(bye);
+        delete bye;
+    }
+    emit callEnded(CallEnd::SessionExpired, 408, QString());
 }
 
 void Sip::disconnect()

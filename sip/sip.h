@@ -26,6 +26,7 @@ class SipParser;
 class SipProcessor;
 class SipRequest;
 class SipTransactions;
+class SessionTimer;
 
 // Why a call ended from the other side or the network.
 enum class CallEnd {
@@ -34,7 +35,9 @@ enum class CallEnd {
     RemoteCancel,    // the caller gave up before we answered
     NoAnswer,        // our INVITE was never answered
     NotAcknowledged, // our 200 OK was never acknowledged
-    NoCommonCodec    // the answer to our offer named no format we offered
+    NoCommonCodec,   // the answer to our offer named no format we offered
+    SessionExpired,  // nobody refreshed the session in time (RFC 4028)
+    NotEncrypted     // SRTP is required and the answer carried no key we can use
 };
 // Names for the log.
 const char *callEndName(CallEnd cause);
@@ -55,6 +58,8 @@ public:
     SipBuilder *builder = nullptr;
     SipProcessor *processor = nullptr;
     SipTransactions *transactions = nullptr;
+    // The running call's session timer (RFC 4028).
+    SessionTimer *sessionTimer = nullptr;
     int sipPort = 5060;
     bool registered = false;
     // Expiry the registrar granted to the last registration, in seconds (0:
@@ -118,8 +123,12 @@ signals:
     void mediaChanged(const MediaDescription &media);
     // The far end put the call on hold, or took it off.
     void remoteHoldChanged(bool held);
-    // The transport failed.
-    void transportError(const QString &reason);
+    // A key the far end sent in an INFO (RFC 4733 events: the media layer).
+    void dtmfReceived(QChar digit);
+    // A redirect (3xx) sent the call on to `number`.
+    void redirected(const QString &number);
+    // The transport failed: the reason for the log, its kind for the user.
+    void transportError(const QString &reason, SipTransport::Failure failure);
 
 public slots:
     void msgTransmiterSlot();
@@ -131,8 +140,14 @@ private:
     void transmit(SipRequest *msg, const QString &text);
     void remember(SipPacket *msg, SipPacket *request, const QString &text);
     void keepAliveSlot();
+    // We refresh the session: UPDATE when the far end allows it, else re-INVITE.
+    void refreshSession();
+    // Nobody refreshed it: the call ends with a BYE.
+    void sessionExpired();
     void messageReceived(const QByteArray &message);
     void updateServer();
+    void connectionEstablished();
+    void connectionFailed(const QString &reason, SipTransport::Failure failure);
     QTimer *keepAliveTimer = nullptr;
     QString serverHost;
     QString serverAddress;

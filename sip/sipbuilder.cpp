@@ -3,6 +3,7 @@
 #include "accountsettings.h"
 #include "codecsettings.h"
 #include "networkenvironment.h"
+#include "sessiontimer.h"
 #include "sipcontactheader.h"
 #include "sipcontentheader.h"
 #include "sipcseqheader.h"
@@ -13,6 +14,8 @@
 #include "siprequest.h"
 #include "sipresponse.h"
 #include "siptoheader.h"
+#include "siptransport.h"
+#include "siptransportfactory.h"
 #include "sipviaheader.h"
 
 #include <QDebug>
@@ -29,7 +32,8 @@ namespace {
 
 // Branches, tags and Call-IDs draw from this alphabet (no "G" among the capitals).
 const QString tagAlphabet = QStringLiteral("qwertyuiopasdfghjklzxcvbnm1234567890QWERTYUIOPASDFHJKLZXCVBNM");
-const QString allowList = QStringLiteral("ACK, BYE, CANCEL, INFO, INVITE, OPTIONS, REFER, REGISTER, UPDATE");
+// The methods the phone answers as a user agent server (RFC 3261 20.5).
+const QString allowList = QStringLiteral("ACK, BYE, CANCEL, INFO, INVITE, OPTIONS, UPDATE");
 const QString userAgentName = QStringLiteral("Sorvanto");
 
 // Identifiers must differ between runs: servers take a repeated branch or
@@ -132,6 +136,16 @@ void SipBuilder::addSdp(SipPacket *msg, bool answer, bool repeat)
         }
         if (!network.stunIpM.isEmpty())
             sdp.mediaConnectionAddress = network.stunIpM;
+        // SRTP keys: fresh in each offer and answer (the far end's offer was
+        // checked for them before the call rang).
+        dialog.crypto.mode = mediaEncryption(settings.encryptMedia);
+        if (offer)
+            dialog.crypto.addToOffer(sdp);
+        else
+            dialog.crypto.answerOffer(dialog.remoteSdp, sdp);
+        if (dialog.crypto.mode != MediaEncryption::Off && settings.transport != QLatin1String("TLS"))
+            qWarning().noquote() << "SRTP keys in SDP over" << settings.transport
+                                 << "are readable on the network: only TLS signalling keeps them secret";
         dialog.localSdp = sdp;
         dialog.localIsOffer = offer;
     }
@@ -154,6 +168,39 @@ void SipBuilder::addRoutes(SipPacket *msg)
         msg->addHeader(QStringLiteral("Route"), route);
 }
 
+QString SipBuilder::transportName() const
+{
+    return SipTransport::viaName(transport ? transport->kind() : SipTransport::Kind::Udp);
+}
+
+// The request line writes no URI parameters; a remote target reached over a
+// stream keeps its transport, or the proxy would send the request by UDP.
+QString SipBuilder::streamParameter(const QString &uri)
+{
+    static const QRegularExpression transport(QStringLiteral(";transport=(tcp|tls)(?=;|$)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    return transport.match(uri).captured(0);
+}
+
+QString SipBuilder::serverPort() const
+{
+    const SipTransport::Kind kind = transport ? transport->kind() : SipTransport::Kind::Udp;
+    return kind == SipTransport::Kind::Udp ? settings.sipServerPort
+                                           : QString::number(sipServerPort(kind, settings.sipServerPort));
+}
+
+QString SipBuilder::ownHost() const
+{
+    const QString address = transport ? transport->localAddress() : QString();
+    return address.isEmpty() ? settings.mediaIp : address;
+}
+
+QString SipBuilder::ownPort() const
+{
+    const quint16 port = transport && transport->isReliable() ? transport->localPort() : 0;
+    return port ? QString::number(port) : settings.sipServerPort;
+}
+
 // A request of ours: Via and Contact at the media address, From and To in
 // the account's domain, every port the server's.
 SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, const QString &branchValue,
@@ -162,7 +209,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
 {
     const QString &port = settings.sipServerPort;
     Headers d;
-    d.via = {QString(), settings.mediaIp, port, branchValue, true};
+    d.via = {QString(), ownHost(), ownPort(), branchValue, true};
     d.from = {user, settings.domain, port, fromTag, true};
     d.to = {peer, settings.domain, port, toTag, true};
     d.callId = callId;
@@ -170,7 +217,7 @@ SipBuilder::Headers SipBuilder::ours(const QString &user, const QString &peer, c
     d.cseq = QString::number(cseq);
     d.method = method;
     d.hasCseq = true;
-    d.contact = {user, settings.mediaIp, port, QString(), true};
+    d.contact = {user, ownHost(), ownPort(), QString(), true};
     return d;
 }
 
@@ -191,7 +238,7 @@ SipBuilder::Headers SipBuilder::invited() const
         d.method = cseq->cseqMethod;
         d.hasCseq = true;
     }
-    d.contact = {settings.user, settings.mediaIp, settings.sipServerPort, QString(), true};
+    d.contact = {settings.user, ownHost(), ownPort(), QString(), true};
     return d;
 }
 
@@ -203,7 +250,7 @@ void SipBuilder::addDialog(SipPacket *msg, const Headers &d, std::initializer_li
             if (d.viaSource)
                 addViaList(msg, d.viaSource);
             else if (d.via.present)
-                msg->addVia(d.via.host, d.via.port, d.via.tag);
+                msg->addVia(d.via.host, d.via.port, d.via.tag, transportName());
             break;
         case Field::MaxForwards: msg->addMaxForwards(dialog.maxForwards); break;
         case Field::From:
@@ -222,7 +269,9 @@ void SipBuilder::addDialog(SipPacket *msg, const Headers &d, std::initializer_li
             if (d.hasCseq)
                 msg->addCSeq(d.cseq, d.method);
             break;
-        case Field::Contact: msg->addContact(d.contact.user, d.contact.host, d.contact.port, d.contact.tag); break;
+        case Field::Contact:
+            msg->addContact(d.contact.user, d.contact.host, d.contact.port, d.contact.tag, transportName());
+            break;
         }
     }
 }
@@ -249,9 +298,11 @@ SipRequest *SipBuilder::registration(const QString &user, const QString &authori
 // A retry (credentials given, even empty ones) writes Allow before them.
 SipRequest *SipBuilder::registerRequest(const QString &user, const QString *authorization)
 {
-    auto *msg = new SipRequest(parser, QStringLiteral("REGISTER"),
-                               QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
-                               QString());
+    // A registrar serving a domain by name is asked for that domain (RFC
+    // 3261 10.2); the request still goes to the server as the next hop.
+    const QString uri = ownDomain() ? QStringLiteral("sip:") + settings.domain
+                                    : QStringLiteral("sip:") + user + '@' + settings.sipServerIp + ':' + serverPort();
+    auto *msg = new SipRequest(parser, QStringLiteral("REGISTER"), uri, QString());
     addDialog(msg, ours(user, user, dialog.regBranch, dialog.regFromTag, dialog.regToTag, dialog.regCallId, dialog.regCseq,
                         QStringLiteral("REGISTER")),
               {Field::Via, Field::From, Field::To, Field::CallId, Field::Contact, Field::CSeq, Field::MaxForwards});
@@ -291,9 +342,13 @@ SipRequest *SipBuilder::inviteRequest(const QString &user, const QString &number
                                      int kind)
 {
     const QString &port = settings.sipServerPort;
-    QString uri = QStringLiteral("sip:") + number + '@' + settings.sipServerIp;
-    if (!port.isEmpty() && port != QLatin1String("5060"))
+    QString uri = QStringLiteral("sip:") + number + '@' + (ownDomain() ? settings.domain : settings.sipServerIp);
+    if (!ownDomain() && !port.isEmpty() && port != QLatin1String("5060"))
         uri += ':' + port;
+    // A redirect names the target itself.
+    if (!dialog.redirectTarget.isEmpty())
+        uri = dialog.redirectTarget;
+    dialog.requestUri = uri;
     auto *msg = new SipRequest(parser, QStringLiteral("INVITE"), uri, QString());
     addDialog(msg, ours(user, number, dialog.callBranch, dialog.callFromTag, dialog.callToTag, dialog.callCallId, dialog.cseq,
                         QStringLiteral("INVITE")),
@@ -309,6 +364,10 @@ SipRequest *SipBuilder::inviteRequest(const QString &user, const QString &number
             msg->addHeader(kind == 1 ? QStringLiteral("Authorization") : QStringLiteral("Proxy-Authorization"),
                            *authorization);
         msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
+    }
+    if (!supportedList().isEmpty()) {
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+        msg->addHeaderKeyValue(QStringLiteral("Session-Expires"), QString::number(dialog.requestedInterval));
     }
     // A retry with credentials repeats the offer the challenge stopped.
     const int length = attachSdp(msg, false, authorization != nullptr);
@@ -343,6 +402,10 @@ SipResponse *SipBuilder::answer200Ok(bool repeat)
     addDialog(msg, d, {Field::Contact});
     msg->addContentType(QStringLiteral("application/sdp"));
     msg->addAllow(allowList);
+    if (!supportedList().isEmpty())
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+    for (const QString &line : timerLines())
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
     msg->addMaxForwards(dialog.maxForwards);
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     const int length = attachSdp(msg, true, repeat);
@@ -367,7 +430,7 @@ SipResponse *SipBuilder::busyIn()
 // CANCEL and BYE: the dialog block, Max-Forwards, the route set on a BYE.
 SipRequest *SipBuilder::dialogRequest(const QString &uri, const Headers &d, const QString &logLabel)
 {
-    auto *msg = new SipRequest(parser, d.method, uri, QString());
+    auto *msg = new SipRequest(parser, d.method, uri, streamParameter(uri));
     addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
     if (d.method == QLatin1String("BYE") && !dialog.remoteTarget.isEmpty())
         addRoutes(msg);
@@ -385,9 +448,11 @@ QString SipBuilder::byeUri() const
         ? QStringLiteral("sip:") + dialog.called + '@' + settings.sipServerIp + ':' + settings.sipServerPort : dialog.remoteTarget;
 }
 
+// A CANCEL names the Request-URI of the INVITE it cancels (RFC 3261 9.1).
 SipRequest *SipBuilder::busyOut()
 {
-    return dialogRequest(QStringLiteral("sip:") + dialog.called + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
+    return dialogRequest(!dialog.requestUri.isEmpty() ? dialog.requestUri
+                                                      : QStringLiteral("sip:") + dialog.called + '@' + settings.sipServerIp + ':' + settings.sipServerPort,
                          ours(settings.user, dialog.called, dialog.callBranch, dialog.callFromTag, dialog.callToTag, dialog.callCallId,
                               dialog.cseq, QStringLiteral("CANCEL")),
                          QStringLiteral("!!! CANCEL(busyOut): "));
@@ -401,6 +466,63 @@ SipRequest *SipBuilder::disconnectOut()
                          ours(settings.user, dialog.called, dialog.callBranch, dialog.callFromTag, dialog.callToTag, dialog.callCallId,
                               dialog.cseq, QStringLiteral("BYE")),
                          QStringLiteral("!!! CANCEL(disconnectOut): "));
+}
+
+// A request of the call's dialog (a session refresh or an offer): the BYE's
+// addressing, our Contact, Allow and Supported, and `extra` lines.
+SipRequest *SipBuilder::inDialog(const QString &method, bool offer, const QStringList &extra)
+{
+    const bool incoming = dialog.callDirection == CallDirection::Incoming;
+    if (incoming && !dialog.lastInvite)
+        return nullptr;
+    dialog.callBranch = branch();
+    ++dialog.cseq;
+    Headers d = ours(settings.user, dialog.called, dialog.callBranch, dialog.callFromTag, dialog.callToTag,
+                     dialog.callCallId, dialog.cseq, method);
+    if (incoming) {
+        const Headers invite = invited();
+        d.from = invite.to;
+        d.to = invite.from;
+        d.callId = invite.callId;
+    }
+    auto *msg = new SipRequest(parser, method, byeUri(), QString());
+    addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
+    if (!dialog.remoteTarget.isEmpty())
+        addRoutes(msg);
+    addDialog(msg, d, {Field::Contact});
+    msg->addAllow(allowList);
+    if (!supportedList().isEmpty())
+        msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
+    for (const QString &line : extra)
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
+    msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
+    if (offer) {
+        msg->addContentType(QStringLiteral("application/sdp"));
+        attachSdp(msg, false);
+    } else {
+        msg->addContentLength(0);
+    }
+    log(QStringLiteral("!!! ") + method + QStringLiteral("(inDialog): ") + msg->toString());
+    return msg;
+}
+
+// The session timer a 2xx states (RFC 4028 9): its interval and refresher,
+// and Require: timer when the far end is to refresh.
+QStringList SipBuilder::timerLines() const
+{
+    if (dialog.timer.interval <= 0)
+        return {};
+    QStringList lines;
+    if (SessionTimer::requireTimer(dialog.timer))
+        lines << QStringLiteral("Require: timer");
+    lines << QStringLiteral("Session-Expires: ") + SessionTimer::sessionExpiresText(dialog.timer);
+    return lines;
+}
+
+// A domain of its own, other than the server's address.
+bool SipBuilder::ownDomain() const
+{
+    return !settings.domain.isEmpty() && settings.domain != settings.sipServerIp;
 }
 
 // The BYE of an incoming call swaps the INVITE's From and To.
@@ -448,73 +570,113 @@ void SipBuilder::addViaList(SipPacket *msg, SipPacket *request)
     }
 }
 
-// The end of a message copied from a received one: no hang-up cause of the
-// peer's, our Supported list, and no body.
+// The end of a message copied from a received one: no hang-up cause or
+// Supported list of the peer's, and no body.
 void SipBuilder::finishCopy(SipPacket *msg)
 {
     deleteAll(msg, QStringLiteral("X-Asterisk-HangupCause"));
     deleteAll(msg, QStringLiteral("X-Asterisk-HangupCauseCode"));
-    if (msg->getHeader(QStringLiteral("Supported")))
-        msg->modifyHeader(QStringLiteral("Supported"), 1, QStringLiteral("replaces, timer"));
+    // An ACK or CANCEL never carries the peer's Supported list as ours.
+    deleteAll(msg, QStringLiteral("Supported"));
     deleteAll(msg, QStringLiteral("Content"));
     deleteAll(msg, QStringLiteral("Content-Length"));
     msg->addContentLength(0);
 }
 
-SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule)
+// A response built by RFC 3261 8.2.6: Via, From, To (with our tag), Call-ID
+// and CSeq from the request, the Record-Route of an answer that makes a
+// dialog (12.1.1), and our own Contact, Allow and Supported; nothing else of
+// the request's is echoed.
+SipResponse *SipBuilder::reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule,
+                               const QStringList &extra)
 {
-    auto *msg = new SipResponse(parser);
-    msg->packetType = PacketResponse;
-    msg->statusCode = code;
-    msg->reasonPhrase = reason;
-    for (SipHeader *header : qAsConst(request->headers))
-        msg->headers.append(parser->cloneHeader(header));
-    for (const char *name : {"Authorization", "Session-Expires", "Max-Forwards", "User-Agent", "Min-SE", "Expires",
-                             "Proxy-Authorization", "Content-Type"})
-        deleteAll(msg, QLatin1String(name));
-
-    if (request->getHeader(QStringLiteral("Via")))
-        msg->modifyHeader(QStringLiteral("Via"), 1, topVia(request));
-
-    const QString to = msg->getHeaderString(QStringLiteral("To"), 1);
-    if (code != QLatin1String("100") && msg->getHeader(QStringLiteral("To")) && !to.contains(QLatin1String(";tag="))) {
-    QString toTagValue;
-        if (rule == ToTagRule::Current) {
-            toTagValue = dialog.callToTag;
-        } else {
-            toTagValue = tag();
-            if (rule == ToTagRule::Store)
-                dialog.callToTag = toTagValue;
+    SipResponse *msg = newResponse(code, reason);
+    const int status = code.toInt();
+    auto *cseq = typed<SipCseqHeader>(request, "CSeq", SipHeader::Cseq);
+    const QString method = cseq ? cseq->cseqMethod : QString();
+    const bool dialogAnswer = status > 100 && status < 300
+        && (method == QLatin1String("INVITE") || method == QLatin1String("UPDATE"));
+    addViaList(msg, request);
+    if (dialogAnswer && method == QLatin1String("INVITE")) {
+        for (SipHeader *header : qAsConst(request->headers))
+            if (header->headerName.compare(QLatin1String("Record-Route"), Qt::CaseInsensitive) == 0)
+                msg->addHeader(QStringLiteral("Record-Route"), header->headerValue);
+    }
+    for (const char *name : {"From", "To", "Call-ID", "CSeq"}) {
+        SipHeader *header = request->getHeader(QLatin1String(name));
+        if (!header)
+            continue;
+        QString value = header->headerValue;
+        if (qstrcmp(name, "To") == 0 && status != 100 && !value.contains(QLatin1String(";tag="))) {
+            QString toTagValue;
+            if (rule == ToTagRule::Current) {
+                toTagValue = dialog.callToTag;
+            } else {
+                toTagValue = tag();
+                if (rule == ToTagRule::Store)
+                    dialog.callToTag = toTagValue;
+            }
+            value += QStringLiteral(";tag=") + toTagValue;
         }
-        msg->modifyHeader(QStringLiteral("To"), 1, to + QStringLiteral(";tag=") + toTagValue);
+        msg->addHeader(QLatin1String(name), value);
     }
-
-    if (rule != ToTagRule::Fresh && msg->getHeader(QStringLiteral("Contact"))) {
-    const QString contact = settings.useSTUN
-            ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
-            : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
-        msg->modifyHeader(QStringLiteral("Contact"), 1, contact);
+    if (dialogAnswer)
+        msg->addHeader(QStringLiteral("Contact"), contactValue());
+    if (status != 100) {
+        msg->addAllow(allowList);
+        if (!supportedList().isEmpty())
+            msg->addHeaderKeyValue(QStringLiteral("Supported"), supportedList());
     }
-
+    for (const QString &line : extra)
+        msg->addHeaderKeyValue(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).trimmed());
     msg->addHeaderKeyValue(QStringLiteral("User-Agent"), userAgentName);
     if (code == QLatin1String("401"))
         msg->addHeader(QStringLiteral("WWW-Authenticate"),
                        QStringLiteral("Digest algorithm=MD5, realm=\"Sbc\", nonce=\"") + randomText(8, tagAlphabet)
                            + '"');
-    finishCopy(msg);
+    msg->addContentLength(0);
     return msg;
+}
+
+QString SipBuilder::contactValue() const
+{
+    // STUN's mapping is for UDP; a stream is reached on its connection.
+    if (transport && transport->isReliable())
+        return QStringLiteral("<sip:%1@%2:%3;transport=%4>")
+            .arg(settings.user, ownHost(), ownPort(), transportName().toLower());
+    return settings.useSTUN ? QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, network.stunIpS, network.stunPortS)
+                            : QStringLiteral("<sip:%1@%2:%3>").arg(settings.user, settings.mediaIp, settings.sipServerPort);
+}
+
+// What the phone does of the extensions it may be asked for (RFC 3261 20.37).
+QString SipBuilder::supportedList() const
+{
+    return settings.disableSessionTimer ? QString() : QStringLiteral("timer");
+}
+
+// The answer to an offer in an UPDATE (RFC 3311 5.2) added to its 200 OK.
+void SipBuilder::attachAnswer(SipPacket *msg)
+{
+    deleteAll(msg, QStringLiteral("Content-Length"));
+    msg->addContentType(QStringLiteral("application/sdp"));
+    attachSdp(msg, true);
 }
 
 SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *response)
 {
     auto *to = typed<SipToHeader>(response, "To", SipHeader::To);
-    // The ACK of a 2xx is a request of the dialog: behind a record-routing
-    // proxy it goes to the remote target with the route set and a new branch.
-    const bool routed = method == QLatin1String("ACK") && response->statusCode.startsWith(QLatin1Char('2'))
-                        && !dialog.routeSet.isEmpty() && !dialog.remoteTarget.isEmpty();
-    const QString uri = routed ? dialog.remoteTarget
-                               : QStringLiteral("sip:") + (to ? to->num : QString()) + '@' + response->serverIp;
-    auto *msg = new SipRequest(parser, method, uri, QString());
+    // The ACK of a 2xx is a request of the dialog, a transaction of its own
+    // with a new branch (RFC 3261 8.1.1.7); behind a record-routing proxy it
+    // goes to the remote target with the route set.
+    const bool ack2xx = method == QLatin1String("ACK") && response->statusCode.startsWith(QLatin1Char('2'));
+    const bool routed = ack2xx && !dialog.routeSet.isEmpty() && !dialog.remoteTarget.isEmpty();
+    // Otherwise the INVITE's own Request-URI, its port rule included (RFC 3261 17.1.1.3).
+    QString uri = routed ? dialog.remoteTarget
+                         : QStringLiteral("sip:") + (to ? to->num : QString()) + '@' + response->serverIp;
+    const QString port = serverPort();
+    if (!routed && !port.isEmpty() && port != QLatin1String("5060"))
+        uri += ':' + port;
+    auto *msg = new SipRequest(parser, method, uri, routed ? streamParameter(uri) : QString());
     for (SipHeader *header : qAsConst(response->headers))
         msg->headers.append(parser->cloneHeader(header));
     for (const char *name : {"Authorization", "Expires", "Session-Expires", "Max-Forwards", "User-Agent", "Min-SE",
@@ -527,7 +689,7 @@ SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *respon
             value.replace(QStringLiteral(";rport=") + via->rport, QStringLiteral(";rport"));
         if (value.contains(QLatin1String("received")))
             value.remove(QStringLiteral(";received=") + via->received);
-        if (routed && !via->branch.isEmpty())
+        if (ack2xx && !via->branch.isEmpty())
             value.replace(QStringLiteral("branch=") + via->branch, QStringLiteral("branch=") + branch());
         msg->modifyHeader(QStringLiteral("Via"), 1, value);
     }

@@ -8,6 +8,7 @@
 // the dialog.
 
 #include <QString>
+#include <QStringList>
 
 #include <initializer_list>
 
@@ -19,6 +20,7 @@ class SipMessageParser;
 class SipPacket;
 class SipRequest;
 class SipResponse;
+class SipTransport;
 
 class SipBuilder
 {
@@ -41,8 +43,18 @@ public:
     SipRequest *busyOut();
     SipRequest *disconnectIn();
     SipRequest *disconnectOut();
-    // A reply copied from a received request.
-    SipResponse *reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule);
+    // A request in the call's dialog; `offer` adds our SDP offer.
+    SipRequest *inDialog(const QString &method, bool offer, const QStringList &extra = {});
+    // Require and Session-Expires of a 2xx that runs a session timer.
+    QStringList timerLines() const;
+    bool ownDomain() const;
+    // A response to a received request; `extra` lines ("Name: value") go
+    // before its Content-Length.
+    SipResponse *reply(const QString &code, const QString &reason, SipPacket *request, ToTagRule rule,
+                       const QStringList &extra = {});
+    void attachAnswer(SipPacket *msg);
+    QString contactValue() const;
+    QString supportedList() const;
     // An ACK or CANCEL copied from a received response.
     SipRequest *responseRequest(const QString &method, SipPacket *response);
 
@@ -65,6 +77,9 @@ public:
         return static_cast<T *>(typedHeader(msg, name, type));
     }
     static SipHeader *typedHeader(SipPacket *msg, const char *name, int type);
+
+    // The user agent's transport, which Via and Contact name; none is UDP.
+    const SipTransport *transport = nullptr;
 
 private:
     // One side of a dialog as From, To and Contact write it (Via: host, port
@@ -92,6 +107,14 @@ private:
     SipRequest *dialogRequest(const QString &uri, const Headers &d, const QString &logLabel);
     SipResponse *newResponse(const QString &code, const QString &reason);
     QString byeUri() const;
+    // "UDP", "TCP" or "TLS"; and the address and port Via and Contact give:
+    // a stream's own once connected, else the media address and the configured port.
+    QString transportName() const;
+    QString ownPort() const;
+    QString ownHost() const;
+    static QString streamParameter(const QString &uri);
+    // The server's port as the transport reaches it.
+    QString serverPort() const;
     // Adds the SDP body with its Content-Length; returns that length.
     int attachSdp(SipPacket *msg, bool answer, bool repeat = false);
     void addSdp(SipPacket *msg, bool answer, bool repeat = false);

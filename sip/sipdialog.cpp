@@ -31,8 +31,12 @@ void SipDialog::newSession()
     remoteSdp = SdpSession();
     localIsOffer = false;
     peerOffered = false;
+    timer = SessionTimer::Outcome();
+    refreshCseq = -1;
+    peerAllowsUpdate = false;
     media = MediaDescription();
     heldByPeer = false;
+    crypto.clear();
 }
 
 SipDialog::~SipDialog()

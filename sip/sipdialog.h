@@ -7,7 +7,9 @@
 // state. Owned by Sip; the builders read it, processing writes it.
 
 #include "mediadescription.h"
+#include "sdpcrypto.h"
 #include "sdpsession.h"
+#include "sessiontimer.h"
 
 #include <QString>
 #include <QStringList>
@@ -57,6 +59,8 @@ public:
     MediaDescription media;
     // The far end holds the call (its offer was sendonly, inactive or c=0.0.0.0).
     bool heldByPeer = false;
+    // The call's SRTP keys as its offer and answer carry them.
+    SdpCrypto crypto;
     void newSession();
 
     // The registration.
@@ -82,8 +86,18 @@ public:
     // The far end's media address, from its SDP.
     QString mediaIp_;
     QString mediaPort_;
-    // How often a redirect (3xx) of this call was followed.
+    // How often a redirect (3xx) of this call was followed, and the target
+    // its INVITE then goes to; the Request-URI of our last INVITE.
     int redirects = 0;
+    QString redirectTarget;
+    QString requestUri;
+    // The call's session timer (RFC 4028) as negotiated, the interval our
+    // INVITE asks for, and the CSeq of our own refresh (re-INVITE or UPDATE).
+    SessionTimer::Outcome timer;
+    int requestedInterval = SessionTimer::requestedInterval;
+    int refreshCseq = -1;
+    // The far end's Allow lists UPDATE.
+    bool peerAllowsUpdate = false;
 
     // The INVITE of an incoming call (answers copy its Via, From and CSeq) and
     // the 200 OK of an outgoing one.

@@ -54,19 +54,19 @@ QString takeHeaderName(QString &token)
 }
 }
 
-const char *parseStateName(int state)
+const char *parseStateName(ParseState state)
 {
     switch (state) {
-    case ParseStartWord: return "start word";
-    case ParseRequestUri: return "request-URI";
-    case ParseRequestVersion: return "request version";
-    case ParseStatusCode: return "status code";
-    case ParseReasonPhrase: return "reason phrase";
-    case ParseHeaderName: return "header name";
-    case ParseBeforeValue: return "before value";
-    case ParseHeaderValue: return "header value";
-    case ParseBody: return "body";
-    case ParseComplete: return "complete";
+    case ParseState::StartWord: return "start word";
+    case ParseState::RequestUri: return "request-URI";
+    case ParseState::RequestVersion: return "request version";
+    case ParseState::StatusCode: return "status code";
+    case ParseState::ReasonPhrase: return "reason phrase";
+    case ParseState::HeaderName: return "header name";
+    case ParseState::BeforeValue: return "before value";
+    case ParseState::HeaderValue: return "header value";
+    case ParseState::Body: return "body";
+    case ParseState::Complete: return "complete";
     }
     return "unknown";
 }
@@ -89,9 +89,11 @@ void SipMessageParser::processSip(SipPacket *message)
     delete message;
 }
 
-bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
+SipParseResult SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
 {
-    parseState = ParseStartWord;
+    failure.clear();
+    bool completed = false;
+    parseState = ParseState::StartWord;
     token.resize(0);
     headerName.clear();
     position = 0;
@@ -119,7 +121,7 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
     };
 
     while (running) {
-        if (parseState != ParseComplete) {
+        if (parseState != ParseState::Complete) {
             if (position >= size)
                 break;
             currentChar = text.at(position);
@@ -127,12 +129,14 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             ++lineLength;
             if (currentChar == '\n')
                 lineLength = 0;
-            else if (lineLength > maxLineLength)
+            else if (lineLength > maxLineLength) {
+                failure = QStringLiteral("line too long");
                 break;
+            }
         }
 
         switch (parseState) {
-        case ParseStartWord: // method or version of the start line
+        case ParseState::StartWord: // method or version of the start line
             if (currentChar == ' ') {
                 // the table's own string serves as the method: no copy
                 const int known = methods->methods.indexOf(token);
@@ -140,15 +144,16 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
                     token.resize(0);
                     message = new SipRequest(this, methods->methods.at(known), text, serverIp, serverPort);
                     message->headers.reserve(16);
-                    parseState = ParseRequestUri;
+                    parseState = ParseState::RequestUri;
                 } else if (token.trimmed() == sipVersion()) {
                     message = new SipResponse(this, text, serverIp, serverPort);
                     message->headers.reserve(16);
                     if (SipHeader::logEnabled())
                         qDebug().noquote() << "SipResponse: " + text;
                     takeVersion();
-                    parseState = ParseStatusCode;
+                    parseState = ParseState::StatusCode;
                 } else {
+                    failure = QStringLiteral("no SIP start line");
                     running = false;
                 }
             } else {
@@ -158,17 +163,18 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             }
             break;
 
-        case ParseRequestUri:
+        case ParseState::RequestUri:
             if (currentChar == ' ') {
                 SipUri *uri = new SipUri(this);
                 uri->uriText = SipHeader::takeToken(token);
                 if (!uri->parse(uri->uriText)) {
                     delete uri;
+                    failure = QStringLiteral("bad request-URI");
                     running = false;
                     break;
                 }
                 message->requestUri = uri;
-                parseState = ParseRequestVersion;
+                parseState = ParseState::RequestVersion;
             } else {
                 collect();
                 if (running)
@@ -176,14 +182,15 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             }
             break;
 
-        case ParseRequestVersion: // version of the request line
+        case ParseState::RequestVersion: // version of the request line
             if (currentChar == '\r' || currentChar == '\n') {
                 if (token.trimmed() != sipVersion()) {
+                    failure = QStringLiteral("bad SIP version");
                     running = false;
                     break;
                 }
                 takeVersion();
-                parseState = ParseHeaderName;
+                parseState = ParseState::HeaderName;
             } else {
                 collect();
                 if (running)
@@ -191,21 +198,22 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             }
             break;
 
-        case ParseStatusCode:
+        case ParseState::StatusCode:
             if (currentChar == ' ') {
                 message->statusCode = SipHeader::takeToken(token);
-                parseState = ParseReasonPhrase;
+                parseState = ParseState::ReasonPhrase;
             } else if (currentChar >= '0' && currentChar <= '9') {
                 token += currentChar;
             } else {
+                failure = QStringLiteral("bad status code");
                 running = false;
             }
             break;
 
-        case ParseReasonPhrase:
+        case ParseState::ReasonPhrase:
             if (currentChar == '\r' || currentChar == '\n') {
                 message->reasonPhrase = SipHeader::takeToken(token);
-                parseState = ParseHeaderName;
+                parseState = ParseState::HeaderName;
             } else {
                 collect();
                 if (running)
@@ -213,10 +221,10 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             }
             break;
 
-        case ParseHeaderName:
+        case ParseState::HeaderName:
             if (currentChar == ':') {
                 headerName = takeHeaderName(token);
-                parseState = ParseBeforeValue;
+                parseState = ParseState::BeforeValue;
             } else if (currentChar != '\n') {
                 collect();
                 if (running)
@@ -224,7 +232,7 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             }
             break;
 
-        case ParseBeforeValue: // blanks between the colon and the value
+        case ParseState::BeforeValue: // blanks between the colon and the value
             if (currentChar == ' ') {
                 break;
             } else if (currentChar == '\r') {
@@ -233,17 +241,18 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
                 message->addHeader(headerName, QString());
                 headerName.clear();
                 if (message->headers.size() > maxHeaders) {
+                    failure = QStringLiteral("too many headers");
                     running = false;
                     break;
                 }
                 endOfLine(text, message);
             } else {
                 collect();
-                parseState = ParseHeaderValue;
+                parseState = ParseState::HeaderValue;
             }
             break;
 
-        case ParseHeaderValue:
+        case ParseState::HeaderValue:
             if (currentChar == '\r') {
                 if (skipFold(text)) {
                     token += ' ';
@@ -252,6 +261,7 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
                 message->addHeader(headerName, SipHeader::takeToken(token));
                 headerName.clear();
                 if (message->headers.size() > maxHeaders) {
+                    failure = QStringLiteral("too many headers");
                     running = false;
                     break;
                 }
@@ -263,19 +273,20 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
             }
             break;
 
-        case ParseBody: // body: everything to the end of the datagram
+        case ParseState::Body: // body: everything to the end of the datagram
             collect();
             if (running)
                 collectRun(text, QChar(), QChar(), running);
             if (running && position >= size) {
                 message->addHeader(QStringLiteral("Content"), SipHeader::takeToken(token));
-                parseState = ParseComplete;
+                parseState = ParseState::Complete;
             }
             break;
 
-        case ParseComplete: {
+        case ParseState::Complete: {
             SipPacket *complete = message;
             message = nullptr;
+            completed = true;
             try {
                 processSip(complete);
             } catch (...) {
@@ -295,7 +306,14 @@ bool SipMessageParser::parse(QString text, QString serverIp, QString serverPort)
     // the buffer stays for the next datagram: at most one line long
     token.resize(0);
     headerName.clear();
-    return false;
+    SipParseResult result;
+    if (completed) {
+        result.status = SipParseResult::Status::Complete;
+    } else if (!running || !failure.isEmpty()) {
+        result.status = SipParseResult::Status::Malformed;
+        result.reason = failure.isEmpty() ? QStringLiteral("a character the parser does not take") : failure;
+    }
+    return result;
 }
 
 // Collects, in one step, the characters the main loop would collect one by
@@ -355,7 +373,7 @@ void SipMessageParser::endOfLine(const QString &text, SipPacket *message)
     const int p = position; // just after the CR
     if (p + 2 >= text.size()) {
         // nothing but the line feed (and at most one more character) left
-        parseState = ParseComplete;
+        parseState = ParseState::Complete;
         return;
     }
     position = p + 1;
@@ -372,12 +390,12 @@ void SipMessageParser::endOfLine(const QString &text, SipPacket *message)
         }
         // the body's lines are counted from here, not onto the last header
         lineLength = 0;
-        parseState = noBody ? ParseComplete : ParseBody;
+        parseState = noBody ? ParseState::Complete : ParseState::Body;
         return;
     }
     // the line feed is skipped unread, so the line count restarts here
     lineLength = 0;
-    parseState = ParseHeaderName;
+    parseState = ParseState::HeaderName;
 }
 
 SipHeader *SipMessageParser::cloneHeader(SipHeader *h)

@@ -20,14 +20,22 @@ constexpr int sipMaxLineLength = 10000;
 // or comma-only Via lists would otherwise cost a heap object per character.
 constexpr int sipMaxHeaders = 1000;
 
-// Values of SipMessageParser::parseState (3 is not used).
-enum ParseState {
-    ParseStartWord = 0, ParseRequestUri = 1, ParseRequestVersion = 2, ParseStatusCode = 4,
-    ParseReasonPhrase = 5, ParseHeaderName = 6, ParseBeforeValue = 7, ParseHeaderValue = 8,
-    ParseBody = 9, ParseComplete = 10
+// Where the parser stands in a message.
+enum class ParseState {
+    StartWord, RequestUri, RequestVersion, StatusCode, ReasonPhrase, HeaderName, BeforeValue, HeaderValue, Body,
+    Complete
 };
 // Names a parse state for the log.
-const char *parseStateName(int state);
+const char *parseStateName(ParseState state);
+
+// What one datagram came to: a message handed to processSip, text that ended
+// before the message did, or text that is no SIP message, with the reason.
+struct SipParseResult
+{
+    enum class Status { Complete, Incomplete, Malformed };
+    Status status = Status::Incomplete;
+    QString reason;
+};
 
 class SipMessageParser
 {
@@ -38,16 +46,15 @@ public:
     // Receives every message parse() completes, and owns it from then on.
     virtual void processSip(SipPacket *message);
 
-    // Parses one datagram's text; results arrive only through processSip, so
-    // the return value is always false.
-    bool parse(QString text, QString serverIp, QString serverPort);
+    // Parses one datagram's text; a complete message arrives through processSip.
+    SipParseResult parse(QString text, QString serverIp, QString serverPort);
 
     SipHeader *cloneHeader(SipHeader *h);
     SipRequest *cloneSipRequest(SipPacket *src);
     SipPacket *cloneSipResponse(SipPacket *src);
 
     // parse working state, reset by each parse() call
-    int parseState = ParseStartWord;
+    ParseState parseState = ParseState::StartWord;
     QString token;
     QString headerName;
     int position = 0;
@@ -64,6 +71,7 @@ private:
     void endOfLine(const QString &text, SipPacket *message);
     bool skipFold(const QString &text);
     void collectRun(const QString &text, QChar until, QChar until2, bool &running);
+    QString failure; // why the datagram being parsed is malformed
     // Fills `copy` with clones of src's headers and its source address.
     template <class T>
     T *copyOf(T *copy, SipPacket *src);

@@ -8,6 +8,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 const char *packetTypeName(int type)
 {
     switch (type) {
@@ -105,12 +107,12 @@ void SipPacket::addHeaderKeyValue(QString key, QString value)
     addHeader(key, value);
 }
 
-void SipPacket::addVia(QString host, QString port, QString branch)
+void SipPacket::addVia(QString host, QString port, QString branch, const QString &transport)
 {
     if (!port.isEmpty() && port != QLatin1String("5060"))
-        via = QString("SIP/2.0/UDP %1:%2;rport;branch=%3").arg(host, port, branch);
+        via = QString("SIP/2.0/%4 %1:%2;rport;branch=%3").arg(host, port, branch, transport);
     else
-        via = QString("SIP/2.0/UDP %1;rport;branch=%2").arg(host, branch);
+        via = QString("SIP/2.0/%3 %1;rport;branch=%2").arg(host, branch, transport);
     addHeader("Via", via);
 }
 
@@ -146,12 +148,13 @@ void SipPacket::addTo(QString user, QString host, QString port, QString tag)
     addHeader("To", to);
 }
 
-void SipPacket::addContact(QString user, QString host, QString port, QString tag)
+void SipPacket::addContact(QString user, QString host, QString port, QString tag, const QString &transport)
 {
-    contact.clear();
     contact = addressValue("<sip:%1@%2:%3;transport=udp>;tag=%4", "<sip:%1@%2:%3;transport=udp>",
                            "<sip:%1@%2;transport=udp>;tag=%3", "<sip:%1@%2;transport=udp>",
                            user, host, port, tag);
+    if (transport != QLatin1String("UDP"))
+        contact.replace(QLatin1String(";transport=udp>"), ";transport=" + transport.toLower() + '>');
     addHeader("Contact", contact);
 }
 
@@ -224,6 +227,21 @@ int SipPacket::headersSize() const
     return size;
 }
 
+namespace {
+// A received header may hold a bare LF in its value or a CR in its name,
+// which a reader would take for the end of the line (RFC 3261 7.3.1): a reply
+// copying it would carry a line of the sender's choosing, such as a second
+// Content-Length. Each goes out as the space an unfolded line has.
+void writeText(QString &text, const QString &part)
+{
+    const int start = text.size();
+    text += part;
+    if (part.contains(QLatin1Char('\n')) || part.contains(QLatin1Char('\r')))
+        std::replace_if(text.begin() + start, text.end(),
+                        [](QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }, QChar(QLatin1Char(' ')));
+}
+} // namespace
+
 void SipPacket::writeHeaders(QString &text)
 {
     SipHeader *body = nullptr;
@@ -234,9 +252,9 @@ void SipPacket::writeHeaders(QString &text)
         } else if (h->headerName == QLatin1String("Content-Length")) {
             length = h;
         } else {
-            text += h->headerName;
+            writeText(text, h->headerName);
             text += QLatin1String(": ");
-            text += h->headerValue;
+            writeText(text, h->headerValue);
             text += QLatin1String("\r\n");
         }
     }

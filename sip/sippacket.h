@@ -36,10 +36,12 @@ public:
     void addHeader(QString key, QString value);
     void addHeaderKeyValue(QString key, QString value);
 
-    void addVia(QString host, QString port, QString branch);
+    // `transport` as Via writes it: "UDP", "TCP" or "TLS".
+    void addVia(QString host, QString port, QString branch, const QString &transport = QStringLiteral("UDP"));
     void addFrom(QString user, QString host, QString port, QString tag);
     void addTo(QString user, QString host, QString port, QString tag);
-    void addContact(QString user, QString host, QString port, QString tag);
+    void addContact(QString user, QString host, QString port, QString tag,
+                    const QString &transport = QStringLiteral("UDP"));
     void addCallId(QString id);
     void addCSeq(QString number, QString method);
     void addCSeq(int number, QString method) { addCSeq(QString::number(number), method); }

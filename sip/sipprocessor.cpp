@@ -3,7 +3,9 @@
 #include "accountsettings.h"
 #include "codecchoice.h"
 #include "codecsettings.h"
+#include "dtmfinfo.h"
 #include "sdpsession.h"
+#include "sessiontimer.h"
 #include "sip.h"
 #include "sipbuilder.h"
 #include "sipcontactheader.h"
@@ -20,6 +22,7 @@
 #include "sipviaheader.h"
 #include "sipwwwauthenticateheader.h"
 
+#include <QDebug>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -145,6 +148,14 @@ void SipProcessor::takeOffer(const SdpSession &offer)
     }
 }
 
+// An offer we can answer: a format in common, and keys as the
+// "Шифров. медиа" setting wants them (none for SAVP with encryption off).
+bool SipProcessor::answerable(const SdpSession &offer) const
+{
+    SdpSession answer = SdpSession::answer(offer, enabledFormats(settings));
+    return !answer.formats.isEmpty() && SdpCrypto(mediaEncryption(settings.encryptMedia)).answerOffer(offer, answer);
+}
+
 // The far end's address and port, for the log and the media layer.
 void SipProcessor::takeMedia(const SdpSession &sdp, const QString &label)
 {
@@ -195,14 +206,120 @@ void SipProcessor::updateMedia()
     media.eventPayloadType = event ? event->payloadType : -1;
     media.send = codec.has_value() && remote.wantsToReceive() && local.mediaPort > 0 && sends(local.direction);
     media.receive = codec.has_value() && remote.wantsToSend() && local.mediaPort > 0 && receives(local.direction);
+    media.srtp = d.crypto.active();
+    if (media.srtp) {
+        media.sendKey = d.crypto.ours();
+        media.receiveKey = d.crypto.theirs();
+    }
     if (media == d.media)
         return;
     d.media = media;
     SipBuilder::log(QStringLiteral("!!! Media: %1:%2 %3/%4 pt %5, events %6, send %7, receive %8")
                         .arg(media.address).arg(media.port).arg(media.codec.encoding).arg(media.codec.clockRate)
                         .arg(media.codec.payloadType).arg(media.eventPayloadType)
-                        .arg(media.send ? "yes" : "no", media.receive ? "yes" : "no"));
+                        .arg(media.send ? "yes" : "no", media.receive ? "yes" : "no")
+                        + (media.srtp ? QStringLiteral(", SRTP ") + SdesCrypto::suiteName(media.sendKey.suite) : QString()));
     emit sip->mediaChanged(media);
+}
+
+namespace {
+// Whether a comma-separated header (Allow, Supported) of msg lists `token`.
+bool lists(SipPacket *msg, const char *name, const QString &token)
+{
+    for (SipHeader *header : qAsConst(msg->headers)) {
+        if (header->headerName.compare(QLatin1String(name), Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QString &item : header->headerValue.split(QLatin1Char(',')))
+            if (item.trimmed().compare(token, Qt::CaseInsensitive) == 0)
+                return true;
+    }
+    return false;
+}
+} // namespace
+
+// The session timer an INVITE or a refresh asks for (RFC 4028 9); false
+// when it was refused with 422.
+bool SipProcessor::negotiateTimer(SipPacket *msg, bool inDialog)
+{
+    if (settings.disableSessionTimer) {
+        d.timer = SessionTimer::Outcome();
+        return true;
+    }
+    const SessionTimer::Outcome o = SessionTimer::answerRequest(
+        msg->getHeaderString(QStringLiteral("Session-Expires"), 1), lists(msg, "Supported", QStringLiteral("timer")));
+    if (o.status == 422) {
+        sip->sendReply(b.reply(QStringLiteral("422"), QStringLiteral("Session Interval Too Small"), msg,
+                               inDialog ? SipBuilder::ToTagRule::Current : SipBuilder::ToTagRule::Fresh,
+                               {QStringLiteral("Min-SE: ") + QString::number(o.minSe)}),
+                       msg);
+        return false;
+    }
+    d.timer = o;
+    return true;
+}
+
+// A refresh answered: the session runs on from now, or without a timer.
+void SipProcessor::restartTimer()
+{
+    if (d.timer.interval > 0)
+        sip->sessionTimer->start(d.timer);
+    else
+        sip->sessionTimer->stop();
+}
+
+// UPDATE (RFC 3311) in the call's dialog: a refresh, with an offer or without.
+void SipProcessor::incomingUpdate(SipPacket *msg)
+{
+    if (callId_ != d.callCallId || d.callState != CallState::Established) {
+        sip->sendReply(b.reply(QStringLiteral("481"), QStringLiteral("Call/Transaction Does Not Exist"), msg,
+                               SipBuilder::ToTagRule::Fresh), msg);
+        return;
+    }
+    SdpSession offer;
+    const bool offered = readSdp(msg, offer);
+    if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
+        sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
+                               SipBuilder::ToTagRule::Current), msg);
+        return;
+    }
+    if (!negotiateTimer(msg, true))
+        return;
+    SipResponse *ok = b.reply(QStringLiteral("200"), QStringLiteral("OK"), msg, SipBuilder::ToTagRule::Current,
+                              b.timerLines());
+    if (offered) {
+        d.peerOffered = true;
+        takeOffer(offer);
+        takeMedia(offer, QString());
+        b.attachAnswer(ok);
+    }
+    sip->sendReply(ok, msg);
+    restartTimer();
+    if (offered)
+        updateMedia();
+}
+
+// INFO (RFC 6086): keys of DTMF relay are logged; the legacy usage without
+// an Info-Package header is accepted, a package we never announced refused.
+void SipProcessor::incomingInfo(SipPacket *msg)
+{
+    if (callId_ != d.callCallId || !d.callInProgress()) {
+        sip->sendReply(b.reply(QStringLiteral("481"), QStringLiteral("Call/Transaction Does Not Exist"), msg,
+                               SipBuilder::ToTagRule::Fresh), msg);
+        return;
+    }
+    if (msg->getHeader(QStringLiteral("Info-Package"))) {
+        sip->sendReply(b.reply(QStringLiteral("469"), QStringLiteral("Bad Info Package"), msg,
+                               SipBuilder::ToTagRule::Current, {QStringLiteral("Recv-Info: ")}), msg);
+        return;
+    }
+    auto *body = SipBuilder::typed<SipContentHeader>(msg, "Content", SipHeader::Content);
+    const QChar digit = dtmfInfoDigit(msg->getHeaderString(QStringLiteral("Content-Type"), 1),
+                                      body ? body->headerValue : QString());
+    if (!digit.isNull()) {
+        qDebug().noquote().nospace() << "!!! DTMF received: " << digit << " (INFO)";
+        emit sip->dtmfReceived(digit);
+    }
+    sip->sendReply(b.reply(QStringLiteral("200"), QStringLiteral("OK"), msg, SipBuilder::ToTagRule::Current), msg);
 }
 
 void SipProcessor::incomingInvite(SipPacket *msg)
@@ -245,12 +362,14 @@ void SipProcessor::incomingInvite(SipPacket *msg)
             const bool offered = readSdp(msg, offer);
             // No format in common: this offer is refused and the call goes
             // on as it was (RFC 3264 6, RFC 3261 14.2).
-            if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
-                SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE with no codec in common"));
+            if (offered && !answerable(offer)) {
+                SipBuilder::log(QStringLiteral("In REQUEST Rx: re-INVITE with no codec or encryption in common"));
                 sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
                                        SipBuilder::ToTagRule::Current), msg);
                 return;
             }
+            if (!negotiateTimer(msg, true))
+                return;
             d.peerOffered = offered;
             if (offered) {
                 takeOffer(offer);
@@ -266,6 +385,7 @@ void SipProcessor::incomingInvite(SipPacket *msg)
             d.lastInvite = stored;
             if (ok)
                 sip->sendReply(ok, msg);
+            restartTimer();
             updateMedia();
             return;
         }
@@ -274,14 +394,17 @@ void SipProcessor::incomingInvite(SipPacket *msg)
     SdpSession offer;
     const bool offered = readSdp(msg, offer);
     // An offer we cannot answer is refused before anything rings (RFC 3264 6).
-    if (offered && SdpSession::answer(offer, enabledFormats(settings)).formats.isEmpty()) {
-        SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE with no codec in common"));
+    if (offered && !answerable(offer)) {
+        SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE with no codec or encryption in common"));
         sip->sendReply(b.reply(QStringLiteral("488"), QStringLiteral("Not Acceptable Here"), msg,
                                SipBuilder::ToTagRule::Fresh), msg);
         return;
     }
     SipBuilder::log(QStringLiteral("In REQUEST Rx: INVITE"));
     d.newSession();
+    if (!negotiateTimer(msg, false))
+        return;
+    d.peerAllowsUpdate = lists(msg, "Allow", QStringLiteral("UPDATE"));
     d.peerOffered = offered;
     if (offered)
         takeOffer(offer);
@@ -345,10 +468,27 @@ void SipProcessor::processRequest(SipPacket *msg)
         // Our offer went in a 200 OK to an INVITE without one: the ACK answers it.
         SdpSession answer;
         if (!otherDialog && callId_ == d.callCallId && d.localIsOffer && readSdp(msg, answer)) {
+            if (!d.crypto.takeAnswer(answer)) {
+                SipBuilder::log(QStringLiteral("In REQUEST Rx: ACK without the SRTP keys required"));
+                sip->setCallState(CallState::Ended);
+                if (SipRequest *bye = b.disconnectIn()) {
+                    sip->sendRequest(bye);
+                    delete bye;
+                }
+                emit sip->callEnded(CallEnd::NotEncrypted, 488, QString());
+                return;
+            }
             d.remoteSdp = answer;
             takeMedia(answer, QString());
             updateMedia();
         }
+    } else if (metod == QLatin1String("UPDATE")) {
+        incomingUpdate(msg);
+    } else if (metod == QLatin1String("INFO")) {
+        incomingInfo(msg);
+    } else if (QStringList{"REFER", "REGISTER", "SUBSCRIBE", "NOTIFY", "MESSAGE", "PUBLISH", "PRACK"}.contains(metod)) {
+        // Methods we know and do not take: 405 with our Allow (RFC 3261 8.2.1).
+        sip->sendReply(b.reply(QStringLiteral("405"), QStringLiteral("Method Not Allowed"), msg, SipBuilder::ToTagRule::Fresh), msg);
     } else if (!metod.isEmpty()) {
         // Every request gets a final answer, or the peer retransmits it for
         // 32 s and may end the call (RFC 5057).
@@ -506,6 +646,8 @@ void SipProcessor::processResponse(SipPacket *msg)
     case SipTransactions::First:
         break;
     }
+    if (refreshAnswered(msg, status.toInt(), cseqNumber.toInt()))
+        return;
 
     switch (first.digitValue()) {
     case 1:
@@ -521,7 +663,8 @@ void SipProcessor::processResponse(SipPacket *msg)
             d.callToTag = toTag;
             d.cseq = cseqNumber.toInt();
             SdpSession early;
-            if (readSdp(msg, early)) {
+            // Early media that should be encrypted and is not stays unheard.
+            if (readSdp(msg, early) && (!d.localIsOffer || d.crypto.takeAnswer(early))) {
                 d.earlyMedia = true;
                 d.remoteSdp = early;
                 takeMedia(early, QStringLiteral("183 "));
@@ -560,7 +703,24 @@ void SipProcessor::processResponse(SipPacket *msg)
                 return;
             }
             SdpSession answer;
-            if (readSdp(msg, answer)) {
+            const bool answered = readSdp(msg, answer);
+            // Required SRTP and an answer without a key we offered for: the
+            // call may not go on in clear; acknowledged, then ended.
+            if (d.localIsOffer
+                && !(answered ? d.crypto.takeAnswer(answer)
+                              : d.crypto.mode != MediaEncryption::Required || d.crypto.active())) {
+                SipBuilder::log(QStringLiteral("Out Rx: 200 OK INVITE without the SRTP keys required"));
+                sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+                d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
+                d.callDirection = CallDirection::Outgoing;
+                SipRequest *bye = b.disconnectOut();
+                sip->setCallState(CallState::Ended);
+                sip->sendRequest(bye);
+                delete bye;
+                emit sip->callEnded(CallEnd::NotEncrypted, 488, QString());
+                return;
+            }
+            if (answered) {
                 // An answer naming no format we offered cannot carry the
                 // call (RFC 3264 6): acknowledged, then ended.
                 if (d.localIsOffer && !answeredCodec(d.localSdp.formats, answer.formats)) {
@@ -578,21 +738,30 @@ void SipProcessor::processResponse(SipPacket *msg)
                 d.remoteSdp = answer;
                 takeMedia(answer, QStringLiteral("200 OK "));
             }
+            // The session timer the 2xx settled (RFC 4028 7.2).
+            d.timer = settings.disableSessionTimer
+                ? SessionTimer::Outcome()
+                : SessionTimer::fromAnswer(msg->getHeaderString(QStringLiteral("Session-Expires"), 1));
+            d.peerAllowsUpdate = lists(msg, "Allow", QStringLiteral("UPDATE"));
             d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
             d.callDirection = CallDirection::Outgoing;
             sip->setCallState(CallState::Established);
             SipBuilder::log(QStringLiteral("Tx ACK"));
             sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
             updateMedia();
+            restartTimer();
             emit sip->callAnswered();
         }
         return;
     case 3:
-        // A redirect is not followed: the call ends showing it.
+        // A redirect is followed once; another ends the call showing it.
         SipBuilder::log(QStringLiteral("code = 3"));
-        failure(msg, QString());
+        if (!followRedirect(msg))
+            failure(msg, QString());
         return;
     case 4:
+        if (status == QLatin1String("422") && retryInterval(msg))
+            return;
         if (status == QLatin1String("401") || status == QLatin1String("407")) {
             if (status == QLatin1String("401") && cseqMethod == QLatin1String("REGISTER"))
                 registerChallenge(msg);
@@ -693,4 +862,83 @@ void SipProcessor::learnRoute(SipPacket *msg, bool fromRequest)
     d.routeSet = routes;
     const QString contact = msg->getHeaderString(QStringLiteral("Contact"), 1);
     d.remoteTarget = contact.isEmpty() ? QString() : uriOf(contact);
+}
+
+bool SipProcessor::refreshAnswered(SipPacket *msg, int code, int cseq)
+{
+    const bool invite = cseqMethod == QLatin1String("INVITE");
+    if (d.refreshCseq < 0 || cseq != d.refreshCseq || callId_ != d.callCallId || d.callState != CallState::Established
+        || (!invite && cseqMethod != QLatin1String("UPDATE")))
+        return false;
+    if (code < 200)
+        return true;
+    d.refreshCseq = -1;
+    if (invite)
+        sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+    if (code >= 300) {
+        SipBuilder::log(QStringLiteral("Out Rx: session refresh refused, ") + status + ' ' + note);
+        // The dialog is gone at the far end (RFC 5057 5.1): so is the call.
+        if (code == 481 || code == 408) {
+            sip->setCallState(CallState::Ended);
+            emit sip->callEnded(CallEnd::Refused, code, status + ' ' + note);
+        }
+        return true;
+    }
+    SdpSession answer;
+    if (invite && readSdp(msg, answer)) {
+        d.remoteSdp = answer;
+        takeMedia(answer, QString());
+        updateMedia();
+    }
+    const SessionTimer::Outcome o = SessionTimer::fromAnswer(msg->getHeaderString(QStringLiteral("Session-Expires"), 1));
+    d.timer = settings.disableSessionTimer ? SessionTimer::Outcome() : o;
+    restartTimer();
+    return true;
+}
+
+bool SipProcessor::followRedirect(SipPacket *msg)
+{
+    if (cseqMethod != QLatin1String("INVITE") || (status != QLatin1String("301") && status != QLatin1String("302"))
+        || callId_ != d.callCallId || d.callState != CallState::Calling || d.redirects > 0)
+        return false;
+    const QString target = uriOf(msg->getHeaderString(QStringLiteral("Contact"), 1).section(QLatin1Char(','), 0, 0));
+    const QString number = target.mid(4).section(QLatin1Char('@'), 0, 0);
+    if (!target.startsWith(QLatin1String("sip:"), Qt::CaseInsensitive) || !target.contains(QLatin1Char('@'))
+        || number.isEmpty())
+        return false;
+    sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+    SipBuilder::log(QStringLiteral("Out Rx: redirected to ") + target);
+    // A new call to the Contact (RFC 3261 8.1.3.4): new Call-ID, tag and branch.
+    ++d.redirects;
+    d.redirectTarget = target;
+    d.called = number;
+    d.newSession();
+    d.earlyMedia = false;
+    d.inviteChallenges = 0;
+    d.routeSet.clear();
+    d.remoteTarget.clear();
+    SipRequest *again = b.invite(settings.user, number);
+    sip->sendRequest(again);
+    delete again;
+    emit sip->redirected(number);
+    return true;
+}
+
+bool SipProcessor::retryInterval(SipPacket *msg)
+{
+    if (cseqMethod != QLatin1String("INVITE") || callId_ != d.callCallId || d.callState != CallState::Calling
+        || settings.disableSessionTimer)
+        return false;
+    const int interval =
+        SessionTimer::retryInterval(msg->getHeaderString(QStringLiteral("Min-SE"), 1), d.requestedInterval);
+    if (interval <= d.requestedInterval)
+        return false;
+    // Asked again with the interval the 422 demands (RFC 4028 6).
+    sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
+    d.requestedInterval = interval;
+    d.cseq = d.cseq + 1;
+    SipRequest *again = b.invite(settings.user, d.called, QString(), 0);
+    sip->sendRequest(again);
+    delete again;
+    return true;
 }

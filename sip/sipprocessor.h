@@ -53,6 +53,16 @@ private:
     void processRequest(SipPacket *msg);
     void processResponse(SipPacket *msg);
     void incomingInvite(SipPacket *msg);
+    void incomingUpdate(SipPacket *msg);
+    void incomingInfo(SipPacket *msg);
+    bool negotiateTimer(SipPacket *msg, bool inDialog);
+    void restartTimer();
+    // Our re-INVITE or UPDATE answered; true when msg was one.
+    bool refreshAnswered(SipPacket *msg, int status, int cseq);
+    // A 301/302 to our INVITE, followed once; true when it was.
+    bool followRedirect(SipPacket *msg);
+    // A 422 to our INVITE, asked again once with its Min-SE; true when it was.
+    bool retryInterval(SipPacket *msg);
     void setSipParam(SipPacket *msg);
     void learnRoute(SipPacket *msg, bool fromRequest);
     // Ends what a refusal ends; `fixedText` (logged) stands for status and reason.
@@ -63,6 +73,7 @@ private:
     void registerChallenge(SipPacket *msg);
     void challenge(SipPacket *msg, bool proxy);
     static bool readSdp(SipPacket *msg, SdpSession &sdp);
+    bool answerable(const SdpSession &offer) const;
     // Stores the far end's offer and notes whether it holds the call.
     void takeOffer(const SdpSession &offer);
     // The far end's media address from its description, logged under

@@ -55,6 +55,11 @@ SipTransactions::Entry *SipTransactions::start(const QString &key, const QString
     return e;
 }
 
+bool SipTransactions::reliable() const
+{
+    return sip && sip->transport && sip->transport->isReliable();
+}
+
 void SipTransactions::send(const QString &text, const QString &why)
 {
     log(why);
@@ -131,7 +136,10 @@ void SipTransactions::request(const QString &text, const QString &branch, const 
     e->method = method;
     e->callId = callId;
     clients.append(e);
-    e->repeat->start(e->interval);
+    // A stream delivers or fails by itself: Timer A and E are not started,
+    // while Timer B and F still end a request never answered (17.1.1.2, 17.1.2.2).
+    if (!reliable())
+        e->repeat->start(e->interval);
 }
 
 SipTransactions::Match SipTransactions::response(const QString &branch, const QString &method, int code)
@@ -194,7 +202,10 @@ void SipTransactions::finalToInvite(const QString &text, const QString &callId, 
     e->callId = callId;
     e->success = success;
     finals.append(e);
-    e->repeat->start(e->interval);
+    // A refusal is not repeated on a stream (Timer G, 17.2.1); the 2xx is, by
+    // the core, until its ACK, whatever the transport (13.3.1.4).
+    if (success || !reliable())
+        e->repeat->start(e->interval);
 }
 
 void SipTransactions::acknowledged(const QString &callId, const QString &cseq)

@@ -1,7 +1,7 @@
 #ifndef SIPTRANSACTIONS_H
 #define SIPTRANSACTIONS_H
 
-// The transaction layer for UDP (RFC 3261 17): our requests go out again
+// The transaction layer (RFC 3261 17): over UDP our requests go out again
 // until they are answered, our final answers to an INVITE until the ACK, and
 // a request that comes again gets the answer already sent. Timers run on the
 // event loop; each retransmission and each timeout is logged.
@@ -67,6 +67,7 @@ private:
     void deadlineDue(Entry *e);
     void remove(Entry *e);
     void send(const QString &text, const QString &why);
+    bool reliable() const;
 
     Sip *sip = nullptr;
     QList<Entry *> clients;  // our requests

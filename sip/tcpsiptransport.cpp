@@ -40,6 +40,11 @@ quint16 TcpSipTransport::localPort() const
     return m_established && m_socket ? m_socket->localPort() : 0;
 }
 
+QString TcpSipTransport::localAddress() const
+{
+    return m_established && m_socket ? m_socket->localAddress().toString() : QString();
+}
+
 void TcpSipTransport::sendMessage(const QByteArray &message)
 {
     if (m_established) {
@@ -65,6 +70,14 @@ void TcpSipTransport::close()
     m_wanted = false;
     m_queue.clear();
     dropSocket();
+}
+
+void TcpSipTransport::connectToServer()
+{
+    // A pending retry keeps its delay: asking again does not hurry it.
+    m_wanted = true;
+    if (!m_socket && !m_reconnect->isActive())
+        open();
 }
 
 void TcpSipTransport::open()
@@ -113,7 +126,7 @@ void TcpSipTransport::readStream()
 {
     while (m_socket && m_established && m_socket->bytesAvailable() > 0) {
         if (!m_framer.feed(m_socket->read(readChunk))) {
-            fail(QStringLiteral("the server broke SIP framing: ") + m_framer.error());
+            fail(QStringLiteral("the server broke SIP framing: ") + m_framer.error(), Failure::Framing);
             return;
         }
         for (int pings = m_framer.takePings(); pings > 0; --pings) {
@@ -129,7 +142,7 @@ void TcpSipTransport::readStream()
     }
 }
 
-void TcpSipTransport::fail(const QString &reason)
+void TcpSipTransport::fail(const QString &reason, Failure failure)
 {
     if (!m_socket)
         return;
@@ -138,7 +151,7 @@ void TcpSipTransport::fail(const QString &reason)
     // the user agent's own timers send again.
     m_queue.clear();
     dropSocket();
-    emit transportError(reason);
+    emit transportError(reason, failure);
     if (m_wanted && !m_socket)
         m_reconnect->start(m_reconnectDelayMs);
 }

@@ -33,16 +33,18 @@ public:
     // The connection leaves from an ephemeral port; the port is only kept.
     void bindLocal(quint16 port) override { m_bindPort = port; }
     quint16 localPort() const override;
+    QString localAddress() const override;
     void sendMessage(const QByteArray &message) override;
     void sendKeepAlive() override;
     void close() override;
+    void connectToServer() override;
+    bool isConnected() const override { return m_established; }
 
     void setReconnectDelay(int ms) { m_reconnectDelayMs = ms; }
     // True once messages can be written (for TLS: after the handshake).
     bool isEstablished() const { return m_established; }
 
 signals:
-    void established();
     // The server sent a CRLFCRLF ping; the transport has answered it.
     void pingReceived();
 
@@ -55,7 +57,7 @@ protected:
     void onEstablished();
     // Drops the connection with a reason and, unless closed by the owner,
     // tries again after the delay.
-    void fail(const QString &reason);
+    void fail(const QString &reason, Failure failure = Failure::Connection);
 
     QString m_host;
     QHostAddress m_address;

@@ -63,6 +63,30 @@ QString TlsSipTransport::describe(const QList<QSslError> &errors)
     return QStringLiteral("TLS certificate refused: ") + reasons.join(QStringLiteral("; "));
 }
 
+SipTransport::Failure TlsSipTransport::failureOf(const QList<QSslError> &errors)
+{
+    // The first error that names a cause the user can act on.
+    for (const QSslError &e : errors) {
+        switch (e.error()) {
+        case QSslError::HostNameMismatch:
+            return Failure::CertificateName;
+        case QSslError::CertificateExpired:
+        case QSslError::CertificateNotYetValid:
+            return Failure::CertificateExpired;
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+            return Failure::CertificateAuthority;
+        default:
+            break;
+        }
+    }
+    return Failure::Certificate;
+}
+
 QTcpSocket *TlsSipTransport::createSocket()
 {
     auto *socket = new QSslSocket(this);
@@ -75,10 +99,16 @@ QTcpSocket *TlsSipTransport::createSocket()
     // Errors are never ignored: the socket ends the handshake itself and
     // reports it through errorOccurred, where the refusal becomes the reason.
     connect(socket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
-            [this](const QList<QSslError> &errors) { m_refusal = describe(errors); });
+            [this](const QList<QSslError> &errors) {
+                m_refusal = describe(errors);
+                m_refusalKind = failureOf(errors);
+            });
     connect(socket, &QSslSocket::encrypted, this, &TlsSipTransport::onEstablished);
     connect(socket, &QSslSocket::errorOccurred, this, [this, socket] {
-        fail(m_refusal.isEmpty() ? socket->errorString() : m_refusal);
+        if (m_refusal.isEmpty())
+            fail(socket->errorString());
+        else
+            fail(m_refusal, m_refusalKind);
     });
     return socket;
 }

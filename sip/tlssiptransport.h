@@ -25,9 +25,10 @@ public:
     // Trusts the CAs of a PEM file (one or more certificates) besides the
     // system's; an empty path trusts the system's alone. False, with the
     // reason in *error, when the file cannot be read or holds no certificate.
-    bool setCaFile(const QString &path, QString *error = nullptr);
-    // The reason shown for a refused certificate, in words.
+    bool setCaFile(const QString &path, QString *error = nullptr) override;
+    // The reason logged for a refused certificate, in words, and its kind.
     static QString describe(const QList<QSslError> &errors);
+    static Failure failureOf(const QList<QSslError> &errors);
 
 protected:
     QTcpSocket *createSocket() override;
@@ -36,6 +37,7 @@ protected:
 private:
     QList<QSslCertificate> m_extraCas;
     QString m_refusal;
+    Failure m_refusalKind = Failure::Certificate;
 };
 
 #endif // TLSSIPTRANSPORT_H

@@ -57,7 +57,8 @@ void History::fillBreakCallsTableWidget() { fillTab(3); }
 
 void History::fillRows(const Tab &t, const QVector<HistoryRecord> &rows)
 {
-    static const QIcon in(":/images/In.svg"), out(":/images/Out.svg"), brk(":/images/Break.svg");
+    static const QIcon in(":/images/In.svg"), out(":/images/Out.svg"), brk(":/images/Break.svg"),
+        lock(":/images/Lock.svg");
     t.table->setRowCount(rows.size());
     int r = 0;
     for (const HistoryRecord &row : rows) {
@@ -70,7 +71,11 @@ void History::fillRows(const Tab &t, const QVector<HistoryRecord> &rows)
             icon = row.info == "Out" ? out : row.info == "In" ? in : brk;
         t.table->setItem(r, 0, new QTableWidgetItem(icon, row.called));
         t.table->setItem(r, 1, new QTableWidgetItem(row.ctime));
-        t.table->setItem(r, 2, new QTableWidgetItem(row.time));
+        // An encrypted call carries the lock beside its talk time.
+        auto *talk = new QTableWidgetItem(row.encrypted ? lock : QIcon(), row.time);
+        if (row.encrypted)
+            talk->setToolTip(QStringLiteral("Зашифрован"));
+        t.table->setItem(r, 2, talk);
         ++r;
     }
     for (int c = 0; c < 3; ++c)

@@ -123,6 +123,12 @@ MainWindow::MainWindow(AccountSettings &accountSettings, NetworkEnvironment *net
     }
 
     ui->setupUi(this);
+    lock = new QLabel(ui->textBrowser);
+    lock->setObjectName(QStringLiteral("lock"));
+    lock->setGeometry(8, 8, 20, 20);
+    lock->setPixmap(QIcon(QStringLiteral(":/images/Lock.svg")).pixmap(20, 20));
+    lock->setToolTip(QStringLiteral("Разговор зашифрован: TLS и SRTP"));
+    lock->hide();
     setTrayIconActions();
     showTrayIcon();
     moveToCenter();
@@ -197,7 +203,7 @@ void MainWindow::setHistoryDB()
 {
     qDebug() << "!!!!! setHistoryDB";
     QString error;
-    if (HistoryStore(db).append(called, currtime, time, info, &error)) {
+    if (HistoryStore(db).append(called, currtime, time, info, &error, callEncrypted)) {
         qDebug() << "!!!!! setHistoryDB OK";
         historyParamDbg();
         getHistoryDB();
@@ -259,8 +265,17 @@ QString MainWindow::callEndText(CallEnd cause, const QString &reason)
     case CallEnd::NoAnswer: return QStringLiteral("408 Нет ответа");
     case CallEnd::NotAcknowledged: return QStringLiteral("408 Нет подтверждения");
     case CallEnd::NoCommonCodec: return QStringLiteral("488 Нет общего кодека");
+    case CallEnd::SessionExpired: return QStringLiteral("408 Сеанс не продлён");
+    case CallEnd::NotEncrypted: return QStringLiteral("488 Собеседник без SRTP");
     }
     return reason;
+}
+
+void MainWindow::redirectedSlot(const QString &number)
+{
+    called = number;
+    if (dialogOut)
+        dialogOut->setNum(number);
 }
 
 void MainWindow::remoteHoldSlot(bool)
@@ -272,6 +287,38 @@ void MainWindow::remoteHoldSlot(bool)
 void MainWindow::callEndedSlot(CallEnd cause, int, const QString &reason)
 {
     busyStartSendSignal(callEndText(cause, reason));
+}
+
+void MainWindow::mediaEncryptionSlot(bool srtp)
+{
+    // SDES keys cross the signalling: SRTP alone is only as private as it.
+    const bool tls = sip && sip->transport && sip->transport->kind() == SipTransport::Kind::Tls;
+    const bool encrypted = srtp && tls;
+    // The record keeps that the call was encrypted after its media stopped.
+    callEncrypted = callEncrypted || encrypted;
+    if (lock)
+        lock->setVisible(encrypted);
+}
+
+QString MainWindow::transportFailureText(SipTransport::Failure failure)
+{
+    switch (failure) {
+    case SipTransport::Failure::Connection: return QStringLiteral("Нет соединения с сервером");
+    case SipTransport::Failure::Framing: return QStringLiteral("Сервер нарушил протокол");
+    case SipTransport::Failure::CertificateName: return QStringLiteral("TLS: сертификат не для этого сервера");
+    case SipTransport::Failure::CertificateExpired: return QStringLiteral("TLS: сертификат сервера просрочен");
+    case SipTransport::Failure::CertificateAuthority: return QStringLiteral("TLS: сертификат неизвестного центра");
+    case SipTransport::Failure::Certificate: return QStringLiteral("TLS: сертификат сервера отвергнут");
+    case SipTransport::Failure::CaFile: return QStringLiteral("TLS: CA файл не прочитан");
+    }
+    return QString();
+}
+
+void MainWindow::transportErrorSlot(const QString &reason, SipTransport::Failure failure)
+{
+    transportStatus = transportFailureText(failure);
+    qWarning().noquote() << "!!! transport failure:" << reason << "| shown:" << transportStatus;
+    setUnregisteredPixmap();
 }
 
 bool MainWindow::sipRegistered() const
@@ -348,7 +395,7 @@ void MainWindow::displayUpdate()
 
 void MainWindow::displayIdle()
 {
-    displayLine1 = sipRegistered() ? textLine(kLineFree) : textLine(QString());
+    displayLine1 = textLine(sipRegistered() ? kLineFree : transportStatus);
     displayLine2 = kBlank;
     displayLine3 = kBlank;
     displayRedraw(false);
@@ -362,7 +409,7 @@ void MainWindow::displayUpdateRegistered()
 
 void MainWindow::displayUpdateUnregistered()
 {
-    displayLine1 = kBlank;
+    displayLine1 = transportStatus.isEmpty() ? kBlank : textLine(transportStatus);
     displayRedraw(true);
 }
 
@@ -451,6 +498,7 @@ void MainWindow::timerRegisterExpiredSlot()
 
 void MainWindow::registeredSlot()
 {
+    transportStatus.clear();
     setRegisteredPixmap();
 }
 
@@ -543,12 +591,16 @@ void MainWindow::on_pushButton_21_clicked()
 
 void MainWindow::on_pushButton_23_clicked()
 {
+    if (!lineFree())
+        return; // the number is the call's until it ends
     called += "+";
     displayUpdate(called, kLineFree);
 }
 
 void MainWindow::on_pushButton_24_clicked()
 {
+    if (!lineFree())
+        return;
     called.clear();
     displayUpdate(called, kLineFree);
 }
@@ -724,6 +776,8 @@ void MainWindow::audioStopSlot()
     if (audio)
         audio->audioStop();
     setHistoryDB();
+    mediaEncryptionSlot(false);
+    callEncrypted = false;
     if (dialog)
         dialog->close();
     if (dialogOut)

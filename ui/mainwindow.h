@@ -16,6 +16,7 @@
 class QAction;
 class QEvent;
 class QKeyEvent;
+class QLabel;
 class QMediaPlayer;
 class QMenu;
 class QShowEvent;
@@ -57,6 +58,8 @@ public:
     void busyStartSendSignal(QString cause);
     // What a call window shows when the other side or the network ended the call.
     static QString callEndText(CallEnd cause, const QString &reason);
+    // What the display shows while a connection to the server fails.
+    static QString transportFailureText(SipTransport::Failure failure);
     void registeredAction();
     void displayIdle();
     void ringtonStart();
@@ -121,11 +124,17 @@ public:
     QString time;
     QString info;
     int talkSeconds = 0;
+    // Signalling and media of the current call were both encrypted: the
+    // history row says so. The lock shows while they are.
+    bool callEncrypted = false;
+    QLabel *lock = nullptr;
 
     // --- display and toggles ---
     QString displayLine1;
     QString displayLine2;
     QString displayLine3;
+    // The last connection failure, shown until the phone registers.
+    QString transportStatus;
     bool micOn = true;
     bool speakerOn = true;
     bool buttonsShown = true;
@@ -177,8 +186,14 @@ public slots:
     void registrationChangedSlot(bool registered, int status);
     void incomingCallSlot(const QString &number);
     void callEndedSlot(CallEnd cause, int status, const QString &reason);
+    // The call's media went over to SRTP (on) or back to clear RTP: the lock
+    // shows while the media is SRTP and the signalling runs over TLS.
+    void mediaEncryptionSlot(bool srtp);
     // The far end put the call on hold or resumed it: the display says so.
     void remoteHoldSlot(bool held);
+    // A redirect sent the call on: the number finally called is shown and recorded.
+    void redirectedSlot(const QString &number);
+    void transportErrorSlot(const QString &reason, SipTransport::Failure failure);
     // The form's auto-connected button, slider and combo-box slots follow here.
     void on_pushButton_clicked();
     void on_pushButton_1_clicked();

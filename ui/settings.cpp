@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QFileDialog>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QLabel>
@@ -70,7 +71,7 @@ void Settings::showEventAction()
         else if (auto *check = qobject_cast<QCheckBox *>(field))
             check->setChecked(value.toBool());
         else if (auto *box = qobject_cast<QComboBox *>(field))
-            box->setEditText(value.toString()); // not editable: the single item stays shown
+            box->setCurrentIndex(qMax(0, box->findText(value.toString(), Qt::MatchFixedString))); // any case: "udp" too
     }
     ui->lineEdit_57->setEchoMode(QLineEdit::Password);
     ui->checkBox_5->setText(m->logFilePath);
@@ -191,6 +192,14 @@ QString Settings::invalidNumber() const
     return QString();
 }
 
+QString Settings::invalidEncryption() const
+{
+    if (ui->comboBox_62->currentText() != QLatin1String("SRTP") || ui->comboBox_63->currentText() == QLatin1String("TLS"))
+        return QString();
+    return QStringLiteral("«%1»: SRTP требует транспорт TLS — по %2 ключи SDES передаются открытым текстом.")
+        .arg(ui->caption_112->text(), ui->comboBox_63->currentText());
+}
+
 void Settings::on_pushButton_51_clicked()
 {
     qDebug() << "pushButton save clicked";
@@ -198,7 +207,9 @@ void Settings::on_pushButton_51_clicked()
     if (m) {
         // A port or a timer of 0 would silently break the account: nothing is
         // stored until every number is in its range.
-        const QString invalid = invalidNumber();
+        QString invalid = invalidNumber();
+        if (invalid.isEmpty())
+            invalid = invalidEncryption();
         if (!invalid.isEmpty()) {
             qDebug() << "!!!! settings not saved:" << invalid;
             QMessageBox::warning(this, windowTitle(), invalid);
@@ -255,6 +266,14 @@ void Settings::on_lineEdit_52_editingFinished()
     mainWindow->accountSettings.sipServerIp = ui->lineEdit_52->text();
     qDebug() << "!!!! editingChanged sipServerIp: " << mainWindow->accountSettings.sipServerIp;
     setStunParam();
+}
+
+void Settings::on_pushButton_53_clicked()
+{
+    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("CA файл (TLS)"), ui->lineEdit_69->text(),
+                                                      QStringLiteral("PEM (*.pem *.crt);;* (*)"));
+    if (!file.isEmpty())
+        ui->lineEdit_69->setText(file);
 }
 
 void Settings::on_checkBox_5_clicked()

@@ -28,6 +28,9 @@ public:
     void showStunResults();
     void selectMediaIp();
     QString invalidNumber() const;
+    // Required SRTP over a transport other than TLS, or empty: SDES puts the
+    // media keys into the SDP, which UDP and TCP carry in clear.
+    QString invalidEncryption() const;
     // Every IPv4 address but 127.0.0.1, once each, provided a usable interface exists.
     static QStringList mediaAddresses(bool interfaceUp, const QList<QHostAddress> &addresses);
 
@@ -47,6 +50,7 @@ private slots:
     void on_pushButton_52_clicked();
     void on_lineEdit_52_editingFinished();
     void on_checkBox_5_clicked();
+    void on_pushButton_53_clicked();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,15 +1,25 @@
 // A scripted server drives the user agent through datagrams and reads what it sends: the status table,
-// challenges, dialogs through two proxies, and the transaction rules over UDP (retransmissions, timeouts, 481).
+// challenges, dialogs through two proxies, the transaction rules over UDP (retransmissions, timeouts, 481);
+// over TCP, with every message split in two segments, requests are not repeated and still time out;
+// requests within a call (hold, UPDATE, INFO, 488, 405), session timers, redirects and answers not offered;
+// SRTP keys in both directions of offer and answer, and the refusals when a call cannot be encrypted as set.
 
 #include "agentfixture.h"
+#include "fixturetable.h"
+#include "sessiontimer.h"
 #include "sip.h"
 #include "sipdigest.h"
 #include "siptestserver.h"
 #include "siptransactions.h"
 #include "testmain.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QtTest>
+
+namespace {
+const QString kKey = "1 AES_CM_128_HMAC_SHA1_80 inline:gv7xS14xO3GIjB1Z7rMTlIQh63qXhc0mSPLWRfd1";
+} // namespace
 
 class TstProcessing : public QObject
 {
@@ -27,8 +37,18 @@ private slots:
     void routeSet();
     void loss_data();
     void loss();
+    void inviteTimeout_data();
+    void inviteTimeout();
     void registration_data();
     void registration();
+    void midCall_data();
+    void midCall();
+    void sessionTimer_data();
+    void sessionTimer();
+    void redirect();
+    void answerNotOffered();
+    void srtp_data();
+    void srtp();
 
 private:
     QStringList exchange(const QString &text) { return phone->exchange(text); }
@@ -82,25 +102,7 @@ QString TstProcessing::command(const char *word)
 
 void TstProcessing::statusTable_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<bool>("ack");
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("100") << "invite" << "100 Trying" << false << "";
-    QTest::newRow("180 ignored") << "invite" << "180 Ringing" << false << "";
-    QTest::newRow("183 with SDP") << "invite" << "183 Session Progress" << false << "";
-    QTest::newRow("200 INVITE") << "invite" << "200 OK" << true << "";
-    QTest::newRow("200 REGISTER") << "register" << "200 OK" << false << "";
-    QTest::newRow("stray 200") << "invite" << "200 OK" << false << "";
-    QTest::newRow("404") << "invite" << "404 Not Found" << true << "404 Not Found";
-    QTest::newRow("480") << "invite" << "480 Gone" << true << "480 Temporarily Unavailable";
-    QTest::newRow("486") << "invite" << "486 Busy" << true << "486 Busy Here";
-    QTest::newRow("302 not followed") << "invite" << "302 Moved Temporarily" << true << "302 Moved Temporarily";
-    QTest::newRow("500") << "invite" << "500 Server Error" << true << "500 Server Error";
-    QTest::newRow("503") << "invite" << "503 Overloaded" << true << "503 Service Unavailable";
-    QTest::newRow("603") << "invite" << "603 Decline" << true << "603 Decline";
-    QTest::newRow("403 REGISTER") << "register" << "403 Forbidden" << false << "";
-    QTest::newRow("700 ignored") << "invite" << "700 Odd" << false << "";
+    fixtureRows("agent/status.txt");
 }
 
 // Each answer to the phone's own request: ACK for every final answer of 300
@@ -110,7 +112,8 @@ void TstProcessing::statusTable()
 {
     QFETCH(QString, command);
     QFETCH(QString, status);
-    QFETCH(bool, ack);
+    QFETCH(QString, acked);
+    const bool ack = acked == "1";
     QFETCH(QString, busy);
     const bool invite = command == "invite", success = status.startsWith("200"), early = status.startsWith("183");
     const QString request = this->command(command.toLatin1());
@@ -123,11 +126,15 @@ void TstProcessing::statusTable()
     QStringList out = exchange(response);
     QCOMPARE(out.size(), ack ? 1 : 0);
     if (ack) {
-        QVERIFY2(out[0].startsWith("ACK sip:200@127.0.0.2 SIP/2.0\r\n"), qPrintable(out[0]));
+        // The ACK of a refusal belongs to the INVITE's transaction (its Request-URI and Via); the ACK of
+        // a 2xx is a transaction of its own, with a new branch (RFC 3261 17.1.1.3, 8.1.1.7).
+        QCOMPARE(out[0].section("\r\n", 0, 0), "ACK" + request.section("\r\n", 0, 0).mid(6));
+        QCOMPARE(header(out[0], "CSeq"), header(request, "CSeq").section(' ', 0, 0) + " ACK");
         QCOMPARE(header(out[0], "To"), header(request, "To") + ";tag=calleetag");
-        // The ACK of a refusal belongs to the INVITE's transaction.
-        if (!success)
-            QCOMPARE(header(out[0], "Via"), header(request, "Via"));
+        for (const char *name : {"From", "Call-ID"})
+            QCOMPARE(header(out[0], name), header(request, name));
+        QCOMPARE(header(out[0], "Via") == header(request, "Via"), !success);
+        QCOMPARE(header(out[0], "Via").section("branch=", 0, 0), header(request, "Via").section("branch=", 0, 0));
     }
     QCOMPARE(ended(busySpy), busy);
     QCOMPARE(rx183.size(), int(early));
@@ -165,15 +172,19 @@ void TstProcessing::challenges()
     phone->settings.login = "alice";
     phone->settings.domain = "example.test";
     QString request = this->command(command.toLatin1());
-    QVERIFY(header(request, "From").startsWith("<sip:100@example.test") && request.contains("@127.0.0.2"));
+    // The Request-URI names the domain; the request still reached the server.
+    QVERIFY(header(request, "From").startsWith("<sip:100@example.test"));
+    QCOMPARE(request.section("\r\n", 0, 0), command == "invite" ? "INVITE sip:200@example.test SIP/2.0"
+                                                                 : "REGISTER sip:example.test SIP/2.0");
     QSignalSpy busy(sip, &Sip::callEnded);
     const QString value = "Digest realm=\"r\", nonce=\"abc\"" + (qop.isEmpty() ? "" : ", qop=\"" + qop + "\"");
     for (int round = 1; round <= 3; ++round) {
         const QStringList out = exchange(AgentFixture::responseTo(request, status, {challenge + ": " + value}));
         const bool invite = command == "invite";
         QCOMPARE(out.size(), int(invite) + int(round < 3));
-        if (invite)
-            QCOMPARE(header(out[0], "Via"), header(request, "Via"));
+        if (invite) // the refusal's ACK: the challenged INVITE's Via and CSeq number
+            QCOMPARE(header(out[0], "Via") + header(out[0], "CSeq"),
+                     header(request, "Via") + header(request, "CSeq").replace("INVITE", "ACK"));
         if (round == 3)
             break;
         const QString retry = out.last();
@@ -223,30 +234,39 @@ void TstProcessing::incomingCall()
     const QStringList byeOk = exchange(bye);
     QVERIFY(byeOk.value(0).startsWith("SIP/2.0 200 OK\r\n"));
     QCOMPARE(exchange(bye), byeOk);
+    // A BYE of its own (new branch) for the call that ended finds no call, and ends nothing again.
+    QCOMPARE(exchange(invite("in", "9", d->callToTag, "BYE")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(exchange(invite("in", "8", d->callToTag, "CANCEL")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(exchange(invite("other", "2", "x", "BYE")).value(0).left(11), "SIP/2.0 481");
     QCOMPARE(shown.size(), 2);
+    QCOMPARE(busy.size(), 2);
     QCOMPARE(ended(busy, 0) + ", " + ended(busy, 1), QString("cancel, bye"));
 }
 
 void TstProcessing::routeSet_data()
 {
     QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("ackLine");
     QTest::addColumn<QString>("requestLine");
     QTest::addColumn<QString>("routes");
     QTest::newRow("two proxies") << QStringList{"Record-Route: <sip:p1;lr>, <sip:p2;lr>", "Contact: <sip:200@10.0.0.7>"}
-                                 << "BYE sip:200@10.0.0.7 SIP/2.0" << "<sip:p2;lr><sip:p1;lr>";
-    QTest::newRow("no Record-Route, no Contact") << QStringList{} << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << "";
+                                 << "ACK sip:200@10.0.0.7 SIP/2.0" << "BYE sip:200@10.0.0.7 SIP/2.0" << "<sip:p2;lr><sip:p1;lr>";
+    QTest::newRow("no Record-Route, no Contact") << QStringList{} << "ACK sip:200@127.0.0.2:%1 SIP/2.0"
+                                                 << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << "";
 }
 
-// The caller's BYE follows the route set reversed, to the callee's Contact;
-// a 200 OK without those headers leaves the BYE to the server.
+// The caller's ACK and BYE follow the route set reversed, to the callee's
+// Contact; a 200 OK without those headers leaves them to the server.
 void TstProcessing::routeSet()
 {
     QFETCH(QStringList, extra);
+    QFETCH(QString, ackLine);
     QFETCH(QString, requestLine);
     QFETCH(QString, routes);
-    exchange(AgentFixture::responseTo(command("invite"), "200 OK", extra, sdp));
+    const QString ack = exchange(AgentFixture::responseTo(command("invite"), "200 OK", extra, sdp)).value(0);
+    QCOMPARE(ack.section("\r\n", 0, 0), ackLine.arg(phone->port));
+    QCOMPARE(header(ack, "Route") + header(ack, "Route", 1), routes);
+    QVERIFY(header(ack, "Record-Route").isEmpty());
     const QString bye = command("disconnect");
     QCOMPARE(bye.section("\r\n", 0, 0), requestLine.arg(phone->port));
     QCOMPARE(header(bye, "Route") + header(bye, "Route", 1), routes);
@@ -254,25 +274,21 @@ void TstProcessing::routeSet()
 
 void TstProcessing::loss_data()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("repeated"); // start line of what goes out again
-    QTest::addColumn<QString>("busy");
-    QTest::newRow("REGISTER lost") << "register" << "REGISTER" << "";
-    QTest::newRow("INVITE lost") << "invite" << "INVITE" << "no answer";
-    QTest::newRow("BYE lost") << "bye" << "BYE" << "";
-    QTest::newRow("CANCEL lost") << "cancel" << "CANCEL" << "";
-    QTest::newRow("ACK lost, then BYE") << "answer" << "SIP/2.0 200 OK" << "not acknowledged";
-    QTest::newRow("486 until ACK") << "disconnect" << "SIP/2.0 486 Busy Here" << "";
+    fixtureRows("agent/loss.txt");
 }
 
-// A datagram that gets no answer goes out again; what never gets one ends
-// as a failure: the INVITE as unanswered, the unacknowledged 200 with a BYE.
+// A datagram that gets no answer goes out again, until it is answered; what
+// never gets one ends as a failure: the INVITE as unanswered, the
+// unacknowledged 200 with a BYE.
 void TstProcessing::loss()
 {
     QFETCH(QString, command);
     QFETCH(QString, repeated);
     QFETCH(QString, busy);
-    QSignalSpy busySpy(sip, &Sip::callEnded);
+    QFETCH(QString, transport);
+    if (transport != "UDP")
+        QVERIFY(phone->useStream(transport));
+    QSignalSpy busySpy(sip, &Sip::callEnded), registered(sip, &Sip::registrationChanged);
     const QString setup = command == "bye" || command == "cancel" ? this->command("invite") : QString();
     if (command == "bye")
         exchange(AgentFixture::responseTo(setup, "200 OK", {}, sdp));
@@ -280,16 +296,70 @@ void TstProcessing::loss()
         exchange(invite("lossy", "1"));
     SipTransactions::setTimers(20, 80);
     const QString first = this->command(setup.isEmpty() ? command.toLatin1() : "disconnect");
-    QVERIFY(first.startsWith(repeated));
+    QVERIFY(first.startsWith(repeated.isEmpty() ? command.toUpper() + ' ' : repeated));
+    if (transport != "UDP") // the stream named, its own port in Contact
+        QVERIFY2(header(first, "Via").startsWith("SIP/2.0/" + transport + ' ')
+                     && header(first, "Contact").contains(QRegularExpression(":(?!" + QString::number(phone->port)
+                                                                             + ";)\\d+;transport=" + transport.toLower() + '>')),
+                 qPrintable(first));
     const int mark = phone->server->received.size();
-    QVERIFY(phone->server->waitFor(mark + 1));
-    QCOMPARE(QString::fromUtf8(phone->server->received.at(mark)), first);
-    if (!busy.isEmpty())
+    if (repeated.isEmpty()) { // Timer B alone: one copy, then the timeout
+        QVERIFY(busy == "408" ? registered.wait(10000) : busySpy.wait(10000));
+        QCOMPARE(phone->server->texts().count(first), 1);
+    } else {
+        QVERIFY(phone->server->waitFor(mark + 1));
+        QCOMPARE(QString::fromUtf8(phone->server->received.at(mark)), first);
+    }
+    if (!repeated.isEmpty() && (command == "bye" || command == "register")) { // answered, it goes out no more
+        exchange(AgentFixture::responseTo(first, "200 OK"));
+        const int answered = phone->server->received.size();
+        QTest::qWait(400);
+        QCOMPARE(phone->server->texts().mid(answered).filter(QRegularExpression("^" + repeated)).size(), 0);
+    }
+    if (busy == "408")
+        QCOMPARE(registered.last(), QVariantList({false, 408}));
+    else if (!busy.isEmpty() && busySpy.isEmpty())
         QVERIFY(busySpy.wait(10000));
-    QCOMPARE(ended(busySpy), busy);
+    QCOMPARE(ended(busySpy), busy == "408" ? "" : busy);
     if (command == "answer")
         QTRY_VERIFY(!phone->server->texts().filter(QRegularExpression("^BYE ")).isEmpty());
     QCOMPARE(callStateName(sip->callState()), command == "register" ? "idle" : "ended");
+}
+
+void TstProcessing::inviteTimeout_data()
+{
+    QTest::addColumn<QString>("provisional");
+    QTest::newRow("rings past the timeout, then answered") << "180 Ringing";
+    QTest::newRow("never answered") << "";
+}
+
+// An unanswered INVITE goes out at 0, T1, 3T1, 7T1... (its interval never
+// stops at T2) and ends the call with 408 after 64*T1; a provisional answer
+// stops both, so a call may ring as long as the callee lets it (RFC 3261 17.1.1.2).
+void TstProcessing::inviteTimeout()
+{
+    QFETCH(QString, provisional);
+    const int t1 = 50;
+    SipTransactions::setTimers(t1, 4 * t1);
+    QSignalSpy busy(sip, &Sip::callEnded);
+    QElapsedTimer clock;
+    clock.start();
+    const QString request = command("invite");
+    if (!provisional.isEmpty())
+        exchange(AgentFixture::responseTo(request, provisional));
+    const int mark = phone->server->received.size();
+    QCOMPARE(busy.wait(64 * t1 * 8 / 5), provisional.isEmpty());
+    const int copies = phone->server->texts().mid(provisional.isEmpty() ? 0 : mark).filter(QRegularExpression("^INVITE ")).size();
+    if (!provisional.isEmpty()) {
+        QCOMPARE(copies, 0);
+        QCOMPARE(exchange(AgentFixture::responseTo(request, "200 OK", {}, sdp)).value(0).left(4), "ACK ");
+        QCOMPARE(callStateName(sip->callState()), "established");
+        return;
+    }
+    QVERIFY2(clock.elapsed() >= 64 * t1 * 9 / 10 && copies >= 6 && copies <= 7,
+             qPrintable(QString("%1 ms, %2 copies").arg(clock.elapsed()).arg(copies)));
+    QCOMPARE(busy.at(0).value(1).toInt(), 408);
+    QCOMPARE(ended(busy), "no answer");
 }
 
 void TstProcessing::registration_data()
@@ -312,6 +382,199 @@ void TstProcessing::registration()
     exchange(AgentFixture::responseTo(command("register"), "200 OK", extra));
     QCOMPARE(registered.value(0), QVariantList({true, 200}));
     QCOMPARE(sip->refreshSeconds() * 1000, refresh);
+}
+
+void TstProcessing::midCall_data()
+{
+    fixtureRows("agent/midcall.txt");
+}
+
+// A request in an answered call gets its answer, carrying our headers and none of the request's; a hold
+// stops our sending until an offer restores sendrecv, and each new description is one version up.
+void TstProcessing::midCall()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, type);
+    QFETCH(QString, body);
+    QFETCH(QString, extra);
+    QFETCH(QString, status);
+    QSignalSpy keys(sip, &Sip::dtmfReceived);
+    const bool fresh = method == "NEW";
+    QString ok;
+    if (!fresh) {
+        exchange(invite("in", "5"));
+        sip->sendSipMsg("answer");
+        ok = exchange(QString()).value(0);
+        exchange(invite("in", "5", d->callToTag, "ACK"));
+    }
+    QString request = AgentFixture::request(fresh ? "INVITE" : method, fresh ? "new" : "in", "6",
+                                            fresh ? QString() : d->callToTag, body);
+    request.replace("Content-Type: application/sdp", (extra.isEmpty() ? "" : extra + "\r\n") + "Content-Type: " + type);
+    const QString reply = exchange(request).value(0);
+    QVERIFY2(reply.startsWith(status), qPrintable(reply));
+    QFETCH(QString, present);
+    QFETCH(QString, absent);
+    for (const QString &text : present.split(" && ", Qt::SkipEmptyParts))
+        QVERIFY2(reply.contains(text), qPrintable(text + " missing in\n" + reply));
+    for (const QString &text : absent.split(" && ", Qt::SkipEmptyParts))
+        QVERIFY2(!reply.contains(text), qPrintable(text + " echoed in\n" + reply));
+    QString got;
+    for (const QVariantList &key : keys)
+        got += key.value(0).toChar();
+    QTEST(QString("%1 held=%2 send=%3 keys=%4").arg(callStateName(sip->callState())).arg(d->heldByPeer)
+              .arg(d->media.send).arg(got), "state");
+    const QRegularExpression origin("\r\no=- (\\d+) (\\d+) ");
+    const QRegularExpressionMatch before = origin.match(ok), after = origin.match(reply);
+    if (after.hasMatch()) {
+        QCOMPARE(after.captured(1), before.captured(1));
+        QCOMPARE(after.captured(2).toULongLong(), before.captured(2).toULongLong() + 1);
+    }
+    if (d->heldByPeer) {
+        exchange(AgentFixture::request("INVITE", "in", "7", d->callToTag, sdp));
+        QVERIFY(!d->heldByPeer && d->media.send);
+    }
+}
+
+void TstProcessing::sessionTimer_data()
+{
+    fixtureRows("agent/sessiontimer.txt");
+}
+
+// A 90 s session (a second lasting 20 ms here): the 200 states it, the refresher refreshes at half the
+// interval and the session goes on, one nobody refreshes ends with a BYE.
+void TstProcessing::sessionTimer()
+{
+    QFETCH(QString, side);
+    QFETCH(QString, headers);
+    QFETCH(QString, refresh);
+    QFETCH(QString, off);
+    QFETCH(QString, ends);
+    const bool disabled = off == "1", expires = ends == "1";
+    sip->sessionTimer->setSecondMs(20);
+    phone->settings.disableSessionTimer = disabled;
+    QSignalSpy busy(sip, &Sip::callEnded);
+    if (side == "in") {
+        exchange(invite("st", "1").replace("Content-Type:", headers + "\r\nContent-Type:"));
+        sip->sendSipMsg("answer");
+        const QString ok = exchange(QString()).value(0);
+        exchange(invite("st", "1", d->callToTag, "ACK"));
+        QTEST(header(ok, "Session-Expires") + '|' + header(ok, "Require"), "stated");
+        QCOMPARE(ok.contains("Supported: timer"), !disabled);
+    } else {
+        exchange(AgentFixture::responseTo(command("invite"), "200 OK", headers.split("\r\n"), sdp));
+    }
+    const int mark = phone->server->received.size();
+    if (!refresh.isEmpty()) {
+        QVERIFY(phone->server->waitFor(mark + 1, 10000));
+        const QString sent = QString::fromUtf8(phone->server->received.at(mark));
+        QVERIFY2(sent.startsWith(refresh + ' '), qPrintable(sent));
+        QCOMPARE(header(sent, "Session-Expires"), QString("90;refresher=uac"));
+        QString answer = AgentFixture::responseTo(sent, "200 OK", {"Session-Expires: 90;refresher=uac"},
+                                                  refresh == "INVITE" ? sdp : QString());
+        answer.replace(QRegularExpression("(;tag=\\w+);tag=calleetag"), "\\1");
+        QCOMPARE(exchange(answer).value(0).left(4), refresh == "INVITE" ? "ACK " : "");
+    }
+    if (expires)
+        QVERIFY(busy.wait(10000));
+    QCOMPARE(ended(busy), expires ? "session expired" : "");
+    QTRY_COMPARE(phone->server->texts().filter(QRegularExpression("^BYE ")).size(), int(expires));
+    QCOMPARE(sip->sessionTimer->active(), !disabled && !expires);
+}
+
+// A 302 is followed once, to its first Contact, as a new call; the next 302 ends the call.
+void TstProcessing::redirect()
+{
+    QSignalSpy moved(sip, &Sip::redirected);
+    QSignalSpy busy(sip, &Sip::callEnded);
+    const QString first = command("invite");
+    QStringList out = exchange(AgentFixture::responseTo(first, "302 Moved Temporarily",
+                                                        {"Contact: <sip:300@127.0.0.2:5099>, <sip:400@127.0.0.2>"}));
+    QCOMPARE(out.size(), 2);
+    QVERIFY(out[0].startsWith("ACK "));
+    QCOMPARE(out[1].section("\r\n", 0, 0), "INVITE sip:300@127.0.0.2:5099 SIP/2.0");
+    for (const char *name : {"Via", "From", "Call-ID"})
+        QVERIFY(header(out[1], name) != header(first, name));
+    QCOMPARE(moved.value(0).value(0).toString(), "300");
+    out = exchange(AgentFixture::responseTo(out[1], "302 Moved Temporarily", {"Contact: <sip:500@127.0.0.2>"}));
+    QCOMPARE(out.size(), 1);
+    QCOMPARE(ended(busy), "302 Moved Temporarily");
+    QCOMPARE(moved.size(), 1);
+}
+
+// An answer naming a format we never offered is acknowledged, then the call ends with a BYE.
+void TstProcessing::answerNotOffered()
+{
+    QSignalSpy busy(sip, &Sip::callEnded);
+    phone->settings.codecPCMU = false;
+    const QString pcmu = QString(sdp).replace("RTP/AVP 8\r\na=rtpmap:8 PCMA", "RTP/AVP 0\r\na=rtpmap:0 PCMU");
+    const QStringList out = exchange(AgentFixture::responseTo(command("invite"), "200 OK", {}, pcmu));
+    QCOMPARE(out.size(), 2);
+    QVERIFY(out[0].startsWith("ACK ") && out[1].startsWith("BYE "));
+    QCOMPARE(ended(busy), "no common codec");
+}
+
+void TstProcessing::srtp_data()
+{
+    // The setting; who offers; the far end's profile and a=crypto ("ours": answers our first line);
+    // the first line the phone sends in reply; the end shown (empty: the call is up), and whether its media is SRTP.
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("offerer");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("crypto");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("srtp");
+    QTest::newRow("required, far offer without a=crypto") << "SRTP" << "far" << "RTP/AVP" << "" << "SIP/2.0 488 Not Acceptable Here" << "" << false;
+    QTest::newRow("required, far offer with keys") << "SRTP" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 200 OK" << "" << true;
+    QTest::newRow("off, far SAVP offer") << "Отключено" << "far" << "RTP/SAVP" << kKey << "SIP/2.0 488 Not Acceptable Here" << "" << false;
+    QTest::newRow("if possible, far clear offer") << "SRTP, если возможно" << "far" << "RTP/AVP" << "" << "SIP/2.0 200 OK" << "" << false;
+    QTest::newRow("required, answer without a=crypto") << "SRTP" << "we" << "RTP/AVP" << "" << "ACK" << "not encrypted" << false;
+    QTest::newRow("required, answer with keys") << "SRTP" << "we" << "RTP/SAVP" << "ours" << "ACK" << "" << true;
+    QTest::newRow("if possible, answer without a=crypto") << "SRTP, если возможно" << "we" << "RTP/AVP" << "" << "ACK" << "" << false;
+}
+
+void TstProcessing::srtp()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, offerer);
+    QFETCH(QString, profile);
+    QFETCH(QString, crypto);
+    QFETCH(QString, reply);
+    QFETCH(QString, end);
+    QFETCH(bool, srtp);
+    phone->settings.encryptMedia = setting;
+    QSignalSpy ends(sip, &Sip::callEnded), media(sip, &Sip::mediaChanged);
+    QString farSdp = sdp;
+    farSdp.replace("RTP/AVP", profile);
+    QStringList out;
+    QString ours; // the phone's own description
+    if (offerer == "far") {
+        out = exchange(AgentFixture::request("INVITE", "srtp", "1", QString(), farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + crypto + "\r\n")));
+        if (!out.value(0).startsWith("SIP/2.0 488")) {
+            sip->sendSipMsg("answer");
+            out = exchange(QString());
+        }
+        ours = out.value(0).section("\r\n\r\n", 1);
+    } else {
+        const QString request = command("invite");
+        ours = request.section("\r\n\r\n", 1);
+        QVERIFY2(ours.contains("m=audio " + QString::number(d->localSdp.mediaPort) + (setting == "SRTP" ? " RTP/SAVP " : " RTP/AVP ")), qPrintable(ours));
+        const QString offered = QRegularExpression("a=crypto:(1 [^\r]+)").match(ours).captured(1);
+        QVERIFY(!offered.isEmpty());
+        out = exchange(AgentFixture::responseTo(request, "200 OK", {"Contact: <sip:200@127.0.0.2:5099>"},
+                                                farSdp + (crypto.isEmpty() ? "" : "a=crypto:" + QString(offered).replace(QRegularExpression("inline:\\S+"), kKey.section(' ', 2)) + "\r\n")));
+    }
+    QVERIFY2(out.value(0).startsWith(reply), qPrintable(out.value(0)));
+    QCOMPARE(ended(ends), end);
+    QCOMPARE(out.size() == 2 && out[1].startsWith("BYE "), !end.isEmpty()); // the unencrypted call is ended at once
+    const MediaDescription settled = media.isEmpty() ? MediaDescription() : media.last().value(0).value<MediaDescription>();
+    QCOMPARE(settled.srtp, srtp);
+    if (!srtp)
+        return;
+    // Our key goes in our description; the far end's key is the one we receive with.
+    QVERIFY(ours.contains("a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:" + settled.sendKey.keySalt.toBase64() + "\r\n"));
+    QCOMPARE(settled.receiveKey.toString().section(' ', 2), kKey.section(' ', 2));
+    QVERIFY(!ours.contains(kKey.section(' ', 2)));
 }
 
 SORVANTO_TEST_MAIN(TstProcessing)

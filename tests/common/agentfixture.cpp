@@ -32,6 +32,17 @@ AgentFixture::~AgentFixture()
     delete network;
 }
 
+bool AgentFixture::useStream(const QString &transport)
+{
+    settings.transport = transport;
+    sip->initSession();
+    if (!server->listenTcp(QHostAddress(QStringLiteral("127.0.0.2")), port))
+        return false;
+    const int before = server->received.size();
+    sip->sendSipMsg(QStringLiteral("register"));
+    return server->waitFor(before + 1) && server->last().startsWith(QLatin1String("REGISTER "));
+}
+
 QString AgentFixture::message(const QStringList &lines, const QString &body)
 {
     return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n\r\n") + body;

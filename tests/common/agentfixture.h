@@ -42,6 +42,9 @@ public:
     // phone sent in between: processing is synchronous, so once the barrier's
     // answer is back the message has had all its effects.
     QStringList exchange(const QString &text);
+    // Moves the phone to "TCP" or "TLS" (no certificate here: TCP) and the
+    // server with it; true once the phone's connection has carried its REGISTER.
+    bool useStream(const QString &transport);
 
     AccountSettings settings;
     NetworkEnvironment *network = nullptr;

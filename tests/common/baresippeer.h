@@ -34,6 +34,12 @@ public:
     {
         QUdpSocket().writeDatagram((line + QLatin1Char('\n')).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
     }
+    // A key pressed and released in a call (0x04 is baresip's key release):
+    // an RFC 4733 event when the call has telephone-event.
+    void key(QChar digit) const
+    {
+        QUdpSocket().writeDatagram((QString(digit) + QChar(4)).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
+    }
     // Calls `uri` from the account `aor`: baresip otherwise dials from the
     // account that last had a call.
     void dial(const QString &aor, const QString &uri) const

@@ -28,11 +28,12 @@ public:
     {
         qDeleteAll(packets);
         packets.clear();
-        parse(text, "127.0.0.1", "5060");
+        result = parse(text, "127.0.0.1", "5060");
         return packets.size();
     }
 
     QList<SipPacket *> packets;
+    SipParseResult result; // of the last feed
     // When set, processSip throws after capturing (exception guard tests).
     bool throwOnDelivery = false;
 };

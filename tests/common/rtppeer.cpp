@@ -16,7 +16,7 @@ RtpPeer::RtpPeer(QObject *parent)
     });
 }
 
-bool RtpPeer::start() { return socket->bind(QHostAddress(QHostAddress::LocalHost), 0); }
+bool RtpPeer::start(const char *address, quint16 port) { return socket->bind(QHostAddress(QString::fromLatin1(address)), port); }
 quint16 RtpPeer::port() const { return socket->localPort(); }
 void RtpPeer::send(const QByteArray &datagram, quint16 toPort) { socket->writeDatagram(datagram, QHostAddress::LocalHost, toPort); }
 

@@ -1,7 +1,7 @@
 #ifndef RTPPEER_H
 #define RTPPEER_H
 
-// A far end for the media path on 127.0.0.1: keeps every datagram it gets
+// A far end for the media path on 127.0.0.1 (or another loopback address): keeps every datagram it gets
 // and sends G.711 RTP packets it builds.
 
 #include <QByteArray>
@@ -17,7 +17,7 @@ class RtpPeer : public QObject
 public:
     explicit RtpPeer(QObject *parent = nullptr);
 
-    bool start();
+    bool start(const char *address = "127.0.0.1", quint16 port = 0);
     quint16 port() const;
     void send(const QByteArray &datagram, quint16 toPort);
     // One RTP packet with a G.711 payload of `pcm` in the law of `payloadType` (8 or 0).

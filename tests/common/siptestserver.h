@@ -3,7 +3,9 @@
 
 // An in-process SIP server stand-in for user-agent tests: a UDP socket on
 // 127.0.0.2 and the phone's port (address sharing on both sides), which keeps
-// every datagram the phone sends and sends scripted messages back.
+// every datagram the phone sends and sends scripted messages back. Over TCP it
+// takes the phone's connection, keeps the messages it frames, and writes each
+// scripted message in two segments.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -11,6 +13,8 @@
 #include <QObject>
 #include <QString>
 
+class QTcpServer;
+class QTcpSocket;
 class QUdpSocket;
 
 class SipTestServer : public QObject
@@ -24,6 +28,7 @@ public:
     static quint16 freePort();
 
     bool listen(const QHostAddress &address, quint16 port);
+    bool listenTcp(const QHostAddress &address, quint16 port);
 
     // Sends one datagram from this socket to the phone: 127.0.0.1 and the same port.
     void send(const QString &text);
@@ -43,6 +48,8 @@ private:
     void readPending();
 
     QUdpSocket *m_socket = nullptr;
+    QTcpServer *m_tcp = nullptr;
+    QTcpSocket *m_peer = nullptr;
 };
 
 #endif // SIPTESTSERVER_H

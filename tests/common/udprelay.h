@@ -37,8 +37,6 @@ public:
     }
     // Drops each datagram with this probability, from a generator seeded with `seed`.
     void setLoss(double share, quint32 seed) { QMutexLocker lock(&m_mutex); m_loss = share, m_random.seed(seed); }
-    // Drops the next datagram from the client that starts with `prefix`.
-    void dropOnce(const QByteArray &prefix) { QMutexLocker lock(&m_mutex); m_dropPrefix = prefix; }
     QList<Datagram> seen() const { QMutexLocker lock(&m_mutex); return m_seen; }
     void clear() { QMutexLocker lock(&m_mutex); m_seen.clear(); }
 
@@ -70,11 +68,7 @@ private:
     bool drop(const QByteArray &data, bool fromClient)
     {
         QMutexLocker lock(&m_mutex);
-        bool dropped = std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
-        if (fromClient && !m_dropPrefix.isEmpty() && data.startsWith(m_dropPrefix)) {
-            dropped = true;
-            m_dropPrefix.clear();
-        }
+        const bool dropped = std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
         m_seen.append({m_clock.elapsed(), fromClient, dropped, data});
         return dropped;
     }
@@ -85,7 +79,6 @@ private:
     QList<Datagram> m_seen;
     std::mt19937 m_random;
     double m_loss = 0;
-    QByteArray m_dropPrefix;
     QElapsedTimer m_clock;
     QSemaphore m_ready;
     bool m_bound = false;

@@ -2,12 +2,18 @@
 // across the wrap, duplicates and late packets dropped and counted, the
 // target following the jitter and coming back down, a gap faded out and back
 // in without a step), where a payload starts, which payload types are heard;
-// and in-band DTMF in the sent packets, through a loopback peer.
+// and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
+// 4733 events in the voice's numbering when the far end takes them; nothing
+// sent while held, the clock running on; an encrypted call sends nothing
+// readable and hears only what authenticates.
 
+#include "fixturetable.h"
 #include "jitterbuffer.h"
 #include "rtp.h"
 #include "rtpheader.h"
 #include "rtppeer.h"
+#include "sdescrypto.h"
+#include "srtpsession.h"
 #include "siptestserver.h"
 #include "testmain.h"
 #include "tone.h"
@@ -49,24 +55,11 @@ private slots:
         rtp->initSession();
     }
     void init() { peer.packets.clear(), buffer.reset(); }
-    void order_data()
-    {
-        // Numbers push that packet, "p" plays 20 ms; heard are the packets'
-        // numbers modulo 1000, "-" a concealed slot.
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("heard");
-        QTest::addColumn<QList<int>>("lostLateDuplicated");
-        QTest::newRow("reordered across the wrap") << "65534 p 65536 65535 p p 65537 p" << "534 535 536 537" << QList<int>{0, 0, 0};
-        QTest::newRow("duplicates, also after playing") << "10 11 11 p p 11 12 p" << "10 11 12" << QList<int>{0, 0, 2};
-        QTest::newRow("lost") << "10 p 12 p p" << "10 - 12" << QList<int>{1, 0, 0};
-        QTest::newRow("too late: its turn passed") << "10 p 12 p p 11 13 p" << "10 - 12 13" << QList<int>{0, 1, 0};
-        QTest::newRow("nothing else here: waited for") << "10 p p 11 p" << "10 - 11" << QList<int>{0, 0, 0};
-    }
-
+    void order_data() { fixtureRows("media/jitter-order.txt"); }
     void order()
     {
         QFETCH(QString, script);
-        QFETCH(QList<int>, lostLateDuplicated);
+        QFETCH(QString, lostLateDuplicated);
         QStringList heard;
         double now = 0;
         for (const QString &step : script.split(' ')) {
@@ -78,7 +71,8 @@ private slots:
         }
         QTEST(heard.join(' '), "heard");
         const JitterBuffer::Figures f = buffer.figures();
-        QCOMPARE((QList<int>{int(f.lost), int(f.late), int(f.duplicated), int(f.received)}), lostLateDuplicated << script.split(' ').size() - script.count('p'));
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(f.lost).arg(f.late).arg(f.duplicated).arg(f.received),
+                 lostLateDuplicated + " " + QString::number(script.split(' ').size() - script.count('p')));
     }
 
     void adaptation()
@@ -119,25 +113,13 @@ private slots:
             QVERIFY2(qAbs(heard[i] - heard[i - 1]) <= 0.5 * 32768 * 2 * M_PI * 1025 / 8000 * 1.05, qPrintable(QString::number(i)));
     }
 
-    void payloadPlace_data()
-    {
-        QTest::addColumn<QByteArray>("packet");
-        QTest::addColumn<int>("offset"); // -1: dropped
-        const QByteArray fixed = QByteArray::fromHex("0008000100000000AABBCCDD").mid(1), payload(20, 'x');
-        QTest::newRow("plain") << '\x80' + fixed + payload << 12;
-        QTest::newRow("two CSRCs") << '\x82' + fixed + QByteArray(8, 'c') + payload << 20;
-        QTest::newRow("extension") << '\x90' + fixed + QByteArray::fromHex("BEDE0002") + QByteArray(8, 'e') + payload << 24;
-        QTest::newRow("CSRC, extension, padding") << '\xB1' + fixed + QByteArray(4, 'c') + QByteArray::fromHex("BEDE0000") + payload + QByteArray::fromHex("000003") << 20;
-        QTest::newRow("CSRCs past the end") << '\x8F' + fixed + payload << -1;
-        QTest::newRow("extension past the end") << '\x90' + fixed + QByteArray::fromHex("BEDE0009") + payload << -1;
-        QTest::newRow("padding past the header") << '\xA0' + fixed + payload.left(19) + char(30) << -1;
-        QTest::newRow("version 1") << '\x40' + fixed + payload << -1;
-    }
-
+    void payloadPlace_data() { fixtureRows("media/rtp-headers.txt"); }
     void payloadPlace()
     {
-        QFETCH(QByteArray, packet);
-        QFETCH(int, offset);
+        QFETCH(QString, hex);
+        QFETCH(QString, place); // where the payload starts; -1: dropped
+        const QByteArray packet = QByteArray::fromHex(hex.toLatin1());
+        const int offset = place.toInt();
         RtpHeader h;
         QCOMPARE(h.parse(reinterpret_cast<const uchar *>(packet.constData()), packet.size()) ? h.payloadOffset : -1, offset);
         QCOMPARE(h.payloadLength, offset < 0 ? 0 : 20);
@@ -158,6 +140,67 @@ private slots:
                  RtpPeer::decode({ulaw}, 0) + RtpPeer::decode({RtpPeer::packet(8, tone)}, 8));
     }
 
+    void events_data()
+    {
+        // Script: "f3" three 20 ms frames of the microphone, a key pressed,
+        // "h" held, "r" resumed. Sent: "v" voice, else "[M]event/duration[E]";
+        // "@n": the timestamp, in frames after the first packet's.
+        QTest::addColumn<int>("eventType");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("two keys as events, then the voice") << 101 << "1 # f16"
+            << "M1/160@0 1/320@0 1/480@0 1/640@0 1/800E@0 1/800E@0 1/800E@0 "
+               "M11/160@7 11/320@7 11/480@7 11/640@7 11/800E@7 11/800E@7 11/800E@7 v@14 v@15";
+        QTest::newRow("another payload type") << 96 << "f1 9 f3" << "v@0 M9/160@1 9/320@1 9/480@1";
+        QTest::newRow("no telephone-event: the key in band") << -1 << "5 f3" << "v@0 v@1 v@2";
+        QTest::newRow("held: nothing sent, the clock runs on") << 101 << "f2 h f3 7 r f1 4 f2"
+            << "v@0 v@1 v@5 M4/160@6 4/320@6";
+    }
+
+    void events()
+    {
+        QFETCH(int, eventType);
+        QFETCH(QString, script);
+        QFETCH(QString, sent);
+        rtp->initSession();
+        rtp->setTelephoneEvent(eventType);
+        const QByteArray frame = Tone::sine(440, 0.1, 160);
+        for (const QString &step : script.split(' ')) {
+            if (step.startsWith('f'))
+                for (int i = 0; i < step.mid(1).toInt(); ++i)
+                    rtp->txPcm = frame, rtp->msgTransmiter();
+            else if (step == "h" || step == "r")
+                rtp->setSending(step == "r");
+            else
+                rtp->sendKey(step.at(0));
+        }
+        const int count = sent.count(' ') + 1;
+        QVERIFY(QTest::qWaitFor([&] { return peer.packets.size() >= count; }, 3000));
+        QTest::qWait(50);
+        QStringList seen;
+        RtpHeader first;
+        for (const QByteArray &p : peer.packets) {
+            RtpHeader h;
+            QVERIFY(h.parse(reinterpret_cast<const uchar *>(p.constData()), p.size()));
+            if (seen.isEmpty())
+                first = h;
+            // One numbering and one source for voice and events alike.
+            QCOMPARE(quint16(h.sequence - first.sequence), quint16(seen.size()));
+            QCOMPARE(h.ssrc, first.ssrc);
+            QString text = QStringLiteral("v");
+            if (h.payloadType == eventType) {
+                TelephoneEventPayload e;
+                QVERIFY(e.decode(reinterpret_cast<const uchar *>(p.constData()) + h.payloadOffset, h.payloadLength));
+                text = QStringLiteral("%1%2/%3%4").arg(h.marker ? "M" : "").arg(e.event).arg(e.duration).arg(e.end ? "E" : "");
+            } else {
+                QVERIFY(!h.marker && h.payloadType == 8 && h.payloadLength == 160);
+            }
+            seen << text + "@" + QString::number((h.timestamp - first.timestamp) / 160);
+        }
+        QCOMPARE(seen.join(' '), sent);
+        rtp->setTelephoneEvent(-1);
+    }
+
     void dtmf()
     {
         // Two keys on a quiet microphone tone: 100 ms pairs at -10 dBm0 each, 60 ms apart, the voice mixed under.
@@ -166,9 +209,68 @@ private slots:
         sendAndReceive(Tone::sine(440, 0.1, 8000), {}, 25);
         const QByteArray sent = RtpPeer::decode(peer.packets, 8), key = sent.left(1600), pause = sent.mid(1600, 960);
         QCOMPARE(Tone::dtmf(sent), QStringLiteral("1#"));
+        // Every 20 ms packet is the next sequence number and 160 samples on, keys or not.
+        for (int i = 1; i < peer.packets.size(); ++i) {
+            RtpHeader a, b;
+            QVERIFY(a.parse(reinterpret_cast<const uchar *>(peer.packets[i - 1].constData()), peer.packets[i - 1].size())
+                    && b.parse(reinterpret_cast<const uchar *>(peer.packets[i].constData()), peer.packets[i].size()));
+            QVERIFY2(quint16(b.sequence - a.sequence) == 1 && b.timestamp - a.timestamp == 160u && b.ssrc == a.ssrc,
+                     qPrintable(QString("packet %1: %2, %3").arg(i).arg(b.sequence).arg(b.timestamp)));
+        }
         for (double f : {697, 1209})
             QVERIFY2(qAbs(20 * std::log10(Tone::level(key, f)) + 13.14) < 1 && Tone::level(pause, f) < 0.01, qPrintable(QString::number(f)));
         QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
+    }
+
+    void srtp_data()
+    {
+        // What the far end sends into an encrypted call, and whether it is heard.
+        QTest::addColumn<QString>("far");
+        QTest::addColumn<bool>("heard");
+        QTest::newRow("protected with its key, across the wrap") << "protected" << true;
+        QTest::newRow("clear RTP") << "clear" << false;
+        QTest::newRow("one payload byte changed") << "tampered" << false;
+        QTest::newRow("another key") << "stranger" << false;
+    }
+
+    void srtp()
+    {
+        QFETCH(QString, far);
+        QFETCH(bool, heard);
+        const SrtpSuite suite = SrtpSuite::AesCm128HmacSha1_80;
+        const SdesCrypto ours = SdesCrypto::generate(1, suite), theirs = SdesCrypto::generate(1, suite);
+        SrtpSession farEnd;
+        QVERIFY(farEnd.start(suite, far == "stranger" ? SdesCrypto::generate(1, suite).keySalt : theirs.keySalt, ours.keySalt));
+        rtp->initSession();
+        rtp->rxCodec = Rtp::PCMA;
+        QVERIFY(rtp->setSrtp(ours, theirs));
+        rtp->seqNumber = 65530;
+        const quint64 rejected = rtp->rxRejected;
+        QList<QByteArray> in;
+        for (int i = 0; i < 10; ++i) {
+            QByteArray p = RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * (i + 1)));
+            QVERIFY(far == "clear" || farEnd.protect(p));
+            if (far == "tampered")
+                p[30] = char(p[30] ^ 1);
+            in << p;
+        }
+        sendAndReceive(tone.repeated(10), in, 10);
+        rtp->clearSrtp();
+        QCOMPARE(rtp->rxRejected - rejected, quint64(heard ? 0 : 10));
+        QVector<qint16> played(1600);
+        rtp->rxBuffer.pull(played.data(), 1600);
+        const double level = Tone::level(QByteArray(reinterpret_cast<const char *>(played.constData()), 3200), 1000);
+        QVERIFY2(heard ? level > 0.3 : level < 0.01, qPrintable(QString::number(level)));
+        // Sent: the tone is not in the payloads as they cross the wire; the far end reads it
+        // back in order over the wrap (65531 ... 4).
+        QVERIFY2(Tone::level(RtpPeer::decode(peer.packets, 8), 1000) < 0.05, "G.711 of the tone on the wire");
+        QList<QByteArray> clear;
+        for (QByteArray p : qAsConst(peer.packets)) {
+            QVERIFY(farEnd.unprotect(p));
+            QCOMPARE(quint16(uchar(p[2]) << 8 | uchar(p[3])), quint16(65531 + clear.size()));
+            clear << p;
+        }
+        QVERIFY(Tone::level(RtpPeer::decode(clear, 8), 1000) > 0.3);
     }
 };
 

@@ -1,8 +1,12 @@
 // SRTP in both suites: a packet comes back as it was and its payload is not readable on the wire, across the
 // sequence wrap; a changed byte, a replay or the wrong key drops it. SDES lines: which are read, written and
-// chosen, and keys that are fresh every time.
+// chosen, and keys that are fresh every time. The crypto of a call's offer and answer under each
+// "Шифров. медиа" choice: what is offered, what is refused with 488, what ends the call, what goes clear.
 
+#include "fixturetable.h"
 #include "sdescrypto.h"
+#include "sdpcrypto.h"
+#include "sdpsession.h"
 #include "srtpsession.h"
 
 #include <QtEndian>
@@ -32,9 +36,11 @@ class TstSrtp : public QObject
 private slots:
     void session_data();
     void session();
-    void parse_data();
+    void parse_data() { fixtureRows("media/sdes.txt"); }
     void parse();
     void negotiation();
+    void offerAnswer_data();
+    void offerAnswer();
 };
 
 void TstSrtp::session_data()
@@ -82,35 +88,16 @@ void TstSrtp::session()
     QVERIFY(!stranger.unprotect(wrongKey));
 }
 
-void TstSrtp::parse_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<int>("tag"); // 0: refused
-    QTest::addColumn<QString>("suite");
-    const QString k = key80.section(':', 1);
-    QTest::newRow("80") << key80 << 1 << "AES_CM_128_HMAC_SHA1_80";
-    QTest::newRow("32") << key32 << 2 << "AES_CM_128_HMAC_SHA1_32";
-    QTest::newRow("lifetime as a power") << "7 AES_CM_128_HMAC_SHA1_80 inline:" + k + "|2^31" << 7 << "AES_CM_128_HMAC_SHA1_80";
-    QTest::newRow("lifetime as a number") << "3 AES_CM_128_HMAC_SHA1_32 inline:" + k + "|1048576" << 3 << "AES_CM_128_HMAC_SHA1_32";
-    QTest::newRow("MKI") << "1 AES_CM_128_HMAC_SHA1_80 inline:" + k + "|2^20|1:4" << 0 << "";
-    QTest::newRow("two keys") << key80 + ";inline:" + k << 0 << "";
-    QTest::newRow("session parameter") << key80 + " KDR=1" << 0 << "";
-    QTest::newRow("unknown suite") << "1 F8_128_HMAC_SHA1_80 inline:" + k << 0 << "";
-    QTest::newRow("key too short") << "1 AES_CM_128_HMAC_SHA1_80 inline:" + k.left(36) << 0 << "";
-    QTest::newRow("key not base64") << "1 AES_CM_128_HMAC_SHA1_80 inline:" + k.left(39) + "*" << 0 << "";
-    QTest::newRow("no tag") << "AES_CM_128_HMAC_SHA1_80 inline:" + k << 0 << "";
-}
-
 void TstSrtp::parse()
 {
     QFETCH(QString, value);
-    QFETCH(int, tag);
+    QFETCH(QString, tag);
     QFETCH(QString, suite);
     SdesCrypto crypto;
-    QCOMPARE(SdesCrypto::parse(value, &crypto), tag != 0);
-    if (!tag)
+    QCOMPARE(SdesCrypto::parse(value, &crypto), !tag.isEmpty());
+    if (tag.isEmpty())
         return;
-    QCOMPARE(crypto.tag, tag);
+    QCOMPARE(QString::number(crypto.tag), tag);
     QCOMPARE(SdesCrypto::suiteName(crypto.suite), suite);
     QCOMPARE(crypto.keySalt.size(), SdesCrypto::keySaltLength);
     QCOMPARE(crypto.toString(), value.section('|', 0, 0));
@@ -139,6 +126,82 @@ void TstSrtp::negotiation()
     QCOMPARE(mine.keySalt, offer.at(1).keySalt);
     QCOMPARE(theirs.toString(), key32);
     QVERIFY(!SdesCrypto::acceptAnswer(offer, "1" + key32.mid(1), &mine, &theirs));
+}
+
+void TstSrtp::offerAnswer_data()
+{
+    // The setting; who offers; the far end's profile and crypto line ("80", "32" by the tag we
+    // offered them with, "alien": a suite we lack or a tag we never offered); what becomes of it.
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("offerer");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("crypto");
+    QTest::addColumn<QString>("outcome");
+    const QString off = "Отключено", required = "SRTP", optional = "SRTP, если возможно";
+    QTest::newRow("off, clear offer") << off << "far" << "RTP/AVP" << "" << "clear";
+    QTest::newRow("off, keys offered in AVP: ignored") << off << "far" << "RTP/AVP" << "80" << "clear";
+    QTest::newRow("off, SAVP offered") << off << "far" << "RTP/SAVP" << "80" << "488";
+    QTest::newRow("off, our offer answered with keys") << off << "we" << "RTP/AVP" << "80" << "clear";
+    QTest::newRow("required, SAVP offer") << required << "far" << "RTP/SAVP" << "80" << "srtp 80";
+    QTest::newRow("required, keys in AVP, short tag") << required << "far" << "RTP/AVP" << "32" << "srtp 32";
+    QTest::newRow("required, offer without a=crypto") << required << "far" << "RTP/AVP" << "" << "488";
+    QTest::newRow("required, only a suite we lack") << required << "far" << "RTP/SAVP" << "alien" << "488";
+    QTest::newRow("required, answered") << required << "we" << "RTP/SAVP" << "80" << "srtp 80";
+    QTest::newRow("required, answered with the short tag") << required << "we" << "RTP/SAVP" << "32" << "srtp 32";
+    QTest::newRow("required, answer without a=crypto") << required << "we" << "RTP/AVP" << "" << "end";
+    QTest::newRow("required, answer with a tag never offered") << required << "we" << "RTP/SAVP" << "alien" << "end";
+    QTest::newRow("optional, clear offer") << optional << "far" << "RTP/AVP" << "" << "clear";
+    QTest::newRow("optional, keys offered") << optional << "far" << "RTP/AVP" << "80" << "srtp 80";
+    QTest::newRow("optional, SAVP with a suite we lack") << optional << "far" << "RTP/SAVP" << "alien" << "488";
+    QTest::newRow("optional, answered clear") << optional << "we" << "RTP/AVP" << "" << "clear";
+    QTest::newRow("optional, answered with keys") << optional << "we" << "RTP/AVP" << "80" << "srtp 80";
+    QTest::newRow("optional, SAVP answer without keys") << optional << "we" << "RTP/SAVP" << "" << "end";
+}
+
+void TstSrtp::offerAnswer()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, offerer);
+    QFETCH(QString, profile);
+    QFETCH(QString, crypto);
+    QFETCH(QString, outcome);
+    SdpCrypto call(mediaEncryption(setting));
+    SdpSession far = SdpSession::offer(SdpOrigin::newSession("127.0.0.2"), 4000, {});
+    far.mediaProtocol = profile;
+    const QString farLine = crypto == "80" ? key80 : crypto == "32" ? key32 : crypto == "alien" ? "7 " + key80.mid(2) : "";
+    QString outcomeSeen;
+    if (offerer == "we") {
+        SdpSession offer = SdpSession::offer(SdpOrigin::newSession("127.0.0.1"), 5000, {});
+        call.addToOffer(offer);
+        // Required SRTP offers SAVP, the other choices AVP; keys unless it is off, fresh for each offer.
+        QCOMPARE(offer.mediaProtocol, QString(setting == "SRTP" ? "RTP/SAVP" : "RTP/AVP"));
+        const QStringList lines = offer.attributes("crypto");
+        QCOMPARE(lines.size(), setting == "Отключено" ? 0 : 2);
+        if (!lines.isEmpty())
+            QVERIFY(lines.at(0).startsWith("1 AES_CM_128_HMAC_SHA1_80 inline:") && lines.at(1).startsWith("2 AES_CM_128_HMAC_SHA1_32 inline:"));
+        SdpSession again = offer;
+        SdpCrypto(call.mode).addToOffer(again);
+        QVERIFY(lines.isEmpty() || (again.attributes("crypto").size() == 2 && again.attributes("crypto").at(0) != lines.at(0)));
+        if (!farLine.isEmpty())
+            far.addAttribute("crypto", farLine);
+        outcomeSeen = call.takeAnswer(far) ? "" : "end";
+    } else {
+        if (!farLine.isEmpty())
+            far.addAttribute("crypto", crypto == "alien" ? "1 F8_128_HMAC_SHA1_80 inline:" + key80.section(':', 1) : farLine);
+        SdpSession answer = SdpSession::answer(far, {});
+        outcomeSeen = call.answerOffer(far, answer) ? "" : "488";
+        // The answer mirrors the offer's profile and carries our own key under the offer's tag.
+        QCOMPARE(answer.attributes("crypto"), call.active() ? QStringList{call.ours().toString()} : QStringList());
+        QCOMPARE(answer.mediaProtocol, profile);
+    }
+    if (outcomeSeen.isEmpty())
+        outcomeSeen = call.active() ? "srtp " + SdesCrypto::suiteName(call.ours().suite).right(2) : "clear";
+    QCOMPARE(outcomeSeen, outcome);
+    if (!call.active())
+        return;
+    QCOMPARE(call.theirs().toString(), farLine);
+    QCOMPARE(call.ours().suite, call.theirs().suite);
+    QVERIFY(call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength);
 }
 
 QTEST_GUILESS_MAIN(TstSrtp)

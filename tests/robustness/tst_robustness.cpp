@@ -4,7 +4,8 @@
 // still rings or connects. A silent STUN server leaves the configured media port; a SIP server that is
 // unreachable, then silent, gets a REGISTER every few seconds, no faster. A read-only data directory
 // shows the database-error box, one that fills up loses call rows quietly, and the phone runs on. The
-// real phone SIGKILLed 30 times takes over its stale lock and keeps its database whole.
+// real phone SIGKILLed 30 times takes over its stale lock and keeps its database whole. Media that moves
+// to another address is followed; a BYE after the end changes nothing.
 #include "fixturetable.h"
 
 #include <QRegularExpression>
@@ -129,6 +130,40 @@ private slots:
         QVERIFY2(worst <= Rtp::rxPcmLimit && app->rtp->rxDroppedBytes > 0, qPrintable(QString::number(worst)));
         const int sent = peer.packets.size(); // the call goes on
         QTRY_VERIFY(peer.packets.size() > sent + 10);
+    }
+
+    // A re-INVITE moves the far end's media to another address, the port kept: the RTP follows
+    // it. After the BYE, a BYE of its own for the ended call gets 481, no busy tone and no history row.
+    void farEndMovesThenLateBye()
+    {
+        RtpPeer first, moved;
+        QVERIFY(first.start() && moved.start("127.0.0.3", first.port()));
+        QVERIFY(answered(AgentFixture::sdp("127.0.0.1", first.port())));
+        const QString tag = app->sip->dialog.callToTag;
+        server->send(AgentFixture::request("ACK", "hostile", "1", tag));
+        QTRY_VERIFY(first.packets.size() > 5);
+        server->send(AgentFixture::request("INVITE", "hostile", "2", tag, AgentFixture::sdp("127.0.0.3", first.port())));
+        QTRY_VERIFY(moved.packets.size() > 5);
+        const int left = first.packets.size();
+        QTRY_VERIFY(moved.packets.size() > 15);
+        QCOMPARE(first.packets.size(), left);
+
+        SqlPeek history(w->db.databaseName());
+        const auto rows = [&] { return history.column("SELECT count(*) FROM history").value(0).toInt(); };
+        const int before = rows();
+        server->send(AgentFixture::request("BYE", "hostile", "3", tag));
+        QTRY_VERIFY_WITH_TIMEOUT(rows() == before + 1 && !w->busyTimer->isActive(), 10000);
+        QSignalSpy tone(w, &MainWindow::busyStartSignal);
+        server->received.clear();
+        server->send(AgentFixture::request("BYE", "hostile", "4", tag));
+        server->send(AgentFixture::request("OPTIONS", "barrier"));
+        const auto answer = [this](const QString &cseq) {
+            const QStringList texts = server->texts().filter(QRegularExpression("^SIP/2.0 [\\s\\S]*\r\nCSeq: " + cseq + "\r\n"));
+            return texts.isEmpty() ? QString() : texts.first().left(11);
+        };
+        QTRY_VERIFY(!answer("1 OPTIONS").isEmpty());
+        QCOMPARE(answer("4 BYE"), "SIP/2.0 481");
+        QVERIFY(tone.isEmpty() && !w->busyTimer->isActive() && rows() == before + 1);
     }
 
     void brokenSdp_data() { fixtureRows("sip/hostile-sdp.txt"); }

@@ -43,24 +43,15 @@ private slots:
         QCOMPARE(ms.join(' '), QString("45000/60000 30000/40000 900000/1768000"));
     }
 
-    // A running session with 5 ms seconds: "R" refresh due, "E" expired; a refresh restarts when `answered`.
-    void running_data()
-    {
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<bool>("weRefresh");
-        QTest::addColumn<bool>("answered");
-        QTest::addColumn<QString>("events");
-        QTest::newRow("we refresh, each refresh answered") << 90 << true << true << "RRR";
-        QTest::newRow("we refresh, no answer") << 90 << true << false << "RE";
-        QTest::newRow("far end never refreshes") << 90 << false << false << "E";
-        QTest::newRow("no interval") << 0 << true << true << "";
-    }
+    // A running session with 5 ms seconds (tests/data/sip/session-running.txt).
+    void running_data() { fixtureRows("sip/session-running.txt"); }
     void running()
     {
-        QFETCH(int, interval);
-        QFETCH(bool, weRefresh);
-        QFETCH(bool, answered);
+        QFETCH(QString, setup); // interval, who refreshes, whether each refresh is answered
         QFETCH(QString, events);
+        const QStringList v = setup.split(' ');
+        const int interval = v[0].toInt();
+        const bool weRefresh = v[1] == "us", answered = v[2] == "answered";
         SessionTimer timer;
         timer.setSecondMs(5);
         QString seen;

@@ -38,6 +38,8 @@ private slots:
     void datagrams_data() { fixtureRows("sip/datagrams.txt"); }
     void datagrams();
     void failingProcessing();
+    void results_data() { fixtureRows("sip/parse-results.txt"); }
+    void results();
 };
 
 void TstSipParser::datagrams()
@@ -47,6 +49,7 @@ void TstSipParser::datagrams()
 
     CapturingParser parser;
     QCOMPARE(parser.feed(text), expected.isEmpty() ? 0 : 1);
+    QCOMPARE(parser.result.status == SipParseResult::Status::Complete, !expected.isEmpty());
     if (expected.isEmpty())
         return;
     SipPacket *m = parser.packets.first();
@@ -64,6 +67,18 @@ void TstSipParser::failingProcessing()
     // the parser is still usable and starts afresh
     QCOMPARE(parser.feed(ok), 1);
     QCOMPARE(parser.packets.first()->getHeaderString("CSeq", 1), QString("1 REGISTER"));
+}
+
+void TstSipParser::results()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, result);
+    CapturingParser parser;
+    QCOMPARE(parser.feed(text), 0);
+    const bool malformed = parser.result.status == SipParseResult::Status::Malformed;
+    QCOMPARE((QString(malformed ? "malformed " : parser.result.status == SipParseResult::Status::Incomplete
+                                                     ? "incomplete " : "complete ") + parser.result.reason).trimmed(),
+             result);
 }
 
 QTEST_GUILESS_MAIN(TstSipParser)

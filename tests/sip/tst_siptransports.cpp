@@ -2,6 +2,8 @@
 // comes back after the delay. SIP over TLS: only the right certificate carries a message; a wrong name, an expired
 // certificate and an unknown CA each give their reason, and no byte of SIP ever crosses the wire in clear.
 
+#include "fixturetable.h"
+#include "tcptap.h"
 #include "testca.h"
 #include "tlssiptransport.h"
 
@@ -38,26 +40,6 @@ public:
     }
 };
 
-// Passes the client's bytes on to a server and keeps them as they were on the wire.
-class WireTap : public QTcpServer
-{
-public:
-    quint16 target = 0;
-    QByteArray wire;
-    int connections = 0;
-
-    void incomingConnection(qintptr fd) override
-    {
-        ++connections;
-        auto *in = new QTcpSocket(this), *out = new QTcpSocket(this);
-        in->setSocketDescriptor(fd);
-        out->connectToHost(QHostAddress::LocalHost, target);
-        connect(in, &QTcpSocket::readyRead, this, [this, in, out] { wire += in->peek(in->bytesAvailable()), out->write(in->readAll()); });
-        connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
-        connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
-        connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
-    }
-};
 } // namespace
 
 class TstSipTransports : public QObject
@@ -76,7 +58,7 @@ private slots:
         QVERIFY(!ca.issue("unknownca", "sip.test", false, true).isEmpty());
     }
     void tcp();
-    void tls_data();
+    void tls_data() { fixtureRows("sip/tls-certificates.txt"); }
     void tls();
 };
 
@@ -107,16 +89,6 @@ void TstSipTransports::tcp()
     QTRY_COMPARE(server.connections, 2);
 }
 
-void TstSipTransports::tls_data()
-{
-    QTest::addColumn<QString>("cert");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("right certificate") << "right" << "";
-    QTest::newRow("wrong name") << "wrongname" << "host name mismatch";
-    QTest::newRow("expired") << "expired" << "expired";
-    QTest::newRow("unknown CA") << "unknownca" << "unknown certificate authority";
-}
-
 void TstSipTransports::tls()
 {
     QFETCH(QString, cert);
@@ -125,9 +97,9 @@ void TstSipTransports::tls()
     StreamServer server;
     server.cert = ca.path(cert + ".pem");
     server.key = ca.path(cert + ".key");
-    WireTap tap;
-    QVERIFY(server.listen(QHostAddress::LocalHost) && tap.listen(QHostAddress::LocalHost));
-    tap.target = server.serverPort();
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    TcpTap tap(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(tap.listen(QHostAddress::LocalHost));
     TlsSipTransport transport;
     QVERIFY(!transport.setCaFile(ca.path("missing.pem")));
     QVERIFY(transport.setCaFile(ca.caFile()));

@@ -3,11 +3,13 @@
 // only on a free line and answer a ringing one; Esc or the user's close on a call window hangs up, answer only answers what
 // rings; the next caller's window outlives the last call's busy tone; a call window re-shown by the window manager keeps the record; the
 // start loads before the window shows, an incoming call shows it without a reload;
-// talk time, busy cause and the end record; mute reaches the audio devices.
+// talk time, busy cause and the end record; mute reaches the audio devices;
+// the lock only while signalling is TLS and media SRTP, and the record keeps it.
 // Settings: every column round-trips from its field through the save to the
 // stored row, and from a changed row through the reload back to its field; a
 // number field takes digits only, and a number out of range is refused with a
-// message naming the field while nothing is stored.
+// message naming the field while nothing is stored; so is required SRTP over a
+// transport that would carry its keys in clear.
 #include "application.h"
 #include "audio.h"
 #include "boxwatcher.h"
@@ -16,7 +18,10 @@
 #include "dialog.h"
 #include "dialogout.h"
 #include "mainwindow.h"
+#include "rtp.h"
+#include "sdescrypto.h"
 #include "settings.h"
+#include "tlssiptransport.h"
 #include "sip.h"
 #include "sqlpeek.h"
 #include "testmain.h"
@@ -25,8 +30,10 @@
 #include <QAudioInput>
 #include <QAudioOutput>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMediaPlayer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -169,6 +176,10 @@ private slots:
         w->called = "201";
         click(w, "pushButton_27");
         emit w->audioStartSignal();
+        // The pad's own buttons in the call send keys; the number called stays the call's.
+        for (int pad : {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 23, 24})
+            click(w, "pushButton_" + QByteArray::number(pad));
+        QVERIFY(w->called == "201" && w->sip->dialog.called == "201");
         QSignalSpy tick(w->talkTimer, &QTimer::timeout);
         QVERIFY(tick.wait(2000) && w->dialogOut->findChild<QLabel *>("label_41")->text() == "00:00:01" && display().contains("00:00:01"));
         setState("ended");
@@ -177,6 +188,51 @@ private slots:
         QSignalSpy ended(w->busyTimer, &QTimer::timeout);
         QVERIFY(ended.wait(5000) && !w->dialogOut->isVisible() && w->called.isEmpty());
         QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || time || info FROM history ORDER BY id DESC")[0], "20100:00:01Out");
+    }
+
+    // A 183 without SDP plays the local ringback; one with SDP stops it for
+    // the far end's own sound, and a later bare 183 does not bring it back.
+    void earlyMediaStopsRingback()
+    {
+        w->called = "203";
+        click(w, "pushButton_27");
+        for (bool sdp : {false, true, false}) {
+            w->sip->dialog.earlyMedia = w->sip->dialog.earlyMedia || sdp;
+            emit w->rx183Signal();
+            QCOMPARE(w->player->state() == QMediaPlayer::PlayingState, !w->sip->dialog.earlyMedia);
+            QCOMPARE(w->audio->audioOutput->running, w->sip->dialog.earlyMedia);
+        }
+        w->audioStopSlot();
+    }
+
+    void lock_data()
+    {
+        QTest::addColumn<QString>("signalling");
+        QTest::addColumn<bool>("srtp");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("UDP signalling, SRTP media") << "UDP" << true << false;
+        QTest::newRow("TLS signalling, clear media") << "TLS" << false << false;
+        QTest::newRow("TLS and SRTP") << "TLS" << true << true;
+    }
+    void lock()
+    {
+        QFETCH(QString, signalling);
+        QFETCH(bool, srtp);
+        QFETCH(bool, locked);
+        SipTransport *kept = w->sip->transport;
+        TlsSipTransport tls;
+        if (signalling == "TLS")
+            w->sip->transport = &tls;
+        QLabel *lock = w->findChild<QLabel *>("lock");
+        w->called = "202";
+        w->info = "Out";
+        const SdesCrypto ours = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80), theirs = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80);
+        QVERIFY(!srtp || app->rtp->setSrtp(ours, theirs));
+        QCOMPARE(!lock->isHidden(), locked);
+        emit w->audioStopSignal(); // the call ends: the keys go, the record is written
+        w->sip->transport = kept;
+        QVERIFY(lock->isHidden() && !app->rtp->srtpActive());
+        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || encrypted FROM history ORDER BY id DESC")[0], QString("202%1").arg(int(locked)));
     }
 
     // Muted through the start of a call; unmuted, the sliders' levels return.
@@ -224,11 +280,14 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("registration below 60") << "lineEdit_62" << "59" << "Обнов. регистр.";
-        QTest::newRow("registration above a day") << "lineEdit_62" << "86401" << "Обнов. регистр.";
-        QTest::newRow("keep-alive above 3600") << "lineEdit_63" << "3601" << "Keep-Aalive";
-        QTest::newRow("SIP port 1023") << "lineEdit_64" << "1023" << "Sip-порт";
-        QTest::newRow("media port 65536") << "lineEdit_65" << "65536" << "Медиа порт";
+        // Each number field's smallest and largest value are saved, one beyond either is refused.
+        const struct { const char *field, *caption; int min, max; } ranges[] = {
+            {"lineEdit_62", "Обнов. регистр.", 60, 86400}, {"lineEdit_63", "Keep-Aalive", 0, 3600},
+            {"lineEdit_64", "Sip-порт", 1024, 65535}, {"lineEdit_65", "Медиа порт", 1024, 65535}};
+        for (const auto &r : ranges)
+            for (int n : {r.min, r.max, r.min - 1, r.max + 1})
+                QTest::addRow("%s %d", r.caption, n) << r.field << QString::number(n)
+                                                   << (n < r.min || n > r.max ? QString::fromUtf8(r.caption) : QString());
         QTest::newRow("media port with a letter") << "lineEdit_65" << "6x000" << "Медиа порт";
     }
     void settingsNumbers()
@@ -247,6 +306,30 @@ private slots:
         QCOMPARE(boxes.texts.size(), caption.isEmpty() ? 0 : 1);
         QVERIFY(caption.isEmpty() ? !w->settings->isVisible() : boxes.texts[0].contains(caption) && w->settings->isVisible());
         QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT account FROM settings") == QVariantList{text}, caption.isEmpty());
+    }
+
+    void encryptionChoice_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("SRTP over UDP") << "SRTP" << true;
+        QTest::newRow("SRTP if possible over UDP") << "SRTP, если возможно" << false;
+        QTest::newRow("off") << "Отключено" << false;
+    }
+    void encryptionChoice()
+    {
+        QFETCH(QString, choice);
+        QFETCH(bool, refused);
+        auto *box = w->settings->findChild<QComboBox *>("comboBox_62");
+        box->setCurrentText(choice);
+        QCOMPARE(box->currentText(), choice);
+        BoxWatcher boxes;
+        click(w->settings, "pushButton_51");
+        QCOMPARE(boxes.texts.size(), int(refused));
+        QVERIFY(!refused || (boxes.texts[0].contains("TLS") && boxes.texts[0].contains("Шифров. медиа")));
+        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT encryptMedia FROM settings")[0].toString() == choice, !refused);
+        box->setCurrentText("Отключено");
+        click(w->settings, "pushButton_51");
     }
 };
 

@@ -42,11 +42,11 @@ private slots:
     {
         app = TestPhone::create(QString(), "5060", "101");
         w = app->window;
-        QVERIFY(QSqlQuery(w->db).exec("INSERT INTO history (called, ctime, time, info) VALUES "
-                                      "('84951234567', '06.12.2026 10:15:02', '00:04:31', 'Out'), ('+79161234567', "
-                                      "'05.12.2026 18:40:11', '00:00:00', 'Break'), "
-                                      "('201', '05.12.2026 09:02:45', '00:12:08', 'In'), "
-                                      "('84957654321', '31.12.2025 14:20:00', '00:01:10', 'Out')"));
+        QVERIFY(QSqlQuery(w->db).exec("INSERT INTO history (called, ctime, time, info, encrypted) VALUES "
+                                      "('84951234567', '06.12.2026 10:15:02', '00:04:31', 'Out', 1), ('+79161234567', "
+                                      "'05.12.2026 18:40:11', '00:00:00', 'Break', 0), "
+                                      "('201', '05.12.2026 09:02:45', '00:12:08', 'In', 0), "
+                                      "('84957654321', '31.12.2025 14:20:00', '00:01:10', 'Out', 0)"));
         app->start();
         QTRY_COMPARE(w->windowTitle(), QString("Sorvanto - 101")); // loaded and styled
     }
@@ -63,9 +63,9 @@ private slots:
         shoot(w->history, "history", QSize(512, 550));
         QCOMPARE(listed(3) + listed(1) + listed(2) + listed(0), QStringList({"+79161234567", "201", "84957654321", "84951234567",
                  "84957654321", "84951234567", "+79161234567", "201"})); // all, by text: 31.12 first
-        shoot(w->settings, "settings-account", QSize(400, 745));
+        shoot(w->settings, "settings-account", QSize(400, 777));
         w->settings->findChild<QTabWidget *>()->setCurrentIndex(1);
-        shoot(w->settings, "settings-application", QSize(400, 745));
+        shoot(w->settings, "settings-application", QSize(400, 777));
     }
 };
 
