@@ -269,6 +269,7 @@ void Application::getSettingsDB()
     sip->initSession();
     rtp->localPort = network->rtpBindPort();
     rtp->initSession();
+    audio->setEchoCancel(settings.echoCancel);
 }
 
 bool Application::updateSettingsDB()

@@ -54,6 +54,9 @@ const QVector<SettingField> &SettingsStore::fields()
         {"useSTUN", kFlag, &M::useSTUN, 24, nullptr, SettingField::NotLoaded},
         {"STUN", "VARCHAR(32) NOT NULL", &M::STUN, 25, "lineEdit_67"},
         {"caFile", "TEXT NOT NULL", &M::caFile, 30, "lineEdit_69"},
+        {"codecG722", kFlag, &M::codecG722, 31, "checkBox_6"},
+        {"codecOpus", kFlag, &M::codecOpus, 32, "checkBox_7"},
+        {"echoCancel", kFlag, &M::echoCancel, 33, "checkBox_8"},
     };
     return table;
 }

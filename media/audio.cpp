@@ -2,11 +2,15 @@
 
 #include "audioinput.h"
 #include "audiooutput.h"
+#include "echocanceller.h"
 #include "rtp.h"
 
 #include <QAudioInput>
 #include <QDebug>
 #include <QAudioOutput>
+
+#include <cmath>
+#include <limits>
 
 Audio::Audio(Rtp *rtp, QObject *parent)
     : QObject(parent), rtp(rtp)
@@ -49,9 +53,62 @@ void Audio::logDeviceFormats(const QAudioDeviceInfo &info, const QAudioFormat &f
 
 void Audio::audioInit()
 {
-    createAudioOut(8000, 1, 16);
-    createAudioIn(8000, 1, 16);
-    setMicValue(0.8f);
+    createAudioOut(deviceRate, 1, 16);
+    createAudioIn(deviceRate, 1, 16);
+    setMicValue(micValue);
+}
+
+void Audio::useRate()
+{
+    const int rate = rtp->sampleRate();
+    if (rate != deviceRate) {
+        qDebug().noquote() << "!!! Audio devices at" << rate << "Hz";
+        deviceRate = rate;
+        audioInit();
+        setSpeakerValue(speakerValue);
+    }
+    if (!echoCanceller || echoCanceller->rate() != rate)
+        echoCanceller = std::make_unique<EchoCanceller>(rate);
+    echoCanceller->reset();
+    echoCanceller->setEnabled(echoCancel);
+    micPending.clear();
+}
+
+void Audio::setEchoCancel(bool on)
+{
+    echoCancel = on;
+}
+
+void Audio::captured(const char *data, int len)
+{
+    if (!data || len <= 0)
+        return;
+    if (echoCanceller && echoCanceller->isEnabled()) {
+        micPending.append(data, len);
+        const int block = 2 * (deviceRate / 100);
+        const int whole = micPending.size() / block * block;
+        if (whole > 0) {
+            echoCanceller->capture(reinterpret_cast<qint16 *>(micPending.data()), whole / 2);
+            rtp->txPcm.append(micPending.constData(), whole);
+            micPending.remove(0, whole);
+        }
+    } else {
+        rtp->txPcm.append(data, len);
+    }
+    if (rtp->txPcm.size() >= rtp->frameBytesNow())
+        emit rtp->msgTransmiterSignal();
+}
+
+void Audio::played(const qint16 *samples, int count)
+{
+    if (echoCanceller && echoCanceller->isEnabled() && audioActive)
+        echoCanceller->playback(samples, count);
+}
+
+double Audio::erle() const
+{
+    return echoCanceller && echoCanceller->isEnabled() ? echoCanceller->erle()
+                                                        : std::numeric_limits<double>::quiet_NaN();
 }
 
 void Audio::createAudioIn(int sampleRate, int channelCount, int sampleSize)
@@ -74,8 +131,10 @@ void Audio::audioStart()
     // stream joins the same jitter buffer, and packets go to the address of
     // the answer's SDP, which the socket reads for each packet.
     const bool early = audioOutput->running && !audioActive;
-    if (!early)
+    if (!early) {
         rtp->initSession();
+        useRate();
+    }
     audioInput->audioStart();
     if (!early)
         audioOutput->audioStart();
@@ -86,7 +145,7 @@ void Audio::audioStart()
 void Audio::audioStop()
 {
     if (audioActive || audioOutput->running)
-        rtp->logCallFigures();
+        rtp->logCallFigures(erle());
     // The call's keys go with it.
     rtp->clearSrtp();
     const bool wasActive = audioActive;
@@ -102,6 +161,7 @@ void Audio::audioStartSpeaker()
     if (audioOutput->running)
         return; // a repeated 183: the early media plays on
     rtp->initSession();
+    useRate();
     audioOutput->audioStart();
 }
 
@@ -112,12 +172,14 @@ bool Audio::sendDtmf(QChar key)
 
 void Audio::setMicValue(float v)
 {
+    micValue = v;
     if (audioInput && audioInput->audioInput)
         audioInput->audioInput->setVolume(static_cast<qreal>(v));
 }
 
 void Audio::setSpeakerValue(float v)
 {
+    speakerValue = v;
     if (audioOutput && audioOutput->audioOutput)
         audioOutput->audioOutput->setVolume(static_cast<qreal>(v));
 }

@@ -1,15 +1,21 @@
 #ifndef AUDIO_H
 #define AUDIO_H
 
-// The audio devices of a call: creates the two device adapters once, feeds the
-// RTP session it is given and plays what it decodes, and starts and stops
-// sound for each call.
+// The audio devices of a call: creates the two device adapters, feeds the
+// RTP session it is given through the echo canceller and plays what it
+// decodes, and starts and stops sound for each call. The devices run at the
+// call's rate (8 kHz for G.711, 16 kHz for G.722 and Opus) and are opened
+// again only when it changes.
 
 #include <QAudioDeviceInfo>
 #include <QAudioFormat>
+#include <QByteArray>
 #include <QObject>
 
+#include <memory>
+
 class AudioInput;
+class EchoCanceller;
 class AudioOutput;
 class Rtp;
 
@@ -33,6 +39,15 @@ public:
     bool sendDtmf(QChar key);
     void setMicValue(float v);
     void setSpeakerValue(float v);
+    // The canceller's switch (headsets need none); from the next call on.
+    void setEchoCancel(bool on);
+
+    // The capture path: microphone blocks in, cleaned 10 ms at a time, to the RTP session.
+    void captured(const char *data, int len);
+    // What the speaker is given, as it is given: the canceller's reference.
+    void played(const qint16 *samples, int count);
+    // The canceller's ERLE so far in this call, NaN when it is off.
+    double erle() const;
 
     // The PCM format both adapters ask for, or the device's nearest one when
     // it is not supported.
@@ -44,6 +59,17 @@ public:
     AudioInput *audioInput = nullptr;
     AudioOutput *audioOutput = nullptr;
     bool audioActive = false;
+    std::unique_ptr<EchoCanceller> echoCanceller;
+
+private:
+    // Devices and canceller at the RTP session's rate.
+    void useRate();
+
+    int deviceRate = 8000;
+    bool echoCancel = true;
+    float micValue = 0.8f;
+    float speakerValue = 1.0f;
+    QByteArray micPending;   // short of a 10 ms block
 
 signals:
     // Sound started (true) or stopped (false) for a call.

@@ -30,7 +30,7 @@ void AudioInput::createAudioIn(int sampleRate, int channelCount, int sampleSize)
     delete audioInput;
     audioInput = new QAudioInput(info, format, this);
     qDebug().noquote() << "(MIC) bufferSize_:" << format.bytesForDuration(160000);
-    audioInput->setBufferSize(captureBufferBytes);
+    audioInput->setBufferSize(format.bytesForDuration(capturePeriodUs));
     Audio::logDeviceFormats(info, format);
     qDebug().noquote() << "audioIn buffer Size:" << audioInput->bufferSize();
 }
@@ -74,8 +74,6 @@ qint64 AudioInput::writeData(const char *data, qint64 len)
     // Platform blocks are a few hundred bytes; anything beyond an int is not ours.
     if (!data || len <= 0 || len > std::numeric_limits<int>::max() / 2)
         return 0;
-    session->txPcm.append(data, static_cast<int>(len));
-    if (session->txPcm.size() >= Rtp::frameBytes)
-        emit session->msgTransmiterSignal();
+    audio->captured(data, static_cast<int>(len));
     return len;
 }

@@ -2,7 +2,7 @@
 #define AUDIOINPUT_H
 
 // Capture adapter: the platform pushes microphone samples into writeData,
-// which hands them to the RTP session as soon as a 20 ms frame is complete.
+// which hands them to the capture path (echo canceller, then the RTP session).
 
 #include <QAudioFormat>
 #include <QIODevice>
@@ -17,8 +17,10 @@ class AudioInput : public QIODevice
 
 public:
     // Qt's PulseAudio back end delivers one block per buffer, so the buffer
-    // size is the capture period: 320 bytes gives a block every 20 ms.
+    // size is the capture period: 20 ms of sound (320 bytes at 8 kHz) gives
+    // a block every 20 ms and nothing is read ahead.
     static constexpr int captureBufferBytes = 320;
+    static constexpr int capturePeriodUs = 20000;
 
     explicit AudioInput(Audio *audio);
     ~AudioInput() override;

@@ -32,7 +32,7 @@ void AudioOutput::createAudioOut(int sampleRate, int channelCount, int sampleSiz
     delete audioOutput;
     audioOutput = new QAudioOutput(info, format, this);
     qDebug().noquote() << "(SPEAKER) bufferSize_:" << format.bytesForDuration(160000);
-    audioOutput->setBufferSize(playbackBufferBytes);
+    audioOutput->setBufferSize(format.bytesForDuration(playbackBufferUs));
     Audio::logDeviceFormats(info, format);
     qDebug().noquote() << "audioOut buffer Size:" << audioOutput->bufferSize();
 }
@@ -74,6 +74,8 @@ qint64 AudioOutput::readData(char *data, qint64 maxlen)
     const int samples = static_cast<int>(std::min<qint64>(maxlen / 2, 1 << 20));
     QVarLengthArray<qint16, 1024> pcm(samples);
     session->rxBuffer.pull(pcm.data(), samples);
+    // The canceller's reference is exactly this: what the speaker is given, now.
+    audio->played(pcm.constData(), samples);
     auto *out = reinterpret_cast<unsigned char *>(data);
     for (int i = 0; i < samples; ++i) {
         out[2 * i] = loByte(pcm[i]);

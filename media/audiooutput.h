@@ -18,7 +18,7 @@ class AudioOutput : public QIODevice
 
 public:
     // 40 ms with a 20 ms period: the jitter buffer does the waiting.
-    static constexpr int playbackBufferBytes = 640;
+    static constexpr int playbackBufferUs = 40000;
 
     explicit AudioOutput(Audio *audio);
     ~AudioOutput() override;

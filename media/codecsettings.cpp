@@ -1,6 +1,8 @@
 #include "codecsettings.h"
 
 #include "accountsettings.h"
+#include "g722codec.h"
+#include "opuscodec.h"
 
 namespace {
 
@@ -24,5 +26,9 @@ SdpFormats enabledFormats(const AccountSettings &settings)
         formats << format(8, "PCMA", 8000);
     if (settings.codecPCMU)
         formats << format(0, "PCMU", 8000);
+    if (settings.codecG722)
+        formats << G722Codec::offer();
+    if (settings.codecOpus)
+        formats << OpusCodec::offer();
     return formats;
 }

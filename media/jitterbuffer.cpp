@@ -1,15 +1,13 @@
 #include "jitterbuffer.h"
 
+#include "audiocodec.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 namespace {
 
-constexpr int kRamp = 40;                                    // 5 ms: long enough not to click
-constexpr int kFade = 80;                                    // 10 ms cross-fade back to sound
-constexpr int kSilenceAfter = 3 * JitterBuffer::frameSamples; // 60 ms
-constexpr int kMinLag = 40, kMaxLag = 120;                    // pitch periods of 66 to 200 Hz, or two of higher
 constexpr int kMaxDropout = 3000, kMaxMisorder = 100;         // RFC 3550 A.1
 constexpr int kSilentPeak = 128;                              // -48 dBFS
 
@@ -49,18 +47,34 @@ JitterBuffer::JitterBuffer()
 
 void JitterBuffer::reset()
 {
+    const int keepRate = hz, keepClock = clockHz;
+    AudioCodec *const keepDecoder = decoder;
     *this = JitterBuffer();
+    hz = keepRate;
+    clockHz = keepClock;
+    frame = hz / 50;
+    decoder = keepDecoder;
+    history = QVector<qint16>(2 * frame, 0);
+    frameLength = frame;
+}
+
+void JitterBuffer::setFormat(int sampleRate, int clockRate, AudioCodec *codec)
+{
+    hz = sampleRate > 0 ? sampleRate : rate;
+    clockHz = clockRate > 0 ? clockRate : hz;
+    decoder = codec;
+    reset();
 }
 
 int JitterBuffer::targetMs() const
 {
-    const int wanted = int(std::ceil(frameSamples * 1000.0 / rate + 3 * jitterMs()));
+    const int wanted = int(std::ceil(frame * 1000.0 / hz + 3 * jitterMs()));
     return std::max(minTargetMs, std::min(maxTargetMs, wanted));
 }
 
 int JitterBuffer::holdSamples() const
 {
-    return (targetMs() - deviceMs) * rate / 1000;
+    return (targetMs() - deviceMs) * hz / 1000;
 }
 
 int JitterBuffer::bufferedSamples() const
@@ -104,6 +118,21 @@ void JitterBuffer::push(quint16 sequence, quint32 timestamp, quint32 source, con
 {
     if (!samples || count <= 0)
         return;
+    store(sequence, timestamp, source, samples, count, QByteArray(), arrivalMs);
+}
+
+void JitterBuffer::pushPayload(quint16 sequence, quint32 timestamp, quint32 source, const QByteArray &payload,
+                               double arrivalMs)
+{
+    if (!decoder || payload.isEmpty())
+        return;
+    // Counted as 20 ms until decoded: what the codec makes of it is known only then.
+    store(sequence, timestamp, source, nullptr, frame, payload, arrivalMs);
+}
+
+void JitterBuffer::store(quint16 sequence, quint32 timestamp, quint32 source, const qint16 *samples, int count,
+                         const QByteArray &payload, double arrivalMs)
+{
     ++received;
     if (!started || source != ssrc) {
         ssrc = source;
@@ -124,7 +153,7 @@ void JitterBuffer::push(quint16 sequence, quint32 timestamp, quint32 source, con
     restartCandidate = -1;
 
     // Interarrival jitter, RFC 3550 A.8, in timestamp units.
-    const double arrival = arrivalMs * rate / 1000.0;
+    const double arrival = arrivalMs * clockHz / 1000.0;
     if (haveTransit) {
         const double d = (arrival - lastArrival) - double(qint32(timestamp - lastTimestamp));
         jitter += (std::fabs(d) - jitter) / 16.0;
@@ -154,17 +183,23 @@ void JitterBuffer::push(quint16 sequence, quint32 timestamp, quint32 source, con
         dropped += quint64(count);
         return;
     }
-    frames[ext] = QVector<qint16>(samples, samples + count);
+    if (samples) {
+        frames[ext] = QVector<qint16>(samples, samples + count);
+    } else {
+        frames[ext] = QVector<qint16>();
+        coded[ext] = payload;
+    }
     frameLength = count;
 
     // Never more than the longest target waits: the oldest go.
-    while (!frames.empty() && bufferedSamples() > maxTargetMs * rate / 1000) {
+    while (!frames.empty() && bufferedSamples() > maxTargetMs * hz / 1000) {
         const auto first = frames.begin();
         dropped += quint64(first->second.size() - (playing && first->first == next ? position : 0));
         ++late;
         next = first->first + 1;
         nextValid = true;
         position = 0;
+        coded.erase(first->first);
         frames.erase(first);
     }
 }
@@ -185,8 +220,9 @@ void JitterBuffer::pull(qint16 *out, int count)
         }
         const auto it = frames.find(next);
         if (it != frames.end()) {
+            decodeDue(it);
             // Above the target: shorten by a silent frame, or by a pitch period.
-            if (position == 0 && bufferedSamples() > holdSamples() + frameSamples) {
+            if (position == 0 && bufferedSamples() > holdSamples() + frame) {
                 const QVector<qint16> &f = it->second;
                 const bool silent = std::all_of(f.begin(), f.end(), [](qint16 s) { return std::abs(s) < kSilentPeak; });
                 if (silent) {
@@ -210,11 +246,11 @@ void JitterBuffer::pull(qint16 *out, int count)
         }
         if (frames.empty()) {
             // Nothing yet: wait for it, covering the wait; after 60 ms fill up again.
-            if (missing >= kSilenceAfter) {
+            if (missing >= silenceAfter()) {
                 playing = false;
                 continue;
             }
-            const int n = std::min(count, kSilenceAfter - missing);
+            const int n = std::min(count, silenceAfter() - missing);
             conceal(out, n);
             heldForNext += n;
             out += n;
@@ -224,7 +260,17 @@ void JitterBuffer::pull(qint16 *out, int count)
         // Later ones are here: while they fill less than the target this one
         // may still come; then it is lost, and its 20 ms may have passed already.
         const bool wait = bufferedSamples() < holdSamples();
-        const int n = std::min(count, wait ? frameSamples : frameLength - heldForNext);
+        if (!wait && heldForNext == 0 && decoder && decoder->hasConcealment()) {
+            // The codec rebuilds the lost frame, from the next packet's FEC when it is here.
+            const auto following = coded.find(next + 1);
+            QVector<qint16> rebuilt = decoder->conceal(following != coded.end() ? following->second : QByteArray());
+            if (!rebuilt.isEmpty()) {
+                frames[next] = rebuilt;
+                ++concealedByCodec;
+                continue;
+            }
+        }
+        const int n = std::min(count, wait ? frame : frameLength - heldForNext);
         if (n > 0) {
             conceal(out, n);
             out += n;
@@ -238,35 +284,49 @@ void JitterBuffer::pull(qint16 *out, int count)
     }
 }
 
+// A coded frame is decoded when its turn comes, so the decoder sees the
+// packets in order; one that does not decode plays as silence.
+void JitterBuffer::decodeDue(std::map<qint64, QVector<qint16>>::iterator it)
+{
+    const auto payload = coded.find(it->first);
+    if (payload == coded.end())
+        return;
+    QVector<qint16> sound = decoder ? decoder->decode(payload->second) : QVector<qint16>();
+    coded.erase(payload);
+    if (sound.isEmpty())
+        sound = QVector<qint16>(frame, 0);
+    it->second = sound;
+}
+
 // The gain of the t-th concealed sample: 6 dB down for each 20 ms repeat,
 // reached in a short ramp, and silence after 60 ms.
 double JitterBuffer::concealed(int t) const
 {
     auto level = [](int repeat) { return repeat > 3 ? 0.0 : std::ldexp(1.0, -repeat); };
-    const int repeat = t / frameSamples + 1;
+    const int repeat = t / frame + 1;
     const double from = level(repeat - 1), to = level(repeat);
-    return from + (to - from) * std::min(1.0, double(t % frameSamples) / kRamp);
+    return from + (to - from) * std::min(1.0, double(t % frame) / ramp());
 }
 
 void JitterBuffer::conceal(qint16 *out, int count)
 {
     if (missing == 0) {
         const int n = history.size();
-        int lag = bestLag(history.constData(), n, frameSamples / 2, kMinLag, kMaxLag, 0.0);
+        int lag = bestLag(history.constData(), n, frame / 2, minLag(), maxLag(), 0.0);
         if (lag == 0)
-            lag = frameSamples;
+            lag = frame;
         cycle = history.mid(n - lag);
     }
     for (int i = 0; i < count; ++i, ++missing) {
-        const double g = missing < kSilenceAfter + kRamp ? concealed(missing) : 0.0;
+        const double g = missing < silenceAfter() + ramp() ? concealed(missing) : 0.0;
         out[i] = g > 0 ? clip(cycle.at(missing % cycle.size()) * g) : 0;
     }
     resumeAt = -1;
 }
 
-void JitterBuffer::play(const QVector<qint16> &frame, qint16 *out, int count)
+void JitterBuffer::play(const QVector<qint16> &sound, qint16 *out, int count)
 {
-    const qint16 *in = frame.constData() + position;
+    const qint16 *in = sound.constData() + position;
     if (missing > 0) {
         resumeAt = missing;
         fadeDone = 0;
@@ -274,11 +334,11 @@ void JitterBuffer::play(const QVector<qint16> &frame, qint16 *out, int count)
     }
     heldForNext = 0;
     for (int i = 0; i < count; ++i) {
-        if (resumeAt >= 0 && fadeDone < kFade) {
+        if (resumeAt >= 0 && fadeDone < fade()) {
             // Cross-fade from the concealment to the sound: no step either way.
-            const double w = double(fadeDone + 1) / (kFade + 1);
+            const double w = double(fadeDone + 1) / (fade() + 1);
             const int t = resumeAt + fadeDone;
-            const double c = t < kSilenceAfter + kRamp ? cycle.at(t % cycle.size()) * concealed(t) : 0.0;
+            const double c = t < silenceAfter() + ramp() ? cycle.at(t % cycle.size()) * concealed(t) : 0.0;
             out[i] = clip(c * (1 - w) + in[i] * w);
             ++fadeDone;
         } else {
@@ -293,21 +353,21 @@ void JitterBuffer::play(const QVector<qint16> &frame, qint16 *out, int count)
 
 // Removes one pitch period, cross-faded over the period before it, so the
 // delay shrinks by a few milliseconds without a step the ear hears.
-bool JitterBuffer::shrink(QVector<qint16> &frame)
+bool JitterBuffer::shrink(QVector<qint16> &sound)
 {
-    const int n = frame.size();
-    const int lag = bestLag(frame.constData(), n, n / 4, kMinLag, std::min(kMaxLag, n / 2), 0.7);
+    const int n = sound.size();
+    const int lag = bestLag(sound.constData(), n, n / 4, minLag(), std::min(maxLag(), n / 2), 0.7);
     if (lag == 0)
         return false;
     QVector<qint16> out(n - lag);
     for (int i = 0; i < out.size(); ++i) {
         if (i < lag) {
             const double w = double(i + 1) / (lag + 1);
-            out[i] = clip(frame.at(i) * (1 - w) + frame.at(i + lag) * w);
+            out[i] = clip(sound.at(i) * (1 - w) + sound.at(i + lag) * w);
         } else {
-            out[i] = frame.at(i + lag);
+            out[i] = sound.at(i + lag);
         }
     }
-    frame = out;
+    sound = out;
     return true;
 }

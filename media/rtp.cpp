@@ -1,11 +1,13 @@
 #include "rtp.h"
 
+#include "audiocodec.h"
 #include "codec.h"
 #include "rtpheader.h"
 #include "udpsocket.h"
 
 #include <QDebug>
 
+#include <cmath>
 #include <cstring>
 
 unsigned char loByte(short s)
@@ -29,6 +31,25 @@ Rtp::Rtp(QObject *parent)
     udpSocket = new UDPSocket(this);
     connect(this, &Rtp::msgTransmiterSignal, this, &Rtp::msgTransmiterSlot, Qt::DirectConnection);
     clock.start();
+}
+
+Rtp::~Rtp() = default;
+
+void Rtp::setCodec(const SdpFormat &format)
+{
+    wanted = format;
+}
+
+int Rtp::sampleRate() const
+{
+    return codec ? codec->sampleRate() : JitterBuffer::rate;
+}
+
+QString Rtp::codecName() const
+{
+    if (codec)
+        return codec->format().encoding;
+    return rxCodec == PCMU ? QStringLiteral("PCMU") : QStringLiteral("PCMA");
 }
 
 void Rtp::setRemoteAddress(const QString &ip, const QString &port)
@@ -60,6 +81,9 @@ bool Rtp::sendKey(QChar key)
         return false;
     if (eventPayloadType >= 0)
         return events.press(key);
+    // In-band tones are mixed into G.711 only.
+    if (codec)
+        return false;
     return dtmf.queue(key);
 }
 
@@ -91,6 +115,7 @@ void Rtp::setMedia(const MediaDescription &description)
     const bool keysChanged = description.srtp != srtp.isActive() || description.sendKey.keySalt != media.sendKey.keySalt
         || description.receiveKey.keySalt != media.receiveKey.keySalt;
     media = description;
+    setCodec(description.codec);
     setTelephoneEvent(description.eventPayloadType);
     setSending(description.send);
     if (!keysChanged)
@@ -118,9 +143,19 @@ int Rtp::payloadType(int codec)
 void Rtp::initSession()
 {
     txPcm.clear();
-    rxBuffer.reset();
+    const SdpFormat named = AudioCodec::named(wanted);
+    const bool wideband = named.encoding.compare(QLatin1String("G722"), Qt::CaseInsensitive) == 0
+        || named.encoding.compare(QLatin1String("opus"), Qt::CaseInsensitive) == 0;
+    codec = wideband ? AudioCodec::create(wanted) : nullptr;
+    if (!codec && named.encoding.compare(QLatin1String("PCMU"), Qt::CaseInsensitive) == 0)
+        rxCodec = PCMU;
+    else if (!codec && named.encoding.compare(QLatin1String("PCMA"), Qt::CaseInsensitive) == 0)
+        rxCodec = PCMA;
+    // The jitter buffer plays at the codec's rate and reads timestamps at its clock.
+    rxBuffer.setFormat(sampleRate(), codec ? codec->clockRate() : JitterBuffer::rate, codec.get());
     dtmf.clear();
-    events.clear();
+    // Events count durations in the voice's clock (RFC 4733 2.5.1.5).
+    events = TelephoneEventSender(codec ? codec->clockRate() : JitterBuffer::rate);
     eventReceiver.reset();
     figuresDue = true;
     bindSocket(localPort);
@@ -141,31 +176,41 @@ void Rtp::msgTransmiterSlot()
 
 void Rtp::msgTransmiter()
 {
-    const int available = txPcm.size();
-    if (available < frameBytes)
-        return;
+    // 20 ms of the path's rate per packet; the timestamp steps by the codec's clock.
+    const int frameBytesNow = this->frameBytesNow();
+    const int ticks = codec ? codec->frameTicks() : frameSamples;
     const unsigned char *pcm = reinterpret_cast<const unsigned char *>(txPcm.constData());
+    const int available = txPcm.size();
     int used = 0;
-    unsigned char packet[headerSize + frameSamples + SrtpSession::maxTrailer];
-    while (available - used >= frameBytes) {
-        const int codec = rxCodec;
+    unsigned char packet[maxDatagram + SrtpSession::maxTrailer];
+    QVector<qint16> wide(codec ? codec->frameSamples() : 0);
+    while (available - used >= frameBytesNow) {
+        const int law = rxCodec;
         int samples = 0;
         const unsigned char *frame = pcm + used;
-        used += frameBytes;
+        used += frameBytesNow;
         // The clock runs on in every 20 ms slot, sent or not (RFC 3550 5.1);
         // the sequence number counts the packets sent.
-        const quint32 now = timestamp + frameSamples;
+        const quint32 now = timestamp + ticks;
         timestamp = now;
         if (!sending)
             continue;
         TelephoneEventPacket event;
         const bool isEvent = eventPayloadType >= 0 && events.tick(now, event);
-        int type = payloadType(codec);
+        int type = codec ? codec->format().payloadType : payloadType(law);
         if (isEvent) {
             // The event takes this slot's place: the voice's sequence number and SSRC, its own timestamp.
             std::memcpy(packet + headerSize, event.payload.constData(), TelephoneEventPayload::size);
             samples = TelephoneEventPayload::size;
             type = eventPayloadType;
+        } else if (codec) {
+            for (int i = 0; i < wide.size(); ++i)
+                wide[i] = lohiShort(frame[2 * i], frame[2 * i + 1]);
+            const QByteArray payload = codec->encode(wide.constData());
+            if (payload.size() > maxDatagram - headerSize)
+                continue;
+            std::memcpy(packet + headerSize, payload.constData(), size_t(payload.size()));
+            samples = payload.size();
         } else {
             unsigned char mixed[frameBytes];
             if (!dtmf.idle()) {
@@ -173,10 +218,10 @@ void Rtp::msgTransmiter()
                 dtmf.mix(mixed, frameSamples);
                 frame = mixed;
             }
-            if (codec == PCMA) {
+            if (law == PCMA) {
                 alawEncodeFrame(frame, packet + headerSize, frameSamples);
                 samples = frameSamples;
-            } else if (codec == PCMU) {
+            } else if (law == PCMU) {
                 ulawEncodeFrame(frame, packet + headerSize, frameSamples);
                 samples = frameSamples;
             }
@@ -244,6 +289,16 @@ void Rtp::msgReceiver(unsigned char *data, int len)
         }
         return;
     }
+    if (codec) {
+        // A wideband call plays its own payload type only.
+        if (header.payloadType != codec->format().payloadType)
+            return;
+        const QByteArray payload(reinterpret_cast<const char *>(data + header.payloadOffset), header.payloadLength);
+        const quint64 before = rxBuffer.droppedSamples();
+        rxBuffer.pushPayload(header.sequence, header.timestamp, header.ssrc, payload, clock.nsecsElapsed() / 1e6);
+        rxDroppedBytes += 2 * (rxBuffer.droppedSamples() - before);
+        return;
+    }
     // Only the two laws we offer are sound; anything else (comfort noise,
     // another codec) is dropped and leaves the sending law alone.
     if (header.payloadType == 8)
@@ -267,15 +322,17 @@ void Rtp::msgReceiver(unsigned char *data, int len)
     rxDroppedBytes += 2 * (rxBuffer.droppedSamples() - before);
 }
 
-void Rtp::logCallFigures()
+void Rtp::logCallFigures(double erleDb)
 {
     if (!figuresDue)
         return;
     figuresDue = false;
     const JitterBuffer::Figures f = rxBuffer.figures();
     qDebug().noquote() << QStringLiteral("!!! RTP call figures: received %1, lost %2, late %3, duplicated %4, "
-                                         "jitter mean %5 ms, max %6 ms, target delay %7 ms")
+                                         "jitter mean %5 ms, max %6 ms, target delay %7 ms, codec %8, ERLE %9")
                               .arg(f.received).arg(f.lost).arg(f.late).arg(f.duplicated)
-                              .arg(f.meanJitterMs, 0, 'f', 1).arg(f.maxJitterMs, 0, 'f', 1).arg(f.targetMs);
+                              .arg(f.meanJitterMs, 0, 'f', 1).arg(f.maxJitterMs, 0, 'f', 1).arg(f.targetMs)
+                              .arg(codecName(), std::isnan(erleDb) ? QStringLiteral("off")
+                                                                   : QString::number(erleDb, 'f', 1) + QStringLiteral(" dB"));
     emit callFigures(f);
 }

@@ -1,15 +1,17 @@
 #ifndef RTP_H
 #define RTP_H
 
-// The RTP session of a call: 20 ms G.711 packets out of the captured samples
-// (keys as RFC 4733 events when the far end takes them, else as in-band DTMF
-// mixed in), received packets decoded into the jitter buffer the speaker
-// plays from. One object for the life of the process; counters run on from
-// call to call.
+// The RTP session of a call: 20 ms packets out of the captured samples, G.711
+// unless the call settled on a wideband codec (G.722, Opus), whose rate the
+// whole audio path then runs at (keys as RFC 4733 events when the far end takes
+// them, else as in-band DTMF mixed into G.711); received packets go into the
+// jitter buffer the speaker plays from. One object for the life of the
+// process; counters run on from call to call.
 
 #include "dtmfgenerator.h"
 #include "mediadescription.h"
 #include "jitterbuffer.h"
+#include "sdpformat.h"
 #include "telephoneevent.h"
 #include "srtpsession.h"
 
@@ -18,6 +20,9 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class AudioCodec;
 class UDPSocket;
 
 unsigned char loByte(short s);
@@ -39,13 +44,25 @@ public:
     static constexpr int rxPcmLimit = 2 * JitterBuffer::maxTargetMs * JitterBuffer::rate / 1000; // bytes
 
     explicit Rtp(QObject *parent = nullptr);
+    ~Rtp() override;
+
+    // The call's codec as negotiated. PCMA and PCMU (or a format we do not
+    // code) keep the G.711 path; G.722 and Opus take over the stream at
+    // their rate and payload type. Takes effect at the next initSession.
+    void setCodec(const SdpFormat &format);
+    // The audio path's rate and 20 ms of it in bytes, for the codec in use.
+    int sampleRate() const;
+    int frameBytesNow() const { return sampleRate() / 50 * 2; }
+    // "PCMA", "PCMU", "G722", "opus": for the log.
+    QString codecName() const;
 
     void initSession();
     void bindSocket(int port);
     void msgTransmiter();
     void msgReceiver(unsigned char *data, int len);
     // The call's receive figures, once per call.
-    void logCallFigures();
+    // `erleDb` is the echo canceller's, NaN when it was off.
+    void logCallFigures(double erleDb);
 
     static int payloadType(int codec);
 
@@ -106,6 +123,9 @@ public slots:
     void setSending(bool on);
 
 private:
+    SdpFormat wanted;                   // set for the next call
+    std::unique_ptr<AudioCodec> codec;  // wideband only; null: G.711
+
     void transmit(unsigned char *packet, int len);
     SrtpSession srtp;
     QElapsedTimer clock;

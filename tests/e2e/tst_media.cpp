@@ -2,8 +2,11 @@
 // calling 200 at a scripted server whose RTP far end is this test: a tone
 // through jitter, reordering and loss plays whole and in order and the logged
 // figures say what happened; keys typed in the call reach the far end as
-// DTMF and the BYE still goes to 200; a 183's early media is heard.
+// DTMF and the BYE still goes to 200; a 183's early media is heard; with a
+// speaker-to-microphone echo path the far end's voice does not come back,
+// while the near talker still gets through.
 
+#include "audiocodec.h"
 #include "phoneprocess.h"
 #include "pulsestream.h"
 #include "rtppeer.h"
@@ -16,7 +19,10 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cmath>
 #include <complex>
+#include <cstring>
+#include <memory>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -30,7 +36,7 @@ class TstMedia : public QObject
     QString reply(const QString &request, const QString &status, quint16 rtpPort = 0)
     {
         const QString sdp = rtpPort ? QString("v=0\r\no=far 1 1 IN IP4 127.0.0.1\r\ns=far\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-                                              "m=audio %1 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n").arg(rtpPort) : QString();
+                                              "m=audio %1 RTP/AVP %2\r\na=rtpmap:%2 %3\r\n").arg(rtpPort).arg(answerPt).arg(answerFormat) : QString();
         QStringList lines{"SIP/2.0 " + status, QString("Contact: <sip:200@127.0.0.2:%1>").arg(port),
                           "Content-Type: application/sdp", "Content-Length: " + QString::number(sdp.size())};
         for (const QString &l : request.section("\r\n\r\n", 0, 0).split("\r\n").filter(QRegularExpression("^(Via|From|Call-ID|CSeq|To):")))
@@ -84,6 +90,43 @@ class TstMedia : public QObject
         return behind;
     }
 
+    // A laptop's echo path on the null devices: the speaker's monitor looped
+    // into the microphone after `delayMs`, and a weaker second reflection
+    // 60 ms later. Unloaded when it goes, whatever the test's outcome.
+    struct EchoPath
+    {
+        QStringList modules;
+        bool load(int delayMs)
+        {
+            for (const int d : {delayMs, delayMs + 60}) {
+                QString index;
+                if (!PeerProcess::runTool("pactl", {"load-module", "module-loopback", "source=spk.monitor", "sink=mic",
+                                                    QString("latency_msec=%1").arg(d), "source_dont_move=true", "sink_dont_move=true"}, &index))
+                    return false;
+                modules << index.trimmed();
+            }
+            // The second reflection's input, found by its owner module, at a third of the level.
+            QString inputs;
+            PeerProcess::runTool("pactl", {"list", "sink-inputs"}, &inputs);
+            for (const QString &block : inputs.split("Sink Input #"))
+                if (block.contains(QRegularExpression("Owner Module: " + modules.last() + "\\s")))
+                    return PeerProcess::runTool("pactl", {"set-sink-input-volume", block.section('\n', 0, 0).trimmed(), "33%"});
+            return false;
+        }
+        ~EchoPath()
+        {
+            for (const QString &m : modules)
+                PeerProcess::runTool("pactl", {"unload-module", m});
+        }
+    };
+    static double rms(const QVector<qint16> &pcm, int from, int to)
+    {
+        double sum = 0;
+        for (int i = from; i < to; ++i)
+            sum += double(pcm[i]) * pcm[i];
+        return std::sqrt(sum / qMax(1, to - from));
+    }
+
     XvfbServer xvfb;
     SipTestServer server;
     PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
@@ -91,6 +134,8 @@ class TstMedia : public QObject
     qint64 mark = 0;
     PulseStream speaker; // from the call on
     QString invite, bye;
+    int answerPt = 8;  // the format the far end answers with
+    QString answerFormat = "PCMA/8000";
 
 private slots:
     void initTestCase()
@@ -110,8 +155,38 @@ private slots:
                  qPrintable(phone.errorString()));
     }
 
+    // A case that failed mid-call leaves no call behind for the next.
+    void cleanup()
+    {
+        answerPt = 8, answerFormat = "PCMA/8000";
+        if (!phone.findWindow(QString::fromUtf8("Исходящий"), 200).isEmpty())
+            hangUp();
+    }
+
+    void jitterReorderLoss_data()
+    {
+        QTest::addColumn<int>("payloadType");
+        QTest::addColumn<QString>("format"); // as a=rtpmap names it
+        QTest::newRow("G.711 A-law") << 8 << "PCMA/8000";
+    }
     void jitterReorderLoss()
     {
+        QFETCH(int, payloadType);
+        QFETCH(QString, format);
+        SdpFormat f;
+        f.payloadType = answerPt = payloadType;
+        f.encoding = (answerFormat = format).section('/', 0, 0);
+        f.clockRate = format.section('/', 1, 1).toInt();
+        f.channels = qMax(1, format.section('/', 2, 2).toInt());
+        const std::unique_ptr<AudioCodec> codec = payloadType == 8 ? nullptr : AudioCodec::create(f);
+        const int rate = codec ? codec->sampleRate() : 8000, ticks = codec ? codec->frameTicks() : 160;
+        const auto packet = [&](int i) {
+            const QByteArray pcm = Tone::sine(1025, 0.3, rate / 50, rate, rate / 50 * i);
+            if (!codec)
+                return RtpPeer::packet(8, pcm, quint16(i), quint32(ticks * i));
+            return RtpPeer::packet(payloadType, QByteArray(), quint16(i), quint32(ticks * i))
+                + codec->encode(reinterpret_cast<const qint16 *>(pcm.constData()));
+        };
         // 1025 Hz: unlike 1000 Hz, each 20 ms packet starts at another phase, so order can be heard.
         QRandomGenerator random(1025);
         QVector<double> due(300);
@@ -122,9 +197,10 @@ private slots:
         QMap<double, QByteArray> schedule;
         for (int i = 0; i < due.size(); ++i) // 5 % lost, never the first or the last three
             if (!(i > 0 && i < due.size() - 3 && random.bounded(100) < 5 && ++lost))
-                schedule.insert(due[i], RtpPeer::packet(8, Tone::sine(1025, 0.3, 160, 8000, 160 * i), quint16(i), quint32(160 * i)));
+                schedule.insert(due[i], packet(i));
         RtpPeer far;
         QVERIFY(call("200 OK", far) && QTest::qWaitFor([&] { return !far.packets.isEmpty(); }, 5000));
+        QVERIFY2((far.packets.first().at(1) & 0x7F) == payloadType, "the phone sends the answer's format");
         const double behind = stream(schedule);
         QTest::qWait(300);
         const QVector<double> heard = Tone::samples(speaker.take());
@@ -141,9 +217,11 @@ private slots:
             gap = qMax(gap, quiet = std::abs(w[i]) < 0.03 ? quiet + 1 : 0);
             jumps += std::abs(w[i]) > 0.25 && std::abs(w[i - 1]) > 0.25 && std::abs(std::arg(w[i] / w[i - 1])) > M_PI / 4;
         }
+        phone.waitForLog("RTP call figures", 5000, mark);
         QVERIFY2(last - first > 500 && gap <= 6 && jumps == 0,
-                 qPrintable(QString("%1 ms of tone, a gap of %2 ms, %3 out of order; the sender %4 ms behind at worst")
-                                .arg(10 * (last - first)).arg(10 * gap).arg(jumps).arg(behind)));
+                 qPrintable(QString("%1 ms of tone, a gap of %2 ms, %3 out of order; the sender %4 ms behind at worst; ")
+                                .arg(10 * (last - first)).arg(10 * gap).arg(jumps).arg(behind)
+                            + phone.log(mark).section("RTP call figures", 1).section('\n', 0, 0)));
         // What the far end did; a packet or two may come after its turn. |D| of uniform 0-60 ms delays averages 20 ms.
         const QRegularExpression figures(QString("received %1, lost %2, late [0-3], duplicated 0, jitter mean (1[4-9]|2[0-6])\\.").arg(schedule.size()).arg(lost));
         QVERIFY2(phone.waitForLog("RTP call figures", 5000, mark) && phone.log(mark).contains(figures),
@@ -175,6 +253,61 @@ private slots:
         // The answer's SDP moves the far end: the phone's voice goes there.
         reply(invite, "200 OK", answer.port());
         QVERIFY(QTest::qWaitFor([&] { return answer.packets.size() > 5; }, 5000) && hangUp());
+    }
+
+    void echoReturned_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("canceller on, 120 ms path") << true << 120;
+        QTest::newRow("canceller off: the echo comes back") << false << 120;
+    }
+    void echoReturned()
+    {
+        QFETCH(bool, cancel);
+        QFETCH(int, delayMs);
+        if (!cancel) {
+            phone.kill();
+            QVERIFY2(phone.seed({{"echoCancel", "false"}}) && phone.start(xvfb.display()), qPrintable(phone.errorString()));
+        }
+        EchoPath path;
+        QVERIFY(path.load(delayMs));
+        RtpPeer far;
+        QVERIFY(call("200 OK", far) && QTest::qWaitFor([&] { return !far.packets.isEmpty(); }, 5000));
+        // The far end talks for 6 s, the near end from 4 s to 8 s: echo alone,
+        // double talk, then the near end alone; seconds counted in the phone's packets back.
+        const QVector<qint16> talk = Tone::voice(6 * 8000, 8000, 28, 120), near = Tone::voice(4 * 8000, 8000, 29, 210);
+        QMap<double, QByteArray> schedule;
+        for (int i = 0; i < 400; ++i) {
+            QByteArray pcm(320, 0);
+            if (i < 300)
+                std::memcpy(pcm.data(), talk.constData() + 160 * i, 320);
+            schedule.insert(20.0 * i, RtpPeer::packet(8, pcm, quint16(i), quint32(160 * i)));
+        }
+        PulseStream nearTalker;
+        QVector<int> at;
+        for (int ms = 0; ms <= 8000; ms += 2000)
+            QTimer::singleShot(ms, this, [&] { at << far.packets.size(); });
+        QTimer::singleShot(4000, this, [&] { nearTalker.play("mic", QByteArray(reinterpret_cast<const char *>(near.constData()), 2 * near.size())); });
+        stream(schedule);
+        QVERIFY(QTest::qWaitFor([&] { return at.size() == 5; }, 5000) && hangUp());
+        // Each span leaves out its first 300 ms, the path's delay and settling.
+        const auto heard = [&](int span) {
+            const QByteArray pcm = RtpPeer::decode(far.packets.mid(at[span] + 15, at[span + 1] - at[span] - 15), 8);
+            const QVector<qint16> x(reinterpret_cast<const qint16 *>(pcm.constData()), reinterpret_cast<const qint16 *>(pcm.constData()) + pcm.size() / 2);
+            return rms(x, 0, x.size());
+        };
+        // The near talker as it spoke against what reached the far end in double talk.
+        const double sent = rms(talk, 2 * 8000, 4 * 8000), echo = 20 * std::log10(heard(1) / sent + 1e-9),
+                     doubleTalk = 20 * std::log10(heard(2) / rms(near, 8000 * 3 / 10, 2 * 8000) + 1e-9);
+        const QString figures = QString("echo %1 dB below the far end's voice after 2 s; the near end %2 dB in double talk")
+                                    .arg(-echo, 0, 'f', 1).arg(doubleTalk, 0, 'f', 1);
+        qInfo().noquote() << figures;
+        if (cancel)
+            QVERIFY2(echo <= -30, qPrintable(figures));
+        else
+            QVERIFY2(echo >= -15, qPrintable(figures));
+
     }
 };
 

@@ -354,7 +354,9 @@ QString TstPhone::keysAndHold(bool linphone)
     // passed (less what a loaded machine's capture lost), not one frame.
     const LoopTap::Datagram first = phoneRtp(resumed).value(0);
     const auto stamp = [](const QByteArray &p) { return p.size() < 12 ? 0u : quint32(uchar(p[4]) << 24 | uchar(p[5]) << 16 | uchar(p[6]) << 8 | uchar(p[7])); };
-    const double stampMs = (stamp(first.payload) - stamp(last.payload)) / 8.0, wallMs = first.ms - last.ms;
+    // The clock's rate from two packets 20 ms apart: 8 kHz, or Opus's 48 kHz (RFC 7587).
+    const double perMs = (stamp(phoneRtp(resumed).value(1).payload) - stamp(first.payload)) / 20.0;
+    const double stampMs = (stamp(first.payload) - stamp(last.payload)) / perMs, wallMs = first.ms - last.ms;
     if (last.payload.isEmpty() || stampMs < wallMs / 2 || stampMs > wallMs + 200)
         return QStringLiteral("across the hold the timestamps moved %1 ms in %2 ms").arg(stampMs).arg(wallMs);
     return QString();

@@ -146,25 +146,34 @@ private slots:
         // "h" held, "r" resumed. Sent: "v" voice, else "[M]event/duration[E]";
         // "@n": the timestamp, in frames after the first packet's.
         QTest::addColumn<int>("eventType");
+        QTest::addColumn<bool>("opus");   // else PCMA
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("sent");
-        QTest::newRow("two keys as events, then the voice") << 101 << "1 # f16"
+        QTest::newRow("two keys as events, then the voice") << 101 << false << "1 # f16"
             << "M1/160@0 1/320@0 1/480@0 1/640@0 1/800E@0 1/800E@0 1/800E@0 "
                "M11/160@7 11/320@7 11/480@7 11/640@7 11/800E@7 11/800E@7 11/800E@7 v@14 v@15";
-        QTest::newRow("another payload type") << 96 << "f1 9 f3" << "v@0 M9/160@1 9/320@1 9/480@1";
-        QTest::newRow("no telephone-event: the key in band") << -1 << "5 f3" << "v@0 v@1 v@2";
-        QTest::newRow("held: nothing sent, the clock runs on") << 101 << "f2 h f3 7 r f1 4 f2"
+        QTest::newRow("another payload type") << 96 << false << "f1 9 f3" << "v@0 M9/160@1 9/320@1 9/480@1";
+        QTest::newRow("no telephone-event: the key in band") << -1 << false << "5 f3" << "v@0 v@1 v@2";
+        QTest::newRow("held: nothing sent, the clock runs on") << 101 << false << "f2 h f3 7 r f1 4 f2"
             << "v@0 v@1 v@5 M4/160@6 4/320@6";
+        // 16 kHz frames in, stamps and event durations at Opus's 48 kHz clock (RFC 7587, RFC 4733 2.5.1.5).
+        QTest::newRow("Opus, held") << 101 << true << "f2 h f3 7 r f1 4 f2" << "v@0 v@1 v@5 M4/960@6 4/1920@6";
     }
 
     void events()
     {
         QFETCH(int, eventType);
+        QFETCH(bool, opus);
         QFETCH(QString, script);
         QFETCH(QString, sent);
+        SdpFormat format;
+        if (opus)
+            format.payloadType = 111, format.encoding = "opus", format.clockRate = 48000, format.channels = 2;
+        rtp->setCodec(format);
         rtp->initSession();
         rtp->setTelephoneEvent(eventType);
-        const QByteArray frame = Tone::sine(440, 0.1, 160);
+        const int tick = opus ? 960 : 160;
+        const QByteArray frame = Tone::sine(440, 0.1, rtp->sampleRate() / 50, rtp->sampleRate());
         for (const QString &step : script.split(' ')) {
             if (step.startsWith('f'))
                 for (int i = 0; i < step.mid(1).toInt(); ++i)
@@ -193,12 +202,14 @@ private slots:
                 QVERIFY(e.decode(reinterpret_cast<const uchar *>(p.constData()) + h.payloadOffset, h.payloadLength));
                 text = QStringLiteral("%1%2/%3%4").arg(h.marker ? "M" : "").arg(e.event).arg(e.duration).arg(e.end ? "E" : "");
             } else {
-                QVERIFY(!h.marker && h.payloadType == 8 && h.payloadLength == 160);
+                QVERIFY(!h.marker && h.payloadType == (opus ? 111 : 8) && (opus || h.payloadLength == 160));
             }
-            seen << text + "@" + QString::number((h.timestamp - first.timestamp) / 160);
+            seen << text + "@" + QString::number((h.timestamp - first.timestamp) / tick);
         }
-        QCOMPARE(seen.join(' '), sent);
+        rtp->setCodec(SdpFormat());
+        rtp->initSession();
         rtp->setTelephoneEvent(-1);
+        QCOMPARE(seen.join(' '), sent);
     }
 
     void dtmf()

@@ -259,7 +259,8 @@ private slots:
             {"name", "lineEdit_58", "n1", "n2"}, {"voicemail", "lineEdit_59", "v1", "v2"}, {"prefix", "lineEdit_60", "x1", "x2"},
             {"plan", "lineEdit_61", "y1", "y2"}, {"registrTimeout", "lineEdit_62", "61", "62"}, {"keepAlive", "lineEdit_63", "1", "2"},
             {"mediaPort", "lineEdit_65", "40001", "40002"}, {"STUN", "lineEdit_67", "s1", "s2"}, {"hideCallerId", "checkBox", "true", "false"},
-            {"codecPCMA", "checkBox_2", "false", "true"}, {"codecPCMU", "checkBox_3", "false", "true"}, {"useLog", "checkBox_5", "false", "true"}};
+            {"codecPCMA", "checkBox_2", "false", "true"}, {"codecPCMU", "checkBox_3", "false", "true"}, {"useLog", "checkBox_5", "false", "true"},
+            {"codecG722", "checkBox_6", "false", "true"}, {"codecOpus", "checkBox_7", "false", "true"}, {"echoCancel", "checkBox_8", "false", "true"}};
         for (auto &f : fields)
             check(f[1]) ? check(f[1])->setChecked(QByteArray(f[2]) == "true") : edit(f[1])->setText(f[2]);
         click(w->settings, "pushButton_51");
