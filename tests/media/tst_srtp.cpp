@@ -90,16 +90,11 @@ void TstSrtp::session()
 void TstSrtp::parse()
 {
     QFETCH(QString, value);
-    QFETCH(QString, tag);
-    QFETCH(QString, suite);
+    QFETCH(QString, taken);
     SdesCrypto crypto;
-    QCOMPARE(SdesCrypto::parse(value, &crypto), !tag.isEmpty());
-    if (tag.isEmpty())
-        return;
-    QCOMPARE(QString::number(crypto.tag), tag);
-    QCOMPARE(SdesCrypto::suiteName(crypto.suite), suite);
-    QCOMPARE(crypto.keySalt.size(), SdesCrypto::keySaltLength);
-    QCOMPARE(crypto.toString(), value.section('|', 0, 0));
+    QCOMPARE(SdesCrypto::parse(value, &crypto), taken == "yes");
+    // The tag, the suite's name and the 30-byte key written back as read.
+    QVERIFY(taken != "yes" || crypto.toString() == value.section('|', 0, 0));
 }
 
 void TstSrtp::offerAnswer_data()

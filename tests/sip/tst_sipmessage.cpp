@@ -1,6 +1,7 @@
 // SIP messages outside the parser: typed header fields as the user agent reads them (the factory's
-// class choice included), the SIP URI's acceptance rules, the byte-exact text of built messages, header
-// list operations and copies. The cases are tables in tests/data/sip.
+// class choice included), the SIP URI's acceptance rules, the byte-exact text of built messages and
+// copies. The cases are tables in tests/data/sip. (Header lists split by name in any case: tst_sipparser
+// datagrams; headers changed and deleted in an ACK built from its INVITE: tst_processing statusTable.)
 
 #include "capturingparser.h"
 #include "fixturetable.h"
@@ -8,25 +9,18 @@
 #include "sipcontactheader.h"
 #include "sipcseqheader.h"
 #include "sipheaderfactory.h"
-#include "sipproxyauthenticateheader.h"
+#include "sipchallengeheader.h"
 #include "siprequest.h"
 #include "sipresponse.h"
 #include "sipsessionexpiresheader.h"
 #include "sipuri.h"
 #include "sipviaheader.h"
-#include "sipwwwauthenticateheader.h"
 
 #include <QLoggingCategory>
 #include <QtTest>
 #include <memory>
 
 namespace {
-template <class H> QMap<QString, QString> challenge(SipHeader *h)
-{
-    auto *c = static_cast<H *>(h);
-    return {{"realm", c->realm}, {"nonce", c->nonce}, {"qop", c->qop}, {"opaque", c->opaque}, {"algorithm", c->algorithm}};
-}
-
 // Every typed field of a header by its name, so that one table covers all classes.
 QMap<QString, QString> fieldsOf(SipHeader *h)
 {
@@ -54,9 +48,10 @@ QMap<QString, QString> fieldsOf(SipHeader *h)
     if (type == SipHeader::SessionExpires)
         return {{"deltaSeconds", static_cast<SipSessionExpiresHeader *>(h)->deltaSeconds},
                 {"refresher", static_cast<SipSessionExpiresHeader *>(h)->refresher}};
-    if (type == SipHeader::WwwAuthenticate)
-        return challenge<SipWwwAuthenticateHeader>(h);
-    return type == SipHeader::ProxyAuthenticate ? challenge<SipProxyAuthenticateHeader>(h) : QMap<QString, QString>();
+    if (type != SipHeader::WwwAuthenticate && type != SipHeader::ProxyAuthenticate)
+        return {};
+    auto *c = static_cast<SipChallengeHeader *>(h);
+    return {{"realm", c->realm}, {"nonce", c->nonce}, {"qop", c->qop}, {"opaque", c->opaque}, {"algorithm", c->algorithm}};
 }
 } // namespace
 
@@ -119,30 +114,6 @@ private slots:
         QTEST(static_cast<SipPacket &>(response).toString(), "wire");
     }
 
-    void headerList()
-    {
-        CapturingParser parser;
-        SipPacket p(&parser);
-        p.addHeader("Via", "a,b");
-        p.addHeader("Route", "a,b");
-        p.addCSeq("2", "INVITE");
-        p.addHeader("via", "c");
-        // a Via list becomes one object per value, other lists stay whole; names match in any case
-        QCOMPARE(p.headers.size(), 5);
-        QCOMPARE(p.getHeaderString("VIA", 2) + p.getHeaderString("Route", 1) + p.getHeaderString("CSeq", 2), QString("ba,b"));
-        p.deleteHeader("Via", 2);
-        p.deleteHeader("Via", 5); // no such header: nothing happens
-        QCOMPARE(p.headers.size(), 4);
-        QCOMPARE(p.getHeaderString("Via", 2), QString("c"));
-        // the text changes, the typed fields still describe the old value
-        p.modifyHeader("cseq", 1, "3 BYE");
-        auto *cseq = static_cast<SipCseqHeader *>(p.getHeader("CSeq"));
-        QCOMPARE(cseq->headerValue + "/" + cseq->number, QString("3 BYE/2"));
-        // an unknown method is not kept; the request still serialises
-        SipRequest odd(&parser, "FETCH", "sip:h", ";x");
-        QCOMPARE(odd.method + odd.toString(), QString(" sip:h;x SIP/2.0\r\n\r\n"));
-    }
-
     void copies()
     {
         CapturingParser parser;
@@ -156,6 +127,9 @@ private slots:
         response->reasonPhrase = "OK";
         parser.feed(QString()); // the copies outlive the original, typed fields included
         QCOMPARE(request->packetType * 10 + response->packetType, 12);
+        // an unknown method is not kept; the request still serialises
+        SipRequest odd(&parser, "FETCH", "sip:h", ";x");
+        QCOMPARE(odd.method + odd.toString(), QString(" sip:h;x SIP/2.0\r\n\r\n"));
         QCOMPARE(static_cast<SipViaHeader *>(request->headers.at(1))->branch, QString("z9hG4bKb"));
         // compact names are written out in full
         QCOMPARE(response->toString(), QString("SIP/2.0 200 OK\r\n"

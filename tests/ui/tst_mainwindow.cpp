@@ -58,12 +58,8 @@ class TstMainWindow : public QObject
     }
     QLineEdit *edit(const char *name) const { return w->settings->findChild<QLineEdit *>(name); }
     QCheckBox *check(const char *name) const { return w->settings->findChild<QCheckBox *>(name); }
-    void userCloses(QWidget *window) // as the window manager's close button does
-    {
-        QCloseEvent close;
-        QSpontaneKeyEvent::setSpontaneous(&close);
-        qApp->notify(window, &close);
-    }
+    // As the window system sends it: the user's close button, a re-map.
+    void spontaneous(QWidget *window, QEvent &&event) { QSpontaneKeyEvent::setSpontaneous(&event), qApp->notify(window, &event); }
 
 private slots:
     void initTestCase()
@@ -118,7 +114,7 @@ private slots:
         const QString callId = w->sip->dialog.callCallId, info = w->info; // a new INVITE takes new identifiers
         QSignalSpy answered(w->dialog, &Dialog::answerSignal), in(w->dialog, &Dialog::disconnectSignal),
             out(w->dialogOut, &DialogOut::disconnectSignal);
-        action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : action == "close" ? userCloses(shown) : click(shown, action.toLatin1());
+        action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : action == "close" ? spontaneous(shown, QCloseEvent()) : click(shown, action.toLatin1());
         QCOMPARE(QString(w->sip->dialog.callCallId != callId ? "invite" : !answered.isEmpty() ? "answer" : in.count() + out.count() ? "hang up" : ""), outcome);
         QCOMPARE(w->info, outcome == "answer" ? "In" : outcome == "invite" ? "Out" : info);
         QVERIFY(action.startsWith("push") || !shown->isVisible());
@@ -150,9 +146,7 @@ private slots:
     {
         for (QWidget *window : {static_cast<QWidget *>(w->dialog), static_cast<QWidget *>(w->dialogOut)}) {
             std::tie(w->info, w->currtime) = std::make_tuple("In", "01.01.2000 00:00:00");
-            QShowEvent show;
-            QSpontaneKeyEvent::setSpontaneous(&show); // as the window manager re-maps it
-            qApp->notify(window, &show);
+            spontaneous(window, QShowEvent());
             QVERIFY(w->info == "In" && w->currtime == "01.01.2000 00:00:00");
         }
     }
