@@ -61,12 +61,12 @@ QByteArray BaresipPeer::received(int *rate) const
         if (wav.mid(pos, 4) == "data") {
             // The first channel; Opus's 48 kHz taken to 16 kHz by every third
             // sample (nothing the tests send lies above 8 kHz).
-            const int step = channels * (wavRate == 48000 ? 3 : 1);
+            const int every = wavRate == 48000 ? 3 : 1;
             QByteArray pcm;
-            for (int at = pos + 8; at + 2 <= wav.size(); at += 2 * step)
+            for (int at = pos + 8; at + 2 <= wav.size(); at += 2 * channels * every)
                 pcm += wav.mid(at, 2);
             if (rate)
-                *rate = wavRate == 48000 ? 16000 : wavRate;
+                *rate = wavRate / every;
             return pcm;
         }
         if (size > quint32(wav.size()))

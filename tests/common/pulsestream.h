@@ -1,8 +1,8 @@
 #pragma once
 
-// One raw mono S16LE stream (8000 Hz unless asked otherwise) to or from the test PulseAudio daemon:
-// `pacat` playing a buffer into a sink, or `parec` recording a monitor. The
-// daemon itself is started by scripts/test.
+// One raw mono S16LE stream (8000 Hz unless asked otherwise) to or from the test PulseAudio
+// daemon: `pacat` playing a buffer into a sink, or `parec` recording a monitor. The daemon
+// itself is started by scripts/test.
 
 #include "peerprocess.h"
 
@@ -34,10 +34,7 @@ public:
         m_process.closeWriteChannel();
         return true;
     }
-    bool record(const QString &source, int rate = 8000)
-    {
-        return run(QStringLiteral("parec"), {"-d", source, "--latency-msec=10"}, rate);
-    }
+    bool record(const QString &source, int rate = 8000) { return run(QStringLiteral("parec"), {"-d", source, "--latency-msec=10"}, rate); }
     // What the recorder delivered so far (drained).
     QByteArray take() { return m_process.readAllStandardOutput(); }
 

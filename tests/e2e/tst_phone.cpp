@@ -54,10 +54,7 @@ QPoint padKey(QChar digit)
     return QPoint(20 + 280 * (2 * col + 1) / 6, 226 + 264 * (2 * row + 1) / 10);
 }
 
-int frequency(const QByteArray &pcm, int rate = 8000)
-{
-    return Tone::rms(pcm) > 0.01 ? qRound(Tone::dominant(pcm, rate) / 10) * 10 : 0;
-}
+int frequency(const QByteArray &pcm, int rate) { return Tone::rms(pcm) > 0.01 ? qRound(Tone::dominant(pcm, rate) / 10) * 10 : 0; }
 
 } // namespace
 
@@ -100,10 +97,8 @@ private:
     int relayed(bool fromPhone, const QString &pattern) const;
     int fromPhone(const QString &pattern) const { return relayed(true, pattern); }
     // Places one call and ends it; empty when it completed, else what failed.
-    // With `checkTones` the tones heard both ways, and over G.711 also keys
-    // both ways and the far phone's hold. A `codec` ("PCMA", "G722", "opus")
-    // must be the one on the wire and in the call's figures; G.722 and Opus
-    // calls go to the wideband baresip.
+    // With `checkTones` the tones heard both ways, over G.711 also keys both ways and the far phone's hold.
+    // A `codec` must be the one on the wire and in the call's figures; G.722 and Opus go to the wideband baresip.
     QString call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool linphone = false, const QString &codec = {});
     QString keysAndHold(bool linphone);
     // The phone's RTP packets seen on loopback since `ms`: those to the far
