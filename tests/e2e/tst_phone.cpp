@@ -331,11 +331,11 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool
         return "the call window stayed";
     if (!codec.isEmpty() && !phone.waitForLog(", codec " + codec + ",", 5000, mark))
         return "the call's figures do not name " + codec;
-    // sndfile writes the recording once the call object goes.
+    // sndfile writes the recording once the call object goes; at 16 kHz each look takes a while on a loaded machine.
     int heardRate = 8000;
     const auto received = [&] { return linphone ? linphonec.received() : baresip.received(&heardRate); };
     const auto farHears = [&] { const QByteArray pcm = received(); return frequency(pcm.right(2 * heardRate), heardRate); };
-    if (checkTones && !waitFor([&] { return farHears() == nearTone; }, 5000))
+    if (checkTones && !waitFor([&] { return farHears() == nearTone; }, 10000))
         return QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHears());
     if (keys) {
         // Reported as events, once each; none of them as a tone in the sound.
