@@ -39,11 +39,11 @@ struct AccountSettings
     int mediaPort = 60000;
     bool codecPCMA = true;
     bool codecPCMU = true;
-    // Wideband on: PBXs and peer phones offer it, and our offer lists it after
-    // G.711, so a narrowband peer answers as before while a wideband-only
-    // offer is answered instead of refused.
-    bool codecG722 = true;
-    bool codecOpus = true;
+    // Wideband off until the user turns it on: under load its calls still
+    // leave gaps of 70-500 ms where a lost or late packet is covered, which
+    // G.711 does not. On, the offer lists it after G.711.
+    bool codecG722 = false;
+    bool codecOpus = false;
     // Headset users switch the canceller off.
     bool echoCancel = true;
     bool useSTUN = false;

@@ -60,8 +60,8 @@ private slots:
         QTest::addColumn<QString>("fixture");
         QTest::addColumn<QString>("change");
         QTest::addColumn<QStringList>("gained"); // column=value the file gains with its default
-        QTest::newRow("last release, in use: wideband and the canceller on")
-            << "released-used.sql" << QString() << QStringList{"codecG722=true", "codecOpus=true", "echoCancel=true"};
+        QTest::newRow("last release, in use: wideband off, the canceller on")
+            << "released-used.sql" << QString() << QStringList{"codecG722=false", "codecOpus=false", "echoCancel=true"};
         QTest::newRow("last release, first start") << "released-new.sql" << QString() << QStringList();
         QTest::newRow("older: no keepAlive, no STUN")
             << "released-used.sql" << "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE settings DROP COLUMN STUN;\n"
