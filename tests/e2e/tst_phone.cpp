@@ -149,7 +149,8 @@ bool TstPhone::startPhone(const QString &password, int registrTimeout, const QMa
     QMap<QString, QString> settings{{"account", "100"}, {"sipServerIp", "127.0.0.3"}, {"sipServerPort", QString::number(port)},
                        {"user", "100"}, {"domain", "127.0.0.2"}, {"login", "100"}, {"password", password},
                        {"registrTimeout", QString::number(registrTimeout)}, {"keepAlive", "1"}, {"useLog", "true"},
-                       {"codecPCMA", "true"}, {"codecPCMU", "true"}, {"echoCancel", "false"}, {"mediaIp", "127.0.0.1"},
+                       {"codecPCMA", "true"}, {"codecPCMU", "true"}, {"codecG722", "true"}, {"codecOpus", "true"},
+                       {"echoCancel", "false"}, {"mediaIp", "127.0.0.1"},
                        {"mediaPort", QString::number(PeerProcess::freePort())}, {"STUN", stun.url()}};
     settings.insert(more);
     return phone.seed(settings) && phone.start(xvfb.display());
