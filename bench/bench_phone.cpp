@@ -1,7 +1,13 @@
 // The whole phone as a user feels it, beside baresip in the same run: start-up
 // to the first REGISTER on the wire, the "invite" command to the INVITE, the
 // 200 OK to audio running, CPU and memory in a call, and the mouth-to-wire and
-// wire-to-ear delays through the PulseAudio null devices "mic" and "spk".
+// wire-to-ear delays through the PulseAudio null devices "mic" and "spk";
+// then a call over Opus with the far end talking (a synthetic voice) for the
+// CPU a second with the echo canceller on beside baresip over Opus, and one
+// with an echo path on the null devices (the speaker's monitor looped into
+// the microphone 120 ms later, a second reflection 60 ms after it at a third
+// of the level) for the canceller's own ERLE, from the call's figures, after
+// 2 s of the far end's voice (baresip has no canceller).
 // Needs a private PulseAudio daemon (scripts/pulse.sh) and loopback only: run
 // it inside `unshare -n` after `ip link set lo up`.
 //
@@ -18,15 +24,21 @@
 #include "baresippeer.h"
 #include "codec.h"
 #include "application.h"
+#include "audiocodec.h"
+#include "opuscodec.h"
 #include "sip.h"
 #include "kamailiopeer.h"
 #include "testca.h"
+#include "tone.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -42,6 +54,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -132,6 +145,7 @@ public:
     quint16 phoneRtpPort = 0;
     qint64 toneFromUs = -1; // send the tone instead of silence from then on
     qint64 firstTonePacketUs = 0;
+    bool useOpus = false;    // answer Opus when offered, and talk over it
 
     bool start(quint16 sipPort)
     {
@@ -150,14 +164,19 @@ public:
         phoneRtpPort = 0;
         toneFromUs = -1;
         firstTonePacketUs = 0;
+        useOpus = false;
+        opus.reset();
         pace.stop();
     }
 
     void startStream() { pace.start(20); }
+    bool overOpus() const { return bool(opus); }
     void stopStream() { pace.stop(); }
 
 private:
     QTimer pace;
+    std::unique_ptr<AudioCodec> opus;
+    const QVector<qint16> voice = Tone::voice(10 * OpusCodec::rate, OpusCodec::rate, 7);
 
     static QString header(const QStringList &lines, const QString &name)
     {
@@ -199,12 +218,21 @@ private:
                     firstRegisterUs = t;
                 reply(lines, "200 OK", from, port, {"Contact: " + header(lines, "Contact") + ";expires=3600"});
             } else if (method == "INVITE") {
+                // Opus with the offer's payload type, and the phone's own parameters.
+                static const QRegularExpression opusMap("a=rtpmap:(\\d+) opus/48000/2", QRegularExpression::CaseInsensitiveOption);
+                const QRegularExpressionMatch offered = opusMap.match(QString::fromUtf8(d));
+                SdpFormat format = OpusCodec::offer();
+                format.payloadType = offered.captured(1).toInt();
+                if (!inviteUs && useOpus && offered.hasMatch())
+                    opus = AudioCodec::create(format);
+                const QString media = opus ? QStringLiteral("%1\r\na=rtpmap:%1 opus/48000/2\r\na=fmtp:%1 %2")
+                                                 .arg(format.payloadType).arg(format.fmtp)
+                                           : QStringLiteral("8\r\na=rtpmap:8 PCMA/8000");
+                const QString sdp = QStringLiteral("v=0\r\no=far 1 1 IN IP4 127.0.0.1\r\ns=far\r\nc=IN IP4 127.0.0.1\r\n"
+                                                   "t=0 0\r\nm=audio %1 RTP/AVP %2\r\na=ptime:20\r\na=sendrecv\r\n")
+                                        .arg(rtp.localPort()).arg(media);
                 if (!inviteUs)
                     inviteUs = t;
-                const QString sdp = QStringLiteral("v=0\r\no=far 1 1 IN IP4 127.0.0.1\r\ns=far\r\nc=IN IP4 127.0.0.1\r\n"
-                                                   "t=0 0\r\nm=audio %1 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n"
-                                                   "a=ptime:20\r\na=sendrecv\r\n")
-                                        .arg(rtp.localPort());
                 okSentUs = nowUs();
                 reply(lines, "200 OK", from, port,
                       {QStringLiteral("Contact: <sip:200@127.0.0.2:%1>").arg(sip.localPort()),
@@ -230,6 +258,8 @@ private:
                 firstRtpUs = t;
             phoneRtpAddress = from;
             phoneRtpPort = port;
+            if (opus)
+                continue;
             const int pt = d.at(1) & 0x7F;
             QVector<qint16> s;
             for (int i = 12; i < d.size(); ++i) {
@@ -249,19 +279,26 @@ private:
         const bool tone = toneFromUs >= 0 && t >= toneFromUs;
         if (tone && !firstTonePacketUs)
             firstTonePacketUs = t;
-        QByteArray p(172, 0);
+        QByteArray p(12, 0);
         p[0] = char(0x80);
-        p[1] = 8;
+        p[1] = char(opus ? opus->format().payloadType : 8);
         p[2] = char(seq >> 8);
         p[3] = char(seq);
         ++seq;
-        ts += 160;
+        ts += opus ? quint32(opus->frameTicks()) : 160;
         for (int i = 0; i < 4; ++i)
             p[4 + i] = char(ts >> (24 - 8 * i));
         p[8] = 0x12;
-        for (int i = 0; i < 160; ++i) {
+        if (opus) {
+            // The voice, looped, as the far end talks.
+            QVector<qint16> frame(opus->frameSamples());
+            for (qint16 &v : frame)
+                v = voice[int(phase++ % voice.size())];
+            p += opus->encode(frame.constData());
+        }
+        for (int i = 0; !opus && i < 160; ++i) {
             const double v = tone ? 9000 * std::sin(2 * M_PI * 1000 * (phase++) / 8000.0) : 0;
-            p[12 + i] = char(linear2alaw(short(v)));
+            p += char(linear2alaw(short(v)));
         }
         rtp.writeDatagram(p, phoneRtpAddress, phoneRtpPort);
     }
@@ -359,6 +396,7 @@ struct Figures {
     double cpuPerSecond = -1, rssIdle = -1, rssCall = -1, mouthToWire = -1, wireToEar = -1;
     double startToRegisteredTls = -1;
     double cpuTlsClear = -1, cpuSrtp = -1;
+    double cpuOpus = -1, erle = -1;
 };
 
 QString ms(double us) { return us < 0 ? QStringLiteral("n/a") : QString::number(us / 1000.0, 'f', 1); }
@@ -409,6 +447,78 @@ void measureCall(FarSide &far, qint64 pid, const std::function<qint64(const QStr
     far.stopStream();
     command("hangup");
     pause(300);
+}
+
+// The speaker's monitor looped into the microphone after 120 ms, and a
+// second reflection 60 ms later at a third of the level; gone with the object.
+struct EchoPath
+{
+    QStringList modules;
+    static QString pactl(const QStringList &arguments)
+    {
+        QProcess p;
+        p.start("pactl", arguments);
+        p.waitForFinished(5000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    bool load()
+    {
+        for (const int ms : {120, 180})
+            modules << pactl({"load-module", "module-loopback", "source=spk.monitor", "sink=mic",
+                              QStringLiteral("latency_msec=%1").arg(ms), "source_dont_move=true", "sink_dont_move=true"});
+        for (const QString &block : pactl({"list", "sink-inputs"}).split("Sink Input #"))
+            if (block.contains(QRegularExpression("Owner Module: " + modules.last() + "\\s")))
+                return !pactl({"set-sink-input-volume", block.section('\n', 0, 0).trimmed(), "33%"}).contains("Failure");
+        return false;
+    }
+    ~EchoPath()
+    {
+        for (const QString &m : modules)
+            pactl({"unload-module", m});
+    }
+};
+
+// A call over Opus, the far end talking: the CPU a second of it, and (for
+// `erleLog`, the phone's log) with the echo path the canceller's ERLE after
+// 2 s of the far end's voice, as the call's figures give it.
+void measureOpusCall(FarSide &far, const std::function<qint64()> &pid, const std::function<qint64(const QString &)> &command, Figures &f,
+                     const QString &erleLog = QString())
+{
+    for (const bool echo : {false, true}) {
+        if (echo && erleLog.isEmpty())
+            break;
+        EchoPath path;
+        if (echo && !path.load()) {
+            std::fprintf(stderr, "bench_phone: no echo path on the null devices\n");
+            break;
+        }
+        far.reset();
+        far.useOpus = true;
+        pause(1000);
+        const qint64 logSize = QFile(erleLog).size();
+        command("invite");
+        if (!waitUntil([&] { return far.firstRtpUs != 0; }, 5000))
+            return;
+        far.startStream();
+        pause(echo ? 2000 : 1000);
+        if (!echo) {
+            const qint64 cpu0 = procCpuMs(pid()), t0 = nowUs();
+            pause(5000);
+            // n/a unless the call did settle on Opus.
+            f.cpuOpus = far.overOpus() ? double(procCpuMs(pid()) - cpu0) * 1e6 / double(nowUs() - t0) : -1;
+        }
+        far.stopStream();
+        command("hangup");
+        static const QRegularExpression erle("RTP call figures: .*, codec opus, ERLE (-?[\\d.]+) dB");
+        QRegularExpressionMatch m;
+        waitUntil([&] {
+            QFile log(erleLog);
+            return log.open(QIODevice::ReadOnly) && log.seek(logSize)
+                && (m = erle.match(QString::fromUtf8(log.readAll()))).hasMatch();
+        }, echo ? 3000 : 300);
+        if (echo)
+            f.erle = m.hasMatch() ? m.captured(1).toDouble() : -1;
+    }
 }
 
 // The child: the phone's own core driven by words on stdin.
@@ -476,7 +586,8 @@ void sorvanto(FarSide &far, quint16 port, Figures &f)
     pause(1000);
     phone.terminate();
     phone.waitForFinished(5000);
-    if (!seedDatabase(dataDir + "/sorvanto.dat", port)) {
+    // Wideband is off until the user turns it on; the Opus call needs it.
+    if (!seedDatabase(dataDir + "/sorvanto.dat", port, ", codecG722=1, codecOpus=1")) {
         std::fprintf(stderr, "bench_phone: could not set the account in the database\n");
         return;
     }
@@ -523,6 +634,13 @@ void sorvanto(FarSide &far, quint16 port, Figures &f)
         return at < 0 ? nowUs() : said.mid(at + tag.size()).split('\n').first().toLongLong();
     };
     measureCall(far, child.processId(), command, f, true);
+    QString childLog; // wherever the child's data directory is: the log written last
+    for (QDirIterator it(dir.path(), {"log.txt"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString file = it.next();
+        if (childLog.isEmpty() || QFileInfo(file).lastModified() > QFileInfo(childLog).lastModified())
+            childLog = file;
+    }
+    measureOpusCall(far, [&] { return child.processId(); }, command, f, childLog);
     child.closeWriteChannel();
     child.terminate();
     if (!child.waitForFinished(5000))
@@ -533,29 +651,33 @@ void sorvanto(FarSide &far, quint16 port, Figures &f)
 // dialled by its own "-e" option at start: its command-to-INVITE figure is n/a.
 void baresip(FarSide &far, quint16 port, Figures &f)
 {
-    QTemporaryDir dir;
+    // G.711 at 8 kHz mono on the devices; over Opus the devices at the codec's own rate, as baresip runs by default.
+    QTemporaryDir dir, opusDir;
     const quint16 sipPort = freeUdpPort("127.0.0.1");
-    QFile config(dir.path() + "/config");
-    config.open(QIODevice::WriteOnly);
-    QTextStream(&config) << "poll_method epoll\n"
-                         << "sip_listen 127.0.0.1:" << sipPort << "\n"
-                         << "net_interface 127.0.0.1\n"
-                         << "audio_player alsa,pulse\naudio_source alsa,pulse\naudio_alert alsa,pulse\n"
-                         << "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
-                         << "rtp_ports 30000-30100\n"
-                         << "module_path /usr/lib/baresip/modules\n"
-                         << "module g711.so\nmodule alsa.so\nmodule menu.so\nmodule_app account.so\n";
-    config.close();
-    QFile accounts(dir.path() + "/accounts");
-    accounts.open(QIODevice::WriteOnly);
-    QTextStream(&accounts) << "<sip:100@127.0.0.2>;auth_pass=pw;outbound=\"sip:127.0.0.2:" << port
-                           << ";transport=udp\";regint=3600;audio_codecs=pcma\n";
-    accounts.close();
+    for (const bool opus : {false, true}) {
+        const QString path = (opus ? opusDir : dir).path();
+        QFile config(path + "/config");
+        config.open(QIODevice::WriteOnly);
+        QTextStream(&config) << "poll_method epoll\n"
+                             << "sip_listen 127.0.0.1:" << sipPort << "\n"
+                             << "net_interface 127.0.0.1\n"
+                             << "audio_player alsa,pulse\naudio_source alsa,pulse\naudio_alert alsa,pulse\n"
+                             << (opus ? "" : "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n")
+                             << "rtp_ports 30000-30100\n"
+                             << "module_path /usr/lib/baresip/modules\n"
+                             << "module g711.so\nmodule opus.so\nmodule alsa.so\nmodule menu.so\nmodule_app account.so\n";
+        config.close();
+        QFile accounts(path + "/accounts");
+        accounts.open(QIODevice::WriteOnly);
+        QTextStream(&accounts) << "<sip:100@127.0.0.2>;auth_pass=pw;outbound=\"sip:127.0.0.2:" << port
+                               << ";transport=udp\";regint=3600;audio_codecs=" << (opus ? "opus/48000/2" : "pcma") << "\n";
+        accounts.close();
+    }
 
-    auto run = [&](QProcess &phone, const QStringList &extra) {
+    auto run = [&](QProcess &phone, const QStringList &extra, const QTemporaryDir &in) {
         phone.setProcessChannelMode(QProcess::MergedChannels);
         phone.setStandardInputFile(QProcess::nullDevice());
-        phone.start("baresip", QStringList{"-f", dir.path(), "-t", "120"} + extra);
+        phone.start("baresip", QStringList{"-f", in.path(), "-t", "120"} + extra);
         if (!phone.waitForStarted(5000)) {
             std::fprintf(stderr, "bench_phone: baresip cannot be started: %s\n", qPrintable(phone.errorString()));
             return false;
@@ -572,7 +694,7 @@ void baresip(FarSide &far, quint16 port, Figures &f)
     far.reset();
     QProcess idle;
     const qint64 start = nowUs();
-    if (!run(idle, {}))
+    if (!run(idle, {}, dir))
         return;
     if (waitUntil([&] { return far.firstRegisterUs != 0; }, 10000))
         f.startToRegister = double(far.firstRegisterUs - start);
@@ -585,7 +707,7 @@ void baresip(FarSide &far, quint16 port, Figures &f)
     // The call, dialled at start.
     far.reset();
     QProcess phone;
-    if (!run(phone, {"-e", "/dial sip:200@127.0.0.2"}))
+    if (!run(phone, {"-e", "/dial sip:200@127.0.0.2"}, dir))
         return;
     auto command = [&](const QString &word) -> qint64 {
         if (word == "hangup") {
@@ -596,6 +718,18 @@ void baresip(FarSide &far, quint16 port, Figures &f)
     };
     measureCall(far, phone.processId(), command, f, true);
     stop(phone);
+
+    // Over Opus: dialled at start too, so "invite" starts a new process.
+    QProcess overOpus;
+    auto opusCommand = [&](const QString &word) -> qint64 {
+        if (word == "invite")
+            run(overOpus, {"-e", "/dial sip:200@127.0.0.2"}, opusDir);
+        else if (word == "hangup")
+            stop(overOpus);
+        return -1;
+    };
+    measureOpusCall(far, [&] { return overOpus.processId(); }, opusCommand, f);
+    stop(overOpus);
 }
 
 // The caller's CPU per second in a call to baresip "200" over TLS, clear or
@@ -770,6 +904,8 @@ int main(int argc, char **argv)
     row("RSS in a call", num(s.rssCall / 1024), num(b.rssCall / 1024), "MiB");
     row("mouth to wire", ms(s.mouthToWire), ms(b.mouthToWire), "ms");
     row("wire to ear", ms(s.wireToEar), ms(b.wireToEar), "ms");
+    row("CPU per second, Opus, canceller on", num(s.cpuOpus), num(b.cpuOpus), "ms/s");
+    row("echo canceller ERLE after 2 s", num(s.erle), "-", "dB");
     std::printf("\nWhat bounds each delay:\n"
                 "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture device's period\n"
                 "    (Sorvanto asks for about 20 ms), the null sink's own latency and the 10 ms feeder buffer.\n"

@@ -27,6 +27,9 @@ public:
         m_caFile = caFile;
         m_mediaEncryption = mediaEncryption;
     }
+    // The first account's codecs ("g722/16000/1", "opus/48000/2"; baresip
+    // assumes 8000 Hz where none is named). Call before start().
+    void useCodecs(const QString &codecs) { m_codecs = codecs; }
     // A console command such as "/dial sip:100@127.0.0.2" or "/hangup"; the
     // newline is what makes baresip act on it.
     void command(const QString &line) const
@@ -46,12 +49,14 @@ public:
         command(QStringLiteral("/uafind ") + aor);
         command(QStringLiteral("/dial ") + uri);
     }
-    // The audio received in the latest call, 8000 Hz mono S16LE (empty when
-    // none). sndfile writes it when the call object goes, after the hang-up.
-    QByteArray received() const;
+    // The audio received in the latest call, mono S16LE at `rate` (8000 Hz
+    // for G.711, 16000 for G.722 and Opus); empty when none. sndfile writes
+    // it when the call object goes, after the hang-up.
+    QByteArray received(int *rate = nullptr) const;
 
 private:
     quint16 m_consPort = 0;
     QString m_caFile;
     QString m_mediaEncryption;
+    QString m_codecs = QStringLiteral("pcma,pcmu");
 };

@@ -1,8 +1,8 @@
 #pragma once
 
-// One raw 8000 Hz mono S16LE stream to or from the test PulseAudio daemon:
-// `pacat` playing a buffer into a sink, or `parec` recording a monitor. The
-// daemon itself is started by scripts/test.
+// One raw mono S16LE stream (8000 Hz unless asked otherwise) to or from the test PulseAudio
+// daemon: `pacat` playing a buffer into a sink, or `parec` recording a monitor. The daemon
+// itself is started by scripts/test.
 
 #include "peerprocess.h"
 
@@ -26,23 +26,23 @@ public:
         return QString();
     }
 
-    bool play(const QString &sink, const QByteArray &pcm)
+    bool play(const QString &sink, const QByteArray &pcm, int rate = 8000)
     {
-        if (!run(QStringLiteral("pacat"), {"--playback", "-d", sink, "--latency-msec=20"}))
+        if (!run(QStringLiteral("pacat"), {"--playback", "-d", sink, "--latency-msec=20"}, rate))
             return false;
         m_process.write(pcm);
         m_process.closeWriteChannel();
         return true;
     }
-    bool record(const QString &source) { return run(QStringLiteral("parec"), {"-d", source, "--latency-msec=10"}); }
+    bool record(const QString &source, int rate = 8000) { return run(QStringLiteral("parec"), {"-d", source, "--latency-msec=10"}, rate); }
     // What the recorder delivered so far (drained).
     QByteArray take() { return m_process.readAllStandardOutput(); }
 
 private:
-    bool run(const QString &program, const QStringList &arguments)
+    bool run(const QString &program, const QStringList &arguments, int rate)
     {
         stop();
         m_program = program;
-        return launch(arguments + QStringList{"--raw", "--format=s16le", "--rate=8000", "--channels=1"}, true);
+        return launch(arguments + QStringList{"--raw", "--format=s16le", "--rate=" + QString::number(rate), "--channels=1"}, true);
     }
 };
