@@ -1,5 +1,7 @@
 #include "baresippeer.h"
 
+#include "tone.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtEndian>
@@ -45,33 +47,7 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
 
 QByteArray BaresipPeer::received(int *rate) const
 {
-    // The decoder side of the newest call: "dump-<time>-dec.wav", at the
-    // codec's rate and channels ("fmt ").
+    // The decoder side of the newest call: "dump-<time>-dec.wav".
     QDir snd(path(QStringLiteral("snd")));
-    const QByteArray wav = read(snd.filePath(snd.entryList({"*-dec.wav"}, QDir::Files, QDir::Name | QDir::Reversed).value(0)));
-    int channels = 1, wavRate = 8000;
-    // Walk the RIFF chunks to "data"; its size may still be 0: take the rest.
-    int pos = 12;
-    while (pos + 8 <= wav.size()) {
-        const quint32 size = qFromLittleEndian<quint32>(wav.constData() + pos + 4);
-        if (wav.mid(pos, 4) == "fmt " && pos + 16 <= wav.size()) {
-            channels = qMax(1, int(qFromLittleEndian<quint16>(wav.constData() + pos + 10)));
-            wavRate = int(qFromLittleEndian<quint32>(wav.constData() + pos + 12));
-        }
-        if (wav.mid(pos, 4) == "data") {
-            // The first channel; Opus's 48 kHz taken to 16 kHz by every third
-            // sample (nothing the tests send lies above 8 kHz).
-            const int every = wavRate == 48000 ? 3 : 1;
-            QByteArray pcm;
-            for (int at = pos + 8; at + 2 <= wav.size(); at += 2 * channels * every)
-                pcm += wav.mid(at, 2);
-            if (rate)
-                *rate = wavRate / every;
-            return pcm;
-        }
-        if (size > quint32(wav.size()))
-            break;
-        pos += 8 + int(size) + int(size & 1);
-    }
-    return QByteArray();
+    return Tone::fromWav(read(snd.filePath(snd.entryList({"*-dec.wav"}, QDir::Files, QDir::Name | QDir::Reversed).value(0))), rate);
 }

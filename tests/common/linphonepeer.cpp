@@ -55,9 +55,7 @@ bool LinphonePeer::command(const QString &line)
         || fail(QStringLiteral("linphonec did not take \"%1\"").arg(line));
 }
 
-QByteArray LinphonePeer::received() const
+QByteArray LinphonePeer::received(int *rate) const
 {
-    const QByteArray file = read(path(QStringLiteral("received.wav")));
-    const int data = file.indexOf("data");
-    return data < 0 ? QByteArray() : file.mid(data + 8);
+    return Tone::fromWav(read(path(QStringLiteral("received.wav"))), rate);
 }

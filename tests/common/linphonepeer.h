@@ -21,6 +21,6 @@ public:
     // "pause", "resume", or a key ("5") sent in a call.
     bool command(const QString &line);
     void dial(const QString &uri) { command(QStringLiteral("call ") + uri); }
-    // The audio of the latest call, 8000 Hz mono S16LE, once the call ended.
-    QByteArray received() const;
+    // The audio of the latest call, mono S16LE at `rate` (the codec's), once the call ended.
+    QByteArray received(int *rate = nullptr) const;
 };

@@ -23,11 +23,13 @@ public:
     // Keys held for 60 ms or more, in order: one row and one column tone
     // within 6 dB of each other, each above -25 dBFS and 10 dB above the
     // other tones of its group.
-    static QString dtmf(const QByteArray &pcm);
+    static QString dtmf(const QByteArray &pcm, int rate = 8000);
     // A synthetic voice, not a steady tone: syllables of harmonics of a
     // gliding pitch around `pitch` Hz shaped by changing vowel formants, in
     // words with pauses between them; about -20 dBFS while speaking. The same
     // `seed` gives the same voice.
+    // The PCM of a 16-bit WAV file, first channel, its rate in `rate`; 48 kHz comes at 16 kHz.
+    static QByteArray fromWav(const QByteArray &wav, int *rate = nullptr);
     static QVector<qint16> voice(int samples, int rate, quint32 seed, double pitch = 120);
 };
 

@@ -338,7 +338,7 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool
         return "the call's figures do not name " + codec;
     // sndfile writes the recording once the call object goes; at 16 kHz each look takes a while on a loaded machine.
     int heardRate = 8000;
-    const auto received = [&] { return linphone ? linphonec.received() : baresip.received(&heardRate); };
+    const auto received = [&] { return linphone ? linphonec.received(&heardRate) : baresip.received(&heardRate); };
     const auto farHears = [&] { const QByteArray pcm = received(); return frequency(pcm.right(2 * heardRate), heardRate); };
     if (checkTones && !waitFor([&] { return farHears() == nearTone; }, 10000))
         return QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHears());
@@ -351,8 +351,9 @@ QString TstPhone::call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool
         if (reported != "159")
             return name + " reports the keys \"" + reported + "\" received, not 159";
         // (linphonec records its own key's tone with what it receives.)
-        if (Tone::dtmf(received()).contains(QRegularExpression("[159]")))
-            return name + "'s recording holds the keys \"" + Tone::dtmf(received()) + "\" in band";
+        const QString inBand = Tone::dtmf(received(), heardRate);
+        if (inBand.contains(QRegularExpression("[159]")))
+            return name + "'s recording holds the keys \"" + inBand + "\" in band";
     }
     history << number + (phoneCalls ? " Out" : " In");
     return QString();
