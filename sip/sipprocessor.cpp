@@ -702,14 +702,9 @@ void SipProcessor::processResponse(SipPacket *msg)
                 delete bye;
                 return;
             }
-            SdpSession answer;
-            const bool answered = readSdp(msg, answer);
-            // Required SRTP and an answer without a key we offered for: the
-            // call may not go on in clear; acknowledged, then ended.
-            if (d.localIsOffer
-                && !(answered ? d.crypto.takeAnswer(answer)
-                              : d.crypto.mode != MediaEncryption::Required || d.crypto.active())) {
-                SipBuilder::log(QStringLiteral("Out Rx: 200 OK INVITE without the SRTP keys required"));
+            // A 200 OK that cannot carry the call is acknowledged, then ended with BYE.
+            const auto endAnswered = [&](const QString &why, CallEnd cause) {
+                SipBuilder::log(QStringLiteral("Out Rx: 200 OK INVITE ") + why);
                 sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
                 d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
                 d.callDirection = CallDirection::Outgoing;
@@ -717,22 +712,23 @@ void SipProcessor::processResponse(SipPacket *msg)
                 sip->setCallState(CallState::Ended);
                 sip->sendRequest(bye);
                 delete bye;
-                emit sip->callEnded(CallEnd::NotEncrypted, 488, QString());
+                emit sip->callEnded(cause, 488, QString());
+            };
+            SdpSession answer;
+            const bool answered = readSdp(msg, answer);
+            // Required SRTP and an answer without a key we offered for: the
+            // call may not go on in clear; acknowledged, then ended.
+            if (d.localIsOffer
+                && !(answered ? d.crypto.takeAnswer(answer)
+                              : d.crypto.mode != MediaEncryption::Required || d.crypto.active())) {
+                endAnswered(QStringLiteral("without the SRTP keys required"), CallEnd::NotEncrypted);
                 return;
             }
             if (answered) {
                 // An answer naming no format we offered cannot carry the
                 // call (RFC 3264 6): acknowledged, then ended.
                 if (d.localIsOffer && !answeredCodec(d.localSdp.formats, answer.formats)) {
-                    SipBuilder::log(QStringLiteral("Out Rx: 200 OK INVITE with no format we offered"));
-                    sip->sendReply(b.responseRequest(QStringLiteral("ACK"), msg), msg);
-                    d.setLastInviteOk(sip->parser->cloneSipResponse(msg));
-                    d.callDirection = CallDirection::Outgoing;
-                    SipRequest *bye = b.disconnectOut();
-                    sip->setCallState(CallState::Ended);
-                    sip->sendRequest(bye);
-                    delete bye;
-                    emit sip->callEnded(CallEnd::NoCommonCodec, 488, QString());
+                    endAnswered(QStringLiteral("with no format we offered"), CallEnd::NoCommonCodec);
                     return;
                 }
                 d.remoteSdp = answer;
