@@ -4,8 +4,8 @@
 // in without a step), where a payload starts, which payload types are heard;
 // and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
 // 4733 events in the voice's numbering when the far end takes them; nothing
-// sent while held, the clock running on; an encrypted call sends nothing
-// readable and hears only what authenticates.
+// sent while held, the clock running on; an encrypted call hears only what
+// authenticates.
 
 #include "fixturetable.h"
 #include "jitterbuffer.h"
@@ -52,9 +52,8 @@ private slots:
         QVERIFY(peer.start());
         rtp->setRemoteAddress(QStringLiteral("127.0.0.1"), QString::number(peer.port()));
         rtp->localPort = SipTestServer::freePort();
-        rtp->initSession();
     }
-    void init() { peer.packets.clear(), buffer.reset(); }
+    void init() { peer.packets.clear(), buffer.reset(), rtp->setCodec(SdpFormat()), rtp->setTelephoneEvent(-1), rtp->initSession(); }
     void order_data() { fixtureRows("media/jitter-order.txt"); }
     void order()
     {
@@ -128,7 +127,6 @@ private slots:
     void payloadTypes()
     {
         // Only G.711 is heard, in the law it came in, after its CSRCs; other types change nothing sent.
-        rtp->initSession();
         const QByteArray ulaw = RtpPeer::packet(0, tone, 1);
         sendAndReceive(tone, {"\x81" + ulaw.mid(1, 11) + "CSRC" + ulaw.mid(12), RtpPeer::packet(18, tone.left(40), 2),
                               RtpPeer::packet(101, tone.left(8), 2)}, 1);
@@ -169,9 +167,7 @@ private slots:
         SdpFormat format;
         if (opus)
             format.payloadType = 111, format.encoding = "opus", format.clockRate = 48000, format.channels = 2;
-        rtp->setCodec(format);
-        rtp->initSession();
-        rtp->setTelephoneEvent(eventType);
+        rtp->setCodec(format), rtp->initSession(), rtp->setTelephoneEvent(eventType);
         const int tick = opus ? 960 : 160;
         const QByteArray frame = Tone::sine(440, 0.1, rtp->sampleRate() / 50, rtp->sampleRate());
         for (const QString &step : script.split(' ')) {
@@ -190,25 +186,16 @@ private slots:
         RtpHeader first;
         for (const QByteArray &p : peer.packets) {
             RtpHeader h;
+            TelephoneEventPayload e;
             QVERIFY(h.parse(reinterpret_cast<const uchar *>(p.constData()), p.size()));
-            if (seen.isEmpty())
-                first = h;
+            first = seen.isEmpty() ? h : first;
             // One numbering and one source for voice and events alike.
-            QCOMPARE(quint16(h.sequence - first.sequence), quint16(seen.size()));
-            QCOMPARE(h.ssrc, first.ssrc);
-            QString text = QStringLiteral("v");
-            if (h.payloadType == eventType) {
-                TelephoneEventPayload e;
-                QVERIFY(e.decode(reinterpret_cast<const uchar *>(p.constData()) + h.payloadOffset, h.payloadLength));
-                text = QStringLiteral("%1%2/%3%4").arg(h.marker ? "M" : "").arg(e.event).arg(e.duration).arg(e.end ? "E" : "");
-            } else {
-                QVERIFY(!h.marker && h.payloadType == (opus ? 111 : 8) && (opus || h.payloadLength == 160));
-            }
-            seen << text + "@" + QString::number((h.timestamp - first.timestamp) / double(tick)); // a packet's ticks, exactly
+            QVERIFY(quint16(h.sequence - first.sequence) == seen.size() && h.ssrc == first.ssrc);
+            const bool event = h.payloadType == eventType && e.decode(reinterpret_cast<const uchar *>(p.constData()) + h.payloadOffset, h.payloadLength);
+            QVERIFY(event || (!h.marker && h.payloadType == (opus ? 111 : 8) && (opus || h.payloadLength == 160)));
+            seen << (event ? QStringLiteral("%1%2/%3%4").arg(h.marker ? "M" : "").arg(e.event).arg(e.duration).arg(e.end ? "E" : "") : "v")
+                    + "@" + QString::number((h.timestamp - first.timestamp) / double(tick)); // a packet's ticks, exactly
         }
-        rtp->setCodec(SdpFormat());
-        rtp->initSession();
-        rtp->setTelephoneEvent(-1);
         QCOMPARE(seen.join(' '), sent);
     }
 
@@ -225,50 +212,28 @@ private slots:
         QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
     }
 
-    void srtp_data()
-    {
-        // What the far end sends into an encrypted call, and whether it is heard.
-        QTest::addColumn<QString>("far");
-        QTest::addColumn<bool>("heard");
-        QTest::newRow("protected with its key, across the wrap") << "protected" << true;
-        QTest::newRow("clear RTP") << "clear" << false; // a changed byte, another key: tst_srtp
-    }
-
     void srtp()
     {
-        QFETCH(QString, far);
-        QFETCH(bool, heard);
+        // Into an encrypted call each packet comes twice, across the wrap: in clear with 400 Hz, then with 1 kHz
+        // protected by the far end's key. Only this one is heard. A changed byte or another key: tst_srtp; what the phone sends is noise on
+        // the wire and heard by a real phone: tst_phone.
         const SrtpSuite suite = SrtpSuite::AesCm128HmacSha1_80;
         const SdesCrypto ours = SdesCrypto::generate(1, suite), theirs = SdesCrypto::generate(1, suite);
         SrtpSession farEnd;
-        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt));
-        rtp->initSession();
-        rtp->rxCodec = Rtp::PCMA;
-        QVERIFY(rtp->setSrtp(ours, theirs));
-        rtp->seqNumber = 65530;
+        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt) && rtp->setSrtp(ours, theirs));
         const quint64 rejected = rtp->rxRejected;
         QList<QByteArray> in;
         for (int i = 0; i < 10; ++i) {
-            QByteArray p = RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * (i + 1)));
-            QVERIFY(far == "clear" || farEnd.protect(p));
-            in << p;
+            in << RtpPeer::packet(8, Tone::sine(400, 0.5, 160), quint16(65532 + i), quint32(160 * i))
+               << RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * i));
+            QVERIFY(farEnd.protect(in.last()));
         }
-        sendAndReceive(tone.repeated(10), in, 10);
+        sendAndReceive(QByteArray(), in, 0);
         rtp->clearSrtp();
-        QCOMPARE(rtp->rxRejected - rejected, quint64(heard ? 0 : 10));
+        QCOMPARE(rtp->rxRejected - rejected, quint64(10));
         QVector<qint16> played(1600);
         rtp->rxBuffer.pull(played.data(), 1600);
-        const double level = Tone::level(QByteArray(reinterpret_cast<const char *>(played.constData()), 3200), 1000);
-        QVERIFY2(heard ? level > 0.3 : level < 0.01, qPrintable(QString::number(level)));
-        // Sent: the far end authenticates every packet and reads the tone back in order over the
-        // wrap (65531 ... 4); the phone test finds no G.711 of the tone on the wire of a real call.
-        QList<QByteArray> clear;
-        for (QByteArray p : qAsConst(peer.packets)) {
-            QVERIFY(farEnd.unprotect(p));
-            QCOMPARE(quint16(uchar(p[2]) << 8 | uchar(p[3])), quint16(65531 + clear.size()));
-            clear << p;
-        }
-        QVERIFY(Tone::level(RtpPeer::decode(clear, 8), 1000) > 0.3);
+        QVERIFY(Tone::level(QByteArray(reinterpret_cast<const char *>(played.constData()), 3200), 1000) > 0.3);
     }
 };
 
