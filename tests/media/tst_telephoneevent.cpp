@@ -1,5 +1,5 @@
-// Keys as RTP events (RFC 4733): the packets each 20 ms tick carries for a key (marker on the first, one timestamp,
-// growing duration, three end packets), the receiver's one report per event, and keys read from INFO bodies.
+// Keys as RTP events (RFC 4733): the receiver's one report per event, and keys read from INFO bodies. The packets
+// sent for a key, in the voice's numbering and clock: tst_rtp.
 
 #include "dtmfinfo.h"
 #include "fixturetable.h"
@@ -12,30 +12,6 @@ class TstTelephoneEvent : public QObject
     Q_OBJECT
 
 private slots:
-    void sent_data() { fixtureRows("media/events-sent.txt"); }
-    void sent()
-    {
-        QFETCH(QString, clockRate);
-        QFETCH(QString, keys);
-        QFETCH(QString, releaseTick);
-        const int rate = clockRate.toInt(), release = releaseTick.toInt();
-        TelephoneEventSender sender(rate);
-        for (int i = 0; i < keys.size(); ++i)
-            sender.press(keys.at(i), i == 0 && release >= 0);
-        QStringList ticks;
-        const int step = rate / 50;
-        for (int tick = 0; tick < 40 && (ticks.isEmpty() || ticks.last() != "."); ++tick) {
-            if (tick == release)
-                sender.release();
-            TelephoneEventPacket packet;
-            ticks << (sender.tick(quint32(1000 + tick * step), packet)
-                          ? (packet.marker ? "M" : "") + packet.payload.toHex() + "@" + QString::number(packet.timestamp)
-                          : QStringLiteral("."));
-        }
-        QTEST(ticks.join(' '), "ticks");
-        QVERIFY(sender.idle());
-    }
-
     void received_data() { fixtureRows("media/events-received.txt"); }
     void received()
     {
