@@ -68,15 +68,11 @@ void TstAudioCodec::toneRoundTrip()
     const int rate = v[0].toInt(), clock = v[1].toInt(), payloadBytes = v[2].toInt();
     const double frequency = v[3].toDouble(), snrFloorDb = v[4].toDouble();
     std::unique_ptr<AudioCodec> codec = AudioCodec::create(format(sdp));
-    QVERIFY(codec);
-    QCOMPARE(codec->sampleRate(), rate);
-    QCOMPARE(codec->frameTicks(), clock / 50);
+    QVERIFY(codec && codec->sampleRate() == rate && codec->frameTicks() == clock / 50);
     QByteArray heard;
     for (const QByteArray &p : encodeTone(*codec, 50, frequency)) {
-        if (payloadBytes >= 0)
-            QCOMPARE(p.size(), payloadBytes);
         const QVector<qint16> out = codec->decode(p);
-        QCOMPARE(out.size(), codec->frameSamples());
+        QVERIFY2((payloadBytes < 0 || p.size() == payloadBytes) && out.size() == codec->frameSamples(), qPrintable(QString::number(p.size())));
         heard += bytes(out);
     }
     // The last half second, past any start-up: the tone against everything else.

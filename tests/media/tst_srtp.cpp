@@ -83,9 +83,8 @@ void TstSrtp::parse()
     QFETCH(QString, value);
     QFETCH(QString, taken);
     SdesCrypto crypto;
-    QCOMPARE(SdesCrypto::parse(value, &crypto), taken == "yes");
     // The tag, the suite's name and the 30-byte key written back as read.
-    QVERIFY(taken != "yes" || crypto.toString() == value.section('|', 0, 0));
+    QCOMPARE(SdesCrypto::parse(value, &crypto) ? crypto.toString() : "refused", taken == "yes" ? value.section('|', 0, 0) : "refused");
 }
 
 void TstSrtp::offerAnswer_data()
@@ -162,9 +161,8 @@ void TstSrtp::offerAnswer()
     QCOMPARE(outcomeSeen, outcome);
     if (!call.active())
         return;
-    QVERIFY(farLines.contains(call.theirs().toString()));
-    QCOMPARE(call.ours().suite, call.theirs().suite);
-    QVERIFY(call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength);
+    QVERIFY(farLines.contains(call.theirs().toString()) && call.ours().suite == call.theirs().suite
+            && call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength);
 }
 
 QTEST_GUILESS_MAIN(TstSrtp)
