@@ -20,10 +20,8 @@ private slots:
         QString keys;
         for (const QString &packet : packets.split(' ')) {
             const QByteArray payload = QByteArray::fromHex(packet.section(':', 1).toLatin1());
-            const QChar key = receiver.take(packet.section(':', 0, 0).toUInt(), reinterpret_cast<const uchar *>(payload.constData()),
-                                            payload.size());
-            if (!key.isNull())
-                keys += key;
+            const QChar key = receiver.take(packet.section(':', 0, 0).toUInt(), reinterpret_cast<const uchar *>(payload.constData()), payload.size());
+            keys += key.isNull() ? QString() : QString(key);
         }
         QTEST(keys, "keys");
     }
