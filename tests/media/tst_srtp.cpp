@@ -145,7 +145,7 @@ void TstSrtp::offerAnswer()
         SdpSession again = offer;
         SdpCrypto(call.mode).addToOffer(again);
         const QStringList keys = QStringList(lines + again.attributes("crypto")).replaceInStrings(QRegularExpression(".*inline:"), "");
-        QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()).size(), 2 * suites.count('k'));
+        QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()).size(), 2 * lines.size());
         outcomeSeen = call.takeAnswer(far) ? "" : "end";
         // The offerer keeps the key it offered under the answer's tag.
         QVERIFY(!call.active() || lines.contains(call.ours().toString()));
@@ -159,10 +159,8 @@ void TstSrtp::offerAnswer()
     if (outcomeSeen.isEmpty())
         outcomeSeen = call.active() ? "srtp " + SdesCrypto::suiteName(call.ours().suite).right(2) : "clear";
     QCOMPARE(outcomeSeen, outcome);
-    if (!call.active())
-        return;
-    QVERIFY(farLines.contains(call.theirs().toString()) && call.ours().suite == call.theirs().suite
-            && call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength);
+    QVERIFY(!call.active() || (farLines.contains(call.theirs().toString()) && call.ours().suite == call.theirs().suite
+                               && call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength));
 }
 
 QTEST_GUILESS_MAIN(TstSrtp)
