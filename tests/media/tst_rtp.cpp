@@ -2,11 +2,13 @@
 // across the wrap, duplicates and late packets dropped and counted, the
 // target following the jitter and coming back down, a gap faded out and back
 // in without a step), where a payload starts, which payload types are heard;
+// keys received as RFC 4733 events (each once) or INFO bodies;
 // and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
 // 4733 events in the voice's numbering when the far end takes them; nothing
 // sent while held, the clock running on; an encrypted call hears only what
 // authenticates.
 
+#include "dtmfinfo.h"
 #include "fixturetable.h"
 #include "jitterbuffer.h"
 #include "rtp.h"
@@ -193,6 +195,33 @@ private slots:
                     + "@" + QString::number((h.timestamp - first.timestamp) / double(tick)); // a packet's ticks, exactly
         }
         QCOMPARE(seen.join(' '), sent);
+    }
+
+    void received_data() { fixtureRows("media/events-received.txt"); }
+    void received()
+    {
+        // Each event reported once (never heard: payloadTypes).
+        QFETCH(QString, packets);
+        rtp->setTelephoneEvent(101);
+        QSignalSpy reported(rtp, &Rtp::keyReceived);
+        quint16 sequence = 0;
+        for (const QString &packet : packets.split(' ')) {
+            QByteArray p = RtpPeer::packet(101, QByteArray(), ++sequence, packet.section(':', 0, 0).toUInt())
+                + QByteArray::fromHex(packet.section(':', 1).toLatin1());
+            rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
+        }
+        QString keys;
+        for (const QList<QVariant> &key : reported)
+            keys += key.at(0).toChar();
+        QTEST(keys, "keys");
+    }
+    void info_data() { fixtureRows("sip/info-keys.txt"); }
+    void info()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, body);
+        const QChar key = dtmfInfoDigit(type, body);
+        QTEST(key.isNull() ? QString() : QString(key), "key");
     }
 
     void dtmf()
