@@ -2,7 +2,6 @@
 
 namespace {
 const char keys[] = "0123456789*#ABCD";
-constexpr int maxDuration = 0xFFFF;
 }
 
 int telephoneEventOf(QChar digit)
@@ -45,22 +44,13 @@ TelephoneEventSender::TelephoneEventSender(int clockRate, int tickMs)
 {
 }
 
-bool TelephoneEventSender::press(QChar digit, bool held)
+bool TelephoneEventSender::press(QChar digit)
 {
     const int event = telephoneEventOf(digit);
     if (event < 0)
         return false;
-    m_keys.enqueue({event, held});
+    m_keys.enqueue(event);
     return true;
-}
-
-void TelephoneEventSender::release()
-{
-    // the key held now, or the one about to start
-    if (m_active)
-        m_released = true;
-    else if (!m_keys.isEmpty())
-        m_keys.head().held = false;
 }
 
 void TelephoneEventSender::clear()
@@ -76,21 +66,18 @@ bool TelephoneEventSender::tick(quint32 now, TelephoneEventPacket &packet)
         if (m_keys.isEmpty())
             return false;
         // A new event: its own timestamp, the marker on its first packet.
-        m_key = m_keys.dequeue();
+        m_event = m_keys.dequeue();
         m_active = true;
-        m_released = !m_key.held;
         m_timestamp = now;
         m_duration = 0;
         m_endsSent = 0;
         packet.marker = true;
     }
     TelephoneEventPayload p;
-    p.event = m_key.event;
+    p.event = m_event;
     if (m_endsSent == 0) {
-        m_duration = qMin(m_duration + m_tickUnits, maxDuration);
-        // Ends once the minimum is reached and the key is up; a key held past
-        // what 16 bits count ends there.
-        p.end = (m_released && m_duration >= m_minimumUnits) || m_duration + m_tickUnits > maxDuration;
+        m_duration += m_tickUnits;
+        p.end = m_duration >= m_minimumUnits;
     } else {
         p.end = true; // the end packet again, the same duration (RFC 4733 2.5.1.4)
     }

@@ -44,10 +44,9 @@ public:
 
     explicit TelephoneEventSender(int clockRate = 8000, int tickMs = 20);
 
-    // Queues a key; it lasts the minimum, or while held until release().
+    // Queues a key; it lasts the minimum, as a pressed key on the pad.
     // False (nothing queued) for a key that is no event.
-    bool press(QChar digit, bool held = false);
-    void release();
+    bool press(QChar digit);
     // At each tick, `now` being the timestamp a voice packet would carry:
     // true with the event packet to send instead, false when none is due.
     bool tick(quint32 now, TelephoneEventPacket &packet);
@@ -55,13 +54,11 @@ public:
     void clear();
 
 private:
-    struct Key { int event; bool held; };
     int m_tickUnits;
     int m_minimumUnits;
-    QQueue<Key> m_keys;
+    QQueue<int> m_keys;
     bool m_active = false;
-    Key m_key{0, false};
-    bool m_released = false;
+    int m_event = 0;
     quint32 m_timestamp = 0;
     int m_duration = 0;
     int m_endsSent = 0;
