@@ -224,7 +224,7 @@ QString TstPhone::trace() const
     return "\n===== Kamailio =====\n" + kamailio.log().mid(kamailioMark).right(6000) + "\n===== baresip =====\n"
         + farEnd.log().right(3000) + "\n===== wideband baresip =====\n" + wideEnd.log().right(3000) + "\n===== linphonec =====\n" + linphonec.log().right(3000)
         + "\n===== phone log =====\n" + phone.log(phoneMark).remove(parseNoise).right(15000)
-        + "\n===== phone console =====\n" + phone.console().right(2000) + "\n===== relay =====\n" + lines.join('\n');
+        + "\n===== phone console =====\n" + phone.output().right(2000) + "\n===== relay =====\n" + lines.join('\n');
 }
 
 bool TstPhone::dial(const QString &number)
