@@ -4,14 +4,8 @@
 // ours, the keys start an SRTP session, and an answer is accepted exactly
 // when it names a line we offered. The input is the stream's lines after its m=.
 #include "sdescrypto.h"
-#include "sdpsession.h"
+#include "sdpstream.h"
 #include "srtpsession.h"
-
-#include <QLoggingCategory>
-#include <QString>
-
-#include <cstddef>
-#include <cstdint>
 
 namespace {
 
@@ -35,20 +29,12 @@ QList<SdesCrypto> fixedOffer()
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    QLoggingCategory::setFilterRules("default.debug=false");
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size > 8192)
+    const std::optional<SdpSession> stream = fuzzStream("m=audio 4000 RTP/SAVP 8", data, size);
+    if (!stream)
         return 0;
-    const QString body = QStringLiteral("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-                                        "m=audio 4000 RTP/SAVP 8\r\n")
-        + QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
-    const QStringList lines = SdpSession::fromText(body).attributes(QStringLiteral("crypto"));
+    const QStringList lines = stream->attributes(QStringLiteral("crypto"));
     static const QList<SdesCrypto> offered = fixedOffer();
     // libsrtp's crypto backend (NSS on Debian) shuts down with its last
     // context and loads its modules again with the next: one session kept

@@ -6,13 +6,8 @@
 // written read back the same. The input is the stream's lines after its m=.
 #include "audiocodec.h"
 #include "codecchoice.h"
-#include "sdpsession.h"
+#include "sdpstream.h"
 
-#include <QLoggingCategory>
-#include <QString>
-
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
 namespace {
@@ -35,20 +30,12 @@ void codeOneFrame(AudioCodec &codec)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    QLoggingCategory::setFilterRules("default.debug=false");
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size > 8192)
+    const std::optional<SdpSession> stream = fuzzStream("m=audio 4000 RTP/AVP 0 8 9 18 96 97 98 101 111 127", data, size);
+    if (!stream)
         return 0;
-    const QString body = QStringLiteral("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-                                        "m=audio 4000 RTP/AVP 0 8 9 18 96 97 98 101 111 127\r\n")
-        + QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
-    const SdpSession offer = SdpSession::fromText(body);
+    const SdpSession &offer = *stream;
     const SdpFormats supported = AudioCodec::supported();
 
     // The first format a codec exists for; a codec exists only for what we offer.

@@ -32,61 +32,46 @@ bool TlsSipTransport::setCaFile(const QString &path, QString *error)
     return true;
 }
 
-QString TlsSipTransport::describe(const QList<QSslError> &errors)
+SipTransport::Failure TlsSipTransport::classify(const QSslError &error, QString *reason)
 {
+    switch (error.error()) {
+    case QSslError::CertificateExpired:
+        *reason = QStringLiteral("the certificate has expired");
+        return Failure::CertificateExpired;
+    case QSslError::CertificateNotYetValid:
+        *reason = QStringLiteral("the certificate is not valid yet");
+        return Failure::CertificateExpired;
+    case QSslError::HostNameMismatch:
+        *reason = QStringLiteral("host name mismatch: the certificate is not for this server");
+        return Failure::CertificateName;
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+        *reason = QStringLiteral("unknown certificate authority");
+        return Failure::CertificateAuthority;
+    default:
+        *reason = error.errorString();
+        return Failure::Certificate;
+    }
+}
+
+QString TlsSipTransport::describe(const QList<QSslError> &errors, Failure *kind)
+{
+    // The kind is the first error that names a cause the user can act on.
+    *kind = Failure::Certificate;
     QStringList reasons;
     for (const QSslError &e : errors) {
         QString reason;
-        switch (e.error()) {
-        case QSslError::CertificateExpired:
-            reason = QStringLiteral("the certificate has expired");
-            break;
-        case QSslError::CertificateNotYetValid:
-            reason = QStringLiteral("the certificate is not valid yet");
-            break;
-        case QSslError::HostNameMismatch:
-            reason = QStringLiteral("host name mismatch: the certificate is not for this server");
-            break;
-        case QSslError::SelfSignedCertificate:
-        case QSslError::SelfSignedCertificateInChain:
-        case QSslError::UnableToGetIssuerCertificate:
-        case QSslError::UnableToGetLocalIssuerCertificate:
-        case QSslError::UnableToVerifyFirstCertificate:
-        case QSslError::CertificateUntrusted:
-            reason = QStringLiteral("unknown certificate authority");
-            break;
-        default:
-            reason = e.errorString();
-            break;
-        }
+        const Failure failure = classify(e, &reason);
+        if (*kind == Failure::Certificate)
+            *kind = failure;
         if (!reasons.contains(reason))
             reasons << reason;
     }
     return QStringLiteral("TLS certificate refused: ") + reasons.join(QStringLiteral("; "));
-}
-
-SipTransport::Failure TlsSipTransport::failureOf(const QList<QSslError> &errors)
-{
-    // The first error that names a cause the user can act on.
-    for (const QSslError &e : errors) {
-        switch (e.error()) {
-        case QSslError::HostNameMismatch:
-            return Failure::CertificateName;
-        case QSslError::CertificateExpired:
-        case QSslError::CertificateNotYetValid:
-            return Failure::CertificateExpired;
-        case QSslError::SelfSignedCertificate:
-        case QSslError::SelfSignedCertificateInChain:
-        case QSslError::UnableToGetIssuerCertificate:
-        case QSslError::UnableToGetLocalIssuerCertificate:
-        case QSslError::UnableToVerifyFirstCertificate:
-        case QSslError::CertificateUntrusted:
-            return Failure::CertificateAuthority;
-        default:
-            break;
-        }
-    }
-    return Failure::Certificate;
 }
 
 QTcpSocket *TlsSipTransport::createSocket()
@@ -111,15 +96,15 @@ QTcpSocket *TlsSipTransport::createSocket()
     connect(socket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
             [this, socket](const QList<QSslError> &errors) {
                 const bool unknownCaAlone = std::all_of(errors.cbegin(), errors.cend(), [](const QSslError &e) {
-                    return failureOf({e}) == Failure::CertificateAuthority;
+                    QString reason;
+                    return classify(e, &reason) == Failure::CertificateAuthority;
                 });
                 if (!m_extraCas.isEmpty() && unknownCaAlone
                     && QSslCertificate::verify(socket->peerCertificateChain(), m_host).isEmpty()) {
                     socket->ignoreSslErrors(errors);
                     return;
                 }
-                m_refusal = describe(errors);
-                m_refusalKind = failureOf(errors);
+                m_refusal = describe(errors, &m_refusalKind);
             });
     connect(socket, &QSslSocket::encrypted, this, &TlsSipTransport::onEstablished);
     connect(socket, &QSslSocket::errorOccurred, this, [this, socket] {

@@ -26,9 +26,11 @@ public:
     // system's; an empty path trusts the system's alone. False, with the
     // reason in *error, when the file cannot be read or holds no certificate.
     bool setCaFile(const QString &path, QString *error = nullptr) override;
-    // The reason logged for a refused certificate, in words, and its kind.
-    static QString describe(const QList<QSslError> &errors);
-    static Failure failureOf(const QList<QSslError> &errors);
+    // The reason logged for a refused certificate, in words, and in *kind the
+    // first cause the user can act on (name, dates, CA).
+    static QString describe(const QList<QSslError> &errors, Failure *kind);
+    // One error's kind, and its reason in words.
+    static Failure classify(const QSslError &error, QString *reason);
 
 protected:
     QTcpSocket *createSocket() override;

@@ -1,11 +1,11 @@
-// The voice codecs: each carries a tone at its rate (G.722 and Opus a 6 kHz one),
-// G.711 gives the RTP path's bytes, Opus covers a lost frame by its own concealment
-// or the next packet's FEC; and the codec a call uses by RFC 3264, both directions.
+// The voice codecs: each carries a tone at its rate (G.722 and Opus a 6 kHz one), Opus
+// covers a lost frame by its own concealment or the next packet's FEC; and the codec a
+// call uses by RFC 3264, both directions.
 
 #include "audiocodec.h"
-#include "codec.h"
 #include "codecchoice.h"
 #include "fixturetable.h"
+#include "sdpsession.h"
 #include "tone.h"
 
 #include <QtTest>
@@ -15,27 +15,18 @@
 
 namespace {
 
-// "PT NAME/CLOCK[/CHANNELS] [fmtp]", or "PT" alone for a format without a=rtpmap.
-SdpFormat format(const QString &text)
-{
-    SdpFormat f;
-    const QStringList w = text.split(QLatin1Char(' '));
-    f.payloadType = w.value(0).toInt();
-    const QStringList map = w.value(1).split(QLatin1Char('/'));
-    f.encoding = map.value(0);
-    f.clockRate = map.value(1, QStringLiteral("8000")).toInt();
-    f.channels = map.value(2, QStringLiteral("1")).toInt();
-    f.fmtp = w.mid(2).join(QLatin1Char(' '));
-    return f;
-}
-
+// The formats of an audio stream described as "PT NAME/CLOCK[/CHANNELS] [fmtp]" each, "PT" alone without a=rtpmap.
 SdpFormats formats(const QString &list)
 {
-    SdpFormats out;
-    for (const QString &t : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        out << format(t.trimmed());
-    return out;
+    QString m = "m=audio 4000 RTP/AVP", a;
+    for (const QString &f : list.split(',', Qt::SkipEmptyParts)) {
+        const QStringList w = f.trimmed().split(' ');
+        m += ' ' + w[0];
+        a += (w.size() > 1 ? "a=rtpmap:" + w[0] + ' ' + w[1] + "\r\n" : "") + (w.size() > 2 ? "a=fmtp:" + w[0] + ' ' + w.mid(2).join(' ') + "\r\n" : "");
+    }
+    return SdpSession::fromText("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n" + m + "\r\n" + a).formats;
 }
+SdpFormat format(const QString &text) { return formats(text).value(0); }
 
 QByteArray bytes(const QVector<qint16> &samples)
 {
@@ -63,7 +54,6 @@ class TstAudioCodec : public QObject
 private slots:
     void toneRoundTrip_data() { fixtureRows("media/codec-tones.txt"); }
     void toneRoundTrip();
-    void g711IsTheRtpPathsBytes();
     void opusCoversALostFrame_data() { fixtureRows("media/opus-loss.txt"); }
     void opusCoversALostFrame();
     void choice_data() { fixtureRows("media/codec-choice.txt"); }
@@ -78,15 +68,11 @@ void TstAudioCodec::toneRoundTrip()
     const int rate = v[0].toInt(), clock = v[1].toInt(), payloadBytes = v[2].toInt();
     const double frequency = v[3].toDouble(), snrFloorDb = v[4].toDouble();
     std::unique_ptr<AudioCodec> codec = AudioCodec::create(format(sdp));
-    QVERIFY(codec);
-    QCOMPARE(codec->sampleRate(), rate);
-    QCOMPARE(codec->frameTicks(), clock / 50);
+    QVERIFY(codec && codec->sampleRate() == rate && codec->frameTicks() == clock / 50);
     QByteArray heard;
     for (const QByteArray &p : encodeTone(*codec, 50, frequency)) {
-        if (payloadBytes >= 0)
-            QCOMPARE(p.size(), payloadBytes);
         const QVector<qint16> out = codec->decode(p);
-        QCOMPARE(out.size(), codec->frameSamples());
+        QVERIFY2((payloadBytes < 0 || p.size() == payloadBytes) && out.size() == codec->frameSamples(), qPrintable(QString::number(p.size())));
         heard += bytes(out);
     }
     // The last half second, past any start-up: the tone against everything else.
@@ -97,30 +83,11 @@ void TstAudioCodec::toneRoundTrip()
     QVERIFY(!AudioCodec::create(format("101 telephone-event/8000")));
 }
 
-// Each payload type is its own law's frame conversion, byte order included: a frame across the range of samples
-// and all 256 code words (the conversions themselves, entry by entry: tst_codec).
-void TstAudioCodec::g711IsTheRtpPathsBytes()
-{
-    qint16 in[160];
-    unsigned char codes[256], coded[160], pcm[512];
-    for (int i = 0; i < 256; ++i)
-        in[i % 160] = qint16(i % 160 * 409 - 32768), codes[i] = uchar(i);
-    for (auto law : {8, 0}) {
-        (law ? alawEncodeFrame : ulawEncodeFrame)(reinterpret_cast<const unsigned char *>(in), coded, 160);
-        (law ? alawDecodeFrame : ulawDecodeFrame)(codes, pcm, 256);
-        std::unique_ptr<AudioCodec> codec = AudioCodec::create(format(QString::number(law)));
-        QCOMPARE(codec->encode(in), QByteArray(reinterpret_cast<const char *>(coded), 160));
-        QCOMPARE(bytes(codec->decode(QByteArray(reinterpret_cast<const char *>(codes), 256))), QByteArray(reinterpret_cast<const char *>(pcm), 512));
-    }
-}
-
 void TstAudioCodec::opusCoversALostFrame()
 {
     QFETCH(QString, farEnd);
     QFETCH(QString, next);
     QFETCH(QString, tone);
-    const bool nextArrived = next == "arrived";
-    const double heard = tone.toDouble();
     // The sender codes FEC when its far end (here the receiver) asks for it.
     std::unique_ptr<AudioCodec> sender = AudioCodec::create(format(farEnd));
     std::unique_ptr<AudioCodec> receiver = AudioCodec::create(format("96 opus/48000/2"));
@@ -128,12 +95,11 @@ void TstAudioCodec::opusCoversALostFrame()
     for (int i = 0; i < 30; ++i)
         receiver->decode(packets[i]);
     QVERIFY(receiver->hasConcealment());
-    const QByteArray lost = bytes(receiver->conceal(nextArrived ? packets[31] : QByteArray()));
+    const QByteArray lost = bytes(receiver->conceal(next == "arrived" ? packets[31] : QByteArray()));
     QCOMPARE(lost.size(), 2 * 320);
-    const double other = heard == 440.0 ? 1200.0 : 440.0;
-    QVERIFY2(Tone::level(lost, heard, 16000) > 0.05 && Tone::level(lost, heard, 16000) > 2 * Tone::level(lost, other, 16000),
-             qPrintable(QStringLiteral("%1 Hz: %2, %3 Hz: %4").arg(heard).arg(Tone::level(lost, heard, 16000))
-                            .arg(other).arg(Tone::level(lost, other, 16000))));
+    // The tone named against the other one (440 + 1200 = 1640).
+    const double heard = Tone::level(lost, tone.toDouble(), 16000), other = Tone::level(lost, 1640 - tone.toDouble(), 16000);
+    QVERIFY2(heard > 0.05 && heard > 2 * other, qPrintable(QStringLiteral("%1 Hz at %2, the other at %3").arg(tone).arg(heard).arg(other)));
 }
 
 void TstAudioCodec::choice()

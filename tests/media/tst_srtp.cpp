@@ -17,16 +17,14 @@ Q_DECLARE_METATYPE(SrtpSuite)
 namespace {
 QByteArray rtpPacket(quint16 sequence)
 {
-    QByteArray packet(12, '\0');
-    packet[0] = char(0x80);
-    packet[1] = 8;
+    QByteArray packet = QByteArray::fromHex("800800000000000012345678");
     qToBigEndian<quint16>(sequence, packet.data() + 2);
     qToBigEndian<quint32>(160u * sequence, packet.data() + 4);
-    qToBigEndian<quint32>(0x12345678, packet.data() + 8);
     return packet + QByteArray(160, char(0xD5 ^ (sequence & 0xFF)));
 }
 const QString key80 = "1 AES_CM_128_HMAC_SHA1_80 inline:gv7xS14xO3GIjB1Z7rMTlIQh63qXhc0mSPLWRfd1";
 const QString key32 = "2 AES_CM_128_HMAC_SHA1_32 inline:fpnsoYjYSafCFfAJo5+J/ID0OH9yn5cLIXi+LLKS";
+const QString off = "Отключено", required = "SRTP", optional = "SRTP, если возможно"; // "Шифров. медиа"
 } // namespace
 
 class TstSrtp : public QObject
@@ -56,8 +54,7 @@ void TstSrtp::session()
     QFETCH(int, tag);
     const QByteArray mine = SdesCrypto::generate(1, suite).keySalt, theirs = SdesCrypto::generate(1, suite).keySalt;
     SrtpSession a, b, stranger;
-    QVERIFY(a.start(suite, mine, theirs) && b.start(suite, theirs, mine));
-    QVERIFY(stranger.start(suite, theirs, theirs));
+    QVERIFY(a.start(suite, mine, theirs) && b.start(suite, theirs, mine) && stranger.start(suite, theirs, theirs));
     QVERIFY(!SrtpSession().start(suite, mine.left(29), theirs));
 
     // Across 65535 -> 0 the receiver must move to the next rollover count.
@@ -65,26 +62,20 @@ void TstSrtp::session()
     for (quint16 sequence = 65530; sequence != 6; ++sequence) {
         const QByteArray plain = rtpPacket(sequence);
         QByteArray packet = plain;
-        QVERIFY(a.protect(packet));
-        QCOMPARE(packet.size(), plain.size() + tag);
-        QCOMPARE(packet.left(12), plain.left(12));
-        QVERIFY(packet.mid(12, 160) != plain.mid(12, 160));
+        // The header as it was, the payload unreadable, the tag after it.
+        QVERIFY(a.protect(packet) && packet.size() == plain.size() + tag && packet.startsWith(plain.left(12)) && !packet.contains(plain.mid(12)));
         last = packet;
-        QVERIFY2(b.unprotect(packet), qPrintable(QString::number(sequence)));
-        QCOMPARE(packet, plain);
+        QVERIFY2(b.unprotect(packet) && packet == plain, qPrintable(QString::number(sequence)));
     }
-    QByteArray replay = last;
-    QVERIFY(!b.unprotect(replay));
-    quint16 next = 6;
-    for (const int at : {20, int(last.size()) - 1}) {
-        QByteArray changed = rtpPacket(next++);
-        QVERIFY(a.protect(changed));
-        changed[at] = char(changed[at] ^ 1);
-        QVERIFY2(!b.unprotect(changed), qPrintable(QString::number(at)));
+    // Dropped: a replay, a changed payload byte, a changed tag byte, the packet of another key.
+    for (int fault = 0; fault < 4; ++fault) {
+        QByteArray packet = rtpPacket(quint16(6 + fault));
+        QVERIFY(a.protect(packet));
+        packet = fault ? packet : last;
+        const int at = fault == 1 ? 20 : int(packet.size()) - 1;
+        packet[at] = char(packet[at] ^ (fault == 1 || fault == 2));
+        QVERIFY2(!(fault == 3 ? stranger : b).unprotect(packet), qPrintable(QString::number(fault)));
     }
-    QByteArray wrongKey = rtpPacket(next);
-    QVERIFY(a.protect(wrongKey));
-    QVERIFY(!stranger.unprotect(wrongKey));
 }
 
 void TstSrtp::parse()
@@ -92,9 +83,8 @@ void TstSrtp::parse()
     QFETCH(QString, value);
     QFETCH(QString, taken);
     SdesCrypto crypto;
-    QCOMPARE(SdesCrypto::parse(value, &crypto), taken == "yes");
     // The tag, the suite's name and the 30-byte key written back as read.
-    QVERIFY(taken != "yes" || crypto.toString() == value.section('|', 0, 0));
+    QCOMPARE(SdesCrypto::parse(value, &crypto) ? crypto.toString() : "refused", taken == "yes" ? value.section('|', 0, 0) : "refused");
 }
 
 void TstSrtp::offerAnswer_data()
@@ -106,7 +96,6 @@ void TstSrtp::offerAnswer_data()
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QString>("crypto");
     QTest::addColumn<QString>("outcome");
-    const QString off = "Отключено", required = "SRTP", optional = "SRTP, если возможно";
     QTest::newRow("off, clear offer") << off << "far" << "RTP/AVP" << "" << "clear";
     QTest::newRow("off, keys offered in AVP: ignored") << off << "far" << "RTP/AVP" << "80" << "clear";
     QTest::newRow("off, SAVP offered") << off << "far" << "RTP/SAVP" << "80" << "488";
@@ -149,15 +138,14 @@ void TstSrtp::offerAnswer()
         SdpSession offer = SdpSession::offer(SdpOrigin::newSession("127.0.0.1"), 5000, {});
         call.addToOffer(offer);
         // Required SRTP offers SAVP, the other choices AVP; keys unless it is off, fresh for each offer.
-        QCOMPARE(offer.mediaProtocol, QString(setting == "SRTP" ? "RTP/SAVP" : "RTP/AVP"));
         const QStringList lines = offer.attributes("crypto");
-        QCOMPARE(lines.size(), setting == "Отключено" ? 0 : 2);
-        if (!lines.isEmpty())
-            QVERIFY(lines.at(0).startsWith("1 AES_CM_128_HMAC_SHA1_80 inline:") && lines.at(1).startsWith("2 AES_CM_128_HMAC_SHA1_32 inline:")
-                    && lines.at(0).section(':', 1) != lines.at(1).section(':', 1));
+        const QString suites = setting == off ? "" : " 1 AES_CM_128_HMAC_SHA1_80 k 2 AES_CM_128_HMAC_SHA1_32 k";
+        QCOMPARE(QString(offer.mediaProtocol + ' ' + lines.join(' ')).replace(QRegularExpression("inline:\\S+"), "k").trimmed(),
+                 (setting == required ? "RTP/SAVP" : "RTP/AVP") + suites);
         SdpSession again = offer;
         SdpCrypto(call.mode).addToOffer(again);
-        QVERIFY(lines.isEmpty() || (again.attributes("crypto").size() == 2 && again.attributes("crypto").at(0) != lines.at(0)));
+        const QStringList keys = QStringList(lines + again.attributes("crypto")).replaceInStrings(QRegularExpression(".*inline:"), "");
+        QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()).size(), 2 * lines.size());
         outcomeSeen = call.takeAnswer(far) ? "" : "end";
         // The offerer keeps the key it offered under the answer's tag.
         QVERIFY(!call.active() || lines.contains(call.ours().toString()));
@@ -171,11 +159,8 @@ void TstSrtp::offerAnswer()
     if (outcomeSeen.isEmpty())
         outcomeSeen = call.active() ? "srtp " + SdesCrypto::suiteName(call.ours().suite).right(2) : "clear";
     QCOMPARE(outcomeSeen, outcome);
-    if (!call.active())
-        return;
-    QVERIFY(farLines.contains(call.theirs().toString()));
-    QCOMPARE(call.ours().suite, call.theirs().suite);
-    QVERIFY(call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength);
+    QVERIFY(!call.active() || (farLines.contains(call.theirs().toString()) && call.ours().suite == call.theirs().suite
+                               && call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength));
 }
 
 QTEST_GUILESS_MAIN(TstSrtp)
