@@ -19,10 +19,9 @@ public:
         m_tls = QStringList{QString::number(port), certificate, key};
     }
     // Starts Kamailio with the configuration template (its @PORT@ and @DIR@
-    // filled in, and the TLS listener's @TLSPORT@, @TLSCERT@ and @TLSKEY@), the subscribers user -> password and preprocessor defines
-    // (`#!ifdef NAME` in the configuration).
-    bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers,
-               const QStringList &defines = {})
+    // filled in, and the TLS listener's @TLSPORT@, @TLSCERT@ and @TLSKEY@) and
+    // the subscribers user -> password.
+    bool start(const QString &configTemplate, quint16 port, const QMap<QString, QString> &subscribers)
     {
         const QString config = QString::fromUtf8(read(configTemplate))
                                    .replace(QLatin1String("@PORT@"), QString::number(port))
@@ -35,8 +34,8 @@ public:
         for (auto it = subscribers.cbegin(); it != subscribers.cend(); ++it)
             table += QStringLiteral("%1:%2:127.0.0.2:%3:::\n").arg(table.count('\n')).arg(it.key(), it.value());
         QStringList arguments{"-DD", "-E", "-f", path("kamailio.cfg"), "-Y", path("run"), "-P", path("kamailio.pid")};
-        for (const QString &name : defines + (m_tls.isEmpty() ? QStringList() : QStringList{"WITH_TLS"}))
-            arguments << "-A" << name;
+        if (!m_tls.isEmpty())
+            arguments << "-A" << "WITH_TLS";
         // The control socket answers once the listeners are bound and the workers run.
         return (!config.isEmpty() || fail("cannot read " + configTemplate)) && writeFile(QStringLiteral("kamailio.cfg"), config) && writeFile(QStringLiteral("run/.keep"), QString())
             && writeFile(QStringLiteral("db/version"), "table_name(string) table_version(int)\nsubscriber:7\nlocation:9\n")

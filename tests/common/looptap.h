@@ -1,9 +1,10 @@
 #pragma once
 
 // A capture of the loopback interface, as a packet sniffer would take it:
-// every UDP datagram sent on lo, with its time, ports and payload, read on a
-// thread of its own through a packet socket (root in the test's private
-// network namespace). Media never passes the test's relays; this sees it.
+// every UDP datagram and every TCP segment that carries data or opens a
+// connection, sent on lo, with its time, ports and payload, read on a thread
+// of its own through a packet socket (root in the test's private network
+// namespace). Media and TLS never pass the test's relays; this sees them.
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -24,7 +25,7 @@
 class LoopTap : public QThread
 {
 public:
-    struct Datagram { qint64 ms; quint16 from, to; QByteArray payload; }; // ms since start()
+    struct Datagram { qint64 ms; quint16 from, to; QByteArray payload; bool opens; }; // ms since start(); opens: a TCP SYN
 
     ~LoopTap() override { m_stop = true, wait(); if (m_fd >= 0) ::close(m_fd); }
 
@@ -68,14 +69,16 @@ protected:
             socklen_t size = sizeof at;
             const ssize_t got = ::recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&at), &size);
             // Loopback shows each packet leaving and arriving: keep it once.
-            if (got < 28 || at.sll_pkttype == PACKET_OUTGOING || buffer[9] != 17 || (buffer[0] >> 4) != 4)
+            if (got < 28 || at.sll_pkttype == PACKET_OUTGOING || (buffer[9] != 17 && buffer[9] != 6) || (buffer[0] >> 4) != 4)
                 continue;
-            const int ip = (buffer[0] & 0x0F) * 4;
-            if (got < ip + 8)
+            const int ip = (buffer[0] & 0x0F) * 4, tcp = buffer[9] == 6, header = tcp ? qMax(20, (buffer[ip + 12] >> 4) * 4) : 8;
+            // SYN without ACK: a connection opened.
+            const bool opens = tcp && (buffer[ip + 13] & 0x12) == 0x02;
+            if (got < ip + header || (tcp && got == ip + header && !opens))
                 continue;
             const quint16 from = quint16(buffer[ip] << 8 | buffer[ip + 1]), to = quint16(buffer[ip + 2] << 8 | buffer[ip + 3]);
             QMutexLocker lock(&m_mutex);
-            m_seen.append({m_clock.elapsed(), from, to, QByteArray(reinterpret_cast<char *>(buffer) + ip + 8, int(got) - ip - 8)});
+            m_seen.append({m_clock.elapsed(), from, to, QByteArray(reinterpret_cast<char *>(buffer) + ip + header, int(got) - ip - header), opens});
         }
     }
 

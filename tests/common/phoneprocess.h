@@ -6,7 +6,6 @@
 // and driven with xdotool. Without a display it runs offscreen.
 
 #include "peerprocess.h"
-#include "xvfbserver.h"
 
 #include <QFileInfo>
 #include <QMap>
@@ -36,9 +35,6 @@ public:
     // The log from byte `from` on (the log only grows during a test).
     QString log(qint64 from = 0) const { return QString::fromUtf8(read(logFile(), from)); }
     qint64 logSize() const { return QFileInfo(logFile()).size(); }
-    // What the phone wrote to stdout and stderr (Qt and GStreamer warnings
-    // from before the log opens, crashes).
-    QString console() const { return output(); }
     // Waits until the log after `from` holds `text`; polls the file.
     bool waitForLog(const QString &text, int ms, qint64 from = 0) const
     {
@@ -48,7 +44,7 @@ public:
     // Runs xdotool on the phone's display; true when it exits 0.
     bool xdotool(const QStringList &arguments, QString *output = nullptr) const
     {
-        return XvfbServer::xdotoolOn(m_display, arguments, output);
+        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", m_display}});
     }
     // The first visible window of this process whose title matches `name`
     // (a regular expression), waiting up to `ms`; empty when none appeared.

@@ -1,8 +1,8 @@
 #pragma once
 
 // A certificate authority made per run with the openssl tool, and server
-// certificates it signs: for a given name, already expired, or signed by a
-// second CA that no one trusts. Files live in a private directory.
+// certificates it signs for 127.0.0.2 (by name and by address), current or
+// already expired. Files live in a private directory.
 
 #include "peerprocess.h"
 
@@ -12,45 +12,36 @@
 class TestCa
 {
 public:
-    // Creates the trusted CA and the untrusted one; false when openssl fails.
+    // Creates the CA; false when openssl fails.
     bool create()
     {
-        return makeCa(QStringLiteral("ca")) && makeCa(QStringLiteral("rogue"));
+        const QString config = QStringLiteral("[ca]\ndefault_ca=d\n[d]\ndatabase=%1\nnew_certs_dir=%2\nserial=%3\n"
+                                              "default_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncommonName=supplied\n")
+                                   .arg(path("ca.index"), m_dir.path(), path("ca.serial"));
+        return write("ca.cnf", config) && write("ca.index", QString()) && write("ca.serial", "01\n")
+            && openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                        path("ca.key"), "-out", path("ca.pem"), "-days", "30", "-subj", "/CN=Sorvanto test ca"});
     }
     QString caFile() const { return path(QStringLiteral("ca.pem")); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    // Signs a key for `names` (comma-separated DNS names, or typed entries such as "IP:127.0.0.2") as `<id>.pem` with
-    // `<id>.key`: by the trusted CA, or by the rogue one; `expired` dates it
-    // in 2020. Returns the certificate's path, empty on failure.
-    QString issue(const QString &id, const QString &names, bool expired = false, bool rogue = false)
+    // Signs a key for 127.0.0.2 as `<id>.pem` with `<id>.key`; `expired`
+    // dates it in 2020. Returns the certificate's path, empty on failure.
+    QString issue(const QString &id, bool expired = false)
     {
-        const QString ca = rogue ? QStringLiteral("rogue") : QStringLiteral("ca");
-        QString alt;
-        for (const QString &name : names.split(','))
-            alt += (alt.isEmpty() ? "" : ",") + (name.contains(':') ? name : "DNS:" + name);
         const QStringList dates = expired ? QStringList{"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"}
                                           : QStringList{"-days", "30"};
-        const bool ok = write(id + ".ext", "subjectAltName=" + alt + "\nbasicConstraints=CA:FALSE\n"
-                                              "extendedKeyUsage=serverAuth\n")
+        const bool ok = write(id + ".ext", "subjectAltName=DNS:127.0.0.2,IP:127.0.0.2\nbasicConstraints=CA:FALSE\n"
+                                           "extendedKeyUsage=serverAuth\n")
             && openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-                        path(id + ".key"), "-out", path(id + ".csr"), "-subj", "/CN=" + names.section(',', 0, 0)})
-            && openssl(QStringList{"ca", "-batch", "-notext", "-config", path(ca + ".cnf"), "-cert", path(ca + ".pem"),
-                                   "-keyfile", path(ca + ".key"), "-in", path(id + ".csr"), "-out", path(id + ".pem"),
+                        path(id + ".key"), "-out", path(id + ".csr"), "-subj", "/CN=127.0.0.2"})
+            && openssl(QStringList{"ca", "-batch", "-notext", "-config", path("ca.cnf"), "-cert", path("ca.pem"),
+                                   "-keyfile", path("ca.key"), "-in", path(id + ".csr"), "-out", path(id + ".pem"),
                                    "-extfile", path(id + ".ext")} + dates);
         return ok ? path(id + ".pem") : QString();
     }
 
 private:
-    bool makeCa(const QString &ca)
-    {
-        const QString config = QStringLiteral("[ca]\ndefault_ca=d\n[d]\ndatabase=%1\nnew_certs_dir=%2\nserial=%3\n"
-                                              "default_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncommonName=supplied\n")
-                                   .arg(path(ca + ".index"), m_dir.path(), path(ca + ".serial"));
-        return write(ca + ".cnf", config) && write(ca + ".index", QString()) && write(ca + ".serial", "01\n")
-            && openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-                        path(ca + ".key"), "-out", path(ca + ".pem"), "-days", "30", "-subj", "/CN=Sorvanto test " + ca});
-    }
     bool write(const QString &name, const QString &text)
     {
         QFile file(path(name));

@@ -1,11 +1,9 @@
 #include "testphone.h"
 
 #include "application.h"
-#include "siptestserver.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QScopedPointer>
 #include <QStandardPaths>
 
 Application *TestPhone::create(const QString &server, const QString &port, const QString &user,
@@ -27,14 +25,4 @@ Application *TestPhone::create(const QString &server, const QString &port, const
     s.password = password;
     app->updateSettingsDB();
     return app;
-}
-
-Application *TestPhone::registered(SipTestServer &server, quint16 port)
-{
-    QScopedPointer<Application> app(create(QStringLiteral("127.0.0.2"), QString::number(port), QStringLiteral("100"),
-                                           QStringLiteral("pw")));
-    if (!server.listen(QHostAddress(QStringLiteral("127.0.0.2")), port))
-        return nullptr;
-    app->start();
-    return server.waitFor(1) ? app.take() : nullptr;
 }

@@ -9,7 +9,6 @@
 #include <QWidget>
 
 class Application;
-class SipTestServer;
 
 class TestPhone
 {
@@ -17,9 +16,6 @@ public:
     // Builds the phone; `server` empty means no account (nothing is registered).
     static Application *create(const QString &server = QString(), const QString &port = QStringLiteral("5060"),
                                const QString &user = QString(), const QString &password = QString());
-    // Account 100 on 127.0.0.2:`port`, started, with `server` listening there;
-    // returns once its first REGISTER has arrived (null if none came).
-    static Application *registered(SipTestServer &server, quint16 port);
 
     template <class T> static T *widget(QWidget *window, const char *name)
     {

@@ -30,12 +30,7 @@ public:
     // with its standard output in *output.
     bool xdotool(const QStringList &arguments, QString *output = nullptr, int timeoutMs = 10000) const
     {
-        return xdotoolOn(m_display, arguments, output, timeoutMs);
-    }
-    static bool xdotoolOn(const QString &display, const QStringList &arguments, QString *output = nullptr,
-                          int timeoutMs = 10000)
-    {
-        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", display}}, timeoutMs);
+        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", m_display}}, timeoutMs);
     }
 
 private:

@@ -81,8 +81,10 @@ private slots:
     void init()
     {
         server.reset(new SipTestServer); // a socket binds once
-        app.reset(TestPhone::registered(*server, port));
-        QVERIFY(app);
+        app.reset(TestPhone::create("127.0.0.2", QString::number(port), "100", "pw"));
+        QVERIFY(server->listen(QHostAddress("127.0.0.2"), port));
+        app->start();
+        QVERIFY(server->waitFor(1));
         w = app->window;
         server->received.clear();
     }
