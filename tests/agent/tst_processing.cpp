@@ -75,53 +75,45 @@ private slots:
 
     void statusTable_data() { fixtureRows("agent/status.txt"); }
 
-    // Each answer to the phone's own request: ACK for every final answer of 300
-    // and above to an INVITE (and the 2xx), the cause shown, and nothing for an
-    // answer that matches no transaction or refuses a REGISTER; a registration's
-    // refresh follows the expiry granted (keep-alives: tests/e2e).
+    // Each answer to the phone's own request: ACK for every final answer of 300 and above to an INVITE (and the
+    // 2xx), the cause shown, and nothing for an answer that matches no transaction or refuses a REGISTER; a
+    // registration's refresh follows the expiry granted (keep-alives: tests/e2e). The ACK is compared whole, the
+    // INVITE's own values named; the BYE that ends an answered call takes the ACK's target and route set.
     void statusTable()
     {
         QFETCH(QString, command);
         QFETCH(QString, status);
-        QFETCH(QString, acked);
-        const bool ack = acked == "1";
+        QFETCH(QString, ack);
         QFETCH(QString, busy);
         const bool invite = command == "invite", success = status.startsWith("200"), early = status.startsWith("183");
         const QString request = this->command(command.toLatin1());
-        QSignalSpy busySpy(sip, &Sip::callEnded);
-        QSignalSpy rx183(sip, &Sip::sessionProgress);
-        QSignalSpy audio(sip, &Sip::callAnswered);
+        QSignalSpy busySpy(sip, &Sip::callEnded), rx183(sip, &Sip::sessionProgress), audio(sip, &Sip::callAnswered);
         QFETCH(QString, extra);
-        QString response = AgentFixture::responseTo(request, status, QStringList{"Contact: <sip:200@127.0.0.2:5099>"} + extra.split("\r\n", Qt::SkipEmptyParts),
-                                                    success || early ? sdp : "");
+        QString response = AgentFixture::responseTo(request, status, extra.split("\r\n", Qt::SkipEmptyParts), success || early ? sdp : "");
         if (QTest::currentDataTag() == QLatin1String("stray 200"))
             response.replace(QRegularExpression("branch=z9hG4bK\\w+"), "branch=z9hG4bKstray");
-        QStringList out = exchange(response);
-        QCOMPARE(out.size(), ack ? 1 : 0);
-        if (ack) {
-            // The ACK of a refusal belongs to the INVITE's transaction (its Request-URI and Via); the ACK of
-            // a 2xx is a transaction of its own, with a new branch (RFC 3261 17.1.1.3, 8.1.1.7).
-            QCOMPARE(out[0].section("\r\n", 0, 0), "ACK" + request.section("\r\n", 0, 0).mid(6));
-            QCOMPARE(header(out[0], "CSeq"), header(request, "CSeq").section(' ', 0, 0) + " ACK");
-            QCOMPARE(header(out[0], "To"), header(request, "To") + ";tag=calleetag");
-            for (const char *name : {"From", "Call-ID"})
-                QCOMPARE(header(out[0], name), header(request, name));
-            QCOMPARE(header(out[0], "Via") == header(request, "Via"), !success);
-            QCOMPARE(header(out[0], "Via").section("branch=", 0, 0), header(request, "Via").section("branch=", 0, 0));
-        }
+        const QStringList out = exchange(response);
+        QString sent = out.join("|");
+        for (const char *name : {"Via", "From", "To", "Call-ID"})
+            sent.replace(header(request, name), QString("{%1}").arg(name));
+        QCOMPARE(sent.replace(QRegularExpression("branch=z9hG4bK\\w+"), "branch={new}").replace(QString::number(phone->port), "{port}"), ack);
         QCOMPARE(ended(busySpy), busy);
         QCOMPARE(rx183.size(), int(early));
-        QCOMPARE(audio.size(), int(ack && success));
+        QCOMPARE(audio.size(), int(!ack.isEmpty() && success));
         QCOMPARE(sip->registered, !invite && success);
-        QCOMPARE(callStateName(sip->callState()), !invite ? "idle" : !ack ? "calling" : success ? "established" : "ended");
+        QCOMPARE(callStateName(sip->callState()), !invite ? "idle" : ack.isEmpty() ? "calling" : success ? "established" : "ended");
         QCOMPARE(d->mediaPort_, QString(audio.size() + rx183.size() ? "41000" : ""));
         // A final answer again is acknowledged again, and changes nothing more.
-        if (ack)
-            QVERIFY(exchange(response).value(0).startsWith("ACK "));
-        QCOMPARE(busySpy.size() + audio.size(), int(!busy.isEmpty()) + int(ack && success));
+        QCOMPARE(exchange(response).value(0).left(4), ack.left(4));
+        QCOMPARE(busySpy.size() + audio.size(), int(!busy.isEmpty()) + int(!ack.isEmpty() && success));
         QFETCH(QString, refresh);
         if (!refresh.isEmpty())
             QCOMPARE(QString::number(sip->refreshSeconds()), refresh);
+        if (audio.isEmpty())
+            return;
+        const QString bye = this->command("disconnect");
+        QCOMPARE(bye.section("\r\n", 0, 0).mid(4) + header(bye, "Route") + header(bye, "Route", 1),
+                 out[0].section("\r\n", 0, 0).mid(4) + header(out[0], "Route") + header(out[0], "Route", 1));
     }
 
     void challenges_data()
@@ -214,35 +206,6 @@ private slots:
         QCOMPARE(shown.size(), 2);
         QCOMPARE(busy.size() + hungUp.size(), 2);
         QCOMPARE(ended(busy, 0) + ", " + ended(busy, 1), QString("cancel, bye"));
-    }
-
-    void routeSet_data()
-    {
-        QTest::addColumn<QStringList>("extra");
-        QTest::addColumn<QString>("ackLine");
-        QTest::addColumn<QString>("requestLine");
-        QTest::addColumn<QString>("routes");
-        QTest::newRow("two proxies") << QStringList{"Record-Route: <sip:p1;lr>, <sip:p2;lr>", "Contact: <sip:200@10.0.0.7>"}
-                                     << "ACK sip:200@10.0.0.7 SIP/2.0" << "BYE sip:200@10.0.0.7 SIP/2.0" << "<sip:p2;lr><sip:p1;lr>";
-        QTest::newRow("no Record-Route, no Contact") << QStringList{} << "ACK sip:200@127.0.0.2:%1 SIP/2.0"
-                                                     << "BYE sip:200@127.0.0.2:%1 SIP/2.0" << "";
-    }
-
-    // The caller's ACK and BYE follow the route set reversed, to the callee's
-    // Contact; a 200 OK without those headers leaves them to the server.
-    void routeSet()
-    {
-        QFETCH(QStringList, extra);
-        QFETCH(QString, ackLine);
-        QFETCH(QString, requestLine);
-        QFETCH(QString, routes);
-        const QString ack = exchange(AgentFixture::responseTo(command("invite"), "200 OK", extra, sdp)).value(0);
-        QCOMPARE(ack.section("\r\n", 0, 0), ackLine.arg(phone->port));
-        QCOMPARE(header(ack, "Route") + header(ack, "Route", 1), routes);
-        QVERIFY(header(ack, "Record-Route").isEmpty());
-        const QString bye = command("disconnect");
-        QCOMPARE(bye.section("\r\n", 0, 0), requestLine.arg(phone->port));
-        QCOMPARE(header(bye, "Route") + header(bye, "Route", 1), routes);
     }
 
     void loss_data() { fixtureRows("agent/loss.txt"); }
