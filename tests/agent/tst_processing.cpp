@@ -173,10 +173,10 @@ private slots:
         QCOMPARE(busy.size(), command == "invite" ? 1 : 0);
     }
 
-    // An incoming call through two proxies: every answer carries both Vias in
-    // order; repeats of the INVITE and the BYE get the answers already sent (a re-INVITE: midCall; one
-    // that moves the media: tst_robustness farEndMoves); what matches no call gets 481 and ends nothing:
-    // the window hears of an end only through callEnded and callHungUp (its tone, its history row).
+    // An incoming call through two proxies (each answer's Vias and Record-Routes: tst_builders); repeats of the
+    // INVITE and the BYE get the answers already sent (a re-INVITE: midCall; one that moves the media:
+    // tst_robustness farEndMoves); what matches no call gets 481 and ends nothing: the window hears of an end
+    // only through callEnded and callHungUp (its tone, its history row).
     void incomingCall()
     {
         QSignalSpy shown(sip, &Sip::incomingCall);
@@ -191,8 +191,6 @@ private slots:
         QCOMPARE(exchange(invite("other", "1")).value(0).section("\r\n", 0, 0), "SIP/2.0 486 Busy Here");
         sip->sendSipMsg("answer");
         const QString ok = exchange(QString()).value(0);
-        QCOMPARE(header(ok, "Via", 1), QString("SIP/2.0/UDP 10.0.0.7:5060;branch=z9hG4bKcallerin5"));
-        QCOMPARE(header(ok, "Record-Route", 1), QString("<sip:10.0.0.8;lr>"));
         QCOMPARE(exchange(invite("in", "5")), QStringList{ok});
         exchange(invite("in", "5", d->callToTag, "ACK"));
         const QString bye = invite("in", "7", d->callToTag, "BYE");
