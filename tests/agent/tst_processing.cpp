@@ -146,9 +146,9 @@ private slots:
                                                                      : "REGISTER sip:example.test SIP/2.0");
         QSignalSpy busy(sip, &Sip::callEnded);
         const QString value = "Digest realm=\"r\", nonce=\"abc\"" + (qop.isEmpty() ? "" : ", qop=\"" + qop + "\"");
+        const bool invite = command == "invite";
         for (int round = 1; round <= 3; ++round) {
             const QStringList out = exchange(AgentFixture::responseTo(request, status, {challenge + ": " + value}));
-            const bool invite = command == "invite";
             QCOMPARE(out.size(), int(invite) + int(round < 3));
             if (invite) // the refusal's ACK: the challenged INVITE's Via and CSeq number
                 QCOMPARE(header(out[0], "Via") + header(out[0], "CSeq"),
@@ -157,9 +157,8 @@ private slots:
                 break;
             const QString retry = out.last();
             QVERIFY(header(retry, "Via") != header(request, "Via"));
-            QCOMPARE(header(retry, "CSeq").split(' ')[0].toInt(), header(request, "CSeq").split(' ')[0].toInt() + 1);
-            for (const char *name : {"Call-ID", "From"})
-                QCOMPARE(header(retry, name), header(request, name));
+            QCOMPARE(header(retry, "Call-ID") + header(retry, "From") + header(retry, "CSeq"), header(request, "Call-ID")
+                         + header(request, "From") + QString::number(header(request, "CSeq").section(' ', 0, 0).toInt() + 1) + ' ' + command.toUpper());
             const QRegularExpressionMatch m = QRegularExpression(
                 "^Digest username=\"alice\", realm=\"r\", nonce=\"abc\", uri=\"sip:example.test\", response=\"(\\w+)\", "
                 "algorithm=MD5(, qop=auth, cnonce=\"(\\w+)\", nc=00000001)?$").match(header(retry, credentials));
@@ -170,7 +169,7 @@ private slots:
                                                                        m.captured(3), "00000001", "auth"));
             request = retry;
         }
-        QCOMPARE(busy.size(), command == "invite" ? 1 : 0);
+        QCOMPARE(busy.size(), int(invite));
     }
 
     // An incoming call through two proxies (each answer's Vias and Record-Routes: tst_builders); repeats of the
@@ -331,10 +330,8 @@ private slots:
                   .arg(d->media.send).arg(got), "state");
         const QRegularExpression origin("\r\no=- (\\d+) (\\d+) ");
         const QRegularExpressionMatch before = origin.match(ok), after = origin.match(reply);
-        if (after.hasMatch()) {
-            QCOMPARE(after.captured(1), before.captured(1));
-            QCOMPARE(after.captured(2).toULongLong(), before.captured(2).toULongLong() + 1);
-        }
+        if (after.hasMatch()) // the same session, one version up
+            QCOMPARE(after.captured(1) + ' ' + after.captured(2), before.captured(1) + ' ' + QString::number(before.captured(2).toULongLong() + 1));
         if (d->heldByPeer) {
             exchange(AgentFixture::request("INVITE", "in", "7", d->callToTag, sdp));
             QVERIFY(!d->heldByPeer && d->media.send);

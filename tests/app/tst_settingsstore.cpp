@@ -116,14 +116,13 @@ private slots:
     {
         QFETCH(QString, info);
         QFETCH(QString, called);
-        QFETCH(QString, listed);
         QTemporaryDir dir;
         SqlPeek file(dir.filePath("sorvanto.dat"));
         QVERIFY(load(file, "released-used.sql"));
         QStringList numbers;
         for (const HistoryRecord &r : HistoryStore(file.db()).calls(info, called))
             numbers << r.called;
-        QCOMPARE(numbers.join(' '), listed);
+        QTEST(numbers.join(' '), "listed");
     }
 
     // A first start writes the schema and the default row the last release wrote, and those
