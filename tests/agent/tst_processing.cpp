@@ -341,7 +341,8 @@ private slots:
     void sessionTimer_data() { fixtureRows("agent/sessiontimer.txt"); }
 
     // A 90 s session (a second lasting 20 ms here): the 200 states it, the refresher refreshes at half the
-    // interval and the session goes on, one nobody refreshes ends with a BYE.
+    // interval and, answered, the session goes on to the next refresh; one nobody refreshes, or whose refresh
+    // gets no answer, ends with a BYE.
     void sessionTimer()
     {
         QFETCH(QString, side);
@@ -367,12 +368,14 @@ private slots:
         if (!refresh.isEmpty()) {
             QVERIFY(phone->server->waitFor(mark + 1, 10000));
             const QString sent = QString::fromUtf8(phone->server->received.at(mark));
-            QVERIFY2(sent.startsWith(refresh + ' '), qPrintable(sent));
-            QCOMPARE(header(sent, "Session-Expires"), QString("90;refresher=uac"));
+            QCOMPARE(sent.section(' ', 0, 0) + ' ' + header(sent, "Session-Expires"), refresh + " 90;refresher=uac");
             QString answer = AgentFixture::responseTo(sent, "200 OK", {"Session-Expires: 90;refresher=uac"},
                                                       refresh == "INVITE" ? sdp : QString());
             answer.replace(QRegularExpression("(;tag=\\w+);tag=calleetag"), "\\1");
-            QCOMPARE(exchange(answer).value(0).left(4), refresh == "INVITE" ? "ACK " : "");
+            // A refresh answered starts the session afresh: the next one comes, never the end.
+            if (!expires)
+                QCOMPARE(exchange(answer).value(0).left(4), refresh == "INVITE" ? "ACK " : "");
+            QTRY_VERIFY_WITH_TIMEOUT(expires || phone->server->texts().mid(mark).filter(QRegularExpression("^" + refresh)).size() == 2, 10000);
         }
         if (expires)
             QVERIFY(busy.wait(10000));
