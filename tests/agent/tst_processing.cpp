@@ -288,8 +288,7 @@ private slots:
         }
         QVERIFY2(clock.elapsed() >= 64 * t1 * 9 / 10 && copies >= 6 && copies <= 7,
                  qPrintable(QString("%1 ms, %2 copies").arg(clock.elapsed()).arg(copies)));
-        QCOMPARE(busy.at(0).value(1).toInt(), 408);
-        QCOMPARE(ended(busy), "no answer");
+        QCOMPARE(ended(busy) + ' ' + busy.at(0).value(1).toString(), "no answer 408");
     }
 
     void midCall_data() { fixtureRows("agent/midcall.txt"); }
