@@ -7,16 +7,6 @@
 #include <QtTest>
 
 namespace {
-SdpFormat format(int payloadType, const QString &encoding, int clockRate = 8000, int channels = 1)
-{
-    SdpFormat f;
-    f.payloadType = payloadType;
-    f.encoding = encoding;
-    f.clockRate = clockRate;
-    f.channels = channels;
-    return f;
-}
-
 QString formats(const SdpSession &s)
 {
     QStringList out;
@@ -61,7 +51,7 @@ private slots:
         QFETCH(QString, enabled);
         SdpFormats ours;
         for (const QString &name : enabled.split(','))
-            ours << (name == "opus" ? format(111, name, 48000, 2) : format(96, name));
+            ours << (name == "opus" ? SdpFormat{111, name, 48000, 2, QString()} : SdpFormat{96, name, 8000, 1, QString()});
         const SdpSession a = SdpSession::answer(SdpSession::fromText(offer), ours);
         QTEST(formats(a) + " " + sdpDirectionName(a.direction) + " " + a.otherMedia.join(',') + "@"
                   + QString::number(a.audioIndex), "answer");

@@ -35,35 +35,33 @@ class TstSipTransports : public QObject
     Q_OBJECT
 
 private slots:
-    void tcp();
+    void tcp()
+    {
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        TcpSipTransport transport;
+        transport.setReconnectDelay(200);
+        transport.setServer("sip.test", QHostAddress::LocalHost, server.serverPort());
+        QSignalSpy messages(&transport, &SipTransport::messageReceived), pings(&transport, &TcpSipTransport::pingReceived),
+            errors(&transport, &SipTransport::transportError);
+
+        transport.sendMessage(registerMsg);
+        QTRY_COMPARE(server.received, registerMsg);
+        QVERIFY(transport.localPort() != 0);
+        server.peer->write(okMsg + "\r\n\r\n" + okMsg);
+        QTRY_COMPARE(messages.count(), 2);
+        QCOMPARE(messages.at(1).at(0).toByteArray(), okMsg);
+        QCOMPARE(pings.count(), 1);
+        QTRY_COMPARE(server.received, registerMsg + "\r\n");
+
+        // No Content-Length on a stream: the connection goes, and comes back by itself.
+        server.peer->write("SIP/2.0 200 OK\r\nCSeq: 2 REGISTER\r\n\r\n");
+        QTRY_COMPARE(errors.count(), 1);
+        QVERIFY2(errors.at(0).at(0).toString().contains("Content-Length"), qPrintable(errors.at(0).at(0).toString()));
+        QCOMPARE(messages.count(), 2);
+        QTRY_COMPARE(server.connections, 2);
+    }
 };
-
-void TstSipTransports::tcp()
-{
-    StreamServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    TcpSipTransport transport;
-    transport.setReconnectDelay(200);
-    transport.setServer("sip.test", QHostAddress::LocalHost, server.serverPort());
-    QSignalSpy messages(&transport, &SipTransport::messageReceived), pings(&transport, &TcpSipTransport::pingReceived),
-        errors(&transport, &SipTransport::transportError);
-
-    transport.sendMessage(registerMsg);
-    QTRY_COMPARE(server.received, registerMsg);
-    QVERIFY(transport.localPort() != 0);
-    server.peer->write(okMsg + "\r\n\r\n" + okMsg);
-    QTRY_COMPARE(messages.count(), 2);
-    QCOMPARE(messages.at(1).at(0).toByteArray(), okMsg);
-    QCOMPARE(pings.count(), 1);
-    QTRY_COMPARE(server.received, registerMsg + "\r\n");
-
-    // No Content-Length on a stream: the connection goes, and comes back by itself.
-    server.peer->write("SIP/2.0 200 OK\r\nCSeq: 2 REGISTER\r\n\r\n");
-    QTRY_COMPARE(errors.count(), 1);
-    QVERIFY2(errors.at(0).at(0).toString().contains("Content-Length"), qPrintable(errors.at(0).at(0).toString()));
-    QCOMPARE(messages.count(), 2);
-    QTRY_COMPARE(server.connections, 2);
-}
 
 QTEST_GUILESS_MAIN(TstSipTransports)
 #include "tst_siptransports.moc"
