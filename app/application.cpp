@@ -4,6 +4,7 @@
 #include "historystore.h"
 #include "mainwindow.h"
 #include "networkenvironment.h"
+#include "audiothread.h"
 #include "rtp.h"
 #include "settings.h"
 #include "settingsstore.h"
@@ -74,8 +75,13 @@ Application::Application(QObject *parent)
 
     network = new NetworkEnvironment(settings, this);
     sip = new Sip(settings, *network, this);
-    rtp = new Rtp(this);
-    audio = new Audio(rtp, this);
+    // The RTP session and the audio devices are made on the audio thread and
+    // live there; what the user agent settles reaches them in order, queued.
+    audioThread = new AudioThread(this);
+    runOn(audioThread->context(), [this] {
+        rtp = new Rtp;
+        audio = new Audio(rtp);
+    });
     connect(sip, &Sip::mediaAddressChanged, rtp, &Rtp::setRemoteAddress);
     connect(sip, &Sip::mediaChanged, rtp, &Rtp::setMedia);
 
@@ -109,8 +115,15 @@ Application::~Application()
     // pending events, and a late show event must still find the form. A call
     // window the window closes on its way out finds no audio to stop.
     window->audio = nullptr;
-    delete audio;
+    // Devices and socket go on their own thread, which then ends.
+    runOn(audioThread->context(), [this] {
+        delete audio;
+        delete rtp;
+    });
     audio = nullptr;
+    rtp = nullptr;
+    delete audioThread;
+    audioThread = nullptr;
     delete window;
     window = nullptr;
     db.close();
@@ -267,8 +280,11 @@ void Application::getSettingsDB()
     getSettingsDB_();
     network->checkGlobalIp();
     sip->initSession();
-    rtp->localPort = network->rtpBindPort();
-    rtp->initSession();
+    const int rtpPort = network->rtpBindPort();
+    runOn(rtp, [this, rtpPort] {
+        rtp->localPort = rtpPort;
+        rtp->initSession();
+    });
     audio->setEchoCancel(settings.echoCancel);
 }
 
