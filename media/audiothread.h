@@ -4,8 +4,8 @@
 // The thread the call's sound lives on: the audio devices, the capture path
 // (echo canceller, encoder), the RTP session with its socket and the jitter
 // buffer the speaker pulls from. Its own event loop serves the devices'
-// timers and the socket, so a busy window cannot stall them. It runs in real
-// time where the system allows it, else at the highest ordinary priority.
+// timers and the socket, so a busy window cannot stall them. It takes a
+// larger share of a busy CPU where the system allows it.
 
 #include <QMetaObject>
 #include <QObject>
