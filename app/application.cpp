@@ -111,11 +111,10 @@ Application::Application(QObject *parent)
 Application::~Application()
 {
     audio->audioStop();
-    // The audio devices go while the window still stands: deleting one runs
-    // pending events, and a late show event must still find the form. A call
-    // window the window closes on its way out finds no audio to stop.
+    // The audio devices and the socket go first, on their own thread, which
+    // then ends. A call window the window closes on its way out finds no
+    // audio to stop.
     window->audio = nullptr;
-    // Devices and socket go on their own thread, which then ends.
     runOn(audioThread->context(), [this] {
         delete audio;
         delete rtp;
