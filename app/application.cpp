@@ -4,6 +4,7 @@
 #include "historystore.h"
 #include "mainwindow.h"
 #include "networkenvironment.h"
+#include "audiothread.h"
 #include "rtp.h"
 #include "settings.h"
 #include "settingsstore.h"
@@ -74,8 +75,13 @@ Application::Application(QObject *parent)
 
     network = new NetworkEnvironment(settings, this);
     sip = new Sip(settings, *network, this);
-    rtp = new Rtp(this);
-    audio = new Audio(rtp, this);
+    // The RTP session and the audio devices are made on the audio thread and
+    // live there; what the user agent settles reaches them in order, queued.
+    audioThread = new AudioThread(this);
+    runOn(audioThread->context(), [this] {
+        rtp = new Rtp;
+        audio = new Audio(rtp);
+    });
     connect(sip, &Sip::mediaAddressChanged, rtp, &Rtp::setRemoteAddress);
     connect(sip, &Sip::mediaChanged, rtp, &Rtp::setMedia);
 
@@ -105,12 +111,18 @@ Application::Application(QObject *parent)
 Application::~Application()
 {
     audio->audioStop();
-    // The audio devices go while the window still stands: deleting one runs
-    // pending events, and a late show event must still find the form. A call
-    // window the window closes on its way out finds no audio to stop.
+    // The audio devices and the socket go first, on their own thread, which
+    // then ends. A call window the window closes on its way out finds no
+    // audio to stop.
     window->audio = nullptr;
-    delete audio;
+    runOn(audioThread->context(), [this] {
+        delete audio;
+        delete rtp;
+    });
     audio = nullptr;
+    rtp = nullptr;
+    delete audioThread;
+    audioThread = nullptr;
     delete window;
     window = nullptr;
     db.close();
@@ -267,8 +279,11 @@ void Application::getSettingsDB()
     getSettingsDB_();
     network->checkGlobalIp();
     sip->initSession();
-    rtp->localPort = network->rtpBindPort();
-    rtp->initSession();
+    const int rtpPort = network->rtpBindPort();
+    runOn(rtp, [this, rtpPort] {
+        rtp->localPort = rtpPort;
+        rtp->initSession();
+    });
     audio->setEchoCancel(settings.echoCancel);
 }
 

@@ -13,6 +13,7 @@
 #include <QString>
 
 class Audio;
+class AudioThread;
 class MainWindow;
 class NetworkEnvironment;
 class Rtp;
@@ -58,6 +59,7 @@ public:
     NetworkEnvironment *network = nullptr;
     Sip *sip = nullptr;
     Rtp *rtp = nullptr;
+    AudioThread *audioThread = nullptr;
     Audio *audio = nullptr;
     MainWindow *window = nullptr;
 };

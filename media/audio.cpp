@@ -2,6 +2,7 @@
 
 #include "audioinput.h"
 #include "audiooutput.h"
+#include "audiothread.h"
 #include "echocanceller.h"
 #include "rtp.h"
 
@@ -15,7 +16,6 @@
 Audio::Audio(Rtp *rtp, QObject *parent)
     : QObject(parent), rtp(rtp)
 {
-    audioActive = false;
     audioInit();
 }
 
@@ -76,7 +76,7 @@ void Audio::useRate()
 
 void Audio::setEchoCancel(bool on)
 {
-    echoCancel = on;
+    runOn(this, [this, on] { echoCancel = on; });
 }
 
 void Audio::captured(const char *data, int len)
@@ -127,6 +127,11 @@ void Audio::createAudioOut(int sampleRate, int channelCount, int sampleSize)
 
 void Audio::audioStart()
 {
+    runOn(this, [this] { start(); });
+}
+
+void Audio::start()
+{
     // After early media the session and the speaker run on: the answer's
     // stream joins the same jitter buffer, and packets go to the address of
     // the answer's SDP, which the socket reads for each packet.
@@ -144,6 +149,11 @@ void Audio::audioStart()
 
 void Audio::audioStop()
 {
+    runOn(this, [this] { stop(); });
+}
+
+void Audio::stop()
+{
     if (audioActive || audioOutput->running)
         rtp->logCallFigures(erle());
     // The call's keys go with it.
@@ -158,6 +168,11 @@ void Audio::audioStop()
 
 void Audio::audioStartSpeaker()
 {
+    runOn(this, [this] { startSpeaker(); });
+}
+
+void Audio::startSpeaker()
+{
     if (audioOutput->running)
         return; // a repeated 183: the early media plays on
     rtp->initSession();
@@ -167,19 +182,25 @@ void Audio::audioStartSpeaker()
 
 bool Audio::sendDtmf(QChar key)
 {
-    return audioActive && rtp->sendKey(key);
+    bool sent = false;
+    runOn(this, [&] { sent = audioActive && rtp->sendKey(key); });
+    return sent;
 }
 
 void Audio::setMicValue(float v)
 {
-    micValue = v;
-    if (audioInput && audioInput->audioInput)
-        audioInput->audioInput->setVolume(static_cast<qreal>(v));
+    runOn(this, [this, v] {
+        micValue = v;
+        if (audioInput && audioInput->audioInput)
+            audioInput->audioInput->setVolume(static_cast<qreal>(v));
+    });
 }
 
 void Audio::setSpeakerValue(float v)
 {
-    speakerValue = v;
-    if (audioOutput && audioOutput->audioOutput)
-        audioOutput->audioOutput->setVolume(static_cast<qreal>(v));
+    runOn(this, [this, v] {
+        speakerValue = v;
+        if (audioOutput && audioOutput->audioOutput)
+            audioOutput->audioOutput->setVolume(static_cast<qreal>(v));
+    });
 }

@@ -5,13 +5,15 @@
 // RTP session it is given through the echo canceller and plays what it
 // decodes, and starts and stops sound for each call. The devices run at the
 // call's rate (8 kHz for G.711, 16 kHz for G.722 and Opus) and are opened
-// again only when it changes.
+// again only when it changes. It lives on the audio thread that created it;
+// the calls below may come from any thread and run there, the caller waiting.
 
 #include <QAudioDeviceInfo>
 #include <QAudioFormat>
 #include <QByteArray>
 #include <QObject>
 
+#include <atomic>
 #include <memory>
 
 class AudioInput;
@@ -58,12 +60,15 @@ public:
     Rtp *rtp = nullptr;
     AudioInput *audioInput = nullptr;
     AudioOutput *audioOutput = nullptr;
-    bool audioActive = false;
+    std::atomic_bool audioActive{false};
     std::unique_ptr<EchoCanceller> echoCanceller;
 
 private:
     // Devices and canceller at the RTP session's rate.
     void useRate();
+    void start();
+    void stop();
+    void startSpeaker();
 
     int deviceRate = 8000;
     bool echoCancel = true;

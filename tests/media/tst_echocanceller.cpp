@@ -11,18 +11,7 @@
 #include <QtTest>
 
 #include <cmath>
-
-namespace {
-
-double energy(const QVector<double> &x, int from, int to)
-{
-    double s = 0;
-    for (int i = from; i < to; ++i)
-        s += x[i] * x[i];
-    return s;
-}
-
-} // namespace
+#include <numeric>
 
 class TstEchoCanceller : public QObject
 {
@@ -62,6 +51,7 @@ void TstEchoCanceller::echoPath()
         QCOMPARE(out, mic);
 
     const QVector<double> o(out.begin(), out.end()), n(near.begin(), near.end());
+    const auto energy = [](const QVector<double> &x, int from, int to) { return std::inner_product(x.begin() + from, x.begin() + to, x.begin() + from, 0.0); };
     const int from = (movedMs < 0 ? 2 : 5) * second;
     const double erle = 10 * std::log10(energy(echo, from, 8 * second) / std::max(1.0, energy(o, from, 8 * second)));
     // The near talker's gain through the processing alone over its gain in
