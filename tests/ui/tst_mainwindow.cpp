@@ -12,6 +12,7 @@
 // transport that would carry its keys in clear.
 #include "application.h"
 #include "audio.h"
+#include "audiothread.h"
 #include "boxwatcher.h"
 #include "audioinput.h"
 #include "audiooutput.h"
@@ -213,11 +214,18 @@ private slots:
         w->called = "202";
         w->info = "Out";
         const SdesCrypto ours = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80), theirs = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80);
-        QVERIFY(!srtp || app->rtp->setSrtp(ours, theirs));
+        bool keyed = true;
+        if (srtp)
+            runOn(app->rtp, [&] { keyed = app->rtp->setSrtp(ours, theirs); });
+        QVERIFY(keyed);
+        QCoreApplication::sendPostedEvents(); // what the session said on its thread
         QCOMPARE(!lock->isHidden(), locked);
         emit w->audioStopSignal(); // the call ends: the keys go, the record is written
         w->sip->transport = kept;
-        QVERIFY(lock->isHidden() && !app->rtp->srtpActive());
+        bool active = true;
+        runOn(app->rtp, [&] { active = app->rtp->srtpActive(); });
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(lock->isHidden() && !active);
         QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || encrypted FROM history ORDER BY id DESC")[0], QString("202%1").arg(int(locked)));
     }
 
