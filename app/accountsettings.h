@@ -39,10 +39,9 @@ struct AccountSettings
     int mediaPort = 60000;
     bool codecPCMA = true;
     bool codecPCMU = true;
-    // Wideband off until the user turns it on: under load its calls still
-    // leave gaps of 70-500 ms where a lost or late packet is covered, which
-    // G.711 does not. On, the offer lists it after G.711.
-    bool codecG722 = false;
+    // Wideband is offered after G.711, so a far end that takes G.711 keeps
+    // it; one that offers G.722 alone is answered rather than refused.
+    bool codecG722 = true;
     bool codecOpus = false;
     // Headset users switch the canceller off.
     bool echoCancel = true;
