@@ -5,8 +5,9 @@
 // keys received as RFC 4733 events (each once) or INFO bodies;
 // and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
 // 4733 events in the voice's numbering when the far end takes them; nothing
-// sent while held, the clock running on; an encrypted call hears only what
-// authenticates.
+// sent while held, the clock running on; SRTP both ways across the wrap, in
+// both suites: what is sent opens with the far end's key and no longer reads
+// as the tone, and only what authenticates is heard.
 
 #include "dtmfinfo.h"
 #include "fixturetable.h"
@@ -236,26 +237,42 @@ private slots:
         QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
     }
 
+    void srtp_data()
+    {
+        QTest::addColumn<int>("tag");
+        QTest::newRow("AES_CM_128_HMAC_SHA1_80") << 10;
+        QTest::newRow("AES_CM_128_HMAC_SHA1_32") << 4;
+    }
     void srtp()
     {
-        // Into an encrypted call each packet comes twice, across the wrap: in clear with 400 Hz, then with 1 kHz
-        // protected by the far end's key. Only this one is heard. A changed byte or another key: tst_srtp; what the phone sends is noise on
-        // the wire and heard by a real phone: tst_phone.
-        const SrtpSuite suite = SrtpSuite::AesCm128HmacSha1_80;
+        // Both ways across the sequence wrap, so the rollover counter moves on. In: each packet twice, in clear
+        // with 400 Hz, then with 1 kHz protected by the far end's key, then a replay, a changed payload byte, a
+        // changed tag byte and a packet of another key; only the 1 kHz is heard. Out: the tone unreadable, the
+        // suite's tag after it, the far end's key opening it.
+        QFETCH(int, tag);
+        const SrtpSuite suite = tag == 4 ? SrtpSuite::AesCm128HmacSha1_32 : SrtpSuite::AesCm128HmacSha1_80;
         const SdesCrypto ours = SdesCrypto::generate(1, suite), theirs = SdesCrypto::generate(1, suite);
-        SrtpSession farEnd;
-        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt) && rtp->setSrtp(ours, theirs));
+        SrtpSession farEnd, stranger;
+        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt) && stranger.start(suite, ours.keySalt, ours.keySalt));
+        QVERIFY(!SrtpSession().start(suite, ours.keySalt.left(29), ours.keySalt) && rtp->setSrtp(ours, theirs));
         const quint64 rejected = rtp->rxRejected;
         QList<QByteArray> in;
-        for (int i = 0; i < 10; ++i) {
-            in << RtpPeer::packet(8, Tone::sine(400, 0.5, 160), quint16(65532 + i), quint32(160 * i))
-               << RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * i));
-            QVERIFY(farEnd.protect(in.last()));
+        for (int i = 0; i < 14; ++i) {
+            if (i < 10)
+                in << RtpPeer::packet(8, Tone::sine(400, 0.5, 160), quint16(65532 + i), quint32(160 * i));
+            in << (i == 10 ? in.last() : RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * i)));
+            QByteArray &p = in.last();
+            QVERIFY(i == 10 || (i == 13 ? stranger : farEnd).protect(p));
+            p.data()[i == 11 ? 20 : p.size() - 1] ^= char(i == 11 || i == 12);
         }
-        sendAndReceive(QByteArray(), in, 0);
+        rtp->seqNumber = 65533;
+        sendAndReceive(tone.repeated(4), in, 4);
         rtp->clearSrtp();
-        QCOMPARE(rtp->rxRejected - rejected, quint64(10));
+        QCOMPARE(rtp->rxRejected - rejected, quint64(14));
         QVERIFY(Tone::level(played(1600), 1000) > 0.3);
+        const QByteArray payload = RtpPeer::packet(8, tone).mid(12);
+        for (QByteArray packet : peer.packets)
+            QVERIFY(packet.size() == 172 + tag && !packet.contains(payload) && farEnd.unprotect(packet) && packet.mid(12) == payload);
     }
 };
 
