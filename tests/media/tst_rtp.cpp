@@ -200,12 +200,10 @@ private slots:
         QFETCH(QString, packets);
         rtp->setTelephoneEvent(101);
         QSignalSpy reported(rtp, &Rtp::keyReceived);
-        quint16 sequence = 0;
-        for (const QString &packet : packets.split(' ')) {
-            QByteArray p = RtpPeer::packet(101, QByteArray(), ++sequence, packet.section(':', 0, 0).toUInt())
-                + QByteArray::fromHex(packet.section(':', 1).toLatin1());
-            rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
-        }
+        QList<QByteArray> in;
+        for (const QString &packet : packets.split(' '))
+            in << RtpPeer::packet(101, {}, quint16(in.size() + 1), packet.section(':', 0, 0).toUInt()) + QByteArray::fromHex(packet.section(':', 1).toLatin1());
+        sendAndReceive(QByteArray(), in, 0);
         QString keys;
         for (const QList<QVariant> &key : reported)
             keys += key.at(0).toChar();
