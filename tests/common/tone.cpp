@@ -87,18 +87,16 @@ QVector<qint16> Tone::voice(int samples, int rate, quint32 seed, double pitch)
         const int syllables = 2 + int(random() % 3);
         for (int s = 0; s < syllables && at < samples; ++s) {
             const double *f = vowels[random() % 5];
+            // a formant peak of the vowel at harmonic frequency h: the first at full height, 100 Hz wide
+            const auto peak = [f](int j, double h) { return (j == 0 ? 1.0 : 0.5) / (1 + std::pow((h - f[j]) / 100, 2)); };
             const int length = int(uniform(0.12, 0.25) * rate);
             const double f0 = pitch * uniform(0.85, 1.2), glide = uniform(-0.25, 0.25);
             for (int i = 0; i < length && at < samples; ++i, ++at) {
                 const double t = double(i) / length, f0t = f0 * (1 + glide * t);
                 phase += 2 * M_PI * f0t / rate;
                 double v = 0;
-                for (int k = 1; k * f0t < std::min(rate / 2.0 - 200, 7000.0); ++k) {
-                    double gain = 0;   // three formant peaks, 100 Hz wide
-                    for (int j = 0; j < 3; ++j)
-                        gain += (j == 0 ? 1.0 : 0.5) / (1 + std::pow((k * f0t - f[j]) / 100, 2));
-                    v += (gain + 0.02) * std::sin(k * phase);
-                }
+                for (int k = 1; k * f0t < std::min(rate / 2.0 - 200, 7000.0); ++k)
+                    v += (peak(0, k * f0t) + peak(1, k * f0t) + peak(2, k * f0t) + 0.02) * std::sin(k * phase);
                 out[at] = qint16(std::lround(2200 * v * std::pow(std::sin(M_PI * t), 2)));
             }
         }
