@@ -28,10 +28,7 @@ SdpFormats formats(const QString &list)
 }
 SdpFormat format(const QString &text) { return formats(text).value(0); }
 
-QByteArray bytes(const QVector<qint16> &samples)
-{
-    return QByteArray(reinterpret_cast<const char *>(samples.constData()), 2 * samples.size());
-}
+QByteArray bytes(const QVector<qint16> &samples) { return QByteArray(reinterpret_cast<const char *>(samples.constData()), 2 * samples.size()); }
 
 // Frames of a tone through a codec; `frequency` changes to `then` at frame `switchAt`.
 QList<QByteArray> encodeTone(AudioCodec &codec, int frames, double frequency, double then = 0, int switchAt = -1)

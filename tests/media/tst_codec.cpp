@@ -52,48 +52,38 @@ class TstCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void codeWords();
-    void everySample();
-};
+    void everyEntry()
+    {
+        // Each code word through the tables, the per-sample decoder and the frame decoders.
+        unsigned char codes[256], decoded[2 * 512];
+        std::iota(codes, codes + 256, 0);
+        alawDecodeFrame(codes, decoded, 256);
+        ulawDecodeFrame(codes, decoded + 512, 256);
+        auto value = [&](int i) { return int(qint16(decoded[2 * i] | decoded[2 * i + 1] << 8)); };
+        // Per code word: A-law to u-law, u-law to A-law, A-law decoded alone and in a frame, u-law decoded in a frame.
+        for (int c = 0; c < 256; ++c)
+            QCOMPARE(QString("%1 %2 %3 %4 %5").arg(alaw_to_ulaw_table[c]).arg(ulaw_to_alaw_table[c]).arg(alaw2linear(uchar(c))).arg(value(c)).arg(value(256 + c)),
+                     QString("%1 %2 %3 %3 %4").arg(alawToUlaw(c)).arg(ulawToAlaw(c)).arg(alawValue(c)).arg(alawValue(ulawToAlaw(c))));
 
-// Each code word through the tables, the per-sample decoder and the frame decoders.
-void TstCodec::codeWords()
-{
-    unsigned char codes[256], pcm[2 * 512];
-    std::iota(codes, codes + 256, 0);
-    alawDecodeFrame(codes, pcm, 256);
-    ulawDecodeFrame(codes, pcm + 512, 256);
-    auto decoded = [&](int i) { return int(qint16(pcm[2 * i] | pcm[2 * i + 1] << 8)); };
-    // Per code word: A-law to u-law, u-law to A-law, A-law decoded alone and in a frame, u-law decoded in a frame.
-    for (int c = 0; c < 256; ++c)
-        QCOMPARE(QString("%1 %2 %3 %4 %5").arg(alaw_to_ulaw_table[c]).arg(ulaw_to_alaw_table[c]).arg(alaw2linear(uchar(c))).arg(decoded(c)).arg(decoded(256 + c)),
-                 QString("%1 %2 %3 %3 %4").arg(alawToUlaw(c)).arg(ulawToAlaw(c)).arg(alawValue(c)).arg(alawValue(ulawToAlaw(c))));
-}
-
-// A sample is coded by the step that holds it; a negative one by its one's complement (-x - 1), and an int beyond
-// 16 bits as full scale.
-void TstCodec::everySample()
-{
-    int alaw[32768];
-    for (int s = 0; s < 8; ++s)
-        for (int q = 0; q < 16; ++q)
-            std::fill_n(alaw + alawStart(s) + q * alawStep(s), alawStep(s), 0xD5 ^ (s << 4 | q));
-    // Every 16-bit sample as little-endian bytes, as captured.
-    static quint16 samples[65536];
-    static unsigned char pcm[2 * 65536], a[65536], u[65536];
-    std::iota(samples, samples + 65536, 0);
-    qToLittleEndian<quint16>(samples, 65536, pcm);
-    alawEncodeFrame(pcm, a, 65536);
-    ulawEncodeFrame(pcm, u, 65536);
-    for (int x : {32768, 40000, std::numeric_limits<int>::max(), -32769, std::numeric_limits<int>::min()})
-        QCOMPARE(int(linear2alaw(x)), x > 0 ? 0xAA : 0x2A);
-    for (int x = -32768; x < 32768; ++x) {
-        const int expected = x < 0 ? alaw[~x] ^ 0x80 : alaw[x], i = quint16(x);
-        if (linear2alaw(x) != expected || a[i] != expected || u[i] != alawToUlaw(expected))
-            QFAIL(qPrintable(QStringLiteral("sample %1 coded %2, A-law frame %3, u-law frame %4")
-                                 .arg(x).arg(linear2alaw(x)).arg(a[i]).arg(u[i])));
+        // A sample is coded by the step that holds it; a negative one by its one's complement (-x - 1), and an
+        // int beyond 16 bits as full scale. Every 16-bit sample as little-endian bytes, as captured.
+        const auto alaw = [](int x) { int s = 7; while (s && x < alawStart(s)) --s; return 0xD5 ^ (s << 4 | (x - alawStart(s)) / alawStep(s)); };
+        static quint16 samples[65536];
+        static unsigned char pcm[2 * 65536], a[65536], u[65536];
+        std::iota(samples, samples + 65536, 0);
+        qToLittleEndian<quint16>(samples, 65536, pcm);
+        alawEncodeFrame(pcm, a, 65536);
+        ulawEncodeFrame(pcm, u, 65536);
+        for (int x : {32768, 40000, std::numeric_limits<int>::max(), -32769, std::numeric_limits<int>::min()})
+            QCOMPARE(int(linear2alaw(x)), x > 0 ? 0xAA : 0x2A);
+        for (int x = -32768; x < 32768; ++x) {
+            const int expected = x < 0 ? alaw(~x) ^ 0x80 : alaw(x), i = quint16(x);
+            if (linear2alaw(x) != expected || a[i] != expected || u[i] != alawToUlaw(expected))
+                QFAIL(qPrintable(QStringLiteral("sample %1 coded %2, A-law frame %3, u-law frame %4")
+                                     .arg(x).arg(linear2alaw(x)).arg(a[i]).arg(u[i])));
+        }
     }
-}
+};
 
 QTEST_APPLESS_MAIN(TstCodec)
 #include "tst_codec.moc"

@@ -5,8 +5,9 @@
 // keys received as RFC 4733 events (each once) or INFO bodies;
 // and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
 // 4733 events in the voice's numbering when the far end takes them; nothing
-// sent while held, the clock running on; an encrypted call hears only what
-// authenticates.
+// sent while held, the clock running on; SRTP both ways across the wrap, in
+// both suites: what is sent opens with the far end's key and no longer reads
+// as the tone, and only what authenticates is heard.
 
 #include "dtmfinfo.h"
 #include "fixturetable.h"
@@ -35,18 +36,14 @@ class TstRtp : public QObject
             rtp->txPcm = mic.mid(320 * i, 320), rtp->msgTransmiter();
         QVERIFY(QTest::qWaitFor([&] { return peer.packets.size() >= packets; }, 3000));
     }
-    void push(qint64 index, double arrivalMs, const QByteArray &pcm)
-    {
-        buffer.push(quint16(index), quint32(160 * index), 7, reinterpret_cast<const qint16 *>(pcm.constData()), 160, arrivalMs);
-    }
+    void push(qint64 index, double arrivalMs, const QByteArray &pcm) { buffer.push(quint16(index), quint32(160 * index), 7, reinterpret_cast<const qint16 *>(pcm.constData()), 160, arrivalMs); }
     // Packet `index` of a half-scale 1025 Hz sine: not a whole number of cycles in 20 ms.
     static QByteArray sine(qint64 index) { return Tone::sine(1025, 0.5, 160, 8000, 160 * index); }
     QVector<qint16> pull() { QVector<qint16> out(160); return buffer.pull(out.data(), 160), out; }
     // What the session's speaker plays next, as bytes.
     QByteArray played(int samples) { QByteArray out(2 * samples, '\0'); return rtp->rxBuffer.pull(reinterpret_cast<qint16 *>(out.data()), samples), out; }
     JitterBuffer buffer;
-    Rtp session;
-    Rtp *rtp = &session;
+    Rtp session, *rtp = &session;
     RtpPeer peer;
     const QByteArray tone = Tone::sine(1000, 0.5, 160);
 
@@ -152,7 +149,6 @@ private slots:
                "M11/160@7 11/320@7 11/480@7 11/640@7 11/800E@7 11/800E@7 11/800E@7 v@14 v@15";
         QTest::newRow("another payload type") << 96 << false << "f1 9 f3" << "v@0 M9/160@1 9/320@1 9/480@1";
         QTest::newRow("keys that are no event") << 101 << false << "f1 x E + f1" << "v@0 v@1";
-        QTest::newRow("no telephone-event: the key in band") << -1 << false << "5 f3" << "v@0 v@1 v@2";
         QTest::newRow("held: nothing sent, the clock runs on") << 101 << false << "f2 h f3 7 r f1 4 f2"
             << "v@0 v@1 v@5 M4/160@6 4/320@6";
         // 16 kHz frames in, stamps and event durations at Opus's 48 kHz clock (RFC 7587, RFC 4733 2.5.1.5).
@@ -204,12 +200,10 @@ private slots:
         QFETCH(QString, packets);
         rtp->setTelephoneEvent(101);
         QSignalSpy reported(rtp, &Rtp::keyReceived);
-        quint16 sequence = 0;
-        for (const QString &packet : packets.split(' ')) {
-            QByteArray p = RtpPeer::packet(101, QByteArray(), ++sequence, packet.section(':', 0, 0).toUInt())
-                + QByteArray::fromHex(packet.section(':', 1).toLatin1());
-            rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
-        }
+        QList<QByteArray> in;
+        for (const QString &packet : packets.split(' '))
+            in << RtpPeer::packet(101, {}, quint16(in.size() + 1), packet.section(':', 0, 0).toUInt()) + QByteArray::fromHex(packet.section(':', 1).toLatin1());
+        sendAndReceive(QByteArray(), in, 0);
         QString keys;
         for (const QList<QVariant> &key : reported)
             keys += key.at(0).toChar();
@@ -226,8 +220,8 @@ private slots:
 
     void dtmf()
     {
-        // Two keys on a quiet microphone tone: 100 ms pairs at -10 dBm0 each, 60 ms apart, the voice mixed under.
-        QVERIFY(!rtp->dtmf.queue('x') && rtp->dtmf.queue('1') && rtp->dtmf.queue('#'));
+        // Two keys on a quiet microphone tone, the far end taking no events: 100 ms pairs at -10 dBm0 each, 60 ms apart, the voice mixed under.
+        QVERIFY(!rtp->sendKey('x') && rtp->sendKey('1') && rtp->sendKey('#'));
         sendAndReceive(Tone::sine(440, 0.1, 8000), {}, 25);
         const QByteArray sent = RtpPeer::decode(peer.packets, 8), key = sent.left(1600), pause = sent.mid(1600, 960);
         QCOMPARE(Tone::dtmf(sent), QStringLiteral("1#"));
@@ -236,26 +230,42 @@ private slots:
         QVERIFY(Tone::level(key, 440) > 0.08 && Tone::level(pause, 440) > 0.08);
     }
 
+    void srtp_data()
+    {
+        QTest::addColumn<int>("tag");
+        QTest::newRow("AES_CM_128_HMAC_SHA1_80") << 10;
+        QTest::newRow("AES_CM_128_HMAC_SHA1_32") << 4;
+    }
     void srtp()
     {
-        // Into an encrypted call each packet comes twice, across the wrap: in clear with 400 Hz, then with 1 kHz
-        // protected by the far end's key. Only this one is heard. A changed byte or another key: tst_srtp; what the phone sends is noise on
-        // the wire and heard by a real phone: tst_phone.
-        const SrtpSuite suite = SrtpSuite::AesCm128HmacSha1_80;
+        // Both ways across the sequence wrap, so the rollover counter moves on. In: each packet twice, in clear
+        // with 400 Hz, then with 1 kHz protected by the far end's key, then a replay, a changed payload byte, a
+        // changed tag byte and a packet of another key; only the 1 kHz is heard. Out: the tone unreadable, the
+        // suite's tag after it, the far end's key opening it.
+        QFETCH(int, tag);
+        const SrtpSuite suite = tag == 4 ? SrtpSuite::AesCm128HmacSha1_32 : SrtpSuite::AesCm128HmacSha1_80;
         const SdesCrypto ours = SdesCrypto::generate(1, suite), theirs = SdesCrypto::generate(1, suite);
-        SrtpSession farEnd;
-        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt) && rtp->setSrtp(ours, theirs));
+        SrtpSession farEnd, stranger;
+        QVERIFY(farEnd.start(suite, theirs.keySalt, ours.keySalt) && stranger.start(suite, ours.keySalt, ours.keySalt));
+        QVERIFY(!SrtpSession().start(suite, ours.keySalt.left(29), ours.keySalt) && rtp->setSrtp(ours, theirs));
         const quint64 rejected = rtp->rxRejected;
         QList<QByteArray> in;
-        for (int i = 0; i < 10; ++i) {
-            in << RtpPeer::packet(8, Tone::sine(400, 0.5, 160), quint16(65532 + i), quint32(160 * i))
-               << RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * i));
-            QVERIFY(farEnd.protect(in.last()));
+        for (int i = 0; i < 14; ++i) {
+            if (i < 10)
+                in << RtpPeer::packet(8, Tone::sine(400, 0.5, 160), quint16(65532 + i), quint32(160 * i));
+            in << (i == 10 ? in.last() : RtpPeer::packet(8, tone, quint16(65532 + i), quint32(160 * i)));
+            QByteArray &p = in.last();
+            QVERIFY(i == 10 || (i == 13 ? stranger : farEnd).protect(p));
+            p.data()[i == 11 ? 20 : p.size() - 1] ^= char(i == 11 || i == 12);
         }
-        sendAndReceive(QByteArray(), in, 0);
+        rtp->seqNumber = 65533;
+        sendAndReceive(tone.repeated(4), in, 4);
         rtp->clearSrtp();
-        QCOMPARE(rtp->rxRejected - rejected, quint64(10));
+        QCOMPARE(rtp->rxRejected - rejected, quint64(14));
         QVERIFY(Tone::level(played(1600), 1000) > 0.3);
+        const QByteArray payload = RtpPeer::packet(8, tone).mid(12);
+        for (QByteArray packet : peer.packets)
+            QVERIFY(packet.size() == 172 + tag && !packet.contains(payload) && farEnd.unprotect(packet) && packet.mid(12) == payload);
     }
 };
 
