@@ -1,15 +1,21 @@
 // A SIP byte stream becomes the same messages whole or byte by byte (every split point); pings are counted and
 // pongs skipped; a missing or bad Content-Length, an endless line or header section and an oversized body break it.
+// Over TCP: a message out, two messages and a ping in one segment (the ping answered with a pong), and a framing
+// error closes the connection, which comes back after the delay. (TLS, its refusals and its wire: tst_phone.)
 
 #include "sipmessageparser.h"
 #include "sipstreamframer.h"
+#include "tcpsiptransport.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
 const QByteArray registerMsg = "REGISTER sip:sip.test SIP/2.0\r\nCSeq: 1 REGISTER\r\nContent-Length: 0\r\n\r\n";
 const QByteArray inviteMsg = "INVITE sip:100@sip.test SIP/2.0\r\nl:  5\r\n\r\nv=0\r\n";
 const QByteArray start = "INVITE sip:100@sip.test SIP/2.0\r\n";
+const QByteArray okMsg = "SIP/2.0 200 OK\r\nCSeq: 1 REGISTER\r\nContent-Length: 0\r\n\r\n";
 } // namespace
 
 class TstSipStreamFramer : public QObject
@@ -59,6 +65,33 @@ private slots:
             QCOMPARE(framer.failed(), !error.isEmpty());
             QVERIFY2(framer.error().contains(error), qPrintable(framer.error()));
         }
+    }
+
+    void tcp()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        TcpSipTransport transport;
+        transport.setReconnectDelay(200);
+        transport.setServer("sip.test", QHostAddress::LocalHost, server.serverPort());
+        QSignalSpy messages(&transport, &SipTransport::messageReceived), pings(&transport, &TcpSipTransport::pingReceived),
+            errors(&transport, &SipTransport::transportError);
+        transport.sendMessage(registerMsg);
+        QTRY_VERIFY(server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        QByteArray received;
+        QTRY_COMPARE(received += peer->readAll(), registerMsg);
+        QVERIFY(transport.localPort() != 0);
+        peer->write(okMsg + "\r\n\r\n" + okMsg);
+        QTRY_COMPARE(messages.count(), 2);
+        QCOMPARE(messages.at(1).at(0).toByteArray() + QByteArray::number(pings.count()), okMsg + "1");
+        QTRY_COMPARE(received += peer->readAll(), registerMsg + "\r\n");
+        // No Content-Length on a stream: the connection goes, and comes back by itself.
+        peer->write("SIP/2.0 200 OK\r\nCSeq: 2 REGISTER\r\n\r\n");
+        QTRY_COMPARE(errors.count(), 1);
+        QVERIFY2(errors.at(0).at(0).toString().contains("Content-Length"), qPrintable(errors.at(0).at(0).toString()));
+        QCOMPARE(messages.count(), 2);
+        QTRY_VERIFY(server.hasPendingConnections());
     }
 };
 
