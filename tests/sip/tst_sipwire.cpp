@@ -1,17 +1,11 @@
-// SIP messages: which datagrams the parser delivers and what each holds, and what the others came to and why
-// (start lines, header values, folding, the body rule, the bounds on line length and header count, one message
-// per datagram, a processSip that throws); typed header fields as the user agent reads them (the factory's class
-// choice included), the SIP URI's acceptance rules, the byte-exact text of built messages; Digest
-// responses per RFC 2617 (its worked example with qop "auth"; without qop, credentials in Cyrillic hashed as
-// UTF-8). The cases are tables in tests/data/sip. (Headers changed and deleted in an ACK built from its INVITE:
-// tst_processing statusTable.)
-// A SIP byte stream becomes the same messages whole or byte by byte (every split point); pings are counted and
-// pongs skipped; a missing or bad Content-Length, an endless line or header section and an oversized body break it.
-// Over TCP: a message out, two messages and a ping in one segment (the ping answered with a pong), and a framing
-// error closes the connection, which comes back after the delay. (TLS, its refusals and its wire: tst_phone.)
+// The SIP wire, its cases tables in tests/data/sip: datagrams parsed or refused and why; byte streams framed and
+// carried over TCP; typed header fields, URIs, built text and RFC 2617 Digest; the session description written,
+// read and answered; RFC 4028 session timers negotiated and scheduled.
 
 #include "capturingparser.h"
 #include "fixturetable.h"
+#include "sdpsession.h"
+#include "sessiontimer.h"
 #include "sipauthorizationheader.h"
 #include "sipcontactheader.h"
 #include "sipcseqheader.h"
@@ -33,6 +27,22 @@
 #include <memory>
 
 namespace {
+QString formats(const SdpSession &s)
+{
+    QStringList out;
+    for (const SdpFormat &f : s.formats)
+        out << QStringLiteral("%1 %2/%3%4%5").arg(f.payloadType).arg(f.encoding).arg(f.clockRate)
+                   .arg(f.channels > 1 ? "/" + QString::number(f.channels) : QString())
+                   .arg(f.fmtp.isEmpty() ? QString() : " " + f.fmtp);
+    return "[" + out.join(',') + "]";
+}
+
+QString describe(const SdpSession &s)
+{
+    return QStringLiteral("%1:%2 %3 %4 ptime=%5 recv=%6 send=%7 crypto=%8")
+        .arg(s.address()).arg(s.mediaPort).arg(formats(s), sdpDirectionName(s.direction)).arg(s.ptime)
+        .arg(s.wantsToReceive()).arg(s.wantsToSend()).arg(s.attributes("crypto").join(';'));
+}
 const QByteArray registerMsg = "REGISTER sip:sip.test SIP/2.0\r\nCSeq: 1 REGISTER\r\nContent-Length: 0\r\n\r\n";
 const QByteArray inviteMsg = "INVITE sip:100@sip.test SIP/2.0\r\nl:  5\r\n\r\nv=0\r\n";
 const QByteArray start = "INVITE sip:100@sip.test SIP/2.0\r\n";
@@ -86,13 +96,16 @@ QString fact(SipPacket *m, const QString &name)
 }
 } // namespace
 
-class TstSipMessage : public QObject
+class TstSipWire : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules("default.debug=false"); }
 
+    // Which datagrams become a delivered message and what it holds, and what the others came to and why: start
+    // lines, header values, folding, the body rule, the bounds on line length and header count, one message per
+    // datagram, and a processSip that throws.
     void datagrams_data() { fixtureRows("sip/datagrams.txt"); }
     void datagrams()
     {
@@ -122,6 +135,9 @@ private slots:
         QCOMPARE(parser.packets.first()->getHeaderString("CSeq", 1), QString("1 REGISTER"));
     }
 
+    // Typed header fields as the user agent reads them (the factory's class choice included), the SIP URI's
+    // acceptance rules, the byte-exact text of built messages. (Headers changed and deleted in an ACK built from
+    // its INVITE: tst_processing statusTable.)
     void typedFields_data() { fixtureRows("sip/headers.txt"); }
     void typedFields()
     {
@@ -183,6 +199,7 @@ private slots:
         QCOMPARE(odd.method + odd.toString(), QString(" sip:h;x SIP/2.0\r\n\r\n"));
     }
 
+    // Digest responses: RFC 2617's worked example with qop "auth"; without qop, Cyrillic credentials hashed as UTF-8.
     void digest_data() { fixtureRows("sip/digest.txt"); }
     void digest()
     {
@@ -193,6 +210,9 @@ private slots:
               "response");
     }
 
+    // A SIP byte stream becomes the same messages whole or byte by byte (every split point); pings are counted and
+    // pongs skipped; a missing or bad Content-Length, an endless line or header section and an oversized body
+    // break it.
     void streams_data()
     {
         // The stream; how many of the REGISTER and then the INVITE come out of it; the pings; what the error names.
@@ -237,6 +257,8 @@ private slots:
         }
     }
 
+    // Over TCP: a message out, two messages and a ping in one segment (the ping answered with a pong), and a framing
+    // error closes the connection, which comes back after the delay. (TLS, its refusals and its wire: tst_phone.)
     void tcp()
     {
         QTcpServer server;
@@ -263,7 +285,76 @@ private slots:
         QCOMPARE(messages.count(), 2);
         QTRY_VERIFY(server.hasPendingConnections());
     }
+
+    // The session description: the exact text written (RFC 4566 order, s=-, telephone-event, refused streams),
+    // what is read from far ends' bodies (each way of holding, static types, garbage, bounds), and the answer.
+    void sdpWritten_data() { fixtureRows("sip/sdp-written.txt"); }
+    void sdpWritten()
+    {
+        QFETCH(QString, input);
+        QTEST(SdpSession::fromText(input).toText(), "written");
+    }
+
+    void sdpRead_data() { fixtureRows("sip/sdpsession.txt"); }
+    void sdpRead()
+    {
+        QFETCH(QString, body);
+        QTEST(describe(SdpSession::fromText(body)), "read");
+    }
+
+    void sdpAnswer_data() { fixtureRows("sip/sdpanswer.txt"); }
+    void sdpAnswer()
+    {
+        QFETCH(QString, offer);
+        QFETCH(QString, enabled);
+        SdpFormats ours;
+        for (const QString &name : enabled.split(','))
+            ours << (name == "opus" ? SdpFormat{111, name, 48000, 2, QString()} : SdpFormat{96, name, 8000, 1, QString()});
+        const SdpSession a = SdpSession::answer(SdpSession::fromText(offer), ours);
+        QTEST(formats(a) + " " + sdpDirectionName(a.direction) + " " + a.otherMedia.join(',') + "@"
+                  + QString::number(a.audioIndex), "answer");
+    }
+
+    // A random session id per call (our offer's text, the version one up in each description: tst_processing wireText).
+    void sdpOrigin()
+    {
+        const SdpOrigin first = SdpOrigin::newSession("10.0.0.1"), second = SdpOrigin::newSession("10.0.0.1");
+        QVERIFY(first.sessionId != second.sessionId && first.sessionId > 0 && first.sessionId < (1u << 30));
+    }
+
+    // Session timers: what an INVITE's Session-Expires is answered with and what a 2xx settles. (A running
+    // session's refreshes, answered and not: tst_processing sessionTimer.)
+    void timerNegotiated_data() { fixtureRows("sip/session-timer.txt"); }
+    void timerNegotiated()
+    {
+        QFETCH(QString, side);
+        QFETCH(QString, sessionExpires);
+        QFETCH(QString, supported);
+        const SessionTimer::Outcome o = side == "uas" ? SessionTimer::answerRequest(sessionExpires, supported == "1")
+                                                      : SessionTimer::fromAnswer(sessionExpires);
+        QString text = QString::number(o.status);
+        if (o.status == 422)
+            text += " Min-SE " + QString::number(o.minSe);
+        else if (o.interval == 0)
+            text += " 0";
+        else
+            text += " " + SessionTimer::sessionExpiresText(o) + (SessionTimer::requireTimer(o) ? " Require" : "")
+                + (o.weRefresh ? " us" : "");
+        QTEST(text, "outcome");
+    }
+
+    // After a 422 the interval asked is its Min-SE, never below 90; refreshes at half the interval; the end at 60 s of
+    // 90, a third early for 60 s, 32 s early for 1800 s.
+    void timerSchedule()
+    {
+        QCOMPARE(QStringList({QString::number(SessionTimer::retryInterval("300", 90)), QString::number(SessionTimer::retryInterval(" 120 ", 1800)),
+                              QString::number(SessionTimer::retryInterval("x", 60))}).join(' '), QString("300 1800 90"));
+        QStringList ms;
+        for (int interval : {90, 60, 1800})
+            ms << QString::number(SessionTimer::refreshMs(interval)) + "/" + QString::number(SessionTimer::expiryMs(interval));
+        QCOMPARE(ms.join(' '), QString("45000/60000 30000/40000 900000/1768000"));
+    }
 };
 
-QTEST_GUILESS_MAIN(TstSipMessage)
-#include "tst_sipmessage.moc"
+QTEST_GUILESS_MAIN(TstSipWire)
+#include "tst_sipwire.moc"
