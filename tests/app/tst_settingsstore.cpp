@@ -91,21 +91,15 @@ private slots:
         }
 
         AccountSettings s;
-        s.keepAlive = -1, s.transport = "?"; // a column not loaded would show
+        s.keepAlive = -1, s.transport = "?"; // a column not loaded would show in the save below
         QVERIFY(SettingsStore(file.db()).load(s));
-        for (const SettingField &f : SettingsStore::fields()) {
-            const QString loaded = f.storedValue(s).toString();
-            if (f.option & SettingField::NotLoaded)
-                QCOMPARE(loaded, f.storedValue(AccountSettings()).toString());
-            else
-                QVERIFY2(loaded == expected.value(f.column), qPrintable(QString(f.column) + " = " + loaded));
-        }
         QStringList read;
         for (const HistoryRecord &r : HistoryStore(file.db()).calls())
             read << r.called + r.ctime + r.time + (r.encrypted ? "(encrypted)" : ""); // older rows were not
         QCOMPARE(read, calls);
 
-        // Saving writes back what was loaded and leaves unknown columns alone.
+        // Saving writes back what was loaded and leaves unknown columns alone; useSTUN is never loaded: the
+        // network check decides it, and the file had it on.
         QVERIFY(SettingsStore(file.db()).save(s, &error));
         expected["useSTUN"] = "false";
         QCOMPARE(row(file), expected);
