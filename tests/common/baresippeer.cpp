@@ -37,8 +37,8 @@ bool BaresipPeer::start(const QString &user, const QString &password, quint16 pr
         account += extraAccount + QLatin1Char('\n');
     // The log grows across restarts: count the registrations of this one.
     const int registrations = count(QStringLiteral("200 OK")) + (proxyPort ? account.count(QLatin1String("outbound=")) : 0);
-    return writeFile(QStringLiteral("config"), config) && writeFile(QStringLiteral("accounts"), account)
-        && writeFile(QStringLiteral("snd/.keep"), QString()) && launch({"-f", m_dir.path(), "-t", "600"})
+    return writeFile(QStringLiteral("config"), config.toUtf8()) && writeFile(QStringLiteral("accounts"), account.toUtf8())
+        && writeFile(QStringLiteral("snd/.keep")) && launch({"-f", m_dir.path(), "-t", "600"})
         && waitReady([&] {
                return count(QStringLiteral("200 OK")) >= registrations
                    && udpBound(QHostAddress(QHostAddress::LocalHost), m_consPort);

@@ -2,25 +2,7 @@
 
 #include "tone.h"
 
-#include <QDataStream>
-#include <QFile>
-
-namespace {
-// A mono 16-bit WAV file around `pcm`.
-QByteArray wav(const QByteArray &pcm, int rate)
-{
-    QByteArray out;
-    QDataStream s(&out, QIODevice::WriteOnly);
-    s.setByteOrder(QDataStream::LittleEndian);
-    s.writeRawData("RIFF", 4);
-    s << quint32(36 + pcm.size());
-    s.writeRawData("WAVEfmt ", 8);
-    s << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate * 2) << quint16(2) << quint16(16);
-    s.writeRawData("data", 4);
-    s << quint32(pcm.size());
-    return out + pcm;
-}
-} // namespace
+#include <QtEndian>
 
 bool LinphonePeer::start(const QString &user, const QString &password, quint16 proxyPort, quint16 sipPort, int toneHz)
 {
@@ -35,12 +17,13 @@ bool LinphonePeer::start(const QString &user, const QString &password, quint16 p
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
     m_process.setProcessEnvironment(env);
-    // The files take the place of sound cards: one minute of tone out, the call in.
-    return writeFile(QStringLiteral("linphonerc"), config) && writeFile(QStringLiteral("home/.local/share/linphone/.keep"), QString())
-        && writeFile(QStringLiteral("tone.wav"), QString()) && [&] {
-               QFile file(path(QStringLiteral("tone.wav")));
-               return file.open(QIODevice::WriteOnly) && file.write(wav(Tone::sine(toneHz, 0.3, 60 * 8000), 8000)) > 0;
-           }()
+    // The files take the place of sound cards: one minute of tone out (a mono 16-bit WAV file), the call in.
+    const QByteArray pcm = Tone::sine(toneHz, 0.3, 60 * 8000);
+    QByteArray wav("RIFF....WAVEfmt \x10\0\0\0\1\0\1\0....\0\0\0\0\2\0\x10\0data....", 44);
+    for (const auto &[at, value] : {std::pair{4, 36 + pcm.size()}, {24, 8000}, {28, 16000}, {40, pcm.size()}})
+        qToLittleEndian(quint32(value), wav.data() + at);
+    return writeFile(QStringLiteral("linphonerc"), config.toUtf8()) && writeFile(QStringLiteral("home/.local/share/linphone/.keep"))
+        && writeFile(QStringLiteral("tone.wav"), wav + pcm)
         && launch({"-c", path(QStringLiteral("linphonerc")), "-a", "-d", "1"})
         && command(QStringLiteral("soundcard use files")) && command(QStringLiteral("play ") + path(QStringLiteral("tone.wav")))
         && command(QStringLiteral("record ") + path(QStringLiteral("received.wav")))

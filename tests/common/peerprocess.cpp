@@ -67,11 +67,11 @@ bool PeerProcess::udpBound(const QHostAddress &address, quint16 port)
     return table.open(QIODevice::ReadOnly) && table.readAll().contains(wanted.toUpper().toLatin1());
 }
 
-bool PeerProcess::writeFile(const QString &name, const QString &text)
+bool PeerProcess::writeFile(const QString &name, const QByteArray &bytes)
 {
     QDir(m_dir.path()).mkpath(QFileInfo(path(name)).path());
     QFile file(path(name));
-    return (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size())
+    return (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
         || fail(QStringLiteral("cannot write %1").arg(file.fileName()));
 }
 

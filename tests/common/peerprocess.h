@@ -51,7 +51,7 @@ protected:
     explicit PeerProcess(const QString &program, int graceMs = 3000) : m_program(program), m_grace(graceMs) {}
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    bool writeFile(const QString &name, const QString &text);
+    bool writeFile(const QString &name, const QByteArray &bytes = QByteArray());
     // Starts the program in its directory; `pipeStdout` keeps stdout for
     // reading (data, or a display number) and sends only stderr to output().
     bool launch(const QStringList &arguments, bool pipeStdout = false);
