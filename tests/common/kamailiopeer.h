@@ -37,9 +37,9 @@ public:
         if (!m_tls.isEmpty())
             arguments << "-A" << "WITH_TLS";
         // The control socket answers once the listeners are bound and the workers run.
-        return (!config.isEmpty() || fail("cannot read " + configTemplate)) && writeFile(QStringLiteral("kamailio.cfg"), config) && writeFile(QStringLiteral("run/.keep"), QString())
+        return (!config.isEmpty() || fail("cannot read " + configTemplate)) && writeFile(QStringLiteral("kamailio.cfg"), config.toUtf8()) && writeFile(QStringLiteral("run/.keep"))
             && writeFile(QStringLiteral("db/version"), "table_name(string) table_version(int)\nsubscriber:7\nlocation:9\n")
-            && writeFile(QStringLiteral("db/subscriber"), table) && launch(arguments)
+            && writeFile(QStringLiteral("db/subscriber"), table.toUtf8()) && launch(arguments)
             && waitReady([this] { return ctl({"core.uptime"}).contains("uptime"); }, 15000, QStringLiteral("control socket"));
     }
     // Runs kamcmd against the control socket and returns its output.

@@ -2,9 +2,9 @@
 
 // A capture of the loopback interface, as a packet sniffer would take it:
 // every UDP datagram and every TCP segment that carries data or opens a
-// connection, sent on lo, with its time, ports and payload, read on a thread
-// of its own through a packet socket (root in the test's private network
-// namespace). Media and TLS never pass the test's relays; this sees them.
+// connection, sent on lo, with its time, addresses, ports and payload, read on
+// a thread of its own through a packet socket (root in the test's private
+// network namespace).
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -25,7 +25,8 @@
 class LoopTap : public QThread
 {
 public:
-    struct Datagram { qint64 ms; quint16 from, to; QByteArray payload; bool opens; }; // ms since start(); opens: a TCP SYN
+    // ms since open(); addresses in host order (127.0.0.1 is 0x7f000001); opens: a TCP SYN
+    struct Datagram { qint64 ms; quint32 source, destination; quint16 from, to; QByteArray payload; bool opens; };
 
     ~LoopTap() override { m_stop = true, wait(); if (m_fd >= 0) ::close(m_fd); }
 
@@ -47,13 +48,13 @@ public:
         start();
         return true;
     }
-    // The datagrams to UDP port `port` seen after `sinceMs`.
+    // The datagrams to port `port` (any port: 0) seen after `sinceMs`.
     QList<Datagram> to(quint16 port, qint64 sinceMs = 0) const
     {
         QMutexLocker lock(&m_mutex);
         QList<Datagram> out;
         for (const Datagram &d : m_seen)
-            if (d.to == port && d.ms >= sinceMs)
+            if ((d.to == port || !port) && d.ms >= sinceMs)
                 out << d;
         return out;
     }
@@ -76,9 +77,10 @@ protected:
             const bool opens = tcp && (buffer[ip + 13] & 0x12) == 0x02;
             if (got < ip + header || (tcp && got == ip + header && !opens))
                 continue;
-            const quint16 from = quint16(buffer[ip] << 8 | buffer[ip + 1]), to = quint16(buffer[ip + 2] << 8 | buffer[ip + 3]);
+            const auto word = [&](int at, int bytes) { quint32 v = 0; while (bytes--) v = v << 8 | buffer[at++]; return v; };
             QMutexLocker lock(&m_mutex);
-            m_seen.append({m_clock.elapsed(), from, to, QByteArray(reinterpret_cast<char *>(buffer) + ip + header, int(got) - ip - header), opens});
+            m_seen.append({m_clock.elapsed(), word(12, 4), word(16, 4), quint16(word(ip, 2)), quint16(word(ip + 2, 2)),
+                           QByteArray(reinterpret_cast<char *>(buffer) + ip + header, int(got) - ip - header), opens});
         }
     }
 

@@ -6,6 +6,7 @@
 // and driven with xdotool. Without a display it runs offscreen.
 
 #include "peerprocess.h"
+#include "sqlpeek.h"
 
 #include <QFileInfo>
 #include <QMap>
@@ -18,11 +19,53 @@ public:
 
     // Creates the database by one short start (offscreen), then writes the
     // given settings columns into its row. On failure see errorString().
-    bool seed(const QMap<QString, QString> &settings);
+    bool seed(const QMap<QString, QString> &settings)
+    {
+        // A first start creates the database with its default row.
+        if (!QFile::exists(databaseFile())) {
+            const bool created = launch() && waitReady([this] {
+                if (!QFile::exists(databaseFile()))
+                    return false;
+                SqlPeek peek(databaseFile());
+                return peek.column("SELECT count(*) FROM sqlite_master WHERE name = 'historybox'").value(0).toInt() == 1
+                    && peek.column("SELECT count(*) FROM settings").value(0).toInt() == 1;
+            }, 15000, QStringLiteral("database after the first start"));
+            stop();
+            if (!created)
+                return false;
+        }
+        SqlPeek peek(databaseFile());
+        for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+            if (!peek.exec(QStringLiteral("UPDATE settings SET %1 = ? WHERE id = 1").arg(it.key()), {it.value()}))
+                return fail(QStringLiteral("cannot set %1").arg(it.key()));
+        return true;
+    }
     // Starts the phone on `display` and waits until its main window is shown.
-    bool start(const QString &display);
+    bool start(const QString &display)
+    {
+        m_mainWindow.clear();
+        // The main window is titled "Sorvanto - " and the user; the other windows
+        // carry a blank inside the rest of their titles.
+        if (!launch(display))
+            return false;
+        m_mainWindow = findWindow(QStringLiteral("^Sorvanto - [^ ]*$"), 20000);
+        if (m_mainWindow.isEmpty())
+            stop();
+        return !m_mainWindow.isEmpty() || fail(QStringLiteral("the main window did not appear; log:\n") + log().right(3000));
+    }
     // Starts the phone without waiting for anything (offscreen when `display` is empty).
-    bool launch(const QString &display = QString());
+    bool launch(const QString &display = QString())
+    {
+        QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
+        m_display = display;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), display);
+        m_process.setProcessEnvironment(env);
+        return PeerProcess::launch({});
+    }
     void kill() // SIGKILL, then reaps it
     {
         m_process.kill();
@@ -78,7 +121,12 @@ public:
 private:
     // Visible windows of this process whose title matches; --all: with
     // several conditions xdotool otherwise takes any one of them.
-    QStringList windows(const QString &name) const;
+    QStringList windows(const QString &name) const
+    {
+        QString out;
+        xdotool({"search", "--onlyvisible", "--all", "--pid", QString::number(pid()), "--name", name}, &out);
+        return out.split('\n', Qt::SkipEmptyParts);
+    }
 
     QString m_display;
     QString m_mainWindow;

@@ -8,38 +8,89 @@
 // scripted message in two segments.
 
 #include "peerprocess.h"
+#include "sipstreamframer.h"
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
+#include <QNetworkDatagram>
 #include <QObject>
 #include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
 
-class QTcpServer;
-class QTcpSocket;
-class QUdpSocket;
+#include <memory>
 
 class SipTestServer : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit SipTestServer(QObject *parent = nullptr);
+    explicit SipTestServer(QObject *parent = nullptr) : QObject(parent), m_socket(new QUdpSocket(this))
+    {
+        connect(m_socket, &QUdpSocket::readyRead, this, [this] {
+            while (m_socket->hasPendingDatagrams()) {
+                received.append(m_socket->receiveDatagram().data());
+                emit datagramReceived();
+            }
+        });
+    }
 
     // A UDP port that is free on both 127.0.0.1 and 127.0.0.2 right now (free on every address).
     static quint16 freePort() { return PeerProcess::freePort(); }
 
-    bool listen(const QHostAddress &address, quint16 port);
-    bool listenTcp(const QHostAddress &address, quint16 port);
+    bool listen(const QHostAddress &address, quint16 port)
+    {
+        return m_socket->bind(address, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    }
+    bool listenTcp(const QHostAddress &address, quint16 port)
+    {
+        m_tcp = new QTcpServer(this);
+        connect(m_tcp, &QTcpServer::newConnection, this, [this] {
+            m_peer = m_tcp->nextPendingConnection();
+            auto framer = std::make_shared<SipStreamFramer>();
+            connect(m_peer, &QTcpSocket::readyRead, this, [this, framer, peer = m_peer] {
+                framer->feed(peer->readAll());
+                for (const QByteArray &message : framer->takeMessages()) {
+                    received.append(message);
+                    emit datagramReceived();
+                }
+            });
+        });
+        return m_tcp->listen(address, port);
+    }
 
     // Sends one datagram from this socket to the phone: 127.0.0.1 and the same port.
-    void send(const QString &text);
+    void send(const QString &text)
+    {
+        if (m_tcp) {
+            // Requests of ours name the stream in Via; each message is cut in two
+            // segments that arrive apart.
+            const QByteArray bytes = QString(text).replace("Via: SIP/2.0/UDP 127.0.0.2:", "Via: SIP/2.0/TCP 127.0.0.2:").toUtf8();
+            if (!QTest::qWaitFor([this] { return m_peer != nullptr; }, 3000))
+                return;
+            m_peer->write(bytes.left(bytes.size() / 2));
+            m_peer->waitForBytesWritten(1000);
+            QTest::qWait(5);
+            m_peer->write(bytes.mid(bytes.size() / 2));
+            return;
+        }
+        m_socket->writeDatagram(text.toUtf8(), QHostAddress(QStringLiteral("127.0.0.1")), m_socket->localPort());
+    }
 
     // Waits until at least `count` datagrams have arrived in total, at most `ms`.
-    bool waitFor(int count, int ms = 3000);
+    bool waitFor(int count, int ms = 3000) { return QTest::qWaitFor([&] { return received.size() >= count; }, ms); }
     // The received datagrams as text.
-    QStringList texts() const;
-    QString last() const;
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const QByteArray &datagram : received)
+            list << QString::fromUtf8(datagram);
+        return list;
+    }
+    QString last() const { return received.isEmpty() ? QString() : QString::fromUtf8(received.last()); }
 
     QList<QByteArray> received;
 
@@ -47,8 +98,6 @@ signals:
     void datagramReceived();
 
 private:
-    void readPending();
-
     QUdpSocket *m_socket = nullptr;
     QTcpServer *m_tcp = nullptr;
     QTcpSocket *m_peer = nullptr;

@@ -5,17 +5,38 @@
 // directory, no STUN server, and the account given. Widgets are reached by
 // object name.
 
+#include "application.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStandardPaths>
 #include <QString>
 #include <QWidget>
-
-class Application;
 
 class TestPhone
 {
 public:
     // Builds the phone; `server` empty means no account (nothing is registered).
     static Application *create(const QString &server = QString(), const QString &port = QStringLiteral("5060"),
-                               const QString &user = QString(), const QString &password = QString());
+                               const QString &user = QString(), const QString &password = QString())
+    {
+        // A fresh database in the test-mode data directory: nothing of an earlier run.
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setApplicationName(QStringLiteral("sorvanto"));
+        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/sorvanto.dat");
+        auto *app = new Application();
+        app->getSettingsDB_();
+        // The stored row is what every load reads: keep STUN off the network.
+        AccountSettings &s = app->settings;
+        s.STUN.clear();
+        s.sipServerIp = server;
+        s.sipServerPort = port;
+        s.user = user;
+        s.login = user;
+        s.password = password;
+        app->updateSettingsDB();
+        return app;
+    }
 
     template <class T> static T *widget(QWidget *window, const char *name)
     {

@@ -5,9 +5,8 @@
 // sends to the server and what comes from the server to the client (the last
 // other address it heard from), and drops a seeded share of the datagrams
 // each way. It runs on its own thread, so a test blocked in a QProcess wait
-// delays no traffic. Every datagram is kept with its time for the checks.
+// delays no traffic. What passes it is seen by a LoopTap.
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
 #include <QNetworkDatagram>
@@ -20,8 +19,6 @@
 class UdpRelay : public QThread
 {
 public:
-    struct Datagram { qint64 ms; bool fromClient, dropped; QByteArray data; }; // ms since listen()
-
     UdpRelay(const QHostAddress &address, quint16 port, const QHostAddress &server, quint16 serverPort)
         : m_address(address), m_server(server), m_port(port), m_serverPort(serverPort) {}
     ~UdpRelay() override { quit(), wait(); }
@@ -30,15 +27,12 @@ public:
     // starts relaying; false when the bind failed.
     bool listen()
     {
-        m_clock.start();
         start();
         m_ready.acquire();
         return m_bound;
     }
     // Drops each datagram with this probability, from a generator seeded with `seed`.
     void setLoss(double share, quint32 seed) { QMutexLocker lock(&m_mutex); m_loss = share, m_random.seed(seed); }
-    QList<Datagram> seen() const { QMutexLocker lock(&m_mutex); return m_seen; }
-    void clear() { QMutexLocker lock(&m_mutex); m_seen.clear(); }
 
 protected:
     void run() override
@@ -56,7 +50,7 @@ protected:
                     client = in.senderAddress();
                     clientPort = quint16(in.senderPort());
                 }
-                if (!drop(in.data(), !fromServer))
+                if (!drop())
                     socket.writeDatagram(in.data(), fromServer ? client : m_server, fromServer ? clientPort : m_serverPort);
             }
         });
@@ -65,21 +59,17 @@ protected:
     }
 
 private:
-    bool drop(const QByteArray &data, bool fromClient)
+    bool drop()
     {
         QMutexLocker lock(&m_mutex);
-        const bool dropped = std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
-        m_seen.append({m_clock.elapsed(), fromClient, dropped, data});
-        return dropped;
+        return std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
     }
 
     const QHostAddress m_address, m_server;
     const quint16 m_port, m_serverPort;
-    mutable QMutex m_mutex;
-    QList<Datagram> m_seen;
+    QMutex m_mutex;
     std::mt19937 m_random;
     double m_loss = 0;
-    QElapsedTimer m_clock;
     QSemaphore m_ready;
     bool m_bound = false;
 };

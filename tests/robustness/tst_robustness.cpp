@@ -1,5 +1,5 @@
-// Floods, faults and hostile or silent peers, each proved once. 20,000 datagrams from a stranger are
-// never processed. RTP datagrams shorter than a header change nothing, and 10,000 of any size keep the
+// Floods, faults and hostile or silent peers, each proved once. 10,000 messages from a stranger are
+// never processed (random bytes: the fuzz targets). RTP datagrams shorter than a header change nothing, and a flood of 10,000 keeps the
 // playback buffer within its bound while the call goes on. Broken SDP (tests/data/sip/hostile-sdp.txt)
 // still rings or connects. A silent STUN server leaves the configured media port; a SIP server that is
 // unreachable, then silent, gets a REGISTER every few seconds, no faster. A read-only data directory
@@ -39,20 +39,16 @@ class TstRobustness : public QObject
 {
     Q_OBJECT
 
-    QRandomGenerator *rng = QRandomGenerator::global();
     QScopedPointer<SipTestServer> server;
     quint16 port = SipTestServer::freePort();
     QScopedPointer<Application> app;
     MainWindow *w = nullptr;
 
-    // Sends `total` datagrams, every `every`th random bytes, the others `make(i)`; the phone reads
-    // after each hundred.
-    template <class Make> void flood(QUdpSocket &from, quint16 to, int total, int every, Make make)
+    // Sends `total` datagrams `make(i)`; the phone reads after each hundred.
+    template <class Make> void flood(QUdpSocket &from, quint16 to, int total, Make make)
     {
         for (int i = 0; i < total; ++i) {
-            QByteArray garbage(int(rng->bounded(1600)), Qt::Uninitialized);
-            rng->fillRange(reinterpret_cast<quint32 *>(garbage.data()), garbage.size() / 4);
-            from.writeDatagram(i % every ? make(i) : garbage, QHostAddress(QHostAddress::LocalHost), to);
+            from.writeDatagram(make(i), QHostAddress(QHostAddress::LocalHost), to);
             if (i % 100 == 99)
                 QTest::qWait(10);
         }
@@ -100,7 +96,7 @@ private slots:
             kinds << AgentFixture::request(method, "f").toUtf8();
         QUdpSocket stranger;
         QVERIFY(stranger.bind(QHostAddress("127.0.0.3"), 0));
-        flood(stranger, port, 20000, 2, [&](int i) { return kinds.at(i / 2 % kinds.size()); });
+        flood(stranger, port, 10000, [&](int i) { return kinds.at(i % kinds.size()); });
         QCOMPARE(rings.size() + registered.size(), 0);
         QVERIFY(!stranger.hasPendingDatagrams());
         for (const QString &text : server->texts())
@@ -138,7 +134,7 @@ private slots:
         QVERIFY(flooder.bind(QHostAddress("127.0.0.1"), 0));
         int worst = 0;
         quint64 dropped = 0;
-        flood(flooder, phonePort, 10000, 4, [&](int) { return worst = qMax(worst, buffered()), pcma; });
+        flood(flooder, phonePort, 10000, [&](int) { return worst = qMax(worst, buffered()), pcma; });
         runOn(rtp, [&] { dropped = rtp->rxDroppedBytes; });
         QVERIFY2(worst <= Rtp::rxPcmLimit && dropped > 0, qPrintable(QString::number(worst)));
         const int sent = peer.packets.size(); // the call goes on
@@ -259,7 +255,7 @@ private slots:
                 server->send(AgentFixture::request("CANCEL", QString::number(run))); // written when the busy tone ends
                 QVERIFY(phone.waitForLog("!!!!! setHistoryDB OK", 10000, mark));
             }
-            QTest::qWait(int(rng->bounded(call ? 300 : 1200)));
+            QTest::qWait(int(QRandomGenerator::global()->bounded(call ? 300 : 1200)));
             phone.kill();
             SqlPeek db(phone.databaseFile());
             QCOMPARE(db.column("PRAGMA integrity_check").value(0).toString(), QString("ok"));
