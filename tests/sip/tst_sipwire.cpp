@@ -302,8 +302,8 @@ private slots:
         QVERIFY(first.sessionId != second.sessionId && first.sessionId > 0 && first.sessionId < (1u << 30));
     }
 
-    // Session timers: what an INVITE's Session-Expires is answered with and what a 2xx settles. (A running
-    // session's refreshes, answered and not: tst_processing sessionTimer.)
+    // Session timers: what an INVITE's Session-Expires is answered with, what a 2xx settles, and when the session
+    // is refreshed and when it ends in ms. (A running session's refreshes, answered and not: tst_processing sessionTimer.)
     void timerNegotiated_data() { fixtureRows("sip/session-timer.txt"); }
     void timerNegotiated()
     {
@@ -317,20 +317,16 @@ private slots:
             text += " 0";
         else
             text += " " + SessionTimer::sessionExpiresText(o) + (SessionTimer::requireTimer(o) ? " Require" : "")
-                + (o.weRefresh ? " us" : "");
+                + (o.weRefresh ? " us" : "")
+                + QString(" %1/%2").arg(SessionTimer::refreshMs(o.interval)).arg(SessionTimer::expiryMs(o.interval));
         QTEST(text, "outcome");
     }
 
-    // After a 422 the interval asked is its Min-SE, never below 90; refreshes at half the interval; the end at 60 s of
-    // 90, a third early for 60 s, 32 s early for 1800 s.
-    void timerSchedule()
+    // After a 422 the interval asked is its Min-SE, never below 90.
+    void timerRetry()
     {
         QCOMPARE(QStringList({QString::number(SessionTimer::retryInterval("300", 90)), QString::number(SessionTimer::retryInterval(" 120 ", 1800)),
                               QString::number(SessionTimer::retryInterval("x", 60))}).join(' '), QString("300 1800 90"));
-        QStringList ms;
-        for (int interval : {90, 60, 1800})
-            ms << QString::number(SessionTimer::refreshMs(interval)) + "/" + QString::number(SessionTimer::expiryMs(interval));
-        QCOMPARE(ms.join(' '), QString("45000/60000 30000/40000 900000/1768000"));
     }
 };
 
