@@ -102,13 +102,16 @@ private slots:
 
     // Which datagrams become a delivered message and what it holds, and what the others came to and why: start
     // lines, header values, folding, the body rule, the bounds on line length and header count, one message per
-    // datagram, and a processSip that throws.
+    // datagram; a processSip that throws leaves the parser as it found it.
     void datagrams_data() { fixtureRows("sip/datagrams.txt"); }
     void datagrams()
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
         CapturingParser parser;
+        parser.throwOnDelivery = true;
+        parser.feed(text);
+        parser.throwOnDelivery = false;
         const int delivered = parser.feed(text);
         const SipParseResult::Status status = parser.result.status;
         QCOMPARE(delivered, int(status == SipParseResult::Status::Complete));
@@ -120,16 +123,6 @@ private slots:
         QCOMPARE(m->rawText + m->serverIp + ":" + m->serverPort, text + "127.0.0.1:5060");
         for (const QString &pair : expected.split('|'))
             QCOMPARE(pair.section('=', 0, 0) + "=" + fact(m, pair.section('=', 0, 0)), pair);
-    }
-
-    void failingProcessing()
-    {
-        CapturingParser parser;
-        parser.throwOnDelivery = true;
-        QCOMPARE(parser.feed(okMsg), 1);
-        // the parser is still usable and starts afresh
-        QCOMPARE(parser.feed(okMsg), 1);
-        QCOMPARE(parser.packets.first()->getHeaderString("CSeq", 1), QString("1 REGISTER"));
     }
 
     // Typed header fields as the user agent reads them (the factory's class choice included), the SIP URI's
