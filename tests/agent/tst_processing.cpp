@@ -397,21 +397,20 @@ private slots:
     // gets no answer, ends with a BYE.
     void sessionTimer()
     {
-        QFETCH(QString, headers);
         QFETCH(QString, refresh);
         const bool disabled = cell("off") == "1", expires = cell("ends") == "1";
         sip->sessionTimer->setSecondMs(20);
         phone->settings.disableSessionTimer = disabled;
         QSignalSpy busy(sip, &Sip::callEnded);
         if (cell("side") == "in") {
-            exchange(invite("st", "1").replace("Content-Type:", headers + "\r\nContent-Type:"));
+            exchange(invite("st", "1").replace("Content-Type:", cell("headers") + "\r\nContent-Type:"));
             sip->sendSipMsg("answer");
             const QString ok = exchange(QString()).value(0);
             exchange(invite("st", "1", d->callToTag, "ACK"));
             QTEST(header(ok, "Session-Expires") + '|' + header(ok, "Require"), "stated");
             QCOMPARE(ok.contains("Supported: timer"), !disabled);
         } else {
-            exchange(AgentFixture::responseTo(command("invite"), "200 OK", headers.split("\r\n"), sdp));
+            exchange(AgentFixture::responseTo(command("invite"), "200 OK", cell("headers").split("\r\n"), sdp));
         }
         const int mark = phone->server->received.size();
         if (!refresh.isEmpty()) {
