@@ -44,6 +44,8 @@ class TstProcessing : public QObject
     }
 
     static QString header(const QString &text, const QString &name, int i = 0) { return AgentFixture::header(text, name, i); }
+    // The current row's text in `column`.
+    static QString cell(const char *column) { return *static_cast<QString *>(QTest::qData(column, QMetaType::QString)); }
 
     // How the i-th call end the spy saw reads: the status line of a refusal, else the cause's name.
     static QString ended(const QSignalSpy &spy, int i = 0)
@@ -144,14 +146,12 @@ private slots:
     // INVITE's own values named; the BYE that ends an answered call takes the ACK's target and route set.
     void statusTable()
     {
-        QFETCH(QString, command);
         QFETCH(QString, status);
         QFETCH(QString, ack);
         const bool success = status.startsWith("200"), early = status.startsWith("183");
-        const QString request = this->command(command.toLatin1());
+        const QString request = command(cell("command").toLatin1());
         QSignalSpy busySpy(sip, &Sip::callEnded), rx183(sip, &Sip::sessionProgress), audio(sip, &Sip::callAnswered);
-        QFETCH(QString, extra);
-        QString response = AgentFixture::responseTo(request, status, extra.split("\r\n", Qt::SkipEmptyParts), success || early ? sdp : "");
+        QString response = AgentFixture::responseTo(request, status, cell("extra").split("\r\n", Qt::SkipEmptyParts), success || early ? sdp : "");
         if (QTest::currentDataTag() == QLatin1String("stray 200"))
             response.replace(QRegularExpression("branch=z9hG4bK\\w+"), "branch=z9hG4bKstray");
         const QStringList out = exchange(response);
@@ -170,7 +170,7 @@ private slots:
         QTEST(after(), "after");
         if (audio.isEmpty())
             return;
-        const QString bye = this->command("disconnect");
+        const QString bye = command("disconnect");
         QCOMPARE(bye.section("\r\n", 0, 0).mid(4) + header(bye, "Route") + header(bye, "Route", 1),
                  out[0].section("\r\n", 0, 0).mid(4) + header(out[0], "Route") + header(out[0], "Route", 1));
     }
@@ -247,8 +247,7 @@ private slots:
         QCOMPARE(header(out.value(1), "Via"), QString("SIP/2.0/UDP 127.0.0.2:5099;rport=%1;branch=z9hG4bKin5INVITE;"
                                                       "received=127.0.0.2").arg(phone->port));
         QCOMPARE(exchange(invite("other", "1")).value(0).section("\r\n", 0, 0), "SIP/2.0 486 Busy Here");
-        sip->sendSipMsg("answer");
-        const QString ok = exchange(QString()).value(0);
+        const QString ok = command("answer");
         QCOMPARE(exchange(invite("in", "5")), QStringList{ok});
         exchange(invite("in", "5", d->callToTag, "ACK"));
         const QString bye = invite("in", "7", d->callToTag, "BYE");
@@ -258,7 +257,6 @@ private slots:
         // A BYE of its own (new branch) for the call that ended finds no call, and ends nothing again.
         QCOMPARE(exchange(invite("in", "9", d->callToTag, "BYE")).value(0).left(11), "SIP/2.0 481");
         QCOMPARE(exchange(invite("in", "8", d->callToTag, "CANCEL")).value(0).left(11), "SIP/2.0 481");
-        QCOMPARE(exchange(invite("other", "2", "x", "BYE")).value(0).left(11), "SIP/2.0 481");
         QCOMPARE(shown.size(), 2);
         QCOMPARE(busy.size() + hungUp.size(), 2);
         QCOMPARE(ended(busy, 0) + ", " + ended(busy, 1), QString("cancel, bye"));
@@ -357,29 +355,23 @@ private slots:
     void midCall()
     {
         QFETCH(QString, method);
-        QFETCH(QString, type);
-        QFETCH(QString, body);
         QFETCH(QString, extra);
-        QFETCH(QString, status);
         QSignalSpy keys(sip, &Sip::dtmfReceived);
         const bool fresh = method == "NEW";
         QString ok;
         if (!fresh) {
             exchange(invite("in", "5"));
-            sip->sendSipMsg("answer");
-            ok = exchange(QString()).value(0);
+            ok = command("answer");
             exchange(invite("in", "5", d->callToTag, "ACK"));
         }
         QString request = AgentFixture::request(fresh ? "INVITE" : method, fresh ? "new" : "in", "6",
-                                                fresh ? QString() : d->callToTag, body);
-        request.replace("Content-Type: application/sdp", (extra.isEmpty() ? "" : extra + "\r\n") + "Content-Type: " + type);
+                                                fresh ? QString() : d->callToTag, cell("body"));
+        request.replace("Content-Type: application/sdp", (extra.isEmpty() ? "" : extra + "\r\n") + "Content-Type: " + cell("type"));
         const QString reply = exchange(request).value(0);
-        QVERIFY2(reply.startsWith(status), qPrintable(reply));
-        QFETCH(QString, present);
-        QFETCH(QString, absent);
-        for (const QString &text : present.split(" && ", Qt::SkipEmptyParts))
+        QVERIFY2(reply.startsWith(cell("status")), qPrintable(reply));
+        for (const QString &text : cell("present").split(" && ", Qt::SkipEmptyParts))
             QVERIFY2(reply.contains(text), qPrintable(text + " missing in\n" + reply));
-        for (const QString &text : absent.split(" && ", Qt::SkipEmptyParts))
+        for (const QString &text : cell("absent").split(" && ", Qt::SkipEmptyParts))
             QVERIFY2(!reply.contains(text), qPrintable(text + " echoed in\n" + reply));
         QString got;
         for (const QVariantList &key : keys)
@@ -403,24 +395,19 @@ private slots:
     // gets no answer, ends with a BYE.
     void sessionTimer()
     {
-        QFETCH(QString, side);
-        QFETCH(QString, headers);
         QFETCH(QString, refresh);
-        QFETCH(QString, off);
-        QFETCH(QString, ends);
-        const bool disabled = off == "1", expires = ends == "1";
+        const bool disabled = cell("off") == "1", expires = cell("ends") == "1";
         sip->sessionTimer->setSecondMs(20);
         phone->settings.disableSessionTimer = disabled;
         QSignalSpy busy(sip, &Sip::callEnded);
-        if (side == "in") {
-            exchange(invite("st", "1").replace("Content-Type:", headers + "\r\nContent-Type:"));
-            sip->sendSipMsg("answer");
-            const QString ok = exchange(QString()).value(0);
+        if (cell("side") == "in") {
+            exchange(invite("st", "1").replace("Content-Type:", cell("headers") + "\r\nContent-Type:"));
+            const QString ok = command("answer");
             exchange(invite("st", "1", d->callToTag, "ACK"));
             QTEST(header(ok, "Session-Expires") + '|' + header(ok, "Require"), "stated");
             QCOMPARE(ok.contains("Supported: timer"), !disabled);
         } else {
-            exchange(AgentFixture::responseTo(command("invite"), "200 OK", headers.split("\r\n"), sdp));
+            exchange(AgentFixture::responseTo(command("invite"), "200 OK", cell("headers").split("\r\n"), sdp));
         }
         const int mark = phone->server->received.size();
         if (!refresh.isEmpty()) {
@@ -483,32 +470,27 @@ private slots:
 
     void srtp()
     {
-        QFETCH(QString, offerer);
         QFETCH(QString, crypto);
-        QFETCH(QString, reply);
         QFETCH(QString, end);
         const bool srtp = !crypto.isEmpty() && end.isEmpty();
         phone->settings.encryptMedia = "SRTP";
         QSignalSpy ends(sip, &Sip::callEnded), media(sip, &Sip::mediaChanged);
-        const QString request = offerer == "far" ? QString() : command("invite");
+        const QString request = cell("offerer") == "far" ? QString() : command("invite");
         QString ours = request.section("\r\n\r\n", 1); // the phone's own description
         if (crypto == "ours")
             crypto = QRegularExpression("a=crypto:(1 [^\r]+)").match(ours).captured(1).replace(QRegularExpression("inline:\\S+"), kKey.section(' ', 2));
-        QFETCH(QString, mline);
-        const QString far = QString(sdp).replace("RTP/AVP 8", mline) + (crypto.isEmpty() ? "" : "a=crypto:" + crypto + "\r\n");
+        const QString far = QString(sdp).replace("RTP/AVP 8", cell("mline")) + (crypto.isEmpty() ? "" : "a=crypto:" + crypto + "\r\n");
         QStringList out;
         if (request.isEmpty()) {
             out = exchange(AgentFixture::request("INVITE", "srtp", "1", QString(), far));
-            if (!out.value(0).startsWith("SIP/2.0 488")) {
-                sip->sendSipMsg("answer");
-                out = exchange(QString());
-            }
+            if (!out.value(0).startsWith("SIP/2.0 488"))
+                out = QStringList{command("answer")};
             ours = out.value(0).section("\r\n\r\n", 1);
         } else {
             QVERIFY2(ours.contains("m=audio " + QString::number(d->localSdp.mediaPort) + " RTP/SAVP "), qPrintable(ours));
             out = exchange(AgentFixture::responseTo(request, "200 OK", {"Contact: <sip:200@127.0.0.2:5099>"}, far));
         }
-        QVERIFY2(out.value(0).startsWith(reply), qPrintable(out.value(0)));
+        QVERIFY2(out.value(0).startsWith(cell("reply")), qPrintable(out.value(0)));
         QCOMPARE(ended(ends), end);
         QCOMPARE(out.size() == 2 && out[1].startsWith("BYE "), !end.isEmpty());
         const MediaDescription settled = media.isEmpty() ? MediaDescription() : media.last().value(0).value<MediaDescription>();

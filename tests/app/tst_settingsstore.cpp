@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<QStringList>("gained"); // column=value the file gains with its default
         QTest::newRow("last release, in use: G.722 and the canceller on, Opus off")
             << "released-used.sql" << QString() << QStringList{"codecG722=true", "codecOpus=false", "echoCancel=true"};
-        QTest::newRow("last release, first start") << "released-new.sql" << QString() << QStringList();
         QTest::newRow("older: no keepAlive, no STUN")
             << "released-used.sql" << "ALTER TABLE settings DROP COLUMN keepAlive;\nALTER TABLE settings DROP COLUMN STUN;\n"
             << QStringList{"keepAlive=15", QStringLiteral("STUN=") + kDefaultStunUrl};

@@ -6,7 +6,6 @@
 #include "fixturetable.h"
 #include "sdpsession.h"
 #include "sessiontimer.h"
-#include "sipauthorizationheader.h"
 #include "sipcontactheader.h"
 #include "sipcseqheader.h"
 #include "sipdigest.h"
@@ -66,11 +65,6 @@ QMap<QString, QString> fieldsOf(SipHeader *h)
     }
     if (type == SipHeader::Cseq)
         return {{"number", static_cast<SipCseqHeader *>(h)->number}, {"cseqMethod", static_cast<SipCseqHeader *>(h)->cseqMethod}};
-    if (type == SipHeader::Authorization) {
-        auto *d = static_cast<SipAuthorizationHeader *>(h);
-        return {{"username", d->username}, {"realm", d->realm}, {"nonce", d->nonce}, {"uri", d->uri},
-                {"response", d->response}, {"algorithm", d->algorithm}};
-    }
     if (type == SipHeader::SessionExpires)
         return {{"deltaSeconds", static_cast<SipSessionExpiresHeader *>(h)->deltaSeconds},
                 {"refresher", static_cast<SipSessionExpiresHeader *>(h)->refresher}};
@@ -94,6 +88,9 @@ QString fact(SipPacket *m, const QString &name)
         {"wire", wire == m->rawText ? "same" : wire}};
     return facts.value(name, m->getHeaderString(name.section('#', 0, 0), qMax(1, name.section('#', 1).toInt())));
 }
+
+// The current row's text in `column`.
+QString cell(const char *column) { return *static_cast<QString *>(QTest::qData(column, QMetaType::QString)); }
 } // namespace
 
 class TstSipWire : public QObject
@@ -105,13 +102,16 @@ private slots:
 
     // Which datagrams become a delivered message and what it holds, and what the others came to and why: start
     // lines, header values, folding, the body rule, the bounds on line length and header count, one message per
-    // datagram, and a processSip that throws.
+    // datagram; a processSip that throws leaves the parser as it found it.
     void datagrams_data() { fixtureRows("sip/datagrams.txt"); }
     void datagrams()
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
         CapturingParser parser;
+        parser.throwOnDelivery = true;
+        parser.feed(text);
+        parser.throwOnDelivery = false;
         const int delivered = parser.feed(text);
         const SipParseResult::Status status = parser.result.status;
         QCOMPARE(delivered, int(status == SipParseResult::Status::Complete));
@@ -125,26 +125,15 @@ private slots:
             QCOMPARE(pair.section('=', 0, 0) + "=" + fact(m, pair.section('=', 0, 0)), pair);
     }
 
-    void failingProcessing()
-    {
-        CapturingParser parser;
-        parser.throwOnDelivery = true;
-        QCOMPARE(parser.feed(okMsg), 1);
-        // the parser is still usable and starts afresh
-        QCOMPARE(parser.feed(okMsg), 1);
-        QCOMPARE(parser.packets.first()->getHeaderString("CSeq", 1), QString("1 REGISTER"));
-    }
-
     // Typed header fields as the user agent reads them (the factory's class choice included), the SIP URI's
     // acceptance rules, the byte-exact text of built messages. (Headers changed and deleted in an ACK built from
     // its INVITE: tst_processing statusTable.)
     void typedFields_data() { fixtureRows("sip/headers.txt"); }
     void typedFields()
     {
-        QFETCH(QString, name);
         QFETCH(QString, value);
         QFETCH(QString, expected);
-        std::unique_ptr<SipHeader> header(SipHeaderFactory(nullptr).factory(name, value));
+        std::unique_ptr<SipHeader> header(SipHeaderFactory(nullptr).factory(cell("name"), value));
         const QMap<QString, QString> fields = fieldsOf(header.get());
         for (const QString &pair : expected.split('|')) {
             QVERIFY2(fields.contains(pair.section('=', 0, 0)), qPrintable("no field in " + pair));
@@ -156,10 +145,9 @@ private slots:
     void uri_data() { fixtureRows("sip/uris.txt"); }
     void uri()
     {
-        QFETCH(QString, text);
         QFETCH(QString, parts);
         SipUri uri(nullptr);
-        QCOMPARE(uri.parse(text), !parts.isEmpty());
+        QCOMPARE(uri.parse(cell("text")), !parts.isEmpty());
         if (!parts.isEmpty())
             QCOMPARE(QStringList({uri.scheme, uri.user, uri.password, uri.host, uri.port, uri.uriParams, uri.uriHeaders,
                                   uri.toString()}).join('|'), parts);
@@ -170,12 +158,11 @@ private slots:
     void serialisation_data() { fixtureRows("sip/built.txt"); }
     void serialisation()
     {
-        QFETCH(QString, headers);
         CapturingParser parser;
         SipResponse response(&parser);
         response.statusCode = "180";
         response.reasonPhrase = "Ringing";
-        for (const QString &h : headers.split('|')) {
+        for (const QString &h : cell("headers").split('|')) {
             const QString name = h.section('=', 0, 0), value = h.section('=', 1), port = value.section(',', 0, 0), tag = value.section(',', 1);
             if (name == "@From")
                 response.addFrom("100", "10.0.0.1", port, tag);
@@ -187,24 +174,13 @@ private slots:
                 response.addHeader(name, value);
         }
         QTEST(response.toString(), "wire");
-        QTEST(static_cast<SipPacket &>(response).toString(), "wire");
-    }
-
-    // A request built with an unknown method keeps none, and still serialises. (Copies of a parsed INVITE, its
-    // compact names and a Via list written out in full: tst_processing wireText's answers to data/agent/invite-in.)
-    void unknownMethod()
-    {
-        CapturingParser parser;
-        SipRequest odd(&parser, "FETCH", "sip:h", ";x");
-        QCOMPARE(odd.method + odd.toString(), QString(" sip:h;x SIP/2.0\r\n\r\n"));
     }
 
     // Digest responses: RFC 2617's worked example with qop "auth"; without qop, Cyrillic credentials hashed as UTF-8.
     void digest_data() { fixtureRows("sip/digest.txt"); }
     void digest()
     {
-        QFETCH(QString, input);
-        const QStringList i = input.split(" , ");
+        const QStringList i = cell("input").split(" , ");
         QTEST(i.size() == 9 ? digestResponseAuth(i[0], i[1], i[2], i[3], i[4], i[5], i[6], i[7], i[8])
                             : digestResponse(i[0], i[1], i[2], i[3], i[4], i[5]),
               "response");
@@ -291,26 +267,22 @@ private slots:
     void sdpWritten_data() { fixtureRows("sip/sdp-written.txt"); }
     void sdpWritten()
     {
-        QFETCH(QString, input);
-        QTEST(SdpSession::fromText(input).toText(), "written");
+        QTEST(SdpSession::fromText(cell("input")).toText(), "written");
     }
 
     void sdpRead_data() { fixtureRows("sip/sdpsession.txt"); }
     void sdpRead()
     {
-        QFETCH(QString, body);
-        QTEST(describe(SdpSession::fromText(body)), "read");
+        QTEST(describe(SdpSession::fromText(cell("body"))), "read");
     }
 
     void sdpAnswer_data() { fixtureRows("sip/sdpanswer.txt"); }
     void sdpAnswer()
     {
-        QFETCH(QString, offer);
-        QFETCH(QString, enabled);
         SdpFormats ours;
-        for (const QString &name : enabled.split(','))
+        for (const QString &name : cell("enabled").split(','))
             ours << (name == "opus" ? SdpFormat{111, name, 48000, 2, QString()} : SdpFormat{96, name, 8000, 1, QString()});
-        const SdpSession a = SdpSession::answer(SdpSession::fromText(offer), ours);
+        const SdpSession a = SdpSession::answer(SdpSession::fromText(cell("offer")), ours);
         QTEST(formats(a) + " " + sdpDirectionName(a.direction) + " " + a.otherMedia.join(',') + "@"
                   + QString::number(a.audioIndex), "answer");
     }
@@ -322,16 +294,13 @@ private slots:
         QVERIFY(first.sessionId != second.sessionId && first.sessionId > 0 && first.sessionId < (1u << 30));
     }
 
-    // Session timers: what an INVITE's Session-Expires is answered with and what a 2xx settles. (A running
-    // session's refreshes, answered and not: tst_processing sessionTimer.)
+    // Session timers: what an INVITE's Session-Expires is answered with, what a 2xx settles, and when the session
+    // is refreshed and when it ends in ms. (A running session's refreshes, answered and not: tst_processing sessionTimer.)
     void timerNegotiated_data() { fixtureRows("sip/session-timer.txt"); }
     void timerNegotiated()
     {
-        QFETCH(QString, side);
-        QFETCH(QString, sessionExpires);
-        QFETCH(QString, supported);
-        const SessionTimer::Outcome o = side == "uas" ? SessionTimer::answerRequest(sessionExpires, supported == "1")
-                                                      : SessionTimer::fromAnswer(sessionExpires);
+        const SessionTimer::Outcome o = cell("side") == "uas" ? SessionTimer::answerRequest(cell("sessionExpires"), cell("supported") == "1")
+                                                              : SessionTimer::fromAnswer(cell("sessionExpires"));
         QString text = QString::number(o.status);
         if (o.status == 422)
             text += " Min-SE " + QString::number(o.minSe);
@@ -339,20 +308,16 @@ private slots:
             text += " 0";
         else
             text += " " + SessionTimer::sessionExpiresText(o) + (SessionTimer::requireTimer(o) ? " Require" : "")
-                + (o.weRefresh ? " us" : "");
+                + (o.weRefresh ? " us" : "")
+                + QString(" %1/%2").arg(SessionTimer::refreshMs(o.interval)).arg(SessionTimer::expiryMs(o.interval));
         QTEST(text, "outcome");
     }
 
-    // After a 422 the interval asked is its Min-SE, never below 90; refreshes at half the interval; the end at 60 s of
-    // 90, a third early for 60 s, 32 s early for 1800 s.
-    void timerSchedule()
+    // After a 422 the interval asked is its Min-SE, never below 90.
+    void timerRetry()
     {
         QCOMPARE(QStringList({QString::number(SessionTimer::retryInterval("300", 90)), QString::number(SessionTimer::retryInterval(" 120 ", 1800)),
                               QString::number(SessionTimer::retryInterval("x", 60))}).join(' '), QString("300 1800 90"));
-        QStringList ms;
-        for (int interval : {90, 60, 1800})
-            ms << QString::number(SessionTimer::refreshMs(interval)) + "/" + QString::number(SessionTimer::expiryMs(interval));
-        QCOMPARE(ms.join(' '), QString("45000/60000 30000/40000 900000/1768000"));
     }
 };
 
