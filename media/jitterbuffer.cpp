@@ -213,6 +213,8 @@ void JitterBuffer::pull(qint16 *out, int count)
                 return;
             }
             playing = true;
+            if (nextValid)
+                passOver(next, frames.begin()->first);
             next = frames.begin()->first;
             nextValid = true;
             position = 0;
@@ -278,9 +280,25 @@ void JitterBuffer::pull(qint16 *out, int count)
             heldForNext += n;
         }
         if (!wait && heldForNext >= frameLength) {
+            passOver(next, next + 1);
             ++next;
             heldForNext = 0;
         }
+    }
+}
+
+// Frames given up while the buffer covered them itself: the codec conceals
+// them all the same, from the next packet's FEC where it is here, and what it
+// makes is thrown away. Opus decodes a packet against the frames before it;
+// not told of a loss, it plays a wrong tone for a while after it. Over more
+// than the longest target the codec has faded to silence anyway.
+void JitterBuffer::passOver(qint64 from, qint64 to)
+{
+    if (!decoder || !decoder->hasConcealment())
+        return;
+    for (qint64 k = std::max(from, to - maxTargetMs / 20); k < to; ++k) {
+        const auto following = coded.find(k + 1);
+        decoder->conceal(following != coded.end() ? following->second : QByteArray());
     }
 }
 

@@ -70,6 +70,7 @@ private:
     void newStream(quint16 sequence);
     int holdSamples() const;
     void conceal(qint16 *out, int count);
+    void passOver(qint64 from, qint64 to);
     int silenceAfter() const { return 3 * frame; }   // 60 ms
     int ramp() const { return 5 * hz / 1000; }     // long enough not to click
     int fade() const { return 10 * hz / 1000; }    // cross-fade back to sound
