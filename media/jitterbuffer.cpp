@@ -196,6 +196,12 @@ void JitterBuffer::store(quint16 sequence, quint32 timestamp, quint32 source, co
         const auto first = frames.begin();
         dropped += quint64(first->second.size() - (playing && first->first == next ? position : 0));
         ++late;
+        // The codec still hears of it, as of any missing before it.
+        if (nextValid)
+            passOver(next, first->first);
+        const auto payload = coded.find(first->first);
+        if (payload != coded.end() && decoder && decoder->hasConcealment())
+            decoder->decode(payload->second);
         next = first->first + 1;
         nextValid = true;
         position = 0;
