@@ -178,7 +178,8 @@ void JitterBuffer::store(quint16 sequence, quint32 timestamp, quint32 source, co
         highestSequence = sequence;
     }
     base = std::min(base, ext);
-    if (nextValid && ext < next) {
+    // Its turn has passed, or the codec has rebuilt it already (it is held, yet no duplicate).
+    if ((nextValid && ext < next) || frames.count(ext)) {
         ++late;
         dropped += quint64(count);
         return;

@@ -60,8 +60,8 @@ private slots:
     void opusCoversALostFrame();
     void choice_data() { fixtureRows("media/codec-choice.txt"); }
     void choice();
-    void opusHearsOfEveryFrame_data() { QTest::addColumn<int>("lost"); // from the 25th on; none: the speaker stalls 280 ms
-        QTest::newRow("given up after a wait") << 1, QTest::newRow("skipped while refilling") << 5, QTest::newRow("dropped after a stall") << 0; }
+    void opusHearsOfEveryFrame_data() { QTest::addColumn<int>("lost"); // from the 25th on; none: the speaker stalls 280 ms; -1: the 25th after the 26th
+        QTest::newRow("given up after a wait") << 1, QTest::newRow("skipped while refilling") << 5, QTest::newRow("stall") << 0, QTest::newRow("late, rebuilt") << -1; }
     void opusHearsOfEveryFrame();
 };
 
@@ -128,11 +128,12 @@ void TstAudioCodec::opusHearsOfEveryFrame()
     JitterBuffer buffer;
     buffer.setFormat(16000, 48000, &receiver);
     qint16 heard[320];
+    const auto push = [&](int i) { buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i); };
     for (int i = 0; i < 64; ++i) {
         if (i < 50 && (i < 25 || i >= 25 + lost))
-            buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i);
+            push(lost < 0 && i == 25 ? 26 : i);
         if (i < 25 || i >= 25 + (lost ? 0 : 14))
-            buffer.pull(heard, 320);
+            buffer.pull(heard, 160), lost < 0 && i == 25 ? push(25) : void(), buffer.pull(heard, 160);
     }
     QCOMPARE(receiver.n, 50);
 }
