@@ -178,7 +178,8 @@ void JitterBuffer::store(quint16 sequence, quint32 timestamp, quint32 source, co
         highestSequence = sequence;
     }
     base = std::min(base, ext);
-    if (nextValid && ext < next) {
+    // Its turn has passed, or the codec has rebuilt it already (it is held, yet no duplicate).
+    if ((nextValid && ext < next) || frames.count(ext)) {
         ++late;
         dropped += quint64(count);
         return;
@@ -196,6 +197,10 @@ void JitterBuffer::store(quint16 sequence, quint32 timestamp, quint32 source, co
         const auto first = frames.begin();
         dropped += quint64(first->second.size() - (playing && first->first == next ? position : 0));
         ++late;
+        // The codec still hears of it, in order.
+        const auto payload = coded.find(first->first);
+        if (payload != coded.end() && decoder && decoder->hasConcealment())
+            decodeInOrder(first->first, payload->second);
         next = first->first + 1;
         nextValid = true;
         position = 0;
@@ -263,7 +268,7 @@ void JitterBuffer::pull(qint16 *out, int count)
         if (!wait && heldForNext == 0 && decoder && decoder->hasConcealment()) {
             // The codec rebuilds the lost frame, from the next packet's FEC when it is here.
             const auto following = coded.find(next + 1);
-            QVector<qint16> rebuilt = decoder->conceal(following != coded.end() ? following->second : QByteArray());
+            QVector<qint16> rebuilt = catchUp(next + 1, following != coded.end() ? following->second : QByteArray());
             if (!rebuilt.isEmpty()) {
                 frames[next] = rebuilt;
                 ++concealedByCodec;
@@ -284,6 +289,30 @@ void JitterBuffer::pull(qint16 *out, int count)
     }
 }
 
+// The codec hears of every frame in order. Those the buffer gave up (covering
+// them itself, skipping them while it filled up again) are concealed by the
+// codec all the same before the next one it decodes, the last of them from
+// that packet's FEC, and what it makes is thrown away: Opus decodes a packet
+// against the frames before it, and not told of a loss it plays a wrong tone
+// for a while after it. Over more than the longest target the codec has faded
+// to silence anyway. Returns the last frame concealed, empty for none.
+QVector<qint16> JitterBuffer::catchUp(qint64 upTo, const QByteArray &following)
+{
+    QVector<qint16> last;
+    if (heard >= 0 && decoder->hasConcealment())
+        for (qint64 k = std::max(heard + 1, upTo - maxTargetMs / 20); k < upTo; ++k)
+            last = decoder->conceal(k + 1 == upTo ? following : QByteArray());
+    heard = std::max(heard, upTo - 1);
+    return last;
+}
+
+QVector<qint16> JitterBuffer::decodeInOrder(qint64 ext, const QByteArray &payload)
+{
+    catchUp(ext, payload);
+    heard = ext;
+    return decoder->decode(payload);
+}
+
 // A coded frame is decoded when its turn comes, so the decoder sees the
 // packets in order; one that does not decode plays as silence.
 void JitterBuffer::decodeDue(std::map<qint64, QVector<qint16>>::iterator it)
@@ -291,7 +320,7 @@ void JitterBuffer::decodeDue(std::map<qint64, QVector<qint16>>::iterator it)
     const auto payload = coded.find(it->first);
     if (payload == coded.end())
         return;
-    QVector<qint16> sound = decoder ? decoder->decode(payload->second) : QVector<qint16>();
+    QVector<qint16> sound = decoder ? decodeInOrder(it->first, payload->second) : QVector<qint16>();
     coded.erase(payload);
     if (sound.isEmpty())
         sound = QVector<qint16>(frame, 0);

@@ -70,6 +70,8 @@ private:
     void newStream(quint16 sequence);
     int holdSamples() const;
     void conceal(qint16 *out, int count);
+    QVector<qint16> catchUp(qint64 upTo, const QByteArray &following);
+    QVector<qint16> decodeInOrder(qint64 ext, const QByteArray &payload);
     int silenceAfter() const { return 3 * frame; }   // 60 ms
     int ramp() const { return 5 * hz / 1000; }     // long enough not to click
     int fade() const { return 10 * hz / 1000; }    // cross-fade back to sound
@@ -87,6 +89,7 @@ private:
     std::map<qint64, QVector<qint16>> frames;  // by extended sequence number
     std::map<qint64, QByteArray> coded;        // payloads not yet decoded, by the same numbers
     quint64 concealedByCodec = 0;
+    qint64 heard = -1;         // the last frame the decoder has decoded or concealed
     bool started = false;     // a packet has been seen
     bool playing = false;     // false while (re)filling to the target
     quint32 ssrc = 0;

@@ -5,6 +5,8 @@
 #include "audiocodec.h"
 #include "codecchoice.h"
 #include "fixturetable.h"
+#include "jitterbuffer.h"
+#include "opuscodec.h"
 #include "sdpsession.h"
 #include "tone.h"
 
@@ -55,6 +57,9 @@ private slots:
     void opusCoversALostFrame();
     void choice_data() { fixtureRows("media/codec-choice.txt"); }
     void choice();
+    void opusHearsOfEveryFrame_data() { QTest::addColumn<int>("lost"); // from the 25th on; none: the speaker stalls 280 ms; -1: the 25th after the 26th
+        QTest::newRow("given up after a wait") << 1, QTest::newRow("skipped while refilling") << 5, QTest::newRow("stall") << 0, QTest::newRow("late, rebuilt") << -1; }
+    void opusHearsOfEveryFrame();
 };
 
 void TstAudioCodec::toneRoundTrip()
@@ -108,6 +113,25 @@ void TstAudioCodec::choice()
     const std::optional<SdpFormat> c = answering == "yes" ? answerCodec(formats(ours), formats(theirs))
                                                  : answeredCodec(formats(ours), formats(theirs));
     QCOMPARE(c ? QStringLiteral("%1 %2").arg(c->payloadType).arg(c->encoding) : QString(), chosen);
+}
+
+// Each Opus frame reaches the decoder once through the jitter buffer: decoded if it came, concealed if lost.
+void TstAudioCodec::opusHearsOfEveryFrame()
+{
+    QFETCH(int, lost);
+    struct Counting : OpusCodec { using OpusCodec::OpusCodec; int n = 0, c = 0; qint16 out[160]; QVector<qint16> decode(const QByteArray &p) override { return ++n, OpusCodec::decode(p); }
+                                  QVector<qint16> conceal(const QByteArray &p) override { return ++n, ++c, OpusCodec::conceal(p); } } receiver(format("96 opus/48000/2"));
+    const QList<QByteArray> packets = encodeTone(*AudioCodec::create(format("96 opus/48000/2 useinbandfec=1")), 50, 1025);
+    JitterBuffer buffer;
+    buffer.setFormat(16000, 48000, &receiver);
+    const auto push = [&](int i) { buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i); };
+    for (int i = 0; i < 64; ++i) {
+        if (i < 50 && (i < 25 || i >= 25 + lost))
+            push(lost < 0 && i == 25 ? 26 : i);
+        if (i < 25 || i >= 25 + (lost ? 0 : 14))
+            buffer.pull(receiver.out, 160), lost < 0 && i == 25 ? push(25) : void(), buffer.pull(receiver.out, 160);
+    }
+    QVERIFY2(receiver.n == 50 && receiver.c == std::abs(lost), qPrintable(QStringLiteral("%1 heard, %2 concealed").arg(receiver.n).arg(receiver.c)));
 }
 
 QTEST_APPLESS_MAIN(TstAudioCodec)
