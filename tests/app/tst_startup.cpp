@@ -8,28 +8,13 @@
 // of the real program shows the exact warning and exits with 1.
 #include "application.h"
 #include "mainwindow.h"
-#include "peerprocess.h"
-#include "sqlpeek.h"
+#include "phoneprocess.h"
 #include "testmain.h"
+#include "testphone.h"
 #include "xvfbserver.h"
 
 #include <QComboBox>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
-
-// A private, empty data directory for one test: HOME is a fresh temporary directory, under which Qt's
-// test-mode paths put the phone's sorvanto.dat and log.txt, whatever XDG_DATA_HOME says.
-struct PrivateDataDir {
-    QByteArray oldHome = qgetenv("HOME");
-    QTemporaryDir home;
-    PrivateDataDir() { qputenv("HOME", QFile::encodeName(home.path())), QStandardPaths::setTestModeEnabled(true); }
-    ~PrivateDataDir() { qputenv("HOME", oldHome); }
-    QString dataPath() const { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/sorvanto"; }
-    QString databaseFile() const { return dataPath() + "/sorvanto.dat"; }
-    QString logFile() const { return dataPath() + "/log.txt"; }
-};
 
 class TstStartup : public QObject
 {
@@ -108,25 +93,22 @@ private slots:
 
     void secondCopyRefused()
     {
-        QTemporaryDir tmp;
-        QProcess first, second;
-        first.setEnvironment(QProcess::systemEnvironment() << "TMPDIR=" + tmp.path() << "XDG_DATA_HOME=" + tmp.path()
-                                                           << "LC_ALL=C.UTF-8");
-        first.start(SORVANTO_EXECUTABLE, QStringList());
+        PhoneProcess first{QStringLiteral(SORVANTO_EXECUTABLE)};
+        QVERIFY(first.launch());
         // The first copy holds the lock once its window exists, as its log's separator shows.
-        QTRY_VERIFY_WITH_TIMEOUT(PeerProcess::read(tmp.path() + "/sorvanto/log.txt").contains(QByteArray(53, '-')), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(first.log().contains(QString(53, '-')), 30000);
         XvfbServer x; // the refusal is a modal box: a real X server lets a key close it
         QVERIFY2(x.start(), qPrintable(x.errorString()));
-        // Of two entries for one name, QProcess keeps the later.
-        second.setEnvironment(first.environment() << "QT_QPA_PLATFORM=xcb" << "DISPLAY=" + x.display());
+        QProcess second; // the same data and lock, on the display; the warning in UTF-8
+        QProcessEnvironment env = first.environment(x.display());
+        env.insert("LC_ALL", "C.UTF-8");
+        second.setProcessEnvironment(env);
         second.start(SORVANTO_EXECUTABLE, QStringList());
         QString window;
         QVERIFY(x.xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(second.processId())}, &window, 30000));
         QVERIFY(x.xdotool({"windowfocus", "--sync", window.split('\n').first()}) && x.xdotool({"key", "Return"}));
         QVERIFY(second.waitForFinished(15000) && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 1);
         QVERIFY(second.readAllStandardError().contains("Приложение уже запущено и находится в системном трее Windows."));
-        first.kill();
-        first.waitForFinished(5000);
     }
 };
 

@@ -11,10 +11,10 @@
 #include <QDir>
 #include <QUdpSocket>
 
-class BaresipPeer : public PeerProcess
+class BaresipPeer : public FarPhone
 {
 public:
-    BaresipPeer() : PeerProcess(QStringLiteral("baresip")) {}
+    BaresipPeer() : FarPhone("baresip", "Call established", "session closed|terminate call", "received event: '(.)' \\(end=0\\)") {}
 
     // Listens on 127.0.0.1:sipPort and registers user/password at the proxy
     // 127.0.0.2:proxyPort (no registration when proxyPort is 0); `extraAccount`
@@ -74,23 +74,24 @@ public:
     {
         QUdpSocket().writeDatagram((line + QLatin1Char('\n')).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
     }
+    void act(const QString &action) override { command(QLatin1Char('/') + action); }
     // A key pressed and released in a call (0x04 is baresip's key release):
     // an RFC 4733 event when the call has telephone-event.
-    void key(QChar digit) const
+    void key(QChar digit) override
     {
         QUdpSocket().writeDatagram((QString(digit) + QChar(4)).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
     }
-    // Calls `uri` from the account `aor`: baresip otherwise dials from the
+    // Calls `uri` from the account `from`: baresip otherwise dials from the
     // account that last had a call.
-    void dial(const QString &aor, const QString &uri) const
+    void dial(const QString &uri, const QString &from) override
     {
-        command(QStringLiteral("/uafind ") + aor);
+        command(QStringLiteral("/uafind ") + from);
         command(QStringLiteral("/dial ") + uri);
     }
     // The audio received in the latest call, mono S16LE at `rate` (8000 Hz
     // for G.711, 16000 for G.722 and Opus); empty when none. sndfile writes
     // it when the call object goes, after the hang-up.
-    QByteArray received(int *rate = nullptr) const
+    QByteArray received(int *rate = nullptr) const override
     {
         // The decoder side of the newest call: "dump-<time>-dec.wav".
         QDir snd(path(QStringLiteral("snd")));

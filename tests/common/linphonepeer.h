@@ -11,10 +11,10 @@
 
 #include <QtEndian>
 
-class LinphonePeer : public PeerProcess
+class LinphonePeer : public FarPhone
 {
 public:
-    LinphonePeer() : PeerProcess(QStringLiteral("linphonec")) {}
+    LinphonePeer() : FarPhone("linphonec", "Call \\d+ with .* connected", "Call \\d+ with .* ended", "Receiving tone (.) from") {}
 
     // Listens on UDP sipPort and registers user/password at the proxy
     // 127.0.0.2:proxyPort; returns once registered.
@@ -52,9 +52,11 @@ public:
         return (m_process.write(text) == text.size() && m_process.waitForBytesWritten(2000))
             || fail(QStringLiteral("linphonec did not take \"%1\"").arg(line));
     }
-    void dial(const QString &uri) { command(QStringLiteral("call ") + uri); }
+    void dial(const QString &uri, const QString &) override { command(QStringLiteral("call ") + uri); }
+    void act(const QString &action) override { command(action == "hangup" ? "terminate" : action == "hold" ? "pause" : action); }
+    void key(QChar digit) override { command(digit); }
     // The audio of the latest call, mono S16LE at `rate` (the codec's), once the call ended.
-    QByteArray received(int *rate = nullptr) const
+    QByteArray received(int *rate = nullptr) const override
     {
         return Tone::fromWav(read(path(QStringLiteral("received.wav"))), rate);
     }

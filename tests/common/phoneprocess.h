@@ -58,13 +58,18 @@ public:
     {
         QDir(m_dir.path()).mkpath(QStringLiteral("tmp"));
         m_display = display;
+        m_process.setProcessEnvironment(environment(display));
+        return PeerProcess::launch({});
+    }
+    // The phone's environment: its data directory, its temporary directory (the lock file) and the display.
+    QProcessEnvironment environment(const QString &display) const
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
         env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
         env.insert(QStringLiteral("DISPLAY"), display);
-        m_process.setProcessEnvironment(env);
-        return PeerProcess::launch({});
+        return env;
     }
     void kill() // SIGKILL, then reaps it
     {

@@ -11,7 +11,20 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QString>
+#include <QTemporaryDir>
 #include <QWidget>
+
+// A private, empty data directory while it lives: HOME is a fresh temporary directory, under which Qt's
+// test-mode paths put the phone's sorvanto.dat and log.txt, whatever XDG_DATA_HOME says.
+struct PrivateDataDir {
+    QByteArray oldHome = qgetenv("HOME");
+    QTemporaryDir home;
+    PrivateDataDir() { qputenv("HOME", QFile::encodeName(home.path())), QStandardPaths::setTestModeEnabled(true); }
+    ~PrivateDataDir() { qputenv("HOME", oldHome); }
+    QString dataPath() const { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/sorvanto"; }
+    QString databaseFile() const { return dataPath() + "/sorvanto.dat"; }
+    QString logFile() const { return dataPath() + "/log.txt"; }
+};
 
 class TestPhone
 {

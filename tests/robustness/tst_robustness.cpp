@@ -214,9 +214,8 @@ private slots:
         QVERIFY2(unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0,
                  "a private mount namespace needs root (CAP_SYS_ADMIN)");
         cleanup();
-        QTemporaryDir home;
-        qputenv("HOME", QFile::encodeName(home.path())); // test-mode data lives under HOME
-        const QByteArray dir = QFile::encodeName(home.path() + "/.qttest/share/sorvanto");
+        PrivateDataDir data;
+        const QByteArray dir = QFile::encodeName(data.dataPath());
         QVERIFY(QDir().mkpath(dir) && mount("tmpfs", dir, "tmpfs", MS_RDONLY, "size=1m") == 0);
         BoxWatcher boxes;
         init();

@@ -46,6 +46,16 @@
 #include <QTextBrowser>
 #include <QtTest/qtestspontaneevent.h>
 
+// A call control: the window ("in", "out", else the main one), the action, the call state, what it does.
+struct Control { QString window, action, state, outcome; };
+Q_DECLARE_METATYPE(Control)
+// A settings entry: the field, the text put in, the caption of the refusal (empty: saved).
+struct Entry { QString field, text, caption; };
+Q_DECLARE_METATYPE(Entry)
+// Signalling over TLS or not, SRTP media or not: the lock shown or not.
+struct Lock { bool tls, srtp, locked; };
+Q_DECLARE_METATYPE(Lock)
+
 class TstMainWindow : public QObject
 {
     Q_OBJECT
@@ -127,41 +137,35 @@ private slots:
         w->history->hide();
     }
 
+    // Call on a free line and answer in a ringing window: the real phone's calls (tst_phone).
     void callControl_data()
     {
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("outcome");
-        QTest::newRow("call, line free after a call") << "" << "pushButton_27" << "ended" << "invite";
-        QTest::newRow("call, ringing: answers") << "" << "pushButton_27" << "offered" << "answer";
-        QTest::newRow("call, talking") << "" << "pushButton_27" << "established" << "";
-        QTest::newRow("call, busy tone") << "" << "pushButton_27" << "busy tone" << "";
-        QTest::newRow("redial, ringing") << "" << "pushButton_22" << "offered" << "";
-        QTest::newRow("ringing, Esc: rejects") << "in" << "Esc" << "offered" << "hang up";
-        QTest::newRow("incoming, talking, close") << "in" << "close" << "established" << "hang up";
-        QTest::newRow("calling, Esc: cancels") << "out" << "Esc" << "calling" << "hang up";
-        QTest::newRow("busy tone, close: hides") << "out" << "close" << "busy tone" << "";
-        QTest::newRow("ringing, answer") << "in" << "pushButton_30" << "offered" << "answer";
-        QTest::newRow("caller gone, answer") << "in" << "pushButton_30" << "ended" << "";
+        QTest::addColumn<Control>("row");
+        QTest::newRow("call, ringing: answers") << Control{"", "pushButton_27", "offered", "answer"};
+        QTest::newRow("call, talking") << Control{"", "pushButton_27", "established", ""};
+        QTest::newRow("call, busy tone") << Control{"", "pushButton_27", "busy tone", ""};
+        QTest::newRow("redial, ringing") << Control{"", "pushButton_22", "offered", ""};
+        QTest::newRow("ringing, Esc: rejects") << Control{"in", "Esc", "offered", "hang up"};
+        QTest::newRow("incoming, talking, close") << Control{"in", "close", "established", "hang up"};
+        QTest::newRow("calling, Esc: cancels") << Control{"out", "Esc", "calling", "hang up"};
+        QTest::newRow("busy tone, close: hides") << Control{"out", "close", "busy tone", ""};
+        QTest::newRow("caller gone, answer") << Control{"in", "pushButton_30", "ended", ""};
     }
     void callControl()
     {
-        QFETCH(QString, window);
-        QFETCH(QString, action);
-        QFETCH(QString, state);
-        QFETCH(QString, outcome);
-        QWidget *shown = window == "in" ? static_cast<QWidget *>(w->dialog) : window == "out" ? static_cast<QWidget *>(w->dialogOut) : w;
+        QFETCH(Control, row);
+        const QString action = row.action, outcome = row.outcome;
+        QWidget *shown = row.window == "in" ? static_cast<QWidget *>(w->dialog) : row.window == "out" ? static_cast<QWidget *>(w->dialogOut) : w;
         shown->show();
         w->called = "300";
         w->lastNumber = "301";
-        setState(state);
+        setState(row.state);
         const QString callId = w->sip->dialog.callCallId, info = w->info; // a new INVITE takes new identifiers
         QSignalSpy answered(w->dialog, &Dialog::answerSignal), in(w->dialog, &Dialog::disconnectSignal),
             out(w->dialogOut, &DialogOut::disconnectSignal);
         action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : action == "close" ? spontaneous(shown, QCloseEvent()) : click(shown, action.toLatin1());
         QCOMPARE(QString(w->sip->dialog.callCallId != callId ? "invite" : !answered.isEmpty() ? "answer" : in.count() + out.count() ? "hang up" : ""), outcome);
-        QCOMPARE(w->info, outcome == "answer" ? "In" : outcome == "invite" ? "Out" : info);
+        QCOMPARE(w->info, outcome == "answer" ? "In" : info);
         QVERIFY(action.startsWith("push") || !shown->isVisible());
         QVERIFY(outcome == "hang up" || w->called == "300");
     }
@@ -233,39 +237,35 @@ private slots:
 
     void lock_data()
     {
-        QTest::addColumn<QString>("signalling");
-        QTest::addColumn<bool>("srtp");
-        QTest::addColumn<bool>("locked");
-        QTest::newRow("UDP signalling, SRTP media") << "UDP" << true << false;
-        QTest::newRow("TLS signalling, clear media") << "TLS" << false << false;
-        QTest::newRow("TLS and SRTP") << "TLS" << true << true;
+        QTest::addColumn<Lock>("row");
+        QTest::newRow("UDP signalling, SRTP media") << Lock{false, true, false};
+        QTest::newRow("TLS signalling, clear media") << Lock{true, false, false};
+        QTest::newRow("TLS and SRTP") << Lock{true, true, true};
     }
     void lock()
     {
-        QFETCH(QString, signalling);
-        QFETCH(bool, srtp);
-        QFETCH(bool, locked);
+        QFETCH(Lock, row);
         SipTransport *kept = w->sip->transport;
         TlsSipTransport tls;
-        if (signalling == "TLS")
+        if (row.tls)
             w->sip->transport = &tls;
         QLabel *lock = w->findChild<QLabel *>("lock");
         w->called = "202";
         w->info = "Out";
         const SdesCrypto ours = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80), theirs = SdesCrypto::generate(1, SrtpSuite::AesCm128HmacSha1_80);
         bool keyed = true;
-        if (srtp)
+        if (row.srtp)
             runOn(app->rtp, [&] { keyed = app->rtp->setSrtp(ours, theirs); });
         QVERIFY(keyed);
         QCoreApplication::sendPostedEvents(); // what the session said on its thread
-        QCOMPARE(!lock->isHidden(), locked);
+        QCOMPARE(!lock->isHidden(), row.locked);
         emit w->audioStopSignal(); // the call ends: the keys go, the record is written
         w->sip->transport = kept;
         bool active = true;
         runOn(app->rtp, [&] { active = app->rtp->srtpActive(); });
         QCoreApplication::sendPostedEvents();
         QVERIFY(lock->isHidden() && !active);
-        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || encrypted FROM history ORDER BY id DESC")[0], QString("202%1").arg(int(locked)));
+        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT called || encrypted FROM history ORDER BY id DESC")[0], QString("202%1").arg(int(row.locked)));
     }
 
     // Muted through the start of a call; unmuted, the sliders' levels return.
@@ -310,44 +310,39 @@ private slots:
 
     void settingsNumbers_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("caption");
+        QTest::addColumn<Entry>("row");
         // Each number field's smallest and largest value are saved, one beyond either is refused.
         const struct { const char *field, *caption; int min, max; } ranges[] = {
             {"lineEdit_62", "Обнов. регистр.", 60, 86400}, {"lineEdit_63", "Keep-Aalive", 0, 3600},
             {"lineEdit_64", "Sip-порт", 1024, 65535}, {"lineEdit_65", "Медиа порт", 1024, 65535}};
         for (const auto &r : ranges)
             for (int n : {r.min, r.max, r.min - 1, r.max + 1})
-                QTest::addRow("%s %d", r.caption, n) << r.field << QString::number(n)
-                                                   << (n < r.min || n > r.max ? QString::fromUtf8(r.caption) : QString());
-        QTest::newRow("media port with a letter") << "lineEdit_65" << "6x000" << "Медиа порт";
+                QTest::addRow("%s %d", r.caption, n) << Entry{r.field, QString::number(n), n < r.min || n > r.max ? r.caption : ""};
+        QTest::newRow("media port with a letter") << Entry{"lineEdit_65", "6x000", "Медиа порт"};
         // Required SRTP only over TLS: over UDP it would carry its keys in clear.
-        QTest::newRow("SRTP over UDP") << "comboBox_62" << "SRTP" << "«Шифров. медиа»: SRTP требует транспорт TLS";
-        QTest::newRow("SRTP if possible over UDP") << "comboBox_62" << "SRTP, если возможно" << "";
-        QTest::newRow("no SRTP") << "comboBox_62" << "Отключено" << "";
+        QTest::newRow("SRTP over UDP") << Entry{"comboBox_62", "SRTP", "«Шифров. медиа»: SRTP требует транспорт TLS"};
+        QTest::newRow("SRTP if possible over UDP") << Entry{"comboBox_62", "SRTP, если возможно", ""};
+        QTest::newRow("no SRTP") << Entry{"comboBox_62", "Отключено", ""};
     }
     void settingsNumbers()
     {
-        QFETCH(QString, field);
-        QFETCH(QString, text);
-        QFETCH(QString, caption);
-        if (auto *box = w->settings->findChild<QComboBox *>(field)) {
-            box->setCurrentText(text);
-            QCOMPARE(box->currentText(), text);
+        QFETCH(Entry, row);
+        if (auto *box = w->settings->findChild<QComboBox *>(row.field)) {
+            box->setCurrentText(row.text);
+            QCOMPARE(box->currentText(), row.text);
         } else {
-            QLineEdit *number = edit(field.toLatin1());
+            QLineEdit *number = edit(row.field.toLatin1());
             number->clear();
             QTest::keyClicks(number, "a+1");
             QCOMPARE(number->text(), QString("1")); // digits only
-            number->setText(text);
+            number->setText(row.text);
         }
-        edit("lineEdit_51")->setText(text);
+        edit("lineEdit_51")->setText(row.text);
         BoxWatcher boxes;
         click(w->settings, "pushButton_51");
-        QCOMPARE(boxes.texts.size(), caption.isEmpty() ? 0 : 1);
-        QVERIFY(caption.isEmpty() ? !w->settings->isVisible() : boxes.texts[0].contains(caption) && w->settings->isVisible());
-        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT account FROM settings") == QVariantList{text}, caption.isEmpty());
+        QCOMPARE(boxes.texts.size(), row.caption.isEmpty() ? 0 : 1);
+        QVERIFY(row.caption.isEmpty() ? !w->settings->isVisible() : boxes.texts[0].contains(row.caption) && w->settings->isVisible());
+        QCOMPARE(SqlPeek(w->db.databaseName()).column("SELECT account FROM settings") == QVariantList{row.text}, row.caption.isEmpty());
     }
 };
 
