@@ -44,8 +44,6 @@ class TstProcessing : public QObject
     }
 
     static QString header(const QString &text, const QString &name, int i = 0) { return AgentFixture::header(text, name, i); }
-    // The current row's text in `column`.
-    static QString cell(const char *column) { return *static_cast<QString *>(QTest::qData(column, QMetaType::QString)); }
 
     // How the i-th call end the spy saw reads: the status line of a refusal, else the cause's name.
     static QString ended(const QSignalSpy &spy, int i = 0)

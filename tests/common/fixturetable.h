@@ -58,4 +58,7 @@ inline void fixtureRows(const QString &name)
     }
 }
 
+// The current row's text in `column`, where a test reads it once.
+inline QString cell(const char *column) { return *static_cast<QString *>(QTest::qData(column, QMetaType::QString)); }
+
 #endif // FIXTURETABLE_H

@@ -89,8 +89,6 @@ QString fact(SipPacket *m, const QString &name)
     return facts.value(name, m->getHeaderString(name.section('#', 0, 0), qMax(1, name.section('#', 1).toInt())));
 }
 
-// The current row's text in `column`.
-QString cell(const char *column) { return *static_cast<QString *>(QTest::qData(column, QMetaType::QString)); }
 } // namespace
 
 class TstSipWire : public QObject
