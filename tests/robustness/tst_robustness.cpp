@@ -248,11 +248,13 @@ private slots:
             const bool call = run % 2; // otherwise killed anywhere from before the lock to a running phone
             if (call) { // registering: the lock was taken over; the INVITE is sent again until it rings, as over UDP
                 QVERIFY2(server->waitFor(1, 15000), qPrintable(QStringLiteral("run %1: no REGISTER").arg(run)));
-                for (int i = 0; i < 10 && !QTest::qWaitFor([this] { return ringing(); }, i ? 500 : 0); ++i)
+                for (int i = 0; i < 30 && !QTest::qWaitFor([this] { return ringing(); }, i ? 500 : 0); ++i)
                     server->send(AgentFixture::request("INVITE", QString::number(run), "1", {}, AgentFixture::sdp()));
+                QVERIFY2(ringing(), qPrintable(QStringLiteral("run %1: no 180; the phone's log:\n").arg(run) + phone.log().right(1500)));
                 const qint64 mark = phone.logSize();
                 server->send(AgentFixture::request("CANCEL", QString::number(run))); // written when the busy tone ends
-                QVERIFY(phone.waitForLog("!!!!! setHistoryDB OK", 10000, mark));
+                QVERIFY2(phone.waitForLog("!!!!! setHistoryDB OK", 10000, mark),
+                         qPrintable(QStringLiteral("run %1: no history row; the phone's log:\n").arg(run) + phone.log(mark).right(1500)));
             }
             QTest::qWait(int(QRandomGenerator::global()->bounded(call ? 300 : 1200)));
             phone.kill();
