@@ -59,7 +59,6 @@ private slots:
     void order()
     {
         QFETCH(QString, script);
-        QFETCH(QString, lostLateDuplicated);
         QStringList heard;
         double now = 0;
         for (const QString &step : script.split(' ')) {
@@ -72,7 +71,7 @@ private slots:
         QTEST(heard.join(' '), "heard");
         const JitterBuffer::Figures f = buffer.figures();
         QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(f.lost).arg(f.late).arg(f.duplicated).arg(f.received),
-                 lostLateDuplicated + " " + QString::number(script.split(' ').size() - script.count('p')));
+                 cell("lostLateDuplicated") + " " + QString::number(script.split(' ').size() - script.count('p')));
     }
 
     void adaptation()
@@ -116,9 +115,8 @@ private slots:
     void payloadPlace_data() { fixtureRows("media/rtp-headers.txt"); }
     void payloadPlace()
     {
-        QFETCH(QString, hex);
         QFETCH(QString, place); // where the payload starts; -1: dropped
-        const QByteArray packet = QByteArray::fromHex(hex.toLatin1());
+        const QByteArray packet = QByteArray::fromHex(cell("hex").toLatin1());
         RtpHeader h;
         const bool parsed = h.parse(reinterpret_cast<const uchar *>(packet.constData()), packet.size());
         QCOMPARE(QString("%1, %2 bytes").arg(parsed ? h.payloadOffset : -1).arg(h.payloadLength), place + (place == "-1" ? ", 0 bytes" : ", 20 bytes"));
@@ -197,11 +195,10 @@ private slots:
     void received()
     {
         // Each event reported once (never heard: payloadTypes).
-        QFETCH(QString, packets);
         rtp->setTelephoneEvent(101);
         QSignalSpy reported(rtp, &Rtp::keyReceived);
         QList<QByteArray> in;
-        for (const QString &packet : packets.split(' '))
+        for (const QString &packet : cell("packets").split(' '))
             in << RtpPeer::packet(101, {}, quint16(in.size() + 1), packet.section(':', 0, 0).toUInt()) + QByteArray::fromHex(packet.section(':', 1).toLatin1());
         sendAndReceive(QByteArray(), in, 0);
         QString keys;

@@ -24,10 +24,9 @@ private slots:
     void parse()
     {
         QFETCH(QString, value);
-        QFETCH(QString, taken);
         SdesCrypto crypto;
         // The tag, the suite's name and the 30-byte key written back as read.
-        QCOMPARE(SdesCrypto::parse(value, &crypto) ? crypto.toString() : "refused", taken == "yes" ? value.section('|', 0, 0) : "refused");
+        QCOMPARE(SdesCrypto::parse(value, &crypto) ? crypto.toString() : "refused", cell("taken") == "yes" ? value.section('|', 0, 0) : "refused");
     }
 
     void offerAnswer_data()

@@ -29,25 +29,22 @@ private slots:
     void answers_data() { fixtureRows("stun/answers.txt"); }
     void answers()
     {
-        QFETCH(QString, answer);
         QFETCH(QString, ip);
-        QFETCH(QString, port);
         StunClient client;
         client.transactionId = QByteArray::fromHex("0102030405060708090a0b0c");
         client.stunIp = QStringLiteral("earlier"); // a failure keeps the last result
         QSignalSpy done(&client, &StunClient::updatedStunSignal);
-        QCOMPARE(client.processResponse(QByteArray::fromHex(answer.toLatin1())), !ip.isEmpty());
+        QCOMPARE(client.processResponse(QByteArray::fromHex(cell("answer").toLatin1())), !ip.isEmpty());
         QCOMPARE(done.value(0).value(0).toString() + ":" + done.value(0).value(1).toString() + " " + client.stunIp,
-                 ip + ":" + port + " " + (ip.isEmpty() ? QStringLiteral("earlier") : ip));
+                 ip + ":" + cell("port") + " " + (ip.isEmpty() ? QStringLiteral("earlier") : ip));
     }
 
     void serverUrl_data() { fixtureRows("stun/urls.txt"); }
     void serverUrl()
     {
-        QFETCH(QString, url);
         StunClient client;
         client.setStunClient(QStringLiteral("udp://127.0.0.9:9"));
-        client.setStunClient(url);
+        client.setStunClient(cell("url"));
         QTEST(client.serverAddress.toString() + ":" + QString::number(client.serverPort), "server");
     }
 
