@@ -2,14 +2,13 @@
 // across the wrap, duplicates and late packets dropped and counted, the
 // target following the jitter and coming back down, a gap faded out and back
 // in without a step), where a payload starts, which payload types are heard;
-// keys received as RFC 4733 events (each once) or INFO bodies;
+// keys received as RFC 4733 events, each once (as INFO bodies: tst_processing midCall);
 // and keys in the sent packets, through a loopback peer: in-band DTMF, or RFC
 // 4733 events in the voice's numbering when the far end takes them; nothing
 // sent while held, the clock running on; SRTP both ways across the wrap, in
 // both suites: what is sent opens with the far end's key and no longer reads
 // as the tone, and only what authenticates is heard.
 
-#include "dtmfinfo.h"
 #include "fixturetable.h"
 #include "jitterbuffer.h"
 #include "rtp.h"
@@ -205,14 +204,6 @@ private slots:
         for (const QList<QVariant> &key : reported)
             keys += key.at(0).toChar();
         QTEST(keys, "keys");
-    }
-    void info_data() { fixtureRows("sip/info-keys.txt"); }
-    void info()
-    {
-        QFETCH(QString, type);
-        QFETCH(QString, body);
-        const QChar key = dtmfInfoDigit(type, body);
-        QTEST(key.isNull() ? QString() : QString(key), "key");
     }
 
     void dtmf()
