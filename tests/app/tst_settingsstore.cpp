@@ -1,13 +1,12 @@
 // A file written by the last release loads with every value kept; an older file gains the columns it lacks
 // with their defaults, a newer one's unknown columns load and survive a save; a failed migration changes nothing.
-// The history lists calls by kind and number.
-#include "fixturetable.h"
 #include "historystore.h"
 #include "peerprocess.h"
 #include "settingsstore.h"
 #include "sqlpeek.h"
 #include "testmain.h"
 
+#include <QRegularExpression>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -102,20 +101,6 @@ private slots:
         QVERIFY(SettingsStore(file.db()).save(s, &error));
         expected["useSTUN"] = "false";
         QCOMPARE(row(file), expected);
-    }
-
-    void calls_data() { fixtureRows("app/history-calls.txt"); }
-    void calls()
-    {
-        QFETCH(QString, info);
-        QFETCH(QString, called);
-        QTemporaryDir dir;
-        SqlPeek file(dir.filePath("sorvanto.dat"));
-        QVERIFY(load(file, "released-used.sql"));
-        QStringList numbers;
-        for (const HistoryRecord &r : HistoryStore(file.db()).calls(info, called))
-            numbers << r.called;
-        QTEST(numbers.join(' '), "listed");
     }
 
     // A first start writes the schema and the default row the last release wrote, and those

@@ -12,7 +12,7 @@
 // transport that would carry its keys in clear.
 // Every window the README shows renders at its fixed size (with SORVANTO_SCREENSHOTS set to a directory, each is
 // saved there as a PNG; scripts/screenshots runs `windows` so under Xvfb). The history's tabs list their kind by
-// descending start-time text, with the kind's icon.
+// descending start-time text, with the kind's icon, and a number searched in a tab only that number's calls of its kind.
 #include "application.h"
 #include "audio.h"
 #include "audiothread.h"
@@ -130,6 +130,13 @@ private slots:
         shoot(w->history, "history", QSize(512, 550));
         QCOMPARE(listed(3) + listed(1) + listed(2) + listed(0), QStringList({"+79161234567", "201", "84957654321", "84951234567",
                  "84957654321", "84951234567", "+79161234567", "201"})); // all, by text: 31.12 first
+        // A number searched among the outgoing calls: 201 came in, and a quote is bound as text, never pasted.
+        TestPhone::widget<QTabWidget>(w->history, "tabWidget_80")->setCurrentIndex(2);
+        for (const QString &number : QStringList{"84951234567", "201", "1' OR '1'='1"}) {
+            TestPhone::widget<QLineEdit>(w->history, "lineEdit_82")->setText(number);
+            click(w->history, "pushButton_83");
+            QCOMPARE(listed(2), number.startsWith("849") ? QStringList{number} : QStringList());
+        }
         shoot(w->settings, "settings-account", QSize(400, 777));
         w->settings->findChild<QTabWidget *>()->setCurrentIndex(1);
         shoot(w->settings, "settings-application", QSize(400, 777));
