@@ -1,6 +1,6 @@
 // The voice codecs: each carries a tone at its rate (G.722 and Opus a 6 kHz one), Opus
 // covers a lost frame by its own concealment or the next packet's FEC; and the codec a
-// call uses by RFC 3264, both directions.
+// call we offered uses by RFC 3264.
 
 #include "audiocodec.h"
 #include "codecchoice.h"
@@ -52,87 +52,80 @@ class TstAudioCodec : public QObject
 
 private slots:
     void toneRoundTrip_data() { fixtureRows("media/codec-tones.txt"); }
-    void toneRoundTrip();
+    void toneRoundTrip()
+    {
+        const QStringList v = cell("values").split(' '); // rate clock payloadBytes (-1: variable) frequency snrFloorDb
+        const int rate = v[0].toInt(), clock = v[1].toInt(), payloadBytes = v[2].toInt();
+        const double frequency = v[3].toDouble(), snrFloorDb = v[4].toDouble();
+        std::unique_ptr<AudioCodec> codec = AudioCodec::create(format(cell("sdp")));
+        QVERIFY(codec && codec->sampleRate() == rate && codec->frameTicks() == clock / 50);
+        QByteArray heard;
+        for (const QByteArray &p : encodeTone(*codec, 50, frequency)) {
+            const QVector<qint16> out = codec->decode(p);
+            QVERIFY2((payloadBytes < 0 || p.size() == payloadBytes) && out.size() == codec->frameSamples(), qPrintable(QString::number(p.size())));
+            heard += bytes(out);
+        }
+        // The last half second, past any start-up: the tone against everything else.
+        const QByteArray tail = heard.right(rate);
+        const double tone = Tone::level(tail, frequency, rate) / std::sqrt(2.0), all = Tone::rms(tail);
+        const double snr = 10 * std::log10(tone * tone / std::max(1e-12, all * all - tone * tone));
+        QVERIFY2(tone > 0.3 / std::sqrt(2.0) / 2 && snr > snrFloorDb, qPrintable(QStringLiteral("tone %1, SNR %2 dB").arg(tone).arg(snr)));
+        QVERIFY(!AudioCodec::create(format("101 telephone-event/8000")));
+    }
+
     void opusCoversALostFrame_data() { fixtureRows("media/opus-loss.txt"); }
-    void opusCoversALostFrame();
+    void opusCoversALostFrame()
+    {
+        QFETCH(QString, tone);
+        // The sender codes FEC when its far end (here the receiver) asks for it.
+        std::unique_ptr<AudioCodec> sender = AudioCodec::create(format(cell("farEnd")));
+        std::unique_ptr<AudioCodec> receiver = AudioCodec::create(format("96 opus/48000/2"));
+        const QList<QByteArray> packets = encodeTone(*sender, 40, 440, 1200, 30);
+        for (int i = 0; i < 30; ++i)
+            receiver->decode(packets[i]);
+        QVERIFY(receiver->hasConcealment());
+        const QByteArray lost = bytes(receiver->conceal(cell("next") == "arrived" ? packets[31] : QByteArray()));
+        QCOMPARE(lost.size(), 2 * 320);
+        // The tone named against the other one (440 + 1200 = 1640).
+        const double heard = Tone::level(lost, tone.toDouble(), 16000), other = Tone::level(lost, 1640 - tone.toDouble(), 16000);
+        QVERIFY2(heard > 0.05 && heard > 2 * other, qPrintable(QStringLiteral("%1 Hz at %2, the other at %3").arg(tone).arg(heard).arg(other)));
+    }
+
+    // The codec of a call we offered: the answer's first format we offered, at the answer's payload type.
     void choice_data() { fixtureRows("media/codec-choice.txt"); }
-    void choice();
-    void opusHearsOfEveryFrame_data() { QTest::addColumn<int>("lost"); // from the 25th on; none: the speaker stalls 280 ms; -1: the 25th after the 26th
-        QTest::newRow("given up after a wait") << 1, QTest::newRow("skipped while refilling") << 5, QTest::newRow("stall") << 0, QTest::newRow("late, rebuilt") << -1; }
-    void opusHearsOfEveryFrame();
+    void choice()
+    {
+        const std::optional<SdpFormat> c = answeredCodec(formats(cell("ours")), formats(cell("theirs")));
+        QTEST(c ? QStringLiteral("%1 %2").arg(c->payloadType).arg(c->encoding) : QString(), "chosen");
+    }
+
+    // Each Opus frame reaches the decoder once through the jitter buffer: decoded if it came, concealed if lost.
+    void opusHearsOfEveryFrame_data()
+    {
+        QTest::addColumn<int>("lost"); // from the 25th on; none: the speaker stalls 280 ms; -1: the 25th after the 26th
+        QTest::newRow("given up after a wait") << 1;
+        QTest::newRow("skipped while refilling") << 5;
+        QTest::newRow("stall") << 0;
+        QTest::newRow("late, rebuilt") << -1;
+    }
+    void opusHearsOfEveryFrame()
+    {
+        QFETCH(int, lost);
+        struct Counting : OpusCodec { using OpusCodec::OpusCodec; int n = 0, c = 0; qint16 out[160]; QVector<qint16> decode(const QByteArray &p) override { return ++n, OpusCodec::decode(p); }
+                                      QVector<qint16> conceal(const QByteArray &p) override { return ++n, ++c, OpusCodec::conceal(p); } } receiver(format("96 opus/48000/2"));
+        const QList<QByteArray> packets = encodeTone(*AudioCodec::create(format("96 opus/48000/2 useinbandfec=1")), 50, 1025);
+        JitterBuffer buffer;
+        buffer.setFormat(16000, 48000, &receiver);
+        const auto push = [&](int i) { buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i); };
+        for (int i = 0; i < 64; ++i) {
+            if (i < 50 && (i < 25 || i >= 25 + lost))
+                push(lost < 0 && i == 25 ? 26 : i);
+            if (i < 25 || i >= 25 + (lost ? 0 : 14))
+                buffer.pull(receiver.out, 160), lost < 0 && i == 25 ? push(25) : void(), buffer.pull(receiver.out, 160);
+        }
+        QVERIFY2(receiver.n == 50 && receiver.c == std::abs(lost), qPrintable(QStringLiteral("%1 heard, %2 concealed").arg(receiver.n).arg(receiver.c)));
+    }
 };
-
-void TstAudioCodec::toneRoundTrip()
-{
-    QFETCH(QString, sdp);
-    QFETCH(QString, values); // rate clock payloadBytes (-1: variable) frequency snrFloorDb
-    const QStringList v = values.split(' ');
-    const int rate = v[0].toInt(), clock = v[1].toInt(), payloadBytes = v[2].toInt();
-    const double frequency = v[3].toDouble(), snrFloorDb = v[4].toDouble();
-    std::unique_ptr<AudioCodec> codec = AudioCodec::create(format(sdp));
-    QVERIFY(codec && codec->sampleRate() == rate && codec->frameTicks() == clock / 50);
-    QByteArray heard;
-    for (const QByteArray &p : encodeTone(*codec, 50, frequency)) {
-        const QVector<qint16> out = codec->decode(p);
-        QVERIFY2((payloadBytes < 0 || p.size() == payloadBytes) && out.size() == codec->frameSamples(), qPrintable(QString::number(p.size())));
-        heard += bytes(out);
-    }
-    // The last half second, past any start-up: the tone against everything else.
-    const QByteArray tail = heard.right(rate);
-    const double tone = Tone::level(tail, frequency, rate) / std::sqrt(2.0), all = Tone::rms(tail);
-    const double snr = 10 * std::log10(tone * tone / std::max(1e-12, all * all - tone * tone));
-    QVERIFY2(tone > 0.3 / std::sqrt(2.0) / 2 && snr > snrFloorDb, qPrintable(QStringLiteral("tone %1, SNR %2 dB").arg(tone).arg(snr)));
-    QVERIFY(!AudioCodec::create(format("101 telephone-event/8000")));
-}
-
-void TstAudioCodec::opusCoversALostFrame()
-{
-    QFETCH(QString, farEnd);
-    QFETCH(QString, next);
-    QFETCH(QString, tone);
-    // The sender codes FEC when its far end (here the receiver) asks for it.
-    std::unique_ptr<AudioCodec> sender = AudioCodec::create(format(farEnd));
-    std::unique_ptr<AudioCodec> receiver = AudioCodec::create(format("96 opus/48000/2"));
-    const QList<QByteArray> packets = encodeTone(*sender, 40, 440, 1200, 30);
-    for (int i = 0; i < 30; ++i)
-        receiver->decode(packets[i]);
-    QVERIFY(receiver->hasConcealment());
-    const QByteArray lost = bytes(receiver->conceal(next == "arrived" ? packets[31] : QByteArray()));
-    QCOMPARE(lost.size(), 2 * 320);
-    // The tone named against the other one (440 + 1200 = 1640).
-    const double heard = Tone::level(lost, tone.toDouble(), 16000), other = Tone::level(lost, 1640 - tone.toDouble(), 16000);
-    QVERIFY2(heard > 0.05 && heard > 2 * other, qPrintable(QStringLiteral("%1 Hz at %2, the other at %3").arg(tone).arg(heard).arg(other)));
-}
-
-void TstAudioCodec::choice()
-{
-    QFETCH(QString, answering);
-    QFETCH(QString, ours);
-    QFETCH(QString, theirs);
-    QFETCH(QString, chosen);
-    const std::optional<SdpFormat> c = answering == "yes" ? answerCodec(formats(ours), formats(theirs))
-                                                 : answeredCodec(formats(ours), formats(theirs));
-    QCOMPARE(c ? QStringLiteral("%1 %2").arg(c->payloadType).arg(c->encoding) : QString(), chosen);
-}
-
-// Each Opus frame reaches the decoder once through the jitter buffer: decoded if it came, concealed if lost.
-void TstAudioCodec::opusHearsOfEveryFrame()
-{
-    QFETCH(int, lost);
-    struct Counting : OpusCodec { using OpusCodec::OpusCodec; int n = 0, c = 0; qint16 out[160]; QVector<qint16> decode(const QByteArray &p) override { return ++n, OpusCodec::decode(p); }
-                                  QVector<qint16> conceal(const QByteArray &p) override { return ++n, ++c, OpusCodec::conceal(p); } } receiver(format("96 opus/48000/2"));
-    const QList<QByteArray> packets = encodeTone(*AudioCodec::create(format("96 opus/48000/2 useinbandfec=1")), 50, 1025);
-    JitterBuffer buffer;
-    buffer.setFormat(16000, 48000, &receiver);
-    const auto push = [&](int i) { buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i); };
-    for (int i = 0; i < 64; ++i) {
-        if (i < 50 && (i < 25 || i >= 25 + lost))
-            push(lost < 0 && i == 25 ? 26 : i);
-        if (i < 25 || i >= 25 + (lost ? 0 : 14))
-            buffer.pull(receiver.out, 160), lost < 0 && i == 25 ? push(25) : void(), buffer.pull(receiver.out, 160);
-    }
-    QVERIFY2(receiver.n == 50 && receiver.c == std::abs(lost), qPrintable(QStringLiteral("%1 heard, %2 concealed").arg(receiver.n).arg(receiver.c)));
-}
 
 QTEST_APPLESS_MAIN(TstAudioCodec)
 #include "tst_audiocodec.moc"
