@@ -1,12 +1,12 @@
 // A file written by the last release loads with every value kept; an older file gains the columns it lacks
 // with their defaults, a newer one's unknown columns load and survive a save; a failed migration changes nothing.
+#include "fixturetable.h"
 #include "historystore.h"
 #include "peerprocess.h"
 #include "settingsstore.h"
 #include "sqlpeek.h"
 #include "testmain.h"
 
-#include <QRegularExpression>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -62,12 +62,10 @@ private slots:
     }
     void migrate()
     {
-        QFETCH(QString, fixture);
-        QFETCH(QString, change);
         QFETCH(QStringList, gained);
         QTemporaryDir dir;
         SqlPeek file(dir.filePath("sorvanto.dat"));
-        QVERIFY(load(file, fixture, change));
+        QVERIFY(load(file, cell("fixture"), cell("change")));
         const QMap<QString, QString> before = row(file);
         const QStringList calls = texts(file, "SELECT called || ctime || time FROM history ORDER BY ctime DESC");
         QVERIFY(!before.isEmpty());

@@ -156,12 +156,11 @@ private slots:
     {
         QFETCH(int, eventType);
         QFETCH(bool, opus);
-        QFETCH(QString, script);
         QFETCH(QString, sent);
         rtp->setCodec(opus ? SdpFormat{111, "opus", 48000, 2, QString()} : SdpFormat()), rtp->initSession(), rtp->setTelephoneEvent(eventType);
         const int tick = opus ? 960 : 160;
         const QByteArray frame = Tone::sine(440, 0.1, rtp->sampleRate() / 50, rtp->sampleRate());
-        for (const QString &step : script.split(' ')) {
+        for (const QString &step : cell("script").split(' ')) {
             if (step.startsWith('f'))
                 for (int i = 0; i < step.mid(1).toInt(); ++i)
                     rtp->txPcm = frame, rtp->msgTransmiter();

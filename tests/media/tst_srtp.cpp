@@ -64,15 +64,13 @@ private slots:
         QFETCH(QString, setting);
         QFETCH(QString, offerer);
         QFETCH(QString, profile);
-        QFETCH(QString, crypto);
-        QFETCH(QString, outcome);
         SdpCrypto call(mediaEncryption(setting));
         SdpSession far = SdpSession::offer(SdpOrigin::newSession("127.0.0.2"), 4000, {});
         far.mediaProtocol = profile;
         const QMap<QString, QString> line{{"80", key80}, {"32", key32}, {"f8", "1 F8_128_HMAC_SHA1_80 inline:" + key80.section(':', 1)},
                                           {"tag7", "7" + key80.mid(1)}, {"mismatch", "1" + key32.mid(1)}};
         QStringList farLines;
-        for (const QString &name : crypto.split(',', Qt::SkipEmptyParts))
+        for (const QString &name : cell("crypto").split(',', Qt::SkipEmptyParts))
             far.addAttribute("crypto", (farLines << line[name]).last());
         bool taken;
         if (offerer == "we") {
@@ -95,7 +93,7 @@ private slots:
             QCOMPARE(answer.attributes("crypto"), call.active() ? QStringList{call.ours().toString()} : QStringList());
             QCOMPARE(answer.mediaProtocol, profile);
         }
-        QCOMPARE(!taken ? (offerer == "we" ? "end" : "488") : call.active() ? "srtp " + SdesCrypto::suiteName(call.ours().suite).right(2) : "clear", outcome);
+        QTEST(!taken ? (offerer == "we" ? "end" : "488") : call.active() ? "srtp " + SdesCrypto::suiteName(call.ours().suite).right(2) : "clear", "outcome");
         QVERIFY(!call.active() || (farLines.contains(call.theirs().toString()) && call.ours().suite == call.theirs().suite
                                    && call.ours().keySalt != call.theirs().keySalt && call.ours().keySalt.size() == SdesCrypto::keySaltLength));
     }

@@ -161,7 +161,6 @@ private slots:
     void callControl()
     {
         QFETCH(Control, row);
-        const QString action = row.action, outcome = row.outcome;
         QWidget *shown = row.window == "in" ? static_cast<QWidget *>(w->dialog) : row.window == "out" ? static_cast<QWidget *>(w->dialogOut) : w;
         shown->show();
         w->called = "300";
@@ -170,11 +169,11 @@ private slots:
         const QString callId = w->sip->dialog.callCallId, info = w->info; // a new INVITE takes new identifiers
         QSignalSpy answered(w->dialog, &Dialog::answerSignal), in(w->dialog, &Dialog::disconnectSignal),
             out(w->dialogOut, &DialogOut::disconnectSignal);
-        action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : action == "close" ? spontaneous(shown, QCloseEvent()) : click(shown, action.toLatin1());
-        QCOMPARE(QString(w->sip->dialog.callCallId != callId ? "invite" : !answered.isEmpty() ? "answer" : in.count() + out.count() ? "hang up" : ""), outcome);
-        QCOMPARE(w->info, outcome == "answer" ? "In" : info);
-        QVERIFY(action.startsWith("push") || !shown->isVisible());
-        QVERIFY(outcome == "hang up" || w->called == "300");
+        row.action == "Esc" ? QTest::keyClick(shown, Qt::Key_Escape) : row.action == "close" ? spontaneous(shown, QCloseEvent()) : click(shown, row.action.toLatin1());
+        QCOMPARE(QString(w->sip->dialog.callCallId != callId ? "invite" : !answered.isEmpty() ? "answer" : in.count() + out.count() ? "hang up" : ""), row.outcome);
+        QCOMPARE(w->info, row.outcome == "answer" ? "In" : info);
+        QVERIFY(row.action.startsWith("push") || !shown->isVisible());
+        QVERIFY(row.outcome == "hang up" || w->called == "300");
     }
 
     // The caller gave up and Esc hid the window in the busy tone; a new caller rings with the main window in
