@@ -1,12 +1,24 @@
-// G.711 against its own definitions, entry by entry: all 256 A-law and u-law code words decoded, both
-// code-conversion tables, and every 16-bit sample (each segment and step boundary) encoded to A-law and u-law.
+// The voice codecs. G.711 against its own definitions, entry by entry: all 256 A-law and u-law code words
+// decoded, both code-conversion tables, and every 16-bit sample (each segment and step boundary) encoded to A-law
+// and u-law. Each codec carries a tone at its rate (G.722 and Opus a 6 kHz one), Opus covers a lost frame by its
+// own concealment or the next packet's FEC, and hears of every frame once through the jitter buffer; the codec a
+// call we offered uses by RFC 3264.
 
+#include "audiocodec.h"
 #include "codec.h"
+#include "codecchoice.h"
+#include "fixturetable.h"
+#include "jitterbuffer.h"
+#include "opuscodec.h"
+#include "sdpsession.h"
+#include "tone.h"
 
 #include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 namespace {
@@ -45,6 +57,34 @@ int ulawToAlaw(int code)
     return low == 0x4E || low == 0x4F ? (code & 0x80) | (low == 0x4E ? 0x7A : 0x78)
                                       : nearest(code, ulawValue, 8192, alawValue, 8159);
 }
+
+// The formats of an audio stream described as "PT NAME/CLOCK[/CHANNELS] [fmtp]" each, "PT" alone without a=rtpmap.
+SdpFormats formats(const QString &list)
+{
+    QString m = "m=audio 4000 RTP/AVP", a;
+    for (const QString &f : list.split(',', Qt::SkipEmptyParts)) {
+        const QStringList w = f.trimmed().split(' ');
+        m += ' ' + w[0];
+        a += (w.size() > 1 ? "a=rtpmap:" + w[0] + ' ' + w[1] + "\r\n" : "") + (w.size() > 2 ? "a=fmtp:" + w[0] + ' ' + w.mid(2).join(' ') + "\r\n" : "");
+    }
+    return SdpSession::fromText("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n" + m + "\r\n" + a).formats;
+}
+SdpFormat format(const QString &text) { return formats(text).value(0); }
+
+QByteArray bytes(const QVector<qint16> &samples) { return QByteArray(reinterpret_cast<const char *>(samples.constData()), 2 * samples.size()); }
+
+// Frames of a tone through a codec; `frequency` changes to `then` at frame `switchAt`.
+QList<QByteArray> encodeTone(AudioCodec &codec, int frames, double frequency, double then = 0, int switchAt = -1)
+{
+    QList<QByteArray> packets;
+    const int n = codec.frameSamples();
+    for (int i = 0; i < frames; ++i) {
+        const double f = switchAt >= 0 && i >= switchAt ? then : frequency;
+        packets << codec.encode(reinterpret_cast<const qint16 *>(Tone::sine(f, 0.3, n, codec.sampleRate(), qint64(n) * i).constData()));
+    }
+    return packets;
+}
+
 } // namespace
 
 class TstCodec : public QObject
@@ -82,6 +122,81 @@ private slots:
                 QFAIL(qPrintable(QStringLiteral("sample %1 coded %2, A-law frame %3, u-law frame %4")
                                      .arg(x).arg(linear2alaw(x)).arg(a[i]).arg(u[i])));
         }
+    }
+
+    void toneRoundTrip_data() { fixtureRows("media/codec-tones.txt"); }
+    void toneRoundTrip()
+    {
+        const QStringList v = cell("values").split(' '); // rate clock payloadBytes (-1: variable) frequency snrFloorDb
+        const int rate = v[0].toInt(), clock = v[1].toInt(), payloadBytes = v[2].toInt();
+        const double frequency = v[3].toDouble(), snrFloorDb = v[4].toDouble();
+        std::unique_ptr<AudioCodec> codec = AudioCodec::create(format(cell("sdp")));
+        QVERIFY(codec && codec->sampleRate() == rate && codec->frameTicks() == clock / 50);
+        QByteArray heard;
+        for (const QByteArray &p : encodeTone(*codec, 50, frequency)) {
+            const QVector<qint16> out = codec->decode(p);
+            QVERIFY2((payloadBytes < 0 || p.size() == payloadBytes) && out.size() == codec->frameSamples(), qPrintable(QString::number(p.size())));
+            heard += bytes(out);
+        }
+        // The last half second, past any start-up: the tone against everything else.
+        const QByteArray tail = heard.right(rate);
+        const double tone = Tone::level(tail, frequency, rate) / std::sqrt(2.0), all = Tone::rms(tail);
+        const double snr = 10 * std::log10(tone * tone / std::max(1e-12, all * all - tone * tone));
+        QVERIFY2(tone > 0.3 / std::sqrt(2.0) / 2 && snr > snrFloorDb, qPrintable(QStringLiteral("tone %1, SNR %2 dB").arg(tone).arg(snr)));
+        QVERIFY(!AudioCodec::create(format("101 telephone-event/8000")));
+    }
+
+    void opusCoversALostFrame_data() { fixtureRows("media/opus-loss.txt"); }
+    void opusCoversALostFrame()
+    {
+        QFETCH(QString, tone);
+        // The sender codes FEC when its far end (here the receiver) asks for it.
+        std::unique_ptr<AudioCodec> sender = AudioCodec::create(format(cell("farEnd")));
+        std::unique_ptr<AudioCodec> receiver = AudioCodec::create(format("96 opus/48000/2"));
+        const QList<QByteArray> packets = encodeTone(*sender, 40, 440, 1200, 30);
+        for (int i = 0; i < 30; ++i)
+            receiver->decode(packets[i]);
+        QVERIFY(receiver->hasConcealment());
+        const QByteArray lost = bytes(receiver->conceal(cell("next") == "arrived" ? packets[31] : QByteArray()));
+        QCOMPARE(lost.size(), 2 * 320);
+        // The tone named against the other one (440 + 1200 = 1640).
+        const double heard = Tone::level(lost, tone.toDouble(), 16000), other = Tone::level(lost, 1640 - tone.toDouble(), 16000);
+        QVERIFY2(heard > 0.05 && heard > 2 * other, qPrintable(QStringLiteral("%1 Hz at %2, the other at %3").arg(tone).arg(heard).arg(other)));
+    }
+
+    // The codec of a call we offered: the answer's first format we offered, at the answer's payload type.
+    void choice_data() { fixtureRows("media/codec-choice.txt"); }
+    void choice()
+    {
+        const std::optional<SdpFormat> c = answeredCodec(formats(cell("ours")), formats(cell("theirs")));
+        QTEST(c ? QStringLiteral("%1 %2").arg(c->payloadType).arg(c->encoding) : QString(), "chosen");
+    }
+
+    // Each Opus frame reaches the decoder once through the jitter buffer: decoded if it came, concealed if lost.
+    void opusHearsOfEveryFrame_data()
+    {
+        QTest::addColumn<int>("lost"); // from the 25th on; none: the speaker stalls 280 ms; -1: the 25th after the 26th
+        QTest::newRow("given up after a wait") << 1;
+        QTest::newRow("skipped while refilling") << 5;
+        QTest::newRow("stall") << 0;
+        QTest::newRow("late, rebuilt") << -1;
+    }
+    void opusHearsOfEveryFrame()
+    {
+        QFETCH(int, lost);
+        struct Counting : OpusCodec { using OpusCodec::OpusCodec; int n = 0, c = 0; qint16 out[160]; QVector<qint16> decode(const QByteArray &p) override { return ++n, OpusCodec::decode(p); }
+                                      QVector<qint16> conceal(const QByteArray &p) override { return ++n, ++c, OpusCodec::conceal(p); } } receiver(format("96 opus/48000/2"));
+        const QList<QByteArray> packets = encodeTone(*AudioCodec::create(format("96 opus/48000/2 useinbandfec=1")), 50, 1025);
+        JitterBuffer buffer;
+        buffer.setFormat(16000, 48000, &receiver);
+        const auto push = [&](int i) { buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i); };
+        for (int i = 0; i < 64; ++i) {
+            if (i < 50 && (i < 25 || i >= 25 + lost))
+                push(lost < 0 && i == 25 ? 26 : i);
+            if (i < 25 || i >= 25 + (lost ? 0 : 14))
+                buffer.pull(receiver.out, 160), lost < 0 && i == 25 ? push(25) : void(), buffer.pull(receiver.out, 160);
+        }
+        QVERIFY2(receiver.n == 50 && receiver.c == std::abs(lost), qPrintable(QStringLiteral("%1 heard, %2 concealed").arg(receiver.n).arg(receiver.c)));
     }
 };
 
