@@ -66,8 +66,7 @@ class TstProcessing : public QObject
     // A message in tests/data/agent, its lines ended with CR LF.
     static QString dataText(const QString &name)
     {
-        QFile file(QFINDTESTDATA("../data/agent/" + name + ".txt"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).replace('\n', "\r\n") : QString();
+        return QString::fromUtf8(PeerProcess::read(QFINDTESTDATA("../data/agent/" + name + ".txt"))).replace('\n', "\r\n");
     }
 
 private slots:
