@@ -17,15 +17,10 @@ std::optional<SdpFormat> firstShared(const SdpFormats &order, const SdpFormats &
 
 } // namespace
 
-std::optional<SdpFormat> answerCodec(const SdpFormats &enabled, const SdpFormats &offer)
-{
-    return firstShared(enabled, offer);
-}
-
 std::optional<SdpFormat> answeredCodec(const SdpFormats &offered, const SdpFormats &answer)
 {
     for (const SdpFormat &a : answer)
-        if (firstShared({ a }, offered))
+        if (a.encoding.compare(QLatin1String("telephone-event"), Qt::CaseInsensitive) != 0 && firstShared({ a }, offered))
             return AudioCodec::named(a);
     return std::nullopt;
 }
