@@ -184,17 +184,35 @@ private slots:
     void opusHearsOfEveryFrame()
     {
         QFETCH(int, lost);
-        struct Counting : OpusCodec { using OpusCodec::OpusCodec; int n = 0, c = 0; qint16 out[160]; QVector<qint16> decode(const QByteArray &p) override { return ++n, OpusCodec::decode(p); }
-                                      QVector<qint16> conceal(const QByteArray &p) override { return ++n, ++c, OpusCodec::conceal(p); } } receiver(format("96 opus/48000/2"));
+        struct Counting : OpusCodec
+        {
+            using OpusCodec::OpusCodec;
+            int n = 0, c = 0;   // frames heard, of them concealed
+            QVector<qint16> decode(const QByteArray &p) override
+            {
+                ++n;
+                return OpusCodec::decode(p);
+            }
+            QVector<qint16> conceal(const QByteArray &p) override
+            {
+                ++n, ++c;
+                return OpusCodec::conceal(p);
+            }
+        } receiver(format("96 opus/48000/2"));
         const QList<QByteArray> packets = encodeTone(*AudioCodec::create(format("96 opus/48000/2 useinbandfec=1")), 50, 1025);
         JitterBuffer buffer;
         buffer.setFormat(16000, 48000, &receiver);
+        qint16 out[160];
         const auto push = [&](int i) { buffer.pushPayload(quint16(i), quint32(960 * i), 1, packets[i], 20.0 * i); };
         for (int i = 0; i < 64; ++i) {
             if (i < 50 && (i < 25 || i >= 25 + lost))
                 push(lost < 0 && i == 25 ? 26 : i);
-            if (i < 25 || i >= 25 + (lost ? 0 : 14))
-                buffer.pull(receiver.out, 160), lost < 0 && i == 25 ? push(25) : void(), buffer.pull(receiver.out, 160);
+            if (i >= 25 && i < 25 + (lost ? 0 : 14))
+                continue;   // the speaker stalls
+            buffer.pull(out, 160);
+            if (lost < 0 && i == 25)
+                push(25);   // after its frame was rebuilt
+            buffer.pull(out, 160);
         }
         QVERIFY2(receiver.n == 50 && receiver.c == std::abs(lost), qPrintable(QStringLiteral("%1 heard, %2 concealed").arg(receiver.n).arg(receiver.c)));
     }

@@ -31,16 +31,31 @@ class TstRtp : public QObject
     {
         for (QByteArray &p : received)
             rtp->msgReceiver(reinterpret_cast<uchar *>(p.data()), p.size());
-        for (int i = 0; 320 * i < mic.size(); ++i)
-            rtp->txPcm = mic.mid(320 * i, 320), rtp->msgTransmiter();
+        for (int i = 0; 320 * i < mic.size(); ++i) {
+            rtp->txPcm = mic.mid(320 * i, 320);
+            rtp->msgTransmiter();
+        }
         QVERIFY(QTest::qWaitFor([&] { return peer.packets.size() >= packets; }, 3000));
     }
-    void push(qint64 index, double arrivalMs, const QByteArray &pcm) { buffer.push(quint16(index), quint32(160 * index), 7, reinterpret_cast<const qint16 *>(pcm.constData()), 160, arrivalMs); }
+    void push(qint64 index, double arrivalMs, const QByteArray &pcm)
+    {
+        buffer.push(quint16(index), quint32(160 * index), 7, reinterpret_cast<const qint16 *>(pcm.constData()), 160, arrivalMs);
+    }
     // Packet `index` of a half-scale 1025 Hz sine: not a whole number of cycles in 20 ms.
     static QByteArray sine(qint64 index) { return Tone::sine(1025, 0.5, 160, 8000, 160 * index); }
-    QVector<qint16> pull() { QVector<qint16> out(160); return buffer.pull(out.data(), 160), out; }
+    QVector<qint16> pull()
+    {
+        QVector<qint16> out(160);
+        buffer.pull(out.data(), 160);
+        return out;
+    }
     // What the session's speaker plays next, as bytes.
-    QByteArray played(int samples) { QByteArray out(2 * samples, '\0'); return rtp->rxBuffer.pull(reinterpret_cast<qint16 *>(out.data()), samples), out; }
+    QByteArray played(int samples)
+    {
+        QByteArray out(2 * samples, '\0');
+        rtp->rxBuffer.pull(reinterpret_cast<qint16 *>(out.data()), samples);
+        return out;
+    }
     JitterBuffer buffer;
     Rtp session, *rtp = &session;
     RtpPeer peer;
