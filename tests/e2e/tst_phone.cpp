@@ -219,7 +219,6 @@ class TstPhone : public QObject
     std::unique_ptr<UdpRelay> relay;
     TestCa ca;
     quint16 tlsPort = 0;
-    int tlsMedia = -1; // the TLS calls set up: SRTP (1) or clear (0) media; -1: none
     PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
     PulseStream micTone;
     quint16 port = 0, farEndPort = 0;
@@ -262,7 +261,6 @@ private slots:
                 far->act("hangup");
             if (!startPhone("pw100", 3600))
                 qWarning().noquote() << "the phone did not start again:" << phone.errorString();
-            tlsMedia = -1;
             history = historyRows(); // whatever the failed call left
         }
         phoneMark = phone.logSize();
@@ -401,23 +399,21 @@ private slots:
     {
         QFETCH(bool, phoneCalls);
         QFETCH(bool, srtp);
-        if (int(srtp) != tlsMedia) {
-            if (!tlsPort) {
-                QVERIFY(ca.create() && !ca.issue("proxy").isEmpty());
-                QVERIFY((tlsPort = PeerProcess::freePort()));
-                QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
-            }
-            tlsMedia = int(srtp);
-            farEnd.stop();
-            farEnd.useTls(ca.caFile(), srtp ? "srtp-mand" : "");
-            QVERIFY2(farEnd.start("200", "pw200", tlsPort, farEndPort, 440), qPrintable(farEnd.errorString()));
-            kamailio.ctl({"ul.rm", "location", "s:100"});
-            QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", ca.caFile()}, {"sipServerIp", "127.0.0.2"},
-                                                {"sipServerPort", QString::number(tlsPort)},
-                                                {"encryptMedia", srtp ? "SRTP" : "Отключено"}}),
-                     qPrintable(phone.errorString()));
-            QVERIFY2(waitFor([this] { return kamailio.isRegistered("100"); }, 10000), "not registered over TLS");
+        if (!tlsPort) {
+            QVERIFY(ca.create() && !ca.issue("proxy").isEmpty());
+            QVERIFY((tlsPort = PeerProcess::freePort()));
+            QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
         }
+        // Both ends set up afresh for each row, with the row's media.
+        farEnd.stop();
+        farEnd.useTls(ca.caFile(), srtp ? "srtp-mand" : "");
+        QVERIFY2(farEnd.start("200", "pw200", tlsPort, farEndPort, 440), qPrintable(farEnd.errorString()));
+        kamailio.ctl({"ul.rm", "location", "s:100"});
+        QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", ca.caFile()}, {"sipServerIp", "127.0.0.2"},
+                                            {"sipServerPort", QString::number(tlsPort)},
+                                            {"encryptMedia", srtp ? "SRTP" : "Отключено"}}),
+                 qPrintable(phone.errorString()));
+        QVERIFY2(waitFor([this] { return kamailio.isRegistered("100"); }, 10000), "not registered over TLS");
         const qint64 calling = tap.now();
         call(phoneCalls, true, "PCMA");
         if (QTest::currentTestFailed())
