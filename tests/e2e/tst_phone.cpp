@@ -457,7 +457,6 @@ private slots:
             QVERIFY(!ca.issue("expired", true).isEmpty());
             QVERIFY2(startTls("expired"), qPrintable(kamailio.errorString()));
         }
-        phone.stop();
         kamailio.ctl({"ul.rm", "location", "s:100"});
         QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", row.caFile.isEmpty() ? "" : ca.path(row.caFile)}, {"sipServerIp", "127.0.0.2"},
                                             {"sipServerPort", QString::number(tlsPort)}, {"domain", row.domain}}),
