@@ -1,8 +1,8 @@
 // Start-up and the core's files. The log: one line per message with time stamp,
 // level tag and category after the session separator; above 10 MiB it is
 // emptied, at exactly 10 MiB appended to; switched off in the settings, silent
-// after the load. The database (its schema and default row: tst_settingsstore):
-// a later start leaves the file alone and decides STUN afresh; any
+// after the load. The database (its schema, default row and the STUN flag
+// never loaded: tst_settingsstore): a later start leaves the file alone; any
 // text round-trips, the password never reaching the log; recent numbers are
 // outgoing only, once each, in text order. Both files are private. A second copy
 // of the real program shows the exact warning and exits with 1.
@@ -53,7 +53,6 @@ private slots:
             app.getSettingsDB_();
             app.settings.account = text;
             app.settings.password = "pw-" + text;
-            app.settings.useSTUN = true; // never loaded: the network check decides it
             app.updateSettingsDB();
         }
         for (const QString &file : {dir.databaseFile(), dir.logFile()})
@@ -62,7 +61,7 @@ private slots:
         Application app;
         QCOMPARE(PeerProcess::read(dir.databaseFile()), before);
         app.getSettingsDB_();
-        QVERIFY(app.settings.account == text && app.settings.password == "pw-" + text && !app.settings.useSTUN);
+        QVERIFY(app.settings.account == text && app.settings.password == "pw-" + text);
         QVERIFY(PeerProcess::read(dir.logFile()).contains("password ***") && !PeerProcess::read(dir.logFile()).contains("pw-"));
 
         const char *calls[][3] = {{"100", "05.01.2025 10:00:00", "Out"}, {"200", "31.12.2024 10:00:00", "Out"},

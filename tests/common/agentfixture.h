@@ -68,12 +68,13 @@ public:
                         "Content-Type: application/sdp", "Content-Length: " + QString::number(body.size())},
                        body);
     }
-    // A response to `request` with its Via, From, To (tag "calleetag"), Call-ID and CSeq.
+    // A response to `request` with its Via, From, To (tag "calleetag" unless it has one), Call-ID and CSeq.
     static QString responseTo(const QString &request, const QString &status, const QStringList &extra = {},
                               const QString &body = QString())
     {
+        const QString to = header(request, "To");
         return message(QStringList{"SIP/2.0 " + status, "Via: " + header(request, "Via"), "From: " + header(request, "From"),
-                                   "To: " + header(request, "To") + ";tag=calleetag", "Call-ID: " + header(request, "Call-ID"),
+                                   "To: " + to + (to.contains(";tag=") ? "" : ";tag=calleetag"), "Call-ID: " + header(request, "Call-ID"),
                                    "CSeq: " + header(request, "CSeq"), "Content-Type: application/sdp"}
                            + extra + QStringList{"Content-Length: " + QString::number(body.size())},
                        body);
@@ -89,10 +90,11 @@ public:
         }
         return QString();
     }
-    static QString sdp(const QString &ip = QStringLiteral("127.0.0.9"), int port = 41000)
+    // An audio description with one format, "<payload type> <encoding>/<clock rate>[/<channels>]".
+    static QString sdp(const QString &ip = QStringLiteral("127.0.0.9"), int port = 41000, const QString &format = "8 PCMA/8000")
     {
         return QStringLiteral("v=0\r\no=- 1 1 IN IP4 %1\r\ns=-\r\nc=IN IP4 %1\r\nt=0 0\r\n"
-                              "m=audio %2 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n").arg(ip).arg(port);
+                              "m=audio %2 RTP/AVP %3\r\na=rtpmap:%4\r\n").arg(ip).arg(port).arg(format.section(' ', 0, 0), format);
     }
     // Sends `text` (if any), then an OPTIONS as a barrier, and returns what the
     // phone sent in between: processing is synchronous, so once the barrier's

@@ -62,22 +62,21 @@ public:
         return m_tcp->listen(address, port);
     }
 
-    // Sends one datagram from this socket to the phone: 127.0.0.1 and the same port.
-    void send(const QString &text)
+    // Sends one datagram from this socket to the phone: 127.0.0.1 and the same port; false when it could not.
+    bool send(const QString &text)
     {
         if (m_tcp) {
             // Requests of ours name the stream in Via; each message is cut in two
             // segments that arrive apart.
             const QByteArray bytes = QString(text).replace("Via: SIP/2.0/UDP 127.0.0.2:", "Via: SIP/2.0/TCP 127.0.0.2:").toUtf8();
             if (!QTest::qWaitFor([this] { return m_peer != nullptr; }, 3000))
-                return;
+                return false;
             m_peer->write(bytes.left(bytes.size() / 2));
             m_peer->waitForBytesWritten(1000);
             QTest::qWait(5);
-            m_peer->write(bytes.mid(bytes.size() / 2));
-            return;
+            return m_peer->write(bytes.mid(bytes.size() / 2)) > 0;
         }
-        m_socket->writeDatagram(text.toUtf8(), QHostAddress(QStringLiteral("127.0.0.1")), m_socket->localPort());
+        return m_socket->writeDatagram(text.toUtf8(), QHostAddress(QStringLiteral("127.0.0.1")), m_socket->localPort()) > 0;
     }
 
     // Waits until at least `count` datagrams have arrived in total, at most `ms`.

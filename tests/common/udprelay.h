@@ -1,20 +1,16 @@
 #pragma once
 
-// A UDP relay in front of a SIP server, as a NAT router or a lossy path
-// would be: it listens on one address and port, forwards what its client
-// sends to the server and what comes from the server to the client (the last
-// other address it heard from), and drops a seeded share of the datagrams
-// each way. It runs on its own thread, so a test blocked in a QProcess wait
+// A UDP relay in front of a SIP server, as a NAT router would be: it listens
+// on one address and port, forwards what its client sends to the server and
+// what comes from the server to the client (the last other address it heard
+// from). It runs on its own thread, so a test blocked in a QProcess wait
 // delays no traffic. What passes it is seen by a LoopTap.
 
 #include <QHostAddress>
-#include <QMutex>
 #include <QNetworkDatagram>
 #include <QSemaphore>
 #include <QThread>
 #include <QUdpSocket>
-
-#include <random>
 
 class UdpRelay : public QThread
 {
@@ -31,8 +27,6 @@ public:
         m_ready.acquire();
         return m_bound;
     }
-    // Drops each datagram with this probability, from a generator seeded with `seed`.
-    void setLoss(double share, quint32 seed) { QMutexLocker lock(&m_mutex); m_loss = share, m_random.seed(seed); }
 
 protected:
     void run() override
@@ -50,8 +44,7 @@ protected:
                     client = in.senderAddress();
                     clientPort = quint16(in.senderPort());
                 }
-                if (!drop())
-                    socket.writeDatagram(in.data(), fromServer ? client : m_server, fromServer ? clientPort : m_serverPort);
+                socket.writeDatagram(in.data(), fromServer ? client : m_server, fromServer ? clientPort : m_serverPort);
             }
         });
         if (m_bound)
@@ -59,17 +52,8 @@ protected:
     }
 
 private:
-    bool drop()
-    {
-        QMutexLocker lock(&m_mutex);
-        return std::uniform_real_distribution<double>(0, 1)(m_random) < m_loss;
-    }
-
     const QHostAddress m_address, m_server;
     const quint16 m_port, m_serverPort;
-    QMutex m_mutex;
-    std::mt19937 m_random;
-    double m_loss = 0;
     QSemaphore m_ready;
     bool m_bound = false;
 };

@@ -6,7 +6,7 @@
 // (the codec named in the call's figures, 6 kHz tones each way, which G.711
 // cannot carry), keys sent and received as RFC 4733 events (no tones in band), the far phone's hold stopping the phone's RTP on
 // the wire and its resume restarting it, ringing calls cancelled and refused,
-// the history, keep-alives, 10 % datagram loss and a proxy restart; then over TLS calls with tones heard and no SIP text
+// the history, keep-alives and a proxy restart; then over TLS calls with tones heard and no SIP text
 // on the wire, both ways with SRTP media and one in clear (the tone's G.711 on the wire only in
 // clear, no key in the log), and a server certificate with the wrong name,
 // from an unknown CA or expired refused with the cause shown and nothing sent.
@@ -84,15 +84,12 @@ class TstPhone : public QObject
         kamailio.enableTls(tlsPort, ca.path(certificate + ".pem"), ca.path(certificate + ".key"));
         return kamailio.start(kConfig, port, kSubscribers);
     }
-    // The bytes sent to the TLS listener since `ms` (all parties), and the connections opened to it.
-    QByteArray tlsWire(qint64 ms, int *opened = nullptr) const
+    // The bytes sent to the TLS listener since `ms` (all parties).
+    QByteArray tlsWire(qint64 ms = 0) const
     {
         QByteArray wire;
-        for (const LoopTap::Datagram &d : tap.to(tlsPort, ms)) {
+        for (const LoopTap::Datagram &d : tap.to(tlsPort, ms))
             wire += d.payload;
-            if (opened)
-                *opened += d.opens;
-        }
         return wire;
     }
     bool waitFor(const std::function<bool()> &condition, int ms) { return PeerProcess::waitFor(condition, ms, 100); }
@@ -105,104 +102,87 @@ class TstPhone : public QObject
         }
         return true;
     }
-    // Places one call and ends it; empty when it completed, else what failed.
-    // With `checkTones` the tones heard both ways, over G.711 also keys both ways and the far phone's hold.
-    // A `codec` must be the one in the call's figures; G.722 and Opus go to the wideband baresip.
-    QString call(bool phoneCalls, bool phoneHangsUp, bool checkTones, bool linphone = false, const QString &codec = {})
+    // Places one call and ends it: the tones heard both ways, over G.711 also keys both ways and the far phone's hold.
+    // The `codec` must be the one in the call's figures; G.722 and Opus go to the wideband baresip, none to linphonec.
+    void call(bool phoneCalls, bool phoneHangsUp, const QString &codec)
     {
-        const bool wide = codec == "G722" || codec == "opus";
+        const bool linphone = codec.isEmpty(), wide = codec == "G722" || codec == "opus";
         FarPhone &far = linphone ? static_cast<FarPhone &>(linphonec) : wide ? wideEnd : farEnd;
         const QString number = linphone ? "300" : !wide ? "200" : codec == "G722" ? "202" : "203", name = far.name();
         // Wideband: 6 kHz from the microphone, 6.4 kHz from baresip.
         const int rate = wide ? 16000 : 8000, farTone = linphone ? 550 : wide ? 6400 : 440, nearTone = wide ? 6000 : 1000;
-        if (checkTones && !micTone.play("mic", Tone::sine(nearTone, 0.3, rate * 60, rate), rate))
-            return "cannot play into the microphone: " + micTone.errorString();
+        QVERIFY2(micTone.play("mic", Tone::sine(nearTone, 0.3, rate * 60, rate), rate), qPrintable(micTone.errorString()));
         const int established = far.count(far.connected), closed = far.count(far.ended), farMark = far.log().size();
         const qint64 mark = phone.logSize();
-        if (phoneCalls && !dial(number))
-            return "cannot dial";
-        if (!phoneCalls)
+        if (phoneCalls)
+            QVERIFY2(dial(number), "cannot dial");
+        else
             far.dial("sip:100@127.0.0.2", "sip:" + number + "@127.0.0.2");
         const QString window = phone.findWindow(phoneCalls ? kOutgoing : kIncoming, 8000);
-        if (window.isEmpty())
-            return "no call window";
+        QVERIFY2(!window.isEmpty(), "no call window");
         // A click that reaches the window while it is still being raised is lost;
         // clicking answer on a call already answered does nothing, so try again.
-        for (int attempt = 0; !phoneCalls; ++attempt) {
-            if (attempt == 3 || !phone.click(window, kAnswerButton.x(), kAnswerButton.y()))
-                return "cannot answer";
-            if (phone.waitForLog("!!! audioStartSlot", 1000, mark))
-                break;
-        }
-        if (!waitFor([&] { return far.count(far.connected) > established; }, 10000))
-            return name + " never got the call established";
-        if (!phone.waitForLog("!!! audioStartSlot", 10000, mark))
-            return "the phone never started the audio";
+        for (int attempt = 0; !phoneCalls && !phone.waitForLog("!!! audioStartSlot", attempt ? 1000 : 0, mark); ++attempt)
+            QVERIFY2(attempt < 3 && phone.click(window, kAnswerButton.x(), kAnswerButton.y()), "cannot answer");
+        QVERIFY2(waitFor([&] { return far.count(far.connected) > established; }, 10000),
+                 qPrintable(name + " never got the call established"));
+        QVERIFY2(phone.waitForLog("!!! audioStartSlot", 10000, mark), "the phone never started the audio");
         // Keys typed in a call reach a real phone as events a menu takes; they go
         // out while the speaker is recorded.
-        const bool keys = checkTones && phoneCalls && !wide;
-        if (keys && !phone.keys(phone.mainWindow(), {"1", "5", "9"}))
-            return "cannot type the keys";
+        const bool keys = phoneCalls && !wide;
+        QVERIFY2(!keys || phone.keys(phone.mainWindow(), {"1", "5", "9"}), "cannot type the keys");
         // 2.5 s of the speaker, the last second heard.
         PulseStream speaker;
         QByteArray heard;
-        if (checkTones && speaker.record(QStringLiteral("spk.monitor"), rate))
+        if (speaker.record(QStringLiteral("spk.monitor"), rate))
             waitFor([&] { return (heard += speaker.take()).size() >= 5 * rate; }, 5500);
         heard = heard.right(2 * rate);
         // One 10 Hz step either way: gaps a loaded machine leaves in the sound spread the peak.
-        if (checkTones && qAbs(frequency(heard, rate) - farTone) > 10)
-            return QStringLiteral("the phone's speaker does not play %1's %2 Hz (%3 Hz at RMS %4 in %5 bytes)")
-                .arg(name).arg(farTone).arg(frequency(heard, rate)).arg(Tone::rms(heard)).arg(heard.size());
-        if (checkTones && !wide) {
+        QVERIFY2(qAbs(frequency(heard, rate) - farTone) <= 10,
+                 qPrintable(QStringLiteral("the phone's speaker does not play %1's %2 Hz (%3 Hz at RMS %4 in %5 bytes)")
+                                .arg(name).arg(farTone).arg(frequency(heard, rate)).arg(Tone::rms(heard)).arg(heard.size())));
+        if (!wide) {
             // A key from the far phone is logged once, as an event.
             const qint64 keyMark = phone.logSize();
             far.key('7');
-            if (!phone.waitForLog("!!! DTMF received: 7 (RFC 4733)", 5000, keyMark) || phone.log(keyMark).count("!!! DTMF received") != 1)
-                return "the phone did not log " + name + "'s key 7 once";
+            QVERIFY2(phone.waitForLog("!!! DTMF received: 7 (RFC 4733)", 5000, keyMark) && phone.log(keyMark).count("!!! DTMF received") == 1,
+                     qPrintable("the phone did not log " + name + "'s key 7 once"));
             // Held: not one packet from the phone for a second, counted on loopback.
-            if (phoneRtp(tap.now() - 500).size() < 10)
-                return "the phone sends no RTP before the hold";
+            QVERIFY2(phoneRtp(tap.now() - 500).size() >= 10, "the phone sends no RTP before the hold");
             const qint64 held = tap.now();
             far.act("hold");
-            if (!waitFor([&] { return tap.now() - held > 1500 && phoneRtp(tap.now() - 1000).isEmpty(); }, 8000))
-                return "the phone's RTP went on while " + name + " held the call";
+            QVERIFY2(waitFor([&] { return tap.now() - held > 1500 && phoneRtp(tap.now() - 1000).isEmpty(); }, 8000),
+                     qPrintable("the phone's RTP went on while " + name + " held the call"));
             const qint64 resumed = tap.now();
             far.act("resume");
-            if (!waitFor([&] { return phoneRtp(resumed).size() >= 10; }, 8000))
-                return "the phone's RTP did not come back when " + name + " resumed";
+            QVERIFY2(waitFor([&] { return phoneRtp(resumed).size() >= 10; }, 8000),
+                     qPrintable("the phone's RTP did not come back when " + name + " resumed"));
         }
-        if (phoneHangsUp) {
-            const QPoint hangUp = phoneCalls ? kOutgoingHangUp : kIncomingHangUp;
-            if (!phone.click(window, hangUp.x(), hangUp.y()))
-                return "cannot hang up";
-        } else {
+        const QPoint hangUp = phoneCalls ? kOutgoingHangUp : kIncomingHangUp;
+        if (phoneHangsUp)
+            QVERIFY2(phone.click(window, hangUp.x(), hangUp.y()), "cannot hang up");
+        else
             far.act("hangup");
-        }
-        if (!waitFor([&] { return far.count(far.ended) > closed; }, 10000))
-            return name + " still holds the call";
-        if (!phone.waitWindowGone(phoneCalls ? kOutgoing : kIncoming, 10000))
-            return "the call window stayed";
-        if (!codec.isEmpty() && !phone.waitForLog(", codec " + codec + ",", 5000, mark))
-            return "the call's figures do not name " + codec;
+        QVERIFY2(waitFor([&] { return far.count(far.ended) > closed; }, 10000), qPrintable(name + " still holds the call"));
+        QVERIFY2(phone.waitWindowGone(phoneCalls ? kOutgoing : kIncoming, 10000), "the call window stayed");
+        QVERIFY2(linphone || phone.waitForLog(", codec " + codec + ",", 5000, mark), qPrintable("the call's figures do not name " + codec));
         // sndfile writes the recording once the call object goes; at 16 kHz each look takes a while on a loaded machine.
         int heardRate = 8000;
         const auto farHears = [&] { const QByteArray pcm = far.received(&heardRate); return frequency(pcm.right(2 * heardRate), heardRate); };
-        if (checkTones && !waitFor([&] { return farHears() == nearTone; }, 10000))
-            return QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHears());
+        QVERIFY2(waitFor([&] { return farHears() == nearTone; }, 10000),
+                 qPrintable(QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHears())));
         if (keys) {
             // Reported as events, once each; none of them as a tone in the sound.
             QString reported;
             for (auto it = far.keyReceived.globalMatch(far.log().mid(farMark)); it.hasNext();)
                 reported += it.next().captured(1);
-            if (reported != "159")
-                return name + " reports the keys \"" + reported + "\" received, not 159";
+            QVERIFY2(reported == "159", qPrintable(name + " reports the keys \"" + reported + "\" received, not 159"));
             // (linphonec records its own key's tone with what it receives.)
             const QString inBand = Tone::dtmf(far.received(&heardRate), heardRate);
-            if (inBand.contains(QRegularExpression("[159]")))
-                return name + "'s recording holds the keys \"" + inBand + "\" in band";
+            QVERIFY2(!inBand.contains(QRegularExpression("[159]")),
+                     qPrintable(name + "'s recording holds the keys \"" + inBand + "\" in band"));
         }
         history << number + (phoneCalls ? " Out" : " In");
-        return QString();
     }
     // The phone's RTP packets seen on loopback since `ms`: those to the far
     // phone's media port, as the phone's log names it.
@@ -220,21 +200,14 @@ class TstPhone : public QObject
         static const QRegularExpression parseNoise("^\\S+ \\S+ DBG default: (Sip\\w+Header: .*\\n\\n?|[\\w-]+ : .*\\n"
                                                    "|  ?\\w+ \\w+( \\w+)?: .*\\n|!!!!!! .*\\n|Msg\\w+ Size.*\\n)",
                                                    QRegularExpression::MultilineOption);
-        QStringList lines; // through the relay: 1>3 from the phone, 3>2 on to the proxy, 2>3 its answers (to the phone: dropped or not)
-        for (const LoopTap::Datagram &d : tap.to(port).mid(qMax(0, tap.to(port).size() - 60)))
-            lines << QStringLiteral("%1 ms %2>%3 %4").arg(d.ms).arg(d.source & 0xff).arg(d.destination & 0xff).arg(QString::fromUtf8(d.payload.left(d.payload.indexOf('\r'))));
         return "\n===== Kamailio =====\n" + kamailio.log().mid(kamailioMark).right(6000) + "\n===== baresip =====\n"
             + farEnd.log().right(3000) + "\n===== wideband baresip =====\n" + wideEnd.log().right(3000) + "\n===== linphonec =====\n" + linphonec.log().right(3000)
             + "\n===== phone log =====\n" + phone.log(phoneMark).remove(parseNoise).right(15000)
-            + "\n===== phone console =====\n" + phone.output().right(2000) + "\n===== relay =====\n" + lines.join('\n');
+            + "\n===== phone console =====\n" + phone.output().right(2000);
     }
     QStringList historyRows() const
     {
-        QStringList rows;
-        SqlPeek peek(phone.databaseFile());
-        for (const QVariant &row : peek.column("SELECT called || ' ' || info FROM history ORDER BY id"))
-            rows << row.toString();
-        return rows;
+        return QVariant(SqlPeek(phone.databaseFile()).column("SELECT called || ' ' || info FROM history ORDER BY id")).toStringList();
     }
 
     XvfbServer xvfb;
@@ -246,7 +219,6 @@ class TstPhone : public QObject
     std::unique_ptr<UdpRelay> relay;
     TestCa ca;
     quint16 tlsPort = 0;
-    int tlsMedia = -1; // the TLS calls set up: SRTP (1) or clear (0) media; -1: none
     PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
     PulseStream micTone;
     quint16 port = 0, farEndPort = 0;
@@ -282,7 +254,6 @@ private slots:
     void cleanup()
     {
         micTone.stop();
-        relay->setLoss(0, 0);
         if (QTest::currentTestFailed()) {
             qWarning().noquote() << trace();
             // A call left half way would fail every test after this one.
@@ -290,7 +261,6 @@ private slots:
                 far->act("hangup");
             if (!startPhone("pw100", 3600))
                 qWarning().noquote() << "the phone did not start again:" << phone.errorString();
-            tlsMedia = -1;
             history = historyRows(); // whatever the failed call left
         }
         phoneMark = phone.logSize();
@@ -341,8 +311,7 @@ private slots:
         QFETCH(bool, phoneCalls);
         QFETCH(bool, phoneHangsUp);
         QFETCH(QString, codec);
-        const QString failed = call(phoneCalls, phoneHangsUp, true, codec.isEmpty(), codec);
-        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        call(phoneCalls, phoneHangsUp, codec);
     }
 
     void ringingCallEnds_data()
@@ -399,19 +368,6 @@ private slots:
         QVERIFY(phone.waitWindowGone(QStringLiteral("История"), 5000));
     }
 
-    // 10 % of the datagrams lost each way between the phone and the proxy:
-    // retransmissions carry 20 calls in a row each way through set-up, talk and tear-down.
-    void lossyPath()
-    {
-        for (const bool phoneCalls : {true, false}) {
-            relay->setLoss(0.1, phoneCalls ? 18 : 21);
-            for (int i = 1; i <= 20; ++i) {
-                const QString failed = call(phoneCalls, true, false);
-                QVERIFY2(failed.isEmpty(), qPrintable(QStringLiteral("%1 call %2: %3").arg(phoneCalls ? "outgoing" : "incoming").arg(i).arg(failed)));
-            }
-        }
-    }
-
     // Kamailio forgets its registrations when restarted; the phone, registering
     // every 4 s, is in the new instance's location table soon after.
     void proxyRestartRegistersAgain()
@@ -443,31 +399,31 @@ private slots:
     {
         QFETCH(bool, phoneCalls);
         QFETCH(bool, srtp);
-        if (int(srtp) != tlsMedia) {
-            if (!tlsPort) {
-                QVERIFY(ca.create() && !ca.issue("proxy").isEmpty());
-                QVERIFY((tlsPort = PeerProcess::freePort()));
-                QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
-            }
-            tlsMedia = int(srtp);
-            farEnd.stop();
-            farEnd.useTls(ca.caFile(), srtp ? "srtp-mand" : "");
-            QVERIFY2(farEnd.start("200", "pw200", tlsPort, farEndPort, 440), qPrintable(farEnd.errorString()));
-            kamailio.ctl({"ul.rm", "location", "s:100"});
-            QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", ca.caFile()}, {"sipServerIp", "127.0.0.2"},
-                                                {"sipServerPort", QString::number(tlsPort)},
-                                                {"encryptMedia", srtp ? "SRTP" : "Отключено"}}),
-                     qPrintable(phone.errorString()));
-            QVERIFY2(waitFor([this] { return kamailio.isRegistered("100"); }, 10000), "not registered over TLS");
+        if (!tlsPort) {
+            QVERIFY(ca.create() && !ca.issue("proxy").isEmpty());
+            QVERIFY((tlsPort = PeerProcess::freePort()));
+            QVERIFY2(startTls("proxy"), qPrintable(kamailio.errorString()));
         }
+        // Both ends set up afresh for each row, with the row's media.
+        farEnd.stop();
+        farEnd.useTls(ca.caFile(), srtp ? "srtp-mand" : "");
+        QVERIFY2(farEnd.start("200", "pw200", tlsPort, farEndPort, 440), qPrintable(farEnd.errorString()));
+        kamailio.ctl({"ul.rm", "location", "s:100"});
+        QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", ca.caFile()}, {"sipServerIp", "127.0.0.2"},
+                                            {"sipServerPort", QString::number(tlsPort)},
+                                            {"encryptMedia", srtp ? "SRTP" : "Отключено"}}),
+                 qPrintable(phone.errorString()));
+        QVERIFY2(waitFor([this] { return kamailio.isRegistered("100"); }, 10000), "not registered over TLS");
         const qint64 calling = tap.now();
-        const QString failed = call(phoneCalls, true, true);
-        QVERIFY2(failed.isEmpty(), qPrintable(failed));
-        int opened = 0;
-        QVERIFY(tlsWire(calling, &opened).size() > 1000);
-        QCOMPARE(opened, 0);
+        call(phoneCalls, true, "PCMA");
+        if (QTest::currentTestFailed())
+            return;
+        int opened = 0; // connections to the listener
+        for (const LoopTap::Datagram &d : tap.to(tlsPort, calling))
+            opened += d.opens;
+        QVERIFY(tlsWire(calling).size() > 1000 && opened == 0);
         for (const char *text : {"SIP/2.0", "REGISTER", "INVITE", "sip:"})
-            QVERIFY2(!tlsWire(0).contains(text), text);
+            QVERIFY2(!tlsWire().contains(text), text);
         // One detector for both: PCMA frames where 1 kHz holds more than half the power.
         int frames = 0, toneFrames = 0;
         for (const LoopTap::Datagram &d : phoneRtp(0)) {
@@ -501,14 +457,13 @@ private slots:
             QVERIFY(!ca.issue("expired", true).isEmpty());
             QVERIFY2(startTls("expired"), qPrintable(kamailio.errorString()));
         }
-        phone.stop();
         kamailio.ctl({"ul.rm", "location", "s:100"});
         QVERIFY2(startPhone("pw100", 3600, {{"transport", "TLS"}, {"caFile", row.caFile.isEmpty() ? "" : ca.path(row.caFile)}, {"sipServerIp", "127.0.0.2"},
                                             {"sipServerPort", QString::number(tlsPort)}, {"domain", row.domain}}),
                  qPrintable(phone.errorString()));
         QVERIFY2(phone.waitForLog("| shown: TLS: " + row.shown, 10000), qPrintable(phone.log().right(3000)));
-        QVERIFY(!tlsWire(0).isEmpty());
-        QVERIFY(!tlsWire(0).contains("REGISTER") && !tlsWire(0).contains("SIP/2.0"));
+        const QByteArray wire = tlsWire();
+        QVERIFY(!wire.isEmpty() && !wire.contains("REGISTER") && !wire.contains("SIP/2.0"));
         QVERIFY(!kamailio.isRegistered("100"));
     }
 };
