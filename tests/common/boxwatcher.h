@@ -13,8 +13,11 @@ public:
     {
         connect(this, &QTimer::timeout, this, [this]() {
             for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-                    titles << box->windowTitle(), texts << box->text(), box->done(QMessageBox::Ok);
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                    titles << box->windowTitle();
+                    texts << box->text();
+                    box->done(QMessageBox::Ok);
+                }
         });
         start(20);
     }

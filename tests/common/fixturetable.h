@@ -38,8 +38,10 @@ inline void fixtureRows(const QString &name)
     static QList<QByteArray> columns; // the table keeps only pointers to their names
     const int first = columns.size();
     for (QString line : QString::fromUtf8(file.readAll()).split('\n')) {
-        for (auto v = vars.constEnd(); v != vars.constBegin();) // longer names before their prefixes
-            --v, line.replace(v.key(), v.value());
+        for (auto v = vars.constEnd(); v != vars.constBegin();) { // longer names before their prefixes
+            --v;
+            line.replace(v.key(), v.value());
+        }
         if (line.startsWith('$'))
             vars.insert(line.section(" = ", 0, 0), line.section(" = ", 1));
         if (line.trimmed().isEmpty() || line.startsWith('#') || line.startsWith('$'))

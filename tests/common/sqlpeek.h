@@ -9,9 +9,14 @@ class SqlPeek
 public:
     explicit SqlPeek(const QString &file) : m_db(QSqlDatabase::addDatabase("QSQLITE", "sqlpeek"))
     {
-        m_db.setDatabaseName(file), m_db.open();
+        m_db.setDatabaseName(file);
+        m_db.open();
     }
-    ~SqlPeek() { m_db = QSqlDatabase(), QSqlDatabase::removeDatabase("sqlpeek"); }
+    ~SqlPeek()
+    {
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("sqlpeek");
+    }
     // The first column of every row the statement returns (empty on error).
     QVariantList column(const QString &sql)
     {

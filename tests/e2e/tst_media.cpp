@@ -42,7 +42,9 @@ class TstMedia : public QObject
     bool call(const QString &status, RtpPeer &far, const QString &format = "8 PCMA/8000")
     {
         mark = phone.logSize();
-        invite.clear(), bye.clear(), speaker.stop();
+        invite.clear();
+        bye.clear();
+        speaker.stop();
         return far.start() && speaker.record("spk.monitor") && phone.keys(phone.mainWindow(), {"2", "0", "0"}) && phone.click(phone.mainWindow(), 160, 611)
             && QTest::qWaitFor([&] { return !invite.isEmpty(); }, 10000) && reply(invite, status, far.port(), format);
     }

@@ -168,7 +168,10 @@ class TstPhone : public QObject
         QVERIFY2(linphone || phone.waitForLog(", codec " + codec + ",", 5000, mark), qPrintable("the call's figures do not name " + codec));
         // sndfile writes the recording once the call object goes; at 16 kHz each look takes a while on a loaded machine.
         int heardRate = 8000;
-        const auto farHears = [&] { const QByteArray pcm = far.received(&heardRate); return frequency(pcm.right(2 * heardRate), heardRate); };
+        const auto farHears = [&] {
+            const QByteArray pcm = far.received(&heardRate);
+            return frequency(pcm.right(2 * heardRate), heardRate);
+        };
         QVERIFY2(waitFor([&] { return farHears() == nearTone; }, 10000),
                  qPrintable(QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHears())));
         if (keys) {

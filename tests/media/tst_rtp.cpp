@@ -68,7 +68,14 @@ private slots:
         rtp->setRemoteAddress(QStringLiteral("127.0.0.1"), QString::number(peer.port()));
         rtp->localPort = SipTestServer::freePort();
     }
-    void init() { peer.packets.clear(), buffer.reset(), rtp->setCodec(SdpFormat()), rtp->setTelephoneEvent(-1), rtp->initSession(); }
+    void init()
+    {
+        peer.packets.clear();
+        buffer.reset();
+        rtp->setCodec(SdpFormat());
+        rtp->setTelephoneEvent(-1);
+        rtp->initSession();
+    }
     void order_data() { fixtureRows("media/jitter-order.txt"); }
     void order()
     {
@@ -95,8 +102,8 @@ private slots:
         QMap<double, int> arrivals;
         for (int tick = 0; tick < 1000; ++tick) {
             arrivals.insert(20.0 * tick + (tick < 500 ? random.bounded(60.0) : 0.5), tick);
-            while (!arrivals.isEmpty() && arrivals.firstKey() <= 20.0 * tick + 10)
-                push(arrivals.first(), arrivals.firstKey(), sine(arrivals.first())), arrivals.erase(arrivals.begin());
+            for (; !arrivals.isEmpty() && arrivals.firstKey() <= 20.0 * tick + 10; arrivals.erase(arrivals.begin()))
+                push(arrivals.first(), arrivals.firstKey(), sine(arrivals.first()));
             pull();
             if (tick == 499) // grown with the jitter, so hardly any packet came after its turn
                 QVERIFY2(buffer.targetMs() >= 70 && buffer.figures().late <= 5, qPrintable(QString::number(buffer.targetMs())));
@@ -172,7 +179,9 @@ private slots:
         QFETCH(int, eventType);
         QFETCH(bool, opus);
         QFETCH(QString, sent);
-        rtp->setCodec(opus ? SdpFormat{111, "opus", 48000, 2, QString()} : SdpFormat()), rtp->initSession(), rtp->setTelephoneEvent(eventType);
+        rtp->setCodec(opus ? SdpFormat{111, "opus", 48000, 2, QString()} : SdpFormat());
+        rtp->initSession();
+        rtp->setTelephoneEvent(eventType);
         const int tick = opus ? 960 : 160;
         const QByteArray frame = Tone::sine(440, 0.1, rtp->sampleRate() / 50, rtp->sampleRate());
         for (const QString &step : cell("script").split(' ')) {

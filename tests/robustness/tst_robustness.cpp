@@ -124,7 +124,8 @@ private slots:
         quint64 dropped = 0;
         // 200 s of packets in a few seconds, each one new: only the bound keeps them from piling up.
         flood(flooder, phonePort, 10000, [&](int i) {
-            return worst = qMax(worst, buffered()), RtpPeer::packet(8, QByteArray(320, '\x10'), quint16(i), quint32(160 * i));
+            worst = qMax(worst, buffered());
+            return RtpPeer::packet(8, QByteArray(320, '\x10'), quint16(i), quint32(160 * i));
         });
         runOn(rtp, [&] { dropped = rtp->rxDroppedBytes; });
         QVERIFY2(worst <= Rtp::rxPcmLimit && dropped > 0, qPrintable(QString::number(worst)));

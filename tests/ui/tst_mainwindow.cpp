@@ -76,7 +76,11 @@ class TstMainWindow : public QObject
     QLineEdit *edit(const char *name) const { return w->settings->findChild<QLineEdit *>(name); }
     QCheckBox *check(const char *name) const { return w->settings->findChild<QCheckBox *>(name); }
     // As the window system sends it: the user's close button, a re-map.
-    void spontaneous(QWidget *window, QEvent &&event) { QSpontaneKeyEvent::setSpontaneous(&event), qApp->notify(window, &event); }
+    void spontaneous(QWidget *window, QEvent &&event)
+    {
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        qApp->notify(window, &event);
+    }
     QStringList listed(int tab)
     {
         TestPhone::widget<QTabWidget>(w->history, "tabWidget_80")->setCurrentIndex(tab);
