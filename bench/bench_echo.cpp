@@ -1,5 +1,5 @@
 // The echo canceller's choice, measured offline: libspeexdsp (echo canceller
-// and preprocessor, 400 ms filter) beside libwebrtc-audio-processing (AEC, NS,
+// and preprocessor, 400 ms filter, 10 ms frames, no gain control) beside libwebrtc-audio-processing (AEC, NS,
 // AGC) left to find the delay itself (its delay-agnostic mode), and as
 // EchoCanceller uses it (told the delay it finds), on one synthetic echo path:
 // a synthetic voice played, heard back after a delay with a second reflection
@@ -45,13 +45,15 @@ struct Speex : Canceller
 {
     Speex(int rate, int tailMs) : n(rate / 50)
     {
-        echo = speex_echo_state_init(n, rate * tailMs / 1000);
+        // 10 ms at a time: its filter converged faster than on 20 ms.
+        echo = speex_echo_state_init(n / 2, rate * tailMs / 1000);
         speex_echo_ctl(echo, SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
-        pre = speex_preprocess_state_init(n, rate);
+        // Its residual echo and noise suppression; not its gain control, which
+        // raised what was left of the echo by up to 30 dB (an ERLE of 1-10 dB).
+        pre = speex_preprocess_state_init(n / 2, rate);
         int on = 1;
         speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_ECHO_STATE, echo);
         speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_DENOISE, &on);
-        speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_AGC, &on);
     }
     ~Speex() override
     {
@@ -64,8 +66,10 @@ struct Speex : Canceller
         std::vector<qint16> ref(n, 0);
         if (!played.empty())
             ref = played.front(), played.pop_front();
-        speex_echo_cancellation(echo, in, ref.data(), out);
-        speex_preprocess_run(pre, out);
+        for (int h = 0; h < n; h += n / 2) {
+            speex_echo_cancellation(echo, in + h, ref.data() + h, out + h);
+            speex_preprocess_run(pre, out + h);
+        }
     }
     int n;
     SpeexEchoState *echo;
