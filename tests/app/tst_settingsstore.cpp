@@ -14,14 +14,12 @@
 // A fixture's statements (each ends a line with ";", "--" starts a comment), then `change`.
 static bool load(SqlPeek &file, const QString &fixture, const QString &change = QString())
 {
-    QFile f(QFINDTESTDATA("../data/app/" + fixture));
-    QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) + change : QString();
+    QString text = QString::fromUtf8(PeerProcess::read(QFINDTESTDATA("../data/app/" + fixture))) + change;
     text.remove(QRegularExpression("^--[^\n]*\n", QRegularExpression::MultilineOption));
     text.replace(QLatin1String("$DEFAULT_STUN_URL"), QLatin1String(kDefaultStunUrl)); // the public server, named once
-    for (const QString &statement : text.split(";\n", Qt::SkipEmptyParts)) {
+    for (const QString &statement : text.split(";\n", Qt::SkipEmptyParts))
         if (!statement.trimmed().isEmpty() && !file.exec(statement))
             return false;
-    }
     return !text.isEmpty();
 }
 
@@ -75,10 +73,9 @@ private slots:
         QMap<QString, QString> expected = before;
         for (const QString &g : gained)
             expected[g.section('=', 0, 0)] = g.section('=', 1);
-        for (const SettingField &f : SettingsStore::fields()) { // settings newer than the last release
+        for (const SettingField &f : SettingsStore::fields()) // settings newer than the last release
             if (!expected.contains(f.column))
                 expected[f.column] = f.storedValue(AccountSettings()).toString();
-        }
         QCOMPARE(row(file), expected); // the file gained exactly these, and kept the rest
         for (const SqlTable &t : QVector<SqlTable>{SettingsStore::table()} + HistoryStore::tables()) {
             const QStringList present = texts(file, "SELECT name FROM pragma_table_info('" + t.name + "')");
