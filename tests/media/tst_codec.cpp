@@ -143,7 +143,6 @@ private slots:
         const double tone = Tone::level(tail, frequency, rate) / std::sqrt(2.0), all = Tone::rms(tail);
         const double snr = 10 * std::log10(tone * tone / std::max(1e-12, all * all - tone * tone));
         QVERIFY2(tone > 0.3 / std::sqrt(2.0) / 2 && snr > snrFloorDb, qPrintable(QStringLiteral("tone %1, SNR %2 dB").arg(tone).arg(snr)));
-        QVERIFY(!AudioCodec::create(format("101 telephone-event/8000")));
     }
 
     void opusCoversALostFrame_data() { fixtureRows("media/opus-loss.txt"); }
