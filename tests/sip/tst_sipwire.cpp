@@ -139,22 +139,17 @@ private slots:
         QFETCH(QString, value);
         std::unique_ptr<SipHeader> header(SipHeaderFactory(nullptr).factory(cell("name"), value));
         const QMap<QString, QString> fields = fieldsOf(header.get());
-        for (const QString &pair : cell("expected").split('|')) {
-            QVERIFY2(fields.contains(pair.section('=', 0, 0)), qPrintable("no field in " + pair));
-            QCOMPARE(pair.section('=', 0, 0) + "=" + fields.value(pair.section('=', 0, 0)), pair);
-        }
+        for (const QString &pair : cell("expected").split('|')) // a field the class lacks never matches
+            QCOMPARE(pair.section('=', 0, 0) + "=" + fields.value(pair.section('=', 0, 0), "(no field)"), pair);
         QCOMPARE(header->headerValue, value.trimmed());
     }
 
     void uri_data() { fixtureRows("sip/uris.txt"); }
     void uri()
     {
-        QFETCH(QString, parts);
-        SipUri uri(nullptr);
-        QCOMPARE(uri.parse(cell("text")), !parts.isEmpty());
-        if (!parts.isEmpty())
-            QCOMPARE(QStringList({uri.scheme, uri.user, uri.password, uri.host, uri.port, uri.uriParams, uri.uriHeaders,
-                                  uri.toString()}).join('|'), parts);
+        SipUri uri(nullptr); // a URI refused reads as no parts
+        QCOMPARE(uri.parse(cell("text")) ? QStringList({uri.scheme, uri.user, uri.password, uri.host, uri.port, uri.uriParams,
+                                                        uri.uriHeaders, uri.toString()}).join('|') : QString(), cell("parts"));
     }
 
     // Headers added in order to a 180 response; "@From=port,tag" (and Contact, Via) use the address
