@@ -92,20 +92,20 @@ private slots:
 
     void secondCopyRefused()
     {
-        PhoneProcess first{QStringLiteral(SORVANTO_EXECUTABLE)};
-        QVERIFY(first.launch());
-        // The first copy holds the lock once its window exists, as its log's separator shows.
-        QTRY_VERIFY_WITH_TIMEOUT(first.log().contains(QString(53, '-')), 30000);
         XvfbServer x; // the refusal is a modal box: a real X server lets a key close it
         QVERIFY2(x.start(), qPrintable(x.errorString()));
+        PhoneProcess first{QStringLiteral(SORVANTO_EXECUTABLE)};
+        QVERIFY(first.launch(x.display()));
+        // The first copy holds the lock once its window exists, as its log's separator shows.
+        QTRY_VERIFY_WITH_TIMEOUT(first.log().contains(QString(53, '-')), 30000);
         QProcess second; // the same data and lock, on the display; the warning in UTF-8
         QProcessEnvironment env = first.environment(x.display());
         env.insert("LC_ALL", "C.UTF-8");
         second.setProcessEnvironment(env);
         second.start(SORVANTO_EXECUTABLE, QStringList());
         QString window;
-        QVERIFY(x.xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(second.processId())}, &window, 30000));
-        QVERIFY(x.xdotool({"windowfocus", "--sync", window.split('\n').first()}) && x.xdotool({"key", "Return"}));
+        QVERIFY(first.xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(second.processId())}, &window, 30000));
+        QVERIFY(first.xdotool({"windowfocus", "--sync", window.split('\n').first()}) && first.xdotool({"key", "Return"}));
         QVERIFY(second.waitForFinished(15000) && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 1);
         QVERIFY(second.readAllStandardError().contains("Приложение уже запущено и находится в системном трее Windows."));
     }

@@ -77,7 +77,7 @@ public:
     void act(const QString &action) override { command(QLatin1Char('/') + action); }
     // A key pressed and released in a call (0x04 is baresip's key release):
     // an RFC 4733 event when the call has telephone-event.
-    void key(QChar digit) override
+    void key(QChar digit) const
     {
         QUdpSocket().writeDatagram((QString(digit) + QChar(4)).toUtf8(), QHostAddress(QHostAddress::LocalHost), m_consPort);
     }

@@ -45,7 +45,7 @@ public:
                          QStringLiteral("registration"));
     }
     // A console command such as "call sip:100@127.0.0.2", "terminate",
-    // "pause", "resume", or a key ("5") sent in a call.
+    // "pause" or "resume".
     bool command(const QString &line)
     {
         const QByteArray text = (line + QLatin1Char('\n')).toUtf8();
@@ -54,7 +54,6 @@ public:
     }
     void dial(const QString &uri, const QString &) override { command(QStringLiteral("call ") + uri); }
     void act(const QString &action) override { command(action == "hangup" ? "terminate" : action == "hold" ? "pause" : action); }
-    void key(QChar digit) override { command(digit); }
     // The audio of the latest call, mono S16LE at `rate` (the codec's), once the call ended.
     QByteArray received(int *rate = nullptr) const override
     {

@@ -48,13 +48,13 @@ public:
         start();
         return true;
     }
-    // The datagrams to port `port` (any port: 0) seen after `sinceMs`.
+    // The datagrams to port `port` seen after `sinceMs`.
     QList<Datagram> to(quint16 port, qint64 sinceMs = 0) const
     {
         QMutexLocker lock(&m_mutex);
         QList<Datagram> out;
         for (const Datagram &d : m_seen)
-            if ((d.to == port || !port) && d.ms >= sinceMs)
+            if (d.to == port && d.ms >= sinceMs)
                 out << d;
         return out;
     }

@@ -150,8 +150,8 @@ protected:
     QString m_error;
 };
 
-// A far phone driven alike whichever program it is (baresip, linphonec): it calls, hangs up, holds,
-// resumes and presses keys; its log says a call connected or ended, and names each key received.
+// A far phone driven alike whichever program it is (baresip, linphonec): it calls, hangs up, holds
+// and resumes; its log says a call connected or ended, and names each key received.
 class FarPhone : public PeerProcess
 {
 public:
@@ -160,7 +160,6 @@ public:
     virtual void dial(const QString &uri, const QString &from) = 0;
     // "hangup", "hold" or "resume".
     virtual void act(const QString &action) = 0;
-    virtual void key(QChar digit) = 0;
     // The audio received in the latest call, mono S16LE at `rate`; empty when none.
     virtual QByteArray received(int *rate = nullptr) const = 0;
     // Log patterns for a call connected, a call ended and a key received (the key captured).

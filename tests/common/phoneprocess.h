@@ -89,10 +89,10 @@ public:
         return waitFor([&] { return log(from).contains(text); }, ms);
     }
 
-    // Runs xdotool on the phone's display; true when it exits 0.
-    bool xdotool(const QStringList &arguments, QString *output = nullptr) const
+    // Runs xdotool on the phone's display; true when it exits 0 within `ms`.
+    bool xdotool(const QStringList &arguments, QString *output = nullptr, int ms = 10000) const
     {
-        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", m_display}});
+        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", m_display}}, ms);
     }
     // The first visible window of this process whose title matches `name`
     // (a regular expression), waiting up to `ms`; empty when none appeared.

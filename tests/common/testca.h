@@ -6,24 +6,22 @@
 
 #include "peerprocess.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
-class TestCa
+class TestCa : public PeerProcess
 {
 public:
+    TestCa() : PeerProcess(QStringLiteral("openssl")) {}
     // Creates the CA; false when openssl fails.
     bool create()
     {
         const QString config = QStringLiteral("[ca]\ndefault_ca=d\n[d]\ndatabase=%1\nnew_certs_dir=%2\nserial=%3\n"
                                               "default_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncommonName=supplied\n")
                                    .arg(path("ca.index"), m_dir.path(), path("ca.serial"));
-        return write("ca.cnf", config) && write("ca.index", QString()) && write("ca.serial", "01\n")
-            && openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-                        path("ca.key"), "-out", path("ca.pem"), "-days", "30", "-subj", "/CN=Sorvanto test ca"});
+        return writeFile("ca.cnf", config.toUtf8()) && writeFile("ca.index") && writeFile("ca.serial", "01\n")
+            && runTool(m_program, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                                   path("ca.key"), "-out", path("ca.pem"), "-days", "30", "-subj", "/CN=Sorvanto test ca"});
     }
     QString caFile() const { return path(QStringLiteral("ca.pem")); }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
+    using PeerProcess::path;
 
     // Signs a key for 127.0.0.2 as `<id>.pem` with `<id>.key`; `expired`
     // dates it in 2020. Returns the certificate's path, empty on failure.
@@ -31,26 +29,13 @@ public:
     {
         const QStringList dates = expired ? QStringList{"-startdate", "20200101000000Z", "-enddate", "20200201000000Z"}
                                           : QStringList{"-days", "30"};
-        const bool ok = write(id + ".ext", "subjectAltName=DNS:127.0.0.2,IP:127.0.0.2\nbasicConstraints=CA:FALSE\n"
+        const bool ok = writeFile(id + ".ext", "subjectAltName=DNS:127.0.0.2,IP:127.0.0.2\nbasicConstraints=CA:FALSE\n"
                                            "extendedKeyUsage=serverAuth\n")
-            && openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-                        path(id + ".key"), "-out", path(id + ".csr"), "-subj", "/CN=127.0.0.2"})
-            && openssl(QStringList{"ca", "-batch", "-notext", "-config", path("ca.cnf"), "-cert", path("ca.pem"),
-                                   "-keyfile", path("ca.key"), "-in", path(id + ".csr"), "-out", path(id + ".pem"),
-                                   "-extfile", path(id + ".ext")} + dates);
+            && runTool(m_program, {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                                   path(id + ".key"), "-out", path(id + ".csr"), "-subj", "/CN=127.0.0.2"})
+            && runTool(m_program, QStringList{"ca", "-batch", "-notext", "-config", path("ca.cnf"), "-cert", path("ca.pem"),
+                                              "-keyfile", path("ca.key"), "-in", path(id + ".csr"), "-out", path(id + ".pem"),
+                                              "-extfile", path(id + ".ext")} + dates);
         return ok ? path(id + ".pem") : QString();
     }
-
-private:
-    bool write(const QString &name, const QString &text)
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
-    }
-    static bool openssl(const QStringList &arguments)
-    {
-        return PeerProcess::runTool(QStringLiteral("openssl"), arguments);
-    }
-
-    QTemporaryDir m_dir;
 };

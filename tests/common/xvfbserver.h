@@ -2,7 +2,7 @@
 
 // A virtual X server for tests that need a real window system (input sent to
 // a window, a modal box closed by a key): Xvfb on a display number it picks
-// itself. xdotool() drives windows on it.
+// itself; PhoneProcess::xdotool() drives windows on it.
 
 #include "peerprocess.h"
 
@@ -25,13 +25,6 @@ public:
                }, 10000, QStringLiteral("display number"));
     }
     QString display() const { return m_display; }
-
-    // Runs xdotool on this display; true when it succeeded within timeoutMs,
-    // with its standard output in *output.
-    bool xdotool(const QStringList &arguments, QString *output = nullptr, int timeoutMs = 10000) const
-    {
-        return runTool(QStringLiteral("xdotool"), arguments, output, {{"DISPLAY", m_display}}, timeoutMs);
-    }
 
 private:
     QString m_display;

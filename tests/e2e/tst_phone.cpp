@@ -4,7 +4,7 @@
 // linphonec's strict SDP parser beside it: calls both ways with tones heard
 // both ways and either side hanging up, over G.711 and over G.722 and Opus
 // (the codec named in the call's figures, 6 kHz tones each way, which G.711
-// cannot carry), keys sent and received as RFC 4733 events (no tones in band), the far phone's hold stopping the phone's RTP on
+// cannot carry), keys sent as RFC 4733 events (no tones in band), the far phone's hold stopping the phone's RTP on
 // the wire and its resume restarting it, ringing calls cancelled and refused,
 // the history, keep-alives and a proxy restart; then over TLS calls with tones heard and no SIP text
 // on the wire, both ways with SRTP media and one in clear (the tone's G.711 on the wire only in
@@ -102,7 +102,7 @@ class TstPhone : public QObject
         }
         return true;
     }
-    // Places one call and ends it: the tones heard both ways, over G.711 also keys both ways and the far phone's hold.
+    // Places one call and ends it: the tones heard both ways, over G.711 also the phone's keys and the far phone's hold.
     // The `codec` must be the one in the call's figures; G.722 and Opus go to the wideband baresip, none to linphonec.
     void call(bool phoneCalls, bool phoneHangsUp, const QString &codec)
     {
@@ -130,7 +130,7 @@ class TstPhone : public QObject
         // Keys typed in a call reach a real phone as events a menu takes; they go
         // out while the speaker is recorded.
         const bool keys = phoneCalls && !wide;
-        QVERIFY2(!keys || phone.keys(phone.mainWindow(), {"1", "5", "9"}), "cannot type the keys");
+        QVERIFY2(!keys || phone.keys(phone.mainWindow(), {"1", "5", "asterisk", "numbersign"}), "cannot type the keys");
         // 2.5 s of the speaker, the last second heard.
         PulseStream speaker;
         QByteArray heard;
@@ -142,11 +142,6 @@ class TstPhone : public QObject
                  qPrintable(QStringLiteral("the phone's speaker does not play %1's %2 Hz (%3 Hz at RMS %4 in %5 bytes)")
                                 .arg(name).arg(farTone).arg(frequency(heard, rate)).arg(Tone::rms(heard)).arg(heard.size())));
         if (!wide) {
-            // A key from the far phone is logged once, as an event.
-            const qint64 keyMark = phone.logSize();
-            far.key('7');
-            QVERIFY2(phone.waitForLog("!!! DTMF received: 7 (RFC 4733)", 5000, keyMark) && phone.log(keyMark).count("!!! DTMF received") == 1,
-                     qPrintable("the phone did not log " + name + "'s key 7 once"));
             // Held: not one packet from the phone for a second, counted on loopback.
             QVERIFY2(phoneRtp(tap.now() - 500).size() >= 10, "the phone sends no RTP before the hold");
             const qint64 held = tap.now();
@@ -179,10 +174,10 @@ class TstPhone : public QObject
             QString reported;
             for (auto it = far.keyReceived.globalMatch(far.log().mid(farMark)); it.hasNext();)
                 reported += it.next().captured(1);
-            QVERIFY2(reported == "159", qPrintable(name + " reports the keys \"" + reported + "\" received, not 159"));
+            QVERIFY2(reported == "15*#", qPrintable(name + " reports the keys \"" + reported + "\" received, not 15*#"));
             // (linphonec records its own key's tone with what it receives.)
             const QString inBand = Tone::dtmf(far.received(&heardRate), heardRate);
-            QVERIFY2(!inBand.contains(QRegularExpression("[159]")),
+            QVERIFY2(!inBand.contains(QRegularExpression("[15*#]")),
                      qPrintable(name + "'s recording holds the keys \"" + inBand + "\" in band"));
         }
         history << number + (phoneCalls ? " Out" : " In");
@@ -356,17 +351,14 @@ private slots:
     }
 
     // Every call above left one row, with its number and kind; the history
-    // window reads them all.
+    // button opens its window (what it lists: tst_mainwindow), Escape closes it.
     void historyListsTheCalls()
     {
         const QStringList rows = historyRows();
         QCOMPARE(rows.join(", "), history.join(", "));
-        const qint64 mark = phone.logSize();
         QVERIFY(phone.click(phone.mainWindow(), kHistoryButton.x(), kHistoryButton.y()));
         const QString window = phone.findWindow(QStringLiteral("История"), 5000);
         QVERIFY2(!window.isEmpty(), "the history window did not appear");
-        const QRegularExpression count("count = +" + QString::number(rows.size()) + "\\b");
-        QVERIFY2(waitFor([&] { return phone.log(mark).contains(count); }, 5000), qPrintable(phone.log(mark)));
         QVERIFY(phone.xdotool({"windowfocus", "--sync", window}) && phone.xdotool({"key", "Escape"}));
         QVERIFY(phone.waitWindowGone(QStringLiteral("История"), 5000));
     }

@@ -26,7 +26,6 @@
 #include "testphone.h"
 #include "udpsocket.h"
 
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QRandomGenerator>
 #include <QtTest>
