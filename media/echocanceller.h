@@ -2,16 +2,23 @@
 #define ECHOCANCELLER_H
 
 // Acoustic echo cancellation on the capture path, then noise suppression and
-// automatic gain, all from libwebrtc-audio-processing (its AEC with the
-// extended filter, NS, adaptive digital AGC). It is fed exactly what the
-// speaker is given (playback) and what the microphone heard (capture), in
-// the order they happen, at the call's audio rate. The time from a sample
-// handed to the speaker to its echo in the microphone (device buffers, 40 to
-// 200 ms and more) is found by correlating the two signals' 10 ms energy
-// envelopes and told to the canceller, whose filter then covers it; it is
-// followed when it moves (at 8 kHz the library's own delay search does this
-// better, and is used). Switched off (headsets), the microphone passes
-// through untouched.
+// automatic gain. It is fed exactly what the speaker is given (playback) and
+// what the microphone heard (capture), in the order they happen, at the
+// call's audio rate. The time from a sample handed to the speaker to its echo
+// in the microphone (device buffers, 40 to 200 ms and more) is found by
+// correlating the two signals' 10 ms energy envelopes, and followed when it
+// moves. The echo is taken out in three steps:
+// - libspeexdsp's linear filter (MDF), fed what was played the found delay
+//   before (less a margin), so that its 200 ms cover the echo and its
+//   reflections; it takes most of the echo out and leaves the near talker;
+// - libspeexdsp's preprocessor: what the filter says it left of the echo is
+//   suppressed, with its noise;
+// - libwebrtc-audio-processing's AEC at its lowest suppression for what is
+//   left, then its noise suppression, adaptive digital gain and high-pass
+//   filter. At 8 kHz it is given what was played and finds the delay itself
+//   (a move of ours does not upset it there); at other rates it is given the
+//   same aligned reference as the filter.
+// Switched off (headsets), the microphone passes through untouched.
 
 #include <QtGlobal>
 
@@ -22,6 +29,8 @@ namespace webrtc {
 class AudioFrame;
 class AudioProcessing;
 }
+struct SpeexEchoState_;
+struct SpeexPreprocessState_;
 
 class EchoCanceller
 {
@@ -52,6 +61,7 @@ public:
 
 private:
     void configure();
+    void release();
     bool librarySearchesDelay() const { return sampleRate == 8000; }
     void estimateDelay();
 
@@ -60,7 +70,11 @@ private:
     bool enabled = false;
     std::unique_ptr<webrtc::AudioProcessing> apm;
     std::unique_ptr<webrtc::AudioFrame> frame;
+    SpeexEchoState_ *filter = nullptr;
+    SpeexPreprocessState_ *residual = nullptr;
     std::vector<qint16> pending;     // playback short of a block
+    std::vector<qint16> reference;   // ring of the speaker's samples, whole blocks
+    std::vector<qint16> cleaned;     // one block out of the filter
 
     // Delay estimation on log energies of 10 ms blocks.
     std::vector<float> played;       // ring of the speaker's blocks
@@ -70,6 +84,8 @@ private:
     qint64 heardCount = 0;
     int delayBlocks = 0;             // found
     int toldBlocks = 0;              // told to the canceller
+    int toldFor = -1;                // the delay found when last told; -1: none yet
+    qint64 skew = 0;                 // blocks played less blocks heard, when told
     int candidate = -1;
     bool located = false;
     // How many 10 ms blocks with far-end speech had each ERLE, by whole dB from erleFloorDb.
