@@ -13,8 +13,7 @@
 //   reflections; it takes most of the echo out and leaves the near talker;
 // - libspeexdsp's preprocessor: what the filter says it left of the echo is
 //   suppressed, with its noise;
-// - libwebrtc-audio-processing's AEC at its lowest suppression for what is
-//   left, then its noise suppression, adaptive digital gain and high-pass
+// - libwebrtc-audio-processing's AEC for what is left, then its noise suppression, adaptive digital gain and high-pass
 //   filter. At 8 kHz it is given what was played and finds the delay itself
 //   (a move of ours does not upset it there); at other rates it is given the
 //   same aligned reference as the filter.
