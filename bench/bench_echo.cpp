@@ -1,13 +1,15 @@
-// The echo canceller's choice, measured offline: libspeexdsp (echo canceller
-// and preprocessor, 400 ms filter, 10 ms frames, no gain control) beside libwebrtc-audio-processing (AEC, NS,
-// AGC) left to find the delay itself (its delay-agnostic mode), and as
-// EchoCanceller uses it (told the delay it finds), on one synthetic echo path:
-// a synthetic voice played, heard back after a delay with a second reflection
-// and noise. 0-8 s the far end talks; 8-10 s the near end alone; 10-14 s both
-// (double talk); at 14 s the delay moves. A second run has the near end
-// start over the far end instead, with the echo as loud as the far end and
-// its reflection 60 ms later at a third, as the end-to-end test's loopback
-// makes it. Rows: figure, the three, unit.
+// The echo canceller, measured offline beside each library alone: libspeexdsp
+// (echo canceller and preprocessor, 400 ms filter, 10 ms frames, no gain
+// control, left to find the delay inside its filter), libwebrtc-audio-processing
+// (AEC, NS, AGC) left to find the delay itself (its delay-agnostic mode), and
+// EchoCanceller (speexdsp's filter on the reference it aligns, then both
+// libraries' suppression), on one synthetic echo path: a synthetic voice
+// played, heard back after a delay with a second reflection and noise. 0-8 s
+// the far end talks; 8-10 s the near end alone; 10-14 s both (double talk); at
+// 14 s the delay moves. A second run has the near end start over the far end
+// instead, with the echo as loud as the far end and its reflection 60 ms later
+// at a third, as the end-to-end test's loopback makes it. Rows: figure, the
+// three, unit.
 
 #include "echocanceller.h"
 
@@ -236,7 +238,7 @@ void row(const QString &name, double speex, double webrtc, double ours, const ch
 
 int main()
 {
-    printf("%-56s %9s %9s %9s  %s\n", "figure", "speexdsp", "webrtc-DA", "webrtc", "unit");
+    printf("%-56s %9s %9s %9s  %s\n", "figure", "speexdsp", "webrtc-DA", "Sorvanto", "unit");
     for (int rate : { 16000, 8000 }) {
         double cpu[3] = {};
         for (auto [delay, moved] : { std::pair(40, 120), std::pair(120, 200), std::pair(200, 300) }) {

@@ -62,9 +62,9 @@ void TstEchoCanceller::echoPath()
                                 .arg(erle, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(canceller.erle(), 0, 'f', 1).arg(canceller.delayMs());
     qInfo().noquote() << figures;
     // The figure the canceller reports for the log (a median of 10 ms blocks) agrees with the measured one (the
-    // energy of the whole span) within 10 dB.
+    // energy of its span) within 8 dB.
     if (cancels == "yes")
-        QVERIFY2(erle >= 30 && loss <= 6 && std::abs(canceller.erle() - erle) <= 10, qPrintable(figures));
+        QVERIFY2(erle >= 30 && loss <= 6 && std::abs(canceller.erle() - erle) <= 8, qPrintable(figures));
     else
         QVERIFY2(erle < 10 && canceller.erle() < 10, qPrintable(figures));
 }
