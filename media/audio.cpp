@@ -105,6 +105,12 @@ void Audio::played(const qint16 *samples, int count)
         echoCanceller->playback(samples, count);
 }
 
+void Audio::playbackRanDry()
+{
+    if (echoCanceller && echoCanceller->isEnabled() && audioActive)
+        echoCanceller->playbackInterrupted();
+}
+
 double Audio::erle() const
 {
     return echoCanceller && echoCanceller->isEnabled() ? echoCanceller->erle()

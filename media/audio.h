@@ -48,6 +48,8 @@ public:
     void captured(const char *data, int len);
     // What the speaker is given, as it is given: the canceller's reference.
     void played(const qint16 *samples, int count);
+    // The speaker ran dry since it was last given samples.
+    void playbackRanDry();
     // The canceller's ERLE so far in this call, NaN when it is off.
     double erle() const;
 

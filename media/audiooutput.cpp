@@ -72,6 +72,9 @@ qint64 AudioOutput::readData(char *data, qint64 maxlen)
         return maxlen;
     // Whole samples only; the platform asks for whole periods anyway.
     const int samples = static_cast<int>(std::min<qint64>(maxlen / 2, 1 << 20));
+    // Idle while it is asked for more: the device ran dry and played silence.
+    if (audioOutput && audioOutput->state() == QAudio::IdleState)
+        audio->playbackRanDry();
     QVarLengthArray<qint16, 1024> pcm(samples);
     session->rxBuffer.pull(pcm.data(), samples);
     // The canceller's reference is exactly this: what the speaker is given, now.

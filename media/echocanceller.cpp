@@ -6,6 +6,7 @@
 #include <speex/speex_echo.h>
 #include <speex/speex_preprocess.h>
 
+#include <QDebug>
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -15,7 +16,7 @@ namespace {
 constexpr int ring = 1024;          // blocks of history: 10 s
 constexpr int window = 100;         // blocks correlated: 1 s
 constexpr int maxLag = 60;          // blocks: up to 600 ms from speaker to microphone
-constexpr int referenceBlocks = 64; // blocks of the speaker's samples kept: 640 ms
+constexpr int referenceBlocks = 128; // blocks of the speaker's samples kept: 1.28 s
 // The linear filter spans 200 ms from the delay it is told, the echo found
 // there and its reflections up to 60 ms later. A delay found from 10 to 130
 // ms after the told one changes nothing (every change makes the filter adapt
@@ -27,13 +28,21 @@ constexpr int coveredFrom = 1, coveredTo = 13, marginBlocks = 3;
 // inside that span: the filter took 6 s and more to unlearn the old echo
 // where it stood, and under a second to learn one told afresh.
 constexpr int movedBlocks = 6;
-
-// A block of silence at the highest rate.
-const qint16 *silence()
-{
-    static const std::vector<qint16> zeros(480, 0);
-    return zeros.data();
-}
+// When the speaker runs dry it plays silence and then everything later; the
+// echo moves by about as long as the gap (the server's queue may change too).
+// Once the moved echo has reached the microphone (the found delay and 50 ms
+// on) and 250 ms of it were heard, the learned echo path is matched, sample
+// by sample, against what the microphone heard, up to 60 ms either way, and
+// the reference moves by the best fit, so the filter fits again at once. From
+// the moved echo's arrival until then, and 200 ms after a move while the later
+// stages follow, the microphone is held 40 dB down while the far end talks. A
+// fit must explain half of what was heard (far-end speech); without one, it
+// is tried every 100 ms for 1.2 s, after which the envelope's delay search
+// takes over.
+constexpr int fitBlocks = 25, maxShiftMs = 60, retryBlocks = 10, triesAllowed = 12, settleBlocks = 20;
+const float voiceLevel = float(std::log(1.0 + 300.0 * 300.0));   // a 10 ms block's log energy with far-end speech in it
+constexpr int micBlocks = 40;        // the microphone's samples kept: 400 ms
+constexpr float heldGain = 0.01f;
 
 float logEnergy(const qint16 *x, int n)
 {
@@ -78,6 +87,8 @@ void EchoCanceller::configure()
     int on = 1;
     speex_preprocess_ctl(residual, SPEEX_PREPROCESS_SET_DENOISE, &on);
     reference.assign(size_t(referenceBlocks * block), 0);
+    heardSamples.assign(size_t(micBlocks * block), 0);
+    aligned.assign(size_t(block), 0);
     cleaned.assign(size_t(block), 0);
 
     webrtc::Config config;
@@ -108,6 +119,8 @@ void EchoCanceller::configure()
     skew = 0;
     toldFor = -1;
     candidate = -1;
+    shiftSamples = 0;
+    realignAt = settledAt = 0;
     located = false;
     erleBlocks.assign(erleBlocks.size(), 0);
 }
@@ -162,10 +175,11 @@ void EchoCanceller::capture(qint16 *samples, int count)
         // What was played the told delay before this block, counted in
         // blocks of both streams (so that it does not move with the sizes in
         // which the devices hand them over); silence where there is none.
-        const qint64 told = heardCount - 1 + skew - 1 - toldBlocks;
-        const qint16 *ref = silence();
-        if (told >= 0 && told < playedCount && told > playedCount - referenceBlocks)
-            ref = reference.data() + told % referenceBlocks * block;
+        const qint64 told = (heardCount - 1 + skew - 1 - toldBlocks) * block - shiftSamples;
+        std::copy(x, x + block, heardSamples.begin() + (heardCount - 1) % micBlocks * block);
+        for (int i = 0; i < block; ++i)
+            aligned[size_t(i)] = speakerSample(told + i);
+        const qint16 *ref = aligned.data();
         speex_echo_cancellation(filter, x, ref, cleaned.data());
         speex_preprocess_run(residual, cleaned.data());
         if (!librarySearchesDelay()) {
@@ -178,12 +192,17 @@ void EchoCanceller::capture(qint16 *samples, int count)
         apm->set_stream_delay_ms(0);
         apm->ProcessStream(frame.get());
         std::copy(frame->data_, frame->data_ + block, x);
+        if ((realignAt > 0 && heardCount >= heldFrom && farTalks(maxShiftMs / 10 + 2)) || heardCount < settledAt)
+            for (int i = 0; i < block; ++i)
+                x[i] = qint16(std::lround(x[i] * heldGain));
+        if (realignAt > 0 && heardCount >= realignAt)
+            realign();
         // The figure counts blocks whose echo is due from far-end speech (not
         // only those in which the last stage still found echo: after the
         // filter those are few, and fed a wrong reference its suppression
         // alone made them look 10 dB better than the call was).
         const qint64 due = playedCount - 1 - delayBlocks;   // the block whose echo this is
-        if (located && due >= 0 && due > playedCount - ring && played[size_t(due % ring)] > std::log(1.0 + 300.0 * 300.0)) {
+        if (located && due >= 0 && due > playedCount - ring && played[size_t(due % ring)] > voiceLevel) {
             double out = 0;
             for (int i = 0; i < block; ++i)
                 out += double(x[i]) * x[i];
@@ -235,10 +254,87 @@ void EchoCanceller::estimateDelay()
         if (toldFor < 0)
             toldFor = best;
         // Outside the filter, or moved: told again (and the filter adapts there).
-        if (best < toldBlocks + coveredFrom || best > toldBlocks + coveredTo || std::abs(best - toldFor) > movedBlocks)
-            toldBlocks = std::max(0, best - marginBlocks), skew = std::llround(ahead), toldFor = best;
+        const int at = toldBlocks + int(shiftSamples / block);   // where the reference stands
+        if (best < at + coveredFrom || best > at + coveredTo || std::abs(best - toldFor) > movedBlocks)
+            toldBlocks = std::max(0, best - marginBlocks), skew = std::llround(ahead), toldFor = best, shiftSamples = 0;
     }
     candidate = best;
+}
+
+bool EchoCanceller::farTalks(int span) const
+{
+    const qint64 due = playedCount - 1 - delayBlocks;   // the block whose echo is heard now
+    for (qint64 b = std::max<qint64>({0, due - span, playedCount - ring + 1}); b <= due + span && b < playedCount; ++b)
+        if (played[size_t(b % ring)] > voiceLevel)
+            return true;
+    return false;
+}
+
+qint16 EchoCanceller::speakerSample(qint64 n) const
+{
+    const qint64 kept = qint64(reference.size());
+    return n >= 0 && n < playedCount * block && n >= playedCount * block - kept ? reference[size_t(n % kept)] : 0;
+}
+
+void EchoCanceller::playbackInterrupted()
+{
+    // Before the delay is found there is no learned path to move.
+    if (enabled && located && realignAt == 0)
+        heldFrom = heardCount + delayBlocks, realignAt = heldFrom + 5 + fitBlocks, tries = 0;
+}
+
+void EchoCanceller::realign()
+{
+    const int taps = tailBlocks * block, length = fitBlocks * block, most = maxShiftMs * sampleRate / 1000;
+    std::vector<spx_int32_t> learned(static_cast<size_t>(taps));
+    speex_echo_ctl(filter, SPEEX_ECHO_GET_IMPULSE_RESPONSE, learned.data());
+    const std::vector<float> h(learned.rbegin(), learned.rend());   // reversed: h[taps - 1 - j] is tap j
+    // What was heard last, and the filter's echo of what was played for it,
+    // m(u) = sum h[j] x(u - j), moved by up to `most` either way.
+    const qint64 end = heardCount * block;   // one past the last sample heard
+    const qint64 offset = (toldBlocks + 1 - skew) * block + shiftSamples;   // heard t holds the echo of played t - offset
+    const qint64 first = end - length - offset - most;
+    std::vector<float> x(static_cast<size_t>(length + 2 * most + taps - 1)), y(static_cast<size_t>(length)),
+        model(static_cast<size_t>(length + 2 * most));
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = speakerSample(first - taps + 1 + qint64(i));
+    for (int i = 0; i < length; ++i)
+        y[size_t(i)] = heardSamples[size_t((end - length + i) % (micBlocks * block))];
+    for (size_t u = 0; u < model.size(); ++u) {
+        float sum = 0;
+        for (int j = 0; j < taps; ++j)
+            sum += h[size_t(j)] * x[u + size_t(j)];
+        model[u] = sum;
+    }
+    const double heardEnergy = std::inner_product(y.begin(), y.end(), y.begin(), 0.0);
+    // The shift whose echo explains the largest share of what was heard.
+    int best = 0;
+    double bestShare = 0;
+    for (int d = -most; d <= most; ++d) {
+        const float *e = model.data() + most - d;
+        const double cross = std::inner_product(y.begin(), y.end(), e, 0.0), energy = std::inner_product(e, e + length, e, 0.0);
+        const double share = energy > 0 && heardEnergy > 0 ? cross * cross / (energy * heardEnergy) : 0;
+        if (share > bestShare)
+            bestShare = share, best = d;
+    }
+    if (bestShare >= 0.5) {
+        shiftSamples += best;
+        toldFor += int(std::lround(double(best) / block));
+        qDebug().noquote() << "!!! Echo: the speaker ran dry; its echo moved by" << best * 1000 / sampleRate << "ms, the filter follows";
+        realignAt = 0;
+        if (std::abs(best) * 500 >= sampleRate)   // 2 ms and more: the later stages have something to follow
+            settledAt = heardCount + settleBlocks;
+        // The filter keeps the reference's last 200 ms: the blocks just heard go through it again with the
+        // reference where it now stands, so that what it keeps runs on without a jump.
+        std::vector<qint16> ref(static_cast<size_t>(block));
+        for (qint64 b = heardCount - tailBlocks; b < heardCount; ++b) {
+            for (int i = 0; i < block; ++i)
+                ref[size_t(i)] = speakerSample((b + skew - 1 - toldBlocks) * block - shiftSamples + i);
+            speex_echo_cancellation(filter, heardSamples.data() + b % micBlocks * block, ref.data(), cleaned.data());
+        }
+    } else {
+        realignAt = ++tries < triesAllowed ? heardCount + retryBlocks : 0;
+    }
 }
 
 double EchoCanceller::erle() const

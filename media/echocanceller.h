@@ -17,6 +17,10 @@
 //   filter. At 8 kHz it is given what was played and finds the delay itself
 //   (a move of ours does not upset it there); at other rates it is given the
 //   same aligned reference as the filter.
+// When the speaker runs dry (the process was starved), everything it plays
+// after comes later: the filter's reference is moved to where the echo now
+// lies, found by matching the learned path against what the microphone heard,
+// so that the filter need not learn the path again.
 // Switched off (headsets), the microphone passes through untouched.
 
 #include <QtGlobal>
@@ -52,6 +56,9 @@ public:
     // processed, a remainder passes as it is.
     void capture(qint16 *frame, int samples);
 
+    // The speaker ran dry: it played silence and plays all after it later.
+    void playbackInterrupted();
+
     // Echo return loss enhancement so far, in dB: the median over the 10 ms
     // blocks in which the far end's echo was due; 0 before there is any.
     double erle() const;
@@ -63,6 +70,12 @@ private:
     void release();
     bool librarySearchesDelay() const { return sampleRate == 8000; }
     void estimateDelay();
+    // Whether the far end spoke within `span` blocks of the block whose echo is heard now.
+    bool farTalks(int span) const;
+    // The speaker's `n`th sample of the call, 0 when it is not (or no longer) kept.
+    qint16 speakerSample(qint64 n) const;
+    // Matches the learned echo path to what was heard after the speaker ran dry, and moves the reference.
+    void realign();
 
     int sampleRate;
     int block;                 // samples in 10 ms
@@ -74,6 +87,13 @@ private:
     std::vector<qint16> pending;     // playback short of a block
     std::vector<qint16> reference;   // ring of the speaker's samples, whole blocks
     std::vector<qint16> cleaned;     // one block out of the filter
+    std::vector<qint16> heardSamples; // ring of the microphone's samples, as heard
+    std::vector<qint16> aligned;     // one block of the reference, as the filter gets it
+    qint64 shiftSamples = 0;         // the reference moved by, since the delay was last told
+    qint64 heldFrom = 0;             // the block heard from which the moved echo can arrive
+    qint64 realignAt = 0;            // the block heard at which to match the path; 0: none due
+    qint64 settledAt = 0;            // the block heard until which the microphone stays held after a move
+    int tries = 0;
 
     // Delay estimation on log energies of 10 ms blocks.
     std::vector<float> played;       // ring of the speaker's blocks

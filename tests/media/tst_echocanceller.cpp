@@ -1,7 +1,8 @@
 // The echo canceller on a synthetic echo path (a synthetic voice, 40-200 ms,
 // a second reflection, noise): 30 dB less echo 2 s after start or after the
-// delay moves, at most 6 dB lost of a near talker over it; switched off, or fed
-// a wrong reference, the echo stays (so the path is real and the reference matters).
+// delay moves, and at once after the speaker ran dry; at most 6 dB lost of a
+// near talker over it; switched off, or fed a wrong reference, the echo stays
+// (so the path is real and the reference matters).
 
 #include "echocanceller.h"
 #include "echoroom.h"
@@ -24,10 +25,10 @@ private slots:
 
 void TstEchoCanceller::echoPath()
 {
-    QFETCH(QString, path); // delay in ms, and the delay it moves to at 3 s (-1: it stays)
+    QFETCH(QString, path); // delay in ms, the delay it moves to at 3 s (-1: it stays), how long the speaker ran dry there
     QFETCH(QString, reference);
     QFETCH(QString, cancels);
-    const int delayMs = path.section(' ', 0, 0).toInt(), movedMs = path.section(' ', 1).toInt();
+    const int delayMs = path.section(' ', 0, 0).toInt(), movedMs = path.section(' ', 1, 1).toInt();
     const bool enabled = reference != "off";
     // 0-8 s the far end talks; 8-10 s the near end alone; 10-13 s both.
     const int rate = 16000, second = rate, total = 13 * second, frame = rate / 50;
@@ -35,6 +36,10 @@ void TstEchoCanceller::echoPath()
     std::fill(far.begin() + 8 * second, far.begin() + 10 * second, 0);
     const QVector<qint16> talk = Tone::voice(5 * second, rate, 2, 210);
     std::copy(talk.begin(), talk.end(), near.begin() + 8 * second);
+    // A speaker that runs dry plays silence and then all the rest later; meanwhile it asks for nothing.
+    const int dry = path.section(' ', 2).toInt() * rate / 1000;
+    far.insert(3 * second, dry, 0);
+    far.resize(total);
     const EchoRoom room { rate, delayMs, movedMs, movedMs < 0 ? -1 : 3 * second };
     const QVector<qint16> mic = room.microphone(far, near);
     const QVector<double> echo = room.echo(far);
@@ -44,7 +49,10 @@ void TstEchoCanceller::echoPath()
     canceller.setEnabled(enabled);
     QVector<qint16> out = mic;
     for (int at = 0; at + frame <= total; at += frame) {
-        canceller.playback(played.constData() + at, frame);
+        if (dry > 0 && at == 3 * second + dry)
+            canceller.playbackInterrupted();
+        if (at < 3 * second || at >= 3 * second + dry)
+            canceller.playback(played.constData() + at, frame);
         canceller.capture(out.data() + at, frame);
     }
     if (!enabled)
@@ -52,7 +60,7 @@ void TstEchoCanceller::echoPath()
 
     const QVector<double> o(out.begin(), out.end()), n(near.begin(), near.end());
     const auto energy = [](const QVector<double> &x, int from, int to) { return std::inner_product(x.begin() + from, x.begin() + to, x.begin() + from, 0.0); };
-    const int from = (movedMs < 0 ? 2 : 5) * second;
+    const int from = dry > 0 ? 3 * second : (movedMs < 0 ? 2 : 5) * second;
     const double erle = 10 * std::log10(energy(echo, from, 8 * second) / std::max(1.0, energy(o, from, 8 * second)));
     // The near talker's gain through the processing alone over its gain in
     // double talk, so that the gain control's share cancels out.
