@@ -137,7 +137,7 @@ class TstPhone : public QObject
         if (speaker.record(QStringLiteral("spk.monitor"), rate))
             waitFor([&] { return (heard += speaker.take()).size() >= 5 * rate; }, 5500);
         heard = heard.right(2 * rate);
-        // One 10 Hz step either way: gaps a loaded machine leaves in the sound spread the peak.
+        // One 10 Hz step either way, here and at the far end: gaps a loaded machine leaves in the sound spread the peak.
         // Measured once: QVERIFY2 builds its message even when the check passes, and a second
         // spectrum here (slow in a sanitizer build) starves the microphone's player of the event loop.
         const int played = frequency(heard, rate);
@@ -172,7 +172,7 @@ class TstPhone : public QObject
             return frequency(pcm.right(2 * heardRate), heardRate);
         };
         int farHeard = 0;
-        QVERIFY2(waitFor([&] { return (farHeard = farHears()) == nearTone; }, 10000),
+        QVERIFY2(waitFor([&] { return qAbs((farHeard = farHears()) - nearTone) <= 10; }, 10000),
                  qPrintable(QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHeard)));
         if (keys) {
             // Reported as events, once each; none of them as a tone in the sound.
