@@ -106,7 +106,7 @@ class TstMedia : public QObject
                 PeerProcess::runTool("pactl", {"unload-module", m});
         }
     };
-    static double rms(const QVector<qint16> &pcm, int from, int to)
+    template <class Samples> static double rms(const Samples &pcm, int from, int to)
     {
         return std::sqrt(std::inner_product(pcm.begin() + from, pcm.begin() + to, pcm.begin() + from, 0.0) / qMax(1, to - from));
     }
@@ -253,26 +253,26 @@ private slots:
         QTimer::singleShot(4000, this, [&] { nearTalker.play("mic", QByteArray(reinterpret_cast<const char *>(near.constData()), 2 * near.size())); });
         stream(schedule);
         QVERIFY(QTest::qWaitFor([&] { return at.size() == 5; }, 5000) && hangUp());
-        const auto heard = [&](int from, int to) {
-            const QByteArray pcm = RtpPeer::decode(far.packets.mid(from, to - from), 8);
-            return QVector<qint16>(reinterpret_cast<const qint16 *>(pcm.constData()), reinterpret_cast<const qint16 *>(pcm.constData()) + pcm.size() / 2);
-        };
-        // The echo leaves out its span's first 300 ms, the path's delay and settling.
-        const QVector<qint16> echoed = heard(at[1] + 15, at[2]), out = heard(at[2], far.packets.size());
+        const auto heard = [&](int from, int to) { return Tone::samples(RtpPeer::decode(far.packets.mid(from, to - from), 8)); };
+        // The echo leaves out its span's first 300 ms, the path's delay and settling; full scale is 1 in what was heard.
+        const QVector<double> echoed = heard(at[1] + 15, at[2]), out = heard(at[2], far.packets.size());
         // The near talker found where its 10 ms envelope best follows what reached the far end (pacat starts it
-        // 50-900 ms late); its gain in double talk (0.3-1.7 s) against its gain alone (2.5-3.3 s).
-        const auto envelope = [](const QVector<qint16> &x, int block) { return std::log(1 + rms(x, 80 * block, 80 * block + 80)); };
-        int lag = 0;
-        double best = -1;
+        // 50-900 ms late): the largest covariance with the near envelope less its mean; its gain in double talk
+        // (0.3-1.7 s) against its gain alone (2.5-3.3 s).
+        const auto envelope = [](const auto &x, int block, double scale) { return std::log(1 + scale * rms(x, 80 * block, 80 * block + 80)); };
+        double nearMean = 0;
+        for (int b = 30; b < 330; ++b)
+            nearMean += envelope(near, b, 1) / 300;
+        std::pair<double, int> best{-1e300, 0};
         for (int l = 0; l <= 100 && 80 * (l + 330) <= out.size(); ++l) {
-            double yz = 0, y = 0, z = 0;   // the envelopes' covariance, times 300
+            double covariance = 0;
             for (int b = 30; b < 330; ++b)
-                yz += envelope(out, b + l) * envelope(near, b), y += envelope(out, b + l), z += envelope(near, b);
-            if (yz - y * z / 300 > best)
-                best = yz - y * z / 300, lag = l;
+                covariance += envelope(out, b + l, 32768) * (envelope(near, b, 1) - nearMean);
+            best = std::max(best, std::make_pair(covariance, l));
         }
+        const int lag = best.second;
         const auto gain = [&](int from, int to) { return rms(out, 80 * (lag + from), 80 * (lag + to)) / rms(near, 80 * from, 80 * to); };
-        const double echo = 20 * std::log10(rms(echoed, 0, echoed.size()) / rms(talk, 2 * 8000, 4 * 8000) + 1e-9),
+        const double echo = 20 * std::log10(32768 * rms(echoed, 0, echoed.size()) / rms(talk, 2 * 8000, 4 * 8000) + 1e-9),
                      loss = 20 * std::log10(gain(250, 330) / gain(30, 170));
         const QString figures = QString("echo %1 dB below the far end's voice after 2 s; the near end loses %2 dB in double talk, found %3 ms late")
                                     .arg(-echo, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(10 * lag);

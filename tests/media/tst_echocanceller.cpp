@@ -58,14 +58,13 @@ void TstEchoCanceller::echoPath()
     if (!enabled)
         QCOMPARE(out, mic);
 
-    const QVector<double> o(out.begin(), out.end()), n(near.begin(), near.end());
-    const auto energy = [](const QVector<double> &x, int from, int to) { return std::inner_product(x.begin() + from, x.begin() + to, x.begin() + from, 0.0); };
+    const auto energy = [](const auto &x, int from, int to) { return std::inner_product(x.begin() + from, x.begin() + to, x.begin() + from, 0.0); };
     const int from = dry > 0 ? 3 * second : (movedMs < 0 ? 2 : 5) * second;
-    const double erle = 10 * std::log10(energy(echo, from, 8 * second) / std::max(1.0, energy(o, from, 8 * second)));
+    const double erle = 10 * std::log10(energy(echo, from, 8 * second) / std::max(1.0, energy(out, from, 8 * second)));
     // The near talker's gain through the processing alone over its gain in
     // double talk, so that the gain control's share cancels out.
-    const double loss = 10 * std::log10(energy(o, 8 * second, 10 * second) / energy(n, 8 * second, 10 * second)
-                                        / (energy(o, 10 * second, 13 * second) / energy(n, 10 * second, 13 * second)));
+    const double loss = 10 * std::log10(energy(out, 8 * second, 10 * second) / energy(near, 8 * second, 10 * second)
+                                        / (energy(out, 10 * second, 13 * second) / energy(near, 10 * second, 13 * second)));
     const QString figures = QStringLiteral("ERLE %1 dB, double-talk loss %2 dB, reported ERLE %3 dB, delay %4 ms")
                                 .arg(erle, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(canceller.erle(), 0, 'f', 1).arg(canceller.delayMs());
     qInfo().noquote() << figures;
