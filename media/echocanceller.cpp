@@ -71,7 +71,8 @@ void EchoCanceller::release()
         speex_preprocess_state_destroy(residual);
     if (filter)
         speex_echo_state_destroy(filter);
-    residual = nullptr, filter = nullptr;
+    residual = nullptr;
+    filter = nullptr;
 }
 
 void EchoCanceller::configure()
@@ -229,15 +230,22 @@ void EchoCanceller::estimateDelay()
             if (p < 0 || p <= playedCount - ring)
                 continue;   // before the call, or forgotten
             const double r = played[size_t(p % ring)], m = h.energy;
-            rr += r, r2 += r * r, rm += r * m, mm += m, m2 += m * m, ++used;
+            rr += r;
+            r2 += r * r;
+            rm += r * m;
+            mm += m;
+            m2 += m * m;
+            ++used;
         }
         const double rVar = r2 - rr * rr / std::max(1, used), mVar = m2 - mm * mm / std::max(1, used);
         // Half a second at least, with the far end talking in it.
         if (used < window / 2 || rVar < 1.0 * used || mVar <= 0)
             continue;
         const double corr = (rm - rr * mm / used) / std::sqrt(rVar * mVar);
-        if (corr > bestCorr)
-            bestCorr = corr, best = lag;
+        if (corr > bestCorr) {
+            bestCorr = corr;
+            best = lag;
+        }
     }
     // How many blocks the speaker is ahead of the microphone on average:
     // the reference's place is fixed by it whenever the delay is told.
@@ -255,8 +263,12 @@ void EchoCanceller::estimateDelay()
             toldFor = best;
         // Outside the filter, or moved: told again (and the filter adapts there).
         const int at = toldBlocks + int(shiftSamples / block);   // where the reference stands
-        if (best < at + coveredFrom || best > at + coveredTo || std::abs(best - toldFor) > movedBlocks)
-            toldBlocks = std::max(0, best - marginBlocks), skew = std::llround(ahead), toldFor = best, shiftSamples = 0;
+        if (best < at + coveredFrom || best > at + coveredTo || std::abs(best - toldFor) > movedBlocks) {
+            toldBlocks = std::max(0, best - marginBlocks);
+            skew = std::llround(ahead);
+            toldFor = best;
+            shiftSamples = 0;
+        }
     }
     candidate = best;
 }
@@ -279,12 +291,22 @@ qint16 EchoCanceller::speakerSample(qint64 n) const
 void EchoCanceller::playbackInterrupted()
 {
     // Before the delay is found there is no learned path to move.
-    if (enabled && located && realignAt == 0)
-        heldFrom = heardCount + delayBlocks, realignAt = heldFrom + 5 + fitBlocks, tries = 0;
+    if (enabled && located && realignAt == 0) {
+        heldFrom = heardCount + delayBlocks;
+        realignAt = heldFrom + 5 + fitBlocks;
+        tries = 0;
+    }
 }
 
 void EchoCanceller::realign()
 {
+    // The fit costs some 10 ms at 16 kHz on the audio thread: made only over
+    // far-end speech, the one thing that shows where the echo now is; while
+    // the far end is quiet the match waits without spending a try.
+    if (!farTalks(fitBlocks / 2)) {
+        realignAt = heardCount + retryBlocks;
+        return;
+    }
     const int taps = tailBlocks * block, length = fitBlocks * block, most = maxShiftMs * sampleRate / 1000;
     std::vector<spx_int32_t> learned(static_cast<size_t>(taps));
     speex_echo_ctl(filter, SPEEX_ECHO_GET_IMPULSE_RESPONSE, learned.data());
@@ -314,8 +336,10 @@ void EchoCanceller::realign()
         const float *e = model.data() + most - d;
         const double cross = std::inner_product(y.begin(), y.end(), e, 0.0), energy = std::inner_product(e, e + length, e, 0.0);
         const double share = energy > 0 && heardEnergy > 0 ? cross * cross / (energy * heardEnergy) : 0;
-        if (share > bestShare)
-            bestShare = share, best = d;
+        if (share > bestShare) {
+            bestShare = share;
+            best = d;
+        }
     }
     if (bestShare >= 0.5) {
         shiftSamples += best;
