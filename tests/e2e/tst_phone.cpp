@@ -167,13 +167,15 @@ class TstPhone : public QObject
         QVERIFY2(linphone || phone.waitForLog(", codec " + codec + ",", 5000, mark), qPrintable("the call's figures do not name " + codec));
         // sndfile writes the recording once the call object goes; at 16 kHz each look takes a while on a loaded machine.
         int heardRate = 8000;
+        QByteArray farPcm;
         const auto farHears = [&] {
-            const QByteArray pcm = far.received(&heardRate);
-            return frequency(pcm.right(2 * heardRate), heardRate);
+            farPcm = far.received(&heardRate).right(2 * heardRate);
+            return frequency(farPcm, heardRate);
         };
         int farHeard = 0;
         QVERIFY2(waitFor([&] { return qAbs((farHeard = farHears()) - nearTone) <= 10; }, 10000),
-                 qPrintable(QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz)").arg(name).arg(nearTone).arg(farHeard)));
+                 qPrintable(QStringLiteral("%1 did not hear the phone's %2 Hz (%3 Hz at RMS %4 in the last %5 bytes)")
+                                .arg(name).arg(nearTone).arg(farHeard).arg(Tone::rms(farPcm)).arg(farPcm.size())));
         if (keys) {
             // Reported as events, once each; none of them as a tone in the sound.
             QString reported;
