@@ -13,10 +13,11 @@
 //   reflections; it takes most of the echo out and leaves the near talker;
 // - libspeexdsp's preprocessor: what the filter says it left of the echo is
 //   suppressed, with its noise;
-// - libwebrtc-audio-processing's AEC for what is left, then its noise suppression, adaptive digital gain and high-pass
-//   filter. At 8 kHz it is given what was played and finds the delay itself
-//   (a move of ours does not upset it there); at other rates it is given the
-//   same aligned reference as the filter.
+// - libwebrtc-audio-processing's AEC for what is left, then its noise
+//   suppression, adaptive digital gain and high-pass filter. At 8 kHz it is
+//   given what was played and finds the delay itself (a move of ours does not
+//   upset it there); at other rates it is given the same aligned reference as
+//   the filter.
 // When the speaker runs dry (the process was starved), everything it plays
 // after comes later: the filter's reference is moved to where the echo now
 // lies, found by matching the learned path against what the microphone heard,
