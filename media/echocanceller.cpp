@@ -322,20 +322,35 @@ void EchoCanceller::realign()
         x[i] = speakerSample(first - taps + 1 + qint64(i));
     for (int i = 0; i < length; ++i)
         y[size_t(i)] = heardSamples[size_t((end - length + i) % (micBlocks * block))];
-    for (size_t u = 0; u < model.size(); ++u) {
-        float sum = 0;
-        for (int j = 0; j < taps; ++j)
-            sum += h[size_t(j)] * x[u + size_t(j)];
-        model[u] = sum;
+    // Each sum is built a term at a time for all its outputs at once, so that
+    // the inner loops run along the samples and the compiler vectorises them
+    // (one sum after another it may not: their order is kept). The terms add
+    // up in the same order either way. Sum after sum, the match took some
+    // 40 ms at 16 kHz on the audio thread, as long as the speaker's buffer.
+    const size_t shifts = size_t(2 * most + 1);
+    float *__restrict m = model.data();
+    for (int j = 0; j < taps; ++j) {
+        const float hj = h[size_t(j)], *__restrict xj = x.data() + j;
+        for (size_t u = 0; u < model.size(); ++u)
+            m[u] += hj * xj[u];
+    }
+    // For each shift d, at k = most - d: what the moved echo and the heard have in common, and its energy.
+    std::vector<double> cross(shifts), energy(shifts);
+    double *__restrict c = cross.data(), *__restrict en = energy.data();
+    for (int i = 0; i < length; ++i) {
+        const float yi = y[size_t(i)], *__restrict e = model.data() + i;
+        for (size_t k = 0; k < shifts; ++k) {
+            c[k] += yi * e[k];
+            en[k] += e[k] * e[k];
+        }
     }
     const double heardEnergy = std::inner_product(y.begin(), y.end(), y.begin(), 0.0);
     // The shift whose echo explains the largest share of what was heard.
     int best = 0;
     double bestShare = 0;
     for (int d = -most; d <= most; ++d) {
-        const float *e = model.data() + most - d;
-        const double cross = std::inner_product(y.begin(), y.end(), e, 0.0), energy = std::inner_product(e, e + length, e, 0.0);
-        const double share = energy > 0 && heardEnergy > 0 ? cross * cross / (energy * heardEnergy) : 0;
+        const size_t k = size_t(most - d);
+        const double share = energy[k] > 0 && heardEnergy > 0 ? cross[k] * cross[k] / (energy[k] * heardEnergy) : 0;
         if (share > bestShare) {
             bestShare = share;
             best = d;
