@@ -37,8 +37,8 @@ constexpr int movedBlocks = 6;
 // the moved echo's arrival until then, and 200 ms after a move while the later
 // stages follow, the microphone is held 40 dB down while the far end talks. A
 // fit must explain half of what was heard (far-end speech); without one, it
-// is tried every 100 ms for 1.2 s, after which the envelope's delay search
-// takes over.
+// is tried again after each 100 ms with far-end speech, 12 times at most,
+// after which the envelope's delay search takes over.
 constexpr int fitBlocks = 25, maxShiftMs = 60, retryBlocks = 10, triesAllowed = 12, settleBlocks = 20;
 const float voiceLevel = float(std::log(1.0 + 300.0 * 300.0));   // a 10 ms block's log energy with far-end speech in it
 constexpr int micBlocks = 40;        // the microphone's samples kept: 400 ms
@@ -176,7 +176,7 @@ void EchoCanceller::capture(qint16 *samples, int count)
         // What was played the told delay before this block, counted in
         // blocks of both streams (so that it does not move with the sizes in
         // which the devices hand them over); silence where there is none.
-        const qint64 told = (heardCount - 1 + skew - 1 - toldBlocks) * block - shiftSamples;
+        const qint64 told = (heardCount - 1) * block - echoOffset();
         std::copy(x, x + block, heardSamples.begin() + (heardCount - 1) % micBlocks * block);
         for (int i = 0; i < block; ++i)
             aligned[size_t(i)] = speakerSample(told + i);
@@ -282,6 +282,11 @@ bool EchoCanceller::farTalks(int span) const
     return false;
 }
 
+qint64 EchoCanceller::echoOffset() const
+{
+    return (toldBlocks + 1 - skew) * block + shiftSamples;
+}
+
 qint16 EchoCanceller::speakerSample(qint64 n) const
 {
     const qint64 kept = qint64(reference.size());
@@ -314,7 +319,7 @@ void EchoCanceller::realign()
     // What was heard last, and the filter's echo of what was played for it,
     // m(u) = sum h[j] x(u - j), moved by up to `most` either way.
     const qint64 end = heardCount * block;   // one past the last sample heard
-    const qint64 offset = (toldBlocks + 1 - skew) * block + shiftSamples;   // heard t holds the echo of played t - offset
+    const qint64 offset = echoOffset();
     const qint64 first = end - length - offset - most;
     std::vector<float> x(static_cast<size_t>(length + 2 * most + taps - 1)), y(static_cast<size_t>(length)),
         model(static_cast<size_t>(length + 2 * most));
@@ -366,9 +371,10 @@ void EchoCanceller::realign()
         // The filter keeps the reference's last 200 ms: the blocks just heard go through it again with the
         // reference where it now stands, so that what it keeps runs on without a jump.
         std::vector<qint16> ref(static_cast<size_t>(block));
+        const qint64 moved = echoOffset();
         for (qint64 b = heardCount - tailBlocks; b < heardCount; ++b) {
             for (int i = 0; i < block; ++i)
-                ref[size_t(i)] = speakerSample((b + skew - 1 - toldBlocks) * block - shiftSamples + i);
+                ref[size_t(i)] = speakerSample(b * block - moved + i);
             speex_echo_cancellation(filter, heardSamples.data() + b % micBlocks * block, ref.data(), cleaned.data());
         }
     } else {

@@ -73,6 +73,9 @@ private:
     void estimateDelay();
     // Whether the far end spoke within `span` blocks of the block whose echo is heard now.
     bool farTalks(int span) const;
+    // The microphone's sample t holds the echo of the speaker's sample t - echoOffset(): the told
+    // delay, counted in blocks of both streams, and the reference's move since.
+    qint64 echoOffset() const;
     // The speaker's `n`th sample of the call, 0 when it is not (or no longer) kept.
     qint16 speakerSample(qint64 n) const;
     // Matches the learned echo path to what was heard after the speaker ran dry, and moves the reference.

@@ -278,8 +278,9 @@ private slots:
                                     .arg(-echo, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(10 * lag);
         qInfo().noquote() << figures;
         // The near end's loss is shown, not judged: pacat starts the near talker up to a second late on a loaded
-        // machine, and then the windows above no longer hold what they are meant to; tst_echocanceller holds
-        // double talk to 6 dB on the same canceller with exact timing.
+        // machine, and then the windows above no longer hold what they are meant to; and found right, it still
+        // goes over 6 dB in about one call in five. tst_echocanceller holds double talk to 6 dB on the same
+        // canceller with exact timing.
         QVERIFY2(cancel ? echo <= -30 : echo >= -15, qPrintable(figures));
     }
 };
