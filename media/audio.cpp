@@ -4,19 +4,28 @@
 #include "audiooutput.h"
 #include "audiothread.h"
 #include "echocanceller.h"
+#include "pulsedevices.h"
 #include "rtp.h"
 
 #include <QAudioInput>
 #include <QDebug>
 #include <QAudioOutput>
 
+#include <QVarLengthArray>
+
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 Audio::Audio(Rtp *rtp, QObject *parent)
     : QObject(parent), rtp(rtp)
 {
     audioInit();
+    PulseDevices::Hooks hooks;
+    hooks.captured = [this](const char *data, int len) { capturedAtLevel(data, len); };
+    hooks.fill = [this](qint16 *out, int count) { fillSpeaker(out, count, speakerValue); };
+    hooks.ranDry = [this] { playbackRanDry(); };
+    pulse = std::make_unique<PulseDevices>(std::move(hooks), this);
 }
 
 Audio::~Audio() = default;
@@ -99,10 +108,28 @@ void Audio::captured(const char *data, int len)
         emit rtp->msgTransmiterSignal();
 }
 
-void Audio::played(const qint16 *samples, int count)
+void Audio::capturedAtLevel(const char *data, int len)
 {
+    if (micValue >= 1.0f) {
+        captured(data, len);
+        return;
+    }
+    QVarLengthArray<qint16, 1024> pcm(len / 2);
+    std::memcpy(pcm.data(), data, size_t(pcm.size()) * 2);
+    for (qint16 &s : pcm)
+        s = qint16(std::lround(s * micValue));
+    captured(reinterpret_cast<const char *>(pcm.constData()), pcm.size() * 2);
+}
+
+void Audio::fillSpeaker(qint16 *out, int count, float level)
+{
+    rtp->rxBuffer.pull(out, count);
+    // The canceller's reference is exactly this: what the speaker is given, now.
     if (echoCanceller && echoCanceller->isEnabled() && audioActive)
-        echoCanceller->playback(samples, count);
+        echoCanceller->playback(out, count);
+    if (level < 1.0f)
+        for (int i = 0; i < count; ++i)
+            out[i] = qint16(std::lround(out[i] * level));
 }
 
 void Audio::playbackRanDry()
@@ -141,14 +168,18 @@ void Audio::start()
     // After early media the session and the speaker run on: the answer's
     // stream joins the same jitter buffer, and packets go to the address of
     // the answer's SDP, which the socket reads for each packet.
-    const bool early = audioOutput->running && !audioActive;
+    const bool early = speakerRunning() && !audioActive;
     if (!early) {
         rtp->initSession();
         useRate();
+        chooseDevices();
     }
-    audioInput->audioStart();
+    if (direct)
+        pulse->startCapture(deviceRate);
+    else
+        audioInput->audioStart();
     if (!early)
-        audioOutput->audioStart();
+        startPlayback();
     audioActive = true;
     emit activeChanged(true);
 }
@@ -160,7 +191,7 @@ void Audio::audioStop()
 
 void Audio::stop()
 {
-    if (audioActive || audioOutput->running)
+    if (audioActive || speakerRunning())
         rtp->logCallFigures(erle());
     // The call's keys go with it.
     rtp->clearSrtp();
@@ -168,6 +199,8 @@ void Audio::stop()
     audioActive = false;
     audioInput->audioStop();
     audioOutput->audioStop();
+    pulse->stopCapture();
+    pulse->stopPlayback();
     if (wasActive)
         emit activeChanged(false);
 }
@@ -179,11 +212,32 @@ void Audio::audioStartSpeaker()
 
 void Audio::startSpeaker()
 {
-    if (audioOutput->running)
+    if (speakerRunning())
         return; // a repeated 183: the early media plays on
     rtp->initSession();
     useRate();
-    audioOutput->audioStart();
+    chooseDevices();
+    startPlayback();
+}
+
+void Audio::chooseDevices()
+{
+    direct = pulse->usable();
+    if (!direct)
+        pulse->retry();   // for the next call: the server may have started since
+}
+
+void Audio::startPlayback()
+{
+    if (direct)
+        pulse->startPlayback(deviceRate);
+    else
+        audioOutput->audioStart();
+}
+
+bool Audio::speakerRunning() const
+{
+    return audioOutput->running || pulse->playing();
 }
 
 bool Audio::sendDtmf(QChar key)

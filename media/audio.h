@@ -1,9 +1,10 @@
 #ifndef AUDIO_H
 #define AUDIO_H
 
-// The audio devices of a call: creates the two device adapters, feeds the
-// RTP session it is given through the echo canceller and plays what it
-// decodes, and starts and stops sound for each call. The devices run at the
+// The audio devices of a call: the sound server's own (PulseAudio or
+// PipeWire), else Qt's two device adapters; it feeds the RTP session it is
+// given through the echo canceller and plays what it decodes, and starts and
+// stops sound for each call. The devices run at the
 // call's rate (8 kHz for G.711, 16 kHz for G.722 and Opus) and are opened
 // again only when it changes. It lives on the audio thread that created it;
 // the calls below may come from any thread and run there, the caller waiting.
@@ -19,6 +20,7 @@
 class AudioInput;
 class EchoCanceller;
 class AudioOutput;
+class PulseDevices;
 class Rtp;
 
 class Audio : public QObject
@@ -46,10 +48,13 @@ public:
 
     // The capture path: microphone blocks in, cleaned 10 ms at a time, to the RTP session.
     void captured(const char *data, int len);
-    // What the speaker is given, as it is given: the canceller's reference.
-    void played(const qint16 *samples, int count);
+    // The speaker's next samples from the jitter buffer, given to the canceller
+    // as its reference, then set to `level` (1: as they are).
+    void fillSpeaker(qint16 *out, int count, float level);
     // The speaker ran dry since it was last given samples.
     void playbackRanDry();
+    // Speaker open, for early media or a call.
+    bool speakerRunning() const;
     // The canceller's ERLE so far in this call, NaN when it is off.
     double erle() const;
 
@@ -71,12 +76,21 @@ private:
     void start();
     void stop();
     void startSpeaker();
+    void startPlayback();
+    // This call's devices: the sound server's where it is connected, else Qt's.
+    void chooseDevices();
+    // The capture path after the microphone's level, where the sound server
+    // delivers (the Qt devices set it themselves).
+    void capturedAtLevel(const char *data, int len);
 
     int deviceRate = 8000;
     bool echoCancel = true;
     float micValue = 0.8f;
     float speakerValue = 1.0f;
     QByteArray micPending;   // short of a 10 ms block
+    // The sound server's devices where one answers, else the Qt ones.
+    std::unique_ptr<PulseDevices> pulse;
+    bool direct = false;     // this call's sound goes through `pulse`
 
 signals:
     // Sound started (true) or stopped (false) for a call.

@@ -76,9 +76,8 @@ qint64 AudioOutput::readData(char *data, qint64 maxlen)
     if (audioOutput && audioOutput->state() == QAudio::IdleState)
         audio->playbackRanDry();
     QVarLengthArray<qint16, 1024> pcm(samples);
-    session->rxBuffer.pull(pcm.data(), samples);
-    // The canceller's reference is exactly this: what the speaker is given, now.
-    audio->played(pcm.constData(), samples);
+    // At full level: Qt sets the speaker's own.
+    audio->fillSpeaker(pcm.data(), samples, 1.0f);
     auto *out = reinterpret_cast<unsigned char *>(data);
     for (int i = 0; i < samples; ++i) {
         out[2 * i] = loByte(pcm[i]);

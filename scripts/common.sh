@@ -26,7 +26,7 @@ ensure_packages() {
 BUILD_PACKAGES=(build-essential cmake ninja-build ccache pkg-config
     qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5sql5-sqlite libqt5multimedia5-plugins
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    libopus-dev libspandsp-dev libspeexdsp-dev libwebrtc-audio-processing-dev libsrtp2-dev)
+    libopus-dev libspandsp-dev libspeexdsp-dev libpulse-dev libwebrtc-audio-processing-dev libsrtp2-dev)
 
 # What ./scripts/run needs besides on a machine with no display: a virtual X
 # server and ImageMagick's import for screenshots.

@@ -240,7 +240,7 @@ private slots:
             w->sip->dialog.earlyMedia = w->sip->dialog.earlyMedia || sdp;
             emit w->rx183Signal();
             QCOMPARE(w->player->state() == QMediaPlayer::PlayingState, !w->sip->dialog.earlyMedia);
-            QCOMPARE(w->audio->audioOutput->running, w->sip->dialog.earlyMedia);
+            QCOMPARE(w->audio->speakerRunning(), w->sip->dialog.earlyMedia);
         }
         w->audioStopSlot();
     }

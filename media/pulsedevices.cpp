@@ -1,0 +1,236 @@
+#include "pulsedevices.h"
+
+#include <QAbstractEventDispatcher>
+#include <QDebug>
+#include <QThread>
+
+#include <glib.h>
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/glib-mainloop.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+uint32_t bytesFor(int rate, int ms)
+{
+    return uint32_t(rate / 1000 * ms * 2);
+}
+
+} // namespace
+
+PulseDevices::PulseDevices(Hooks hooks, QObject *parent)
+    : QObject(parent), hooks(std::move(hooks))
+{
+    connectContext();
+}
+
+PulseDevices::~PulseDevices()
+{
+    close(record);
+    close(playback);
+    if (context) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    if (loop)
+        pa_glib_mainloop_free(loop);
+}
+
+void PulseDevices::connectContext()
+{
+    if (!loop) {
+        // libpulse's callbacks must run on this thread: its loop is Qt's only when Qt runs on GLib.
+        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread());
+        if (!dispatcher || !QByteArray(dispatcher->metaObject()->className()).contains("Glib")) {
+            failed = true;
+            qDebug().noquote() << "!!! Sound server: this thread's event loop is not GLib's; the Qt devices play";
+            return;
+        }
+        loop = pa_glib_mainloop_new(g_main_context_get_thread_default());
+    }
+    failed = false;
+    pa_proplist *props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sorvanto");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "phone");
+    context = pa_context_new_with_proplist(pa_glib_mainloop_get_api(loop), "Sorvanto", props);
+    pa_proplist_free(props);
+    pa_context_set_state_callback(context, &PulseDevices::onContextState, this);
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        contextChanged();
+}
+
+void PulseDevices::retry()
+{
+    if (!failed || !loop)
+        return;
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_unref(context);
+    context = nullptr;
+    connectContext();
+}
+
+bool PulseDevices::usable() const
+{
+    return !failed;
+}
+
+void PulseDevices::onContextState(pa_context *, void *self)
+{
+    static_cast<PulseDevices *>(self)->contextChanged();
+}
+
+void PulseDevices::contextChanged()
+{
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        qDebug().noquote() << "!!! Sound server connected:" << pa_context_get_server(context);
+        openPending();
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        if (!failed)
+            qWarning().noquote() << "!!! Sound server: no connection (" << pa_strerror(pa_context_errno(context))
+                                 << "); the Qt devices play";
+        failed = true;
+        // The streams died with the connection; what was asked for is forgotten.
+        close(record);
+        close(playback);
+        captureRate = playRate = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+void PulseDevices::startCapture(int rate)
+{
+    close(record);
+    captureRate = failed ? 0 : rate;
+    openPending();
+}
+
+void PulseDevices::startPlayback(int rate)
+{
+    close(playback);
+    playRate = failed ? 0 : rate;
+    openPending();
+}
+
+void PulseDevices::stopCapture()
+{
+    close(record);
+    captureRate = 0;
+}
+
+void PulseDevices::stopPlayback()
+{
+    close(playback);
+    playRate = 0;
+}
+
+void PulseDevices::openPending()
+{
+    if (!context || pa_context_get_state(context) != PA_CONTEXT_READY)
+        return;
+    if (captureRate > 0 && !record)
+        record = open(captureRate, true);
+    if (playRate > 0 && !playback)
+        playback = open(playRate, false);
+}
+
+pa_stream *PulseDevices::open(int rate, bool recording)
+{
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, uint32_t(rate), 1};
+    pa_stream *stream = pa_stream_new(context, recording ? "Microphone" : "Speaker", &spec, nullptr);
+    if (!stream) {
+        qWarning().noquote() << "!!! Sound server: no stream:" << pa_strerror(pa_context_errno(context));
+        return nullptr;
+    }
+    pa_buffer_attr attr;
+    attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
+    int result;
+    if (recording) {
+        attr.fragsize = bytesFor(rate, captureFragmentMs);
+        pa_stream_set_read_callback(stream, &PulseDevices::onReadable, this);
+        result = pa_stream_connect_record(stream, nullptr, &attr, flags);
+    } else {
+        attr.tlength = bytesFor(rate, playbackQueuedMs);
+        attr.minreq = bytesFor(rate, playbackRequestMs);
+        pa_stream_set_write_callback(stream, &PulseDevices::onWritable, this);
+        pa_stream_set_underflow_callback(stream, &PulseDevices::onUnderflow, this);
+        result = pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr);
+    }
+    if (result < 0) {
+        qWarning().noquote() << "!!! Sound server: the" << (recording ? "microphone" : "speaker")
+                             << "did not open:" << pa_strerror(pa_context_errno(context));
+        pa_stream_unref(stream);
+        return nullptr;
+    }
+    qDebug().noquote() << "!!! Sound server:" << (recording ? "microphone" : "speaker") << "at" << rate << "Hz,"
+                       << (recording ? "blocks of" : "queue of") << (recording ? captureFragmentMs : playbackQueuedMs)
+                       << "ms";
+    return stream;
+}
+
+void PulseDevices::close(pa_stream *&stream)
+{
+    if (!stream)
+        return;
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+void PulseDevices::onReadable(pa_stream *stream, size_t, void *self)
+{
+    auto *devices = static_cast<PulseDevices *>(self);
+    const void *data = nullptr;
+    size_t bytes = 0;
+    while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+        // Whole samples only; a hole in the recording (no data) is silence of its length.
+        const int len = int(std::min<size_t>(bytes, 1 << 20)) & ~1;
+        if (data) {
+            devices->hooks.captured(static_cast<const char *>(data), len);
+        } else {
+            const std::vector<char> silence(size_t(len), 0);
+            devices->hooks.captured(silence.data(), len);
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void PulseDevices::onWritable(pa_stream *stream, size_t bytes, void *self)
+{
+    auto *devices = static_cast<PulseDevices *>(self);
+    bytes &= ~size_t(1);
+    while (bytes > 0) {
+        void *buffer = nullptr;
+        size_t len = bytes;
+        if (pa_stream_begin_write(stream, &buffer, &len) < 0 || !buffer)
+            return;
+        len = std::min(len, bytes) & ~size_t(1);
+        if (len == 0) {
+            pa_stream_cancel_write(stream);
+            return;
+        }
+        devices->hooks.fill(static_cast<qint16 *>(buffer), int(len / 2));
+        if (pa_stream_write(stream, buffer, len, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        bytes -= len;
+    }
+}
+
+void PulseDevices::onUnderflow(pa_stream *, void *self)
+{
+    static_cast<PulseDevices *>(self)->hooks.ranDry();
+}
