@@ -3,7 +3,8 @@
 // through jitter, reordering and loss plays whole and in order and the logged
 // figures say what happened; a 183's early media is heard, the answer moves
 // the media; with a speaker-to-microphone echo path the far
-// end's voice does not come back.
+// end's voice does not come back, and the near end talking over it loses at
+// most 6 dB.
 
 #include "agentfixture.h"
 #include "audiocodec.h"
@@ -256,17 +257,17 @@ private slots:
         const auto heard = [&](int from, int to) { return Tone::samples(RtpPeer::decode(far.packets.mid(from, to - from), 8)); };
         // The echo leaves out its span's first 300 ms, the path's delay and settling; full scale is 1 in what was heard.
         const QVector<double> echoed = heard(at[1] + 15, at[2]), out = heard(at[2], far.packets.size());
-        // The near talker found where its 10 ms envelope best follows what reached the far end (pacat starts it
-        // 50-1200 ms late): the largest covariance with the near envelope less its mean; its gain in double talk
-        // (0.3-1.3 s) against its gain alone (3.3-3.9 s).
+        // The near talker found where its 10 ms envelope, once it talks alone (3-3.9 s), best follows what reached
+        // the far end (pacat starts it 50-1200 ms late): the largest covariance with the near envelope less its
+        // mean; its gain in double talk (0.3-1.3 s) against its gain alone (3.3-3.9 s).
         const auto envelope = [](const auto &x, int block, double scale) { return std::log(1 + scale * rms(x, 80 * block, 80 * block + 80)); };
         double nearMean = 0;
-        for (int b = 30; b < 330; ++b)
-            nearMean += envelope(near, b, 1) / 300;
+        for (int b = 300; b < 390; ++b)
+            nearMean += envelope(near, b, 1) / 90;
         std::pair<double, int> best{-1e300, 0};
         for (int l = 0; l <= 120 && 80 * (l + 390) <= out.size(); ++l) {
             double covariance = 0;
-            for (int b = 30; b < 330; ++b)
+            for (int b = 300; b < 390; ++b)
                 covariance += envelope(out, b + l, 32768) * (envelope(near, b, 1) - nearMean);
             best = std::max(best, std::make_pair(covariance, l));
         }
@@ -277,11 +278,13 @@ private slots:
         const QString figures = QString("echo %1 dB below the far end's voice after 2 s; the near end loses %2 dB in double talk, found %3 ms late")
                                     .arg(-echo, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(10 * lag);
         qInfo().noquote() << figures;
-        // The near end's loss is shown, not judged: pacat starts the near talker up to a second late on a loaded
-        // machine, and then the windows above no longer hold what they are meant to; and found right, it still
-        // goes over 6 dB in about one call in five. tst_echocanceller holds double talk to 6 dB on the same
-        // canceller with exact timing.
         QVERIFY2(cancel ? echo <= -30 : echo >= -15, qPrintable(figures));
+        // On a loaded machine pacat may start the near talker so late (up to a second) that the windows above
+        // no longer hold the double talk; its loss is judged where it was found in time to be.
+        if (cancel && lag <= 30)
+            QVERIFY2(loss <= 6, qPrintable(figures));
+        else if (cancel)
+            qWarning().noquote() << "the near talker started too late for its loss in double talk to be measured";
     }
 };
 
