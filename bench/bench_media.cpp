@@ -4,13 +4,11 @@
 // Run it as scripts/test runs the tests: a private PulseAudio daemon, loopback only.
 
 #include "audio.h"
-#include "audioinput.h"
 #include "codec.h"
 #include "rtp.h"
 #include "udpsocket.h"
 
 #include <QApplication>
-#include <QAudioInput>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -410,27 +408,6 @@ void callRows(Audio *audio)
         play.kill();
         rec.waitForFinished(2000);
         play.waitForFinished(2000);
-    }
-
-    // A 3200-byte capture buffer for comparison: the back end then delivers one block per 200 ms.
-    {
-        FarEnd far;
-        far.start(false);
-        audio->rtp->setRemoteAddress(farIp, QString::number(far.port));
-        audio->audioInput->audioInput->setBufferSize(3200);
-        audio->audioStart();
-        far.run(quint16(audio->rtp->udpSocket->localPort()));
-        spin(3000);
-        audio->audioStop();
-        far.finish();
-        audio->audioInput->audioInput->setBufferSize(AudioInput::captureBufferBytes);
-        const std::vector<double> gaps = spacingMs(far.arrivals, 2);
-        row("spacing 95th percentile with a 3200-byte capture buffer", num(percentile(gaps, 0.95)), "-", "ms");
-        std::vector<double> bursts;
-        for (double g : gaps)
-            if (g > 100)
-                bursts.push_back(g);
-        row("bursts with a 3200-byte capture buffer, median gap", num(percentile(bursts, 0.5)), "-", "ms");
     }
 
     // Mouth-to-wire: bursts of 1 kHz fed into the microphone sink in real time;

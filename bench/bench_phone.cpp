@@ -907,9 +907,10 @@ int main(int argc, char **argv)
     row("CPU per second, Opus, canceller on", num(s.cpuOpus), num(b.cpuOpus), "ms/s");
     row("echo canceller ERLE after 2 s", num(s.erle), "-", "dB");
     std::printf("\nWhat bounds each delay:\n"
-                "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture device's period\n"
-                "    (Sorvanto asks for about 20 ms), the null sink's own latency and the 10 ms feeder buffer.\n"
-                "  wire to ear: the playback device's buffer and period (Sorvanto asks for 40 ms and 20 ms), the\n"
+                "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture's 10 ms blocks, the\n"
+                "    echo canceller's own delay (Sorvanto: about 30 ms, libspeexdsp's preprocessor 10 of them;\n"
+                "    baresip runs none), the null sink's own latency and the 10 ms feeder buffer.\n"
+                "  wire to ear: the playback queue (Sorvanto keeps 30 ms, asked for 10 ms at a time), the\n"
                 "    jitter buffer's target (Sorvanto: 40 ms on a clean link, the device's period included),\n"
                 "    the null sink and the 10 ms recorder buffer.\n"
                 "  invite command: building and writing one datagram (baresip's includes its TCP control hop).\n"

@@ -17,9 +17,8 @@ class AudioInput : public QIODevice
 
 public:
     // Qt's PulseAudio back end delivers one block per buffer, so the buffer
-    // size is the capture period: 20 ms of sound (320 bytes at 8 kHz) gives
-    // a block every 20 ms and nothing is read ahead.
-    static constexpr int captureBufferBytes = 320;
+    // size is the capture period: 20 ms of sound gives a block every 20 ms
+    // and nothing is read ahead.
     static constexpr int capturePeriodUs = 20000;
 
     explicit AudioInput(Audio *audio);
