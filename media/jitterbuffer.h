@@ -29,8 +29,9 @@ public:
     static constexpr int frameSamples = 160;       // 20 ms
     static constexpr int minTargetMs = 40;         // a clean link
     static constexpr int maxTargetMs = 200;        // also the most ever held
-    // What the playback device keeps queued at least (one 20 ms period):
-    // part of the target, so not held here as well.
+    // What the playback device keeps queued at least (20 ms: the sound
+    // server's 30 ms less the 10 ms it asks for at a time, or Qt's 40 ms
+    // less its 20 ms period): part of the target, so not held here as well.
     static constexpr int deviceMs = 20;
 
     struct Figures
