@@ -10,7 +10,6 @@
 #include <QAudioInput>
 #include <QDebug>
 #include <QAudioOutput>
-
 #include <QVarLengthArray>
 
 #include <cmath>
@@ -25,7 +24,7 @@ Audio::Audio(Rtp *rtp, QObject *parent)
     hooks.captured = [this](const char *data, int len) { capturedAtLevel(data, len); };
     hooks.fill = [this](qint16 *out, int count) { fillSpeaker(out, count, speakerValue); };
     hooks.ranDry = [this] { playbackRanDry(); };
-    pulse = std::make_unique<PulseDevices>(std::move(hooks), this);
+    pulse = std::make_unique<PulseDevices>(std::move(hooks));
 }
 
 Audio::~Audio() = default;

@@ -2,12 +2,13 @@
 #define AUDIO_H
 
 // The audio devices of a call: the sound server's own (PulseAudio or
-// PipeWire), else Qt's two device adapters; it feeds the RTP session it is
-// given through the echo canceller and plays what it decodes, and starts and
-// stops sound for each call. The devices run at the
-// call's rate (8 kHz for G.711, 16 kHz for G.722 and Opus) and are opened
-// again only when it changes. It lives on the audio thread that created it;
-// the calls below may come from any thread and run there, the caller waiting.
+// PipeWire), else Qt's two device adapters. It feeds the RTP session it is
+// given through the echo canceller, plays what it decodes, and starts and
+// stops sound for each call. The devices run at the call's rate (8 kHz for
+// G.711, 16 kHz for G.722 and Opus): the server's streams open for each call,
+// Qt's devices again only when the rate changes. It lives on the audio thread
+// that created it; the calls below may come from any thread and run there,
+// the caller waiting.
 
 #include <QAudioDeviceInfo>
 #include <QAudioFormat>
