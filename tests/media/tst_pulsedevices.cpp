@@ -109,9 +109,10 @@ void TstPulseDevices::stalledSpeakerRunsDry()
     PulseDevices devices(counting(c));
     devices.startPlayback(8000);
     QTest::qWait(1000);
-    QCOMPARE(c.dry, 0);
+    // A loaded machine may run it dry now and then by itself.
+    const qint64 before = c.dry;
     QThread::msleep(150);   // the thread is starved: the 30 ms queued run out
-    QTRY_COMPARE_WITH_TIMEOUT(c.dry, 1, 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(c.dry > before, 1000);
 }
 
 void TstPulseDevices::noServer()
