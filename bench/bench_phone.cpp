@@ -7,7 +7,8 @@
 // with an echo path on the null devices (the speaker's monitor looped into
 // the microphone 120 ms later, a second reflection 60 ms after it at a third
 // of the level) for the canceller's own ERLE, from the call's figures, after
-// 2 s of the far end's voice (baresip has no canceller).
+// 2 s of the far end's voice (baresip has no canceller); last, mouth to wire
+// once more in a call with the canceller off, for the canceller's own delay.
 // Needs a private PulseAudio daemon (scripts/pulse.sh) and loopback only: run
 // it inside `unshare -n` after `ip link set lo up`.
 //
@@ -24,6 +25,7 @@
 #include "baresippeer.h"
 #include "codec.h"
 #include "application.h"
+#include "audio.h"
 #include "audiocodec.h"
 #include "opuscodec.h"
 #include "sip.h"
@@ -393,13 +395,31 @@ private:
 
 struct Figures {
     double startToRegister = -1, startToWindow = -1, inviteToDatagram = -1, okToAudio = -1;
-    double cpuPerSecond = -1, rssIdle = -1, rssCall = -1, mouthToWire = -1, wireToEar = -1;
+    double cpuPerSecond = -1, rssIdle = -1, rssCall = -1, mouthToWire = -1, wireToEar = -1, mouthToWireNoCanceller = -1;
     double startToRegisteredTls = -1;
     double cpuTlsClear = -1, cpuSrtp = -1;
     double cpuOpus = -1, erle = -1;
 };
 
 QString ms(double us) { return us < 0 ? QStringLiteral("n/a") : QString::number(us / 1000.0, 'f', 1); }
+
+// From the first tone sample written into the microphone sink to the first
+// loud packet of it on the wire, in a call that runs; -1 when none came.
+double mouthToWire(FarSide &far)
+{
+    Mouth mouth;
+    double us = -1;
+    if (mouth.start()) {
+        pause(1000);
+        far.firstLoudRtpUs = 0;
+        far.loudAfterUs = nowUs() + 500000;
+        mouth.toneFromUs = far.loudAfterUs;
+        if (waitUntil([&] { return far.firstLoudRtpUs != 0; }, 4000))
+            us = double(far.firstLoudRtpUs - mouth.firstToneWriteUs);
+    }
+    mouth.stop();
+    return us;
+}
 
 // Places a call through the far side and measures everything in it. `command`
 // sends a command word to the phone; `pid` is the phone's process.
@@ -426,25 +446,35 @@ void measureCall(FarSide &far, qint64 pid, const std::function<qint64(const QStr
     f.rssCall = procRssKb(pid);
 
     if (devices) {
-        Mouth mouth;
+        f.mouthToWire = mouthToWire(far);
         Ear ear;
-        if (mouth.start() && ear.start()) {
-            pause(1000);
-            far.loudAfterUs = nowUs() + 500000;
-            mouth.toneFromUs = far.loudAfterUs;
-            if (waitUntil([&] { return far.firstLoudRtpUs != 0; }, 4000))
-                f.mouthToWire = double(far.firstLoudRtpUs - mouth.firstToneWriteUs);
-            mouth.toneFromUs = -1;
+        if (ear.start()) {
             pause(1000);
             ear.loudAfterUs = nowUs() + 500000;
             far.toneFromUs = ear.loudAfterUs;
             if (waitUntil([&] { return ear.firstLoudUs != 0; }, 4000))
                 f.wireToEar = double(ear.firstLoudUs - far.firstTonePacketUs);
         }
-        mouth.stop();
         ear.stop();
     }
     far.stopStream();
+    command("hangup");
+    pause(300);
+}
+
+// Mouth to wire once more in a call with the echo canceller switched off (as
+// with a headset), to tell the canceller's own delay from the rest of the path.
+void measureMouthWithoutCanceller(FarSide &far, const std::function<qint64(const QString &)> &command, Figures &f)
+{
+    command("canceller off");
+    far.reset();
+    pause(500);
+    command("invite");
+    if (waitUntil([&] { return far.firstRtpUs != 0; }, 5000)) {
+        far.startStream();
+        f.mouthToWireNoCanceller = mouthToWire(far);
+        far.stopStream();
+    }
     command("hangup");
     pause(300);
 }
@@ -545,6 +575,8 @@ int phoneMain(int argc, char **argv)
             phone.sip->sendSipMsg("invite");
         } else if (word == "hangup") {
             phone.sip->sendSipMsg("disconnect");
+        } else if (word == "canceller off") {
+            phone.audio->setEchoCancel(false);
         }
     });
     return app.exec();
@@ -641,6 +673,7 @@ void sorvanto(FarSide &far, quint16 port, Figures &f)
             childLog = file;
     }
     measureOpusCall(far, [&] { return child.processId(); }, command, f, childLog);
+    measureMouthWithoutCanceller(far, command, f);
     child.closeWriteChannel();
     child.terminate();
     if (!child.waitForFinished(5000))
@@ -903,6 +936,7 @@ int main(int argc, char **argv)
     row("RSS idle", num(s.rssIdle / 1024), num(b.rssIdle / 1024), "MiB");
     row("RSS in a call", num(s.rssCall / 1024), num(b.rssCall / 1024), "MiB");
     row("mouth to wire", ms(s.mouthToWire), ms(b.mouthToWire), "ms");
+    row("mouth to wire, canceller off", ms(s.mouthToWireNoCanceller), ms(b.mouthToWire), "ms (baresip has none)");
     row("wire to ear", ms(s.wireToEar), ms(b.wireToEar), "ms");
     row("CPU per second, Opus, canceller on", num(s.cpuOpus), num(b.cpuOpus), "ms/s");
     row("echo canceller ERLE after 2 s", num(s.erle), "-", "dB");
