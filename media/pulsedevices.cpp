@@ -95,8 +95,8 @@ void PulseDevices::contextChanged()
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
         if (!failed)
-            qWarning().noquote() << "!!! Sound server: no connection (" << pa_strerror(pa_context_errno(context))
-                                 << "); the Qt devices play";
+            qWarning().noquote() << QStringLiteral("!!! Sound server: no connection (%1); the Qt devices play")
+                                        .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context))));
         failed = true;
         // The streams died with the connection; what was asked for is forgotten.
         close(record);
@@ -156,6 +156,7 @@ pa_stream *PulseDevices::open(int rate, bool recording)
     attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
     int result;
+    pa_stream_set_state_callback(stream, &PulseDevices::onStreamState, this);
     if (recording) {
         attr.fragsize = bytesFor(rate, captureFragmentMs);
         pa_stream_set_read_callback(stream, &PulseDevices::onReadable, this);
@@ -183,12 +184,40 @@ void PulseDevices::close(pa_stream *&stream)
 {
     if (!stream)
         return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_set_read_callback(stream, nullptr, nullptr);
     pa_stream_set_write_callback(stream, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
     stream = nullptr;
+}
+
+void PulseDevices::onStreamState(pa_stream *stream, void *self)
+{
+    const char *what = stream == static_cast<PulseDevices *>(self)->record ? "microphone" : "speaker";
+    const pa_buffer_attr *attr = pa_stream_get_buffer_attr(stream);
+    const pa_sample_spec *spec = pa_stream_get_sample_spec(stream);
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+        // What the server granted, in ms of sound.
+        if (attr && spec && spec->rate > 0) {
+            const double ms = 1000.0 / (2.0 * spec->rate);
+            qDebug().noquote() << "!!! Sound server:" << what << "granted"
+                               << (stream == static_cast<PulseDevices *>(self)->record
+                                       ? QStringLiteral("blocks of %1 ms").arg(attr->fragsize * ms)
+                                       : QStringLiteral("a queue of %1 ms, asked for %2 ms at a time")
+                                             .arg(attr->tlength * ms).arg(attr->minreq * ms));
+        }
+        break;
+    case PA_STREAM_FAILED:
+        qWarning().noquote() << QStringLiteral("!!! Sound server: the %1 failed (%2)")
+                                    .arg(QLatin1String(what),
+                                         QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(stream)))));
+        break;
+    default:
+        break;
+    }
 }
 
 void PulseDevices::onReadable(pa_stream *stream, size_t, void *self)

@@ -4,8 +4,9 @@
 // The sound server's default microphone and speaker, driven by libpulse on the
 // GLib main context of the thread that makes this object (Qt's event loop
 // there): no client thread of its own, no lock handed to and fro each period.
-// The microphone delivers every 10 ms, one canceller block; the speaker keeps
-// 30 ms queued and asks again each 10 ms. The capture path takes what is
+// The microphone delivers every 10 ms, one canceller block; the speaker runs
+// 30 ms behind what it is given (its queue and the device's own latency) and
+// asks again each 10 ms. The capture path takes what is
 // recorded; the speaker is filled from the playback path, and a speaker that
 // ran dry is reported.
 //
@@ -59,6 +60,7 @@ private:
     pa_stream *open(int rate, bool record);
     void close(pa_stream *&stream);
     static void onContextState(pa_context *context, void *self);
+    static void onStreamState(pa_stream *stream, void *self);
     static void onReadable(pa_stream *stream, size_t bytes, void *self);
     static void onWritable(pa_stream *stream, size_t bytes, void *self);
     static void onUnderflow(pa_stream *stream, void *self);
