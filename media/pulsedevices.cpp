@@ -146,8 +146,8 @@ void PulseDevices::openPending()
 
 pa_stream *PulseDevices::open(int rate, bool recording)
 {
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, uint32_t(rate), 1};
-    pa_stream *stream = pa_stream_new(context, recording ? "Microphone" : "Speaker", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16NE, uint32_t(rate), 1};
+    pa_stream *stream = pa_stream_new(context, recording ? "Microphone" : "Speaker", &format, nullptr);
     if (!stream) {
         qWarning().noquote() << "!!! Sound server: no stream:" << pa_strerror(pa_context_errno(context));
         return nullptr;
@@ -197,12 +197,12 @@ void PulseDevices::onStreamState(pa_stream *stream, void *self)
 {
     const char *what = stream == static_cast<PulseDevices *>(self)->record ? "microphone" : "speaker";
     const pa_buffer_attr *attr = pa_stream_get_buffer_attr(stream);
-    const pa_sample_spec *spec = pa_stream_get_sample_spec(stream);
+    const pa_sample_spec *format = pa_stream_get_sample_spec(stream);
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY:
         // What the server granted, in ms of sound.
-        if (attr && spec && spec->rate > 0) {
-            const double ms = 1000.0 / (2.0 * spec->rate);
+        if (attr && format && format->rate > 0) {
+            const double ms = 1000.0 / (2.0 * format->rate);
             qDebug().noquote() << "!!! Sound server:" << what << "granted"
                                << (stream == static_cast<PulseDevices *>(self)->record
                                        ? QStringLiteral("blocks of %1 ms").arg(attr->fragsize * ms)
