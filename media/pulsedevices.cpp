@@ -174,9 +174,7 @@ pa_stream *PulseDevices::open(int rate, bool recording)
         pa_stream_unref(stream);
         return nullptr;
     }
-    qDebug().noquote() << "!!! Sound server:" << (recording ? "microphone" : "speaker") << "at" << rate << "Hz,"
-                       << (recording ? "blocks of" : "queue of") << (recording ? captureFragmentMs : playbackQueuedMs)
-                       << "ms";
+    qDebug().noquote() << "!!! Sound server:" << (recording ? "microphone" : "speaker") << "at" << rate << "Hz";
     return stream;
 }
 
@@ -261,5 +259,6 @@ void PulseDevices::onWritable(pa_stream *stream, size_t bytes, void *self)
 
 void PulseDevices::onUnderflow(pa_stream *, void *self)
 {
+    qDebug().noquote() << "!!! Sound server: the speaker ran dry";
     static_cast<PulseDevices *>(self)->hooks.ranDry();
 }
