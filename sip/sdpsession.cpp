@@ -300,7 +300,7 @@ SdpDirection SdpSession::answerDirection(const SdpSession &offer)
     return weReceive ? SdpDirection::RecvOnly : SdpDirection::Inactive;
 }
 
-SdpSession SdpSession::answer(const SdpSession &offer, const SdpFormats &enabled)
+SdpSession SdpSession::answer(const SdpSession &offer, const SdpFormats &enabled, const SdpFormat &inUse)
 {
     SdpSession a;
     a.hasAudio = offer.hasAudio;
@@ -314,6 +314,11 @@ SdpSession SdpSession::answer(const SdpSession &offer, const SdpFormats &enabled
         const bool wanted = std::any_of(enabled.cbegin(), enabled.cend(), [&f](const SdpFormat &e) { return e.sameCodec(f); });
         if (wanted && f.encoding.compare(QLatin1String("telephone-event"), Qt::CaseInsensitive) != 0)
             a.formats << f;
+    }
+    if (!inUse.encoding.isEmpty()) {
+        const auto kept = std::find_if(a.formats.begin(), a.formats.end(), [&inUse](const SdpFormat &f) { return f.sameCodec(inUse); });
+        if (kept != a.formats.end())
+            std::rotate(a.formats.begin(), kept, kept + 1);
     }
     // Events run on the voice's clock (RFC 4733 2.1).
     if (!a.formats.isEmpty()) {

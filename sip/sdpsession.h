@@ -86,8 +86,11 @@ public:
     // then telephone-event if offered at the voice's clock; the direction
     // that mirrors the offer's; the other streams refused. No format in
     // common leaves the formats empty: the caller refuses with 488.
-    // Origin, addresses, port and ptime are the caller's to fill in.
-    static SdpSession answer(const SdpSession &offer, const SdpFormats &enabled);
+    // Origin, addresses, port and ptime are the caller's to fill in. In a call
+    // that already has a codec (`inUse`), a re-offer that still holds it is
+    // answered with it first: the call keeps its codec, as the phone does
+    // not change codecs within a call.
+    static SdpSession answer(const SdpSession &offer, const SdpFormats &enabled, const SdpFormat &inUse = SdpFormat());
     static SdpDirection answerDirection(const SdpSession &offer);
 
 private:

@@ -127,7 +127,7 @@ void SipBuilder::addSdp(SipPacket *msg, bool answer, bool repeat)
         // An INVITE without an offer gets our offer in its 200 OK.
         const bool offer = !answer || !dialog.peerOffered;
         SdpSession sdp = offer ? SdpSession::offer(dialog.sdpOrigin, port, enabledFormats(settings), settings.mediaIp)
-                               : SdpSession::answer(dialog.remoteSdp, enabledFormats(settings));
+                               : SdpSession::answer(dialog.remoteSdp, enabledFormats(settings), dialog.media.codec);
         if (!offer) {
             sdp.origin = dialog.sdpOrigin;
             sdp.connectionAddress = settings.mediaIp;
