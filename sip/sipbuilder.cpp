@@ -173,13 +173,18 @@ QString SipBuilder::transportName() const
     return SipTransport::viaName(transport ? transport->kind() : SipTransport::Kind::Udp);
 }
 
-// The request line writes no URI parameters; a remote target reached over a
-// stream keeps its transport, or the proxy would send the request by UDP.
-QString SipBuilder::streamParameter(const QString &uri)
+// The request line writes scheme, user, host and port; a request to the
+// remote target keeps its parameters too (RFC 3261 12.2.1.1): its transport,
+// or the proxy would send the request by UDP, and a GRUU's "gr", without
+// which the registrar finds no one. Headers ("?...") have no place there.
+QString SipBuilder::uriParameters(const QString &uri)
 {
-    static const QRegularExpression transport(QStringLiteral(";transport=(tcp|tls)(?=;|$)"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    return transport.match(uri).captured(0);
+    const int host = uri.indexOf(QLatin1Char('@')) + 1;
+    const int from = uri.indexOf(QLatin1Char(';'), host);
+    if (from < 0)
+        return QString();
+    const int headers = uri.indexOf(QLatin1Char('?'), from);
+    return uri.mid(from, headers < 0 ? -1 : headers - from);
 }
 
 QString SipBuilder::serverPort() const
@@ -427,7 +432,7 @@ SipResponse *SipBuilder::busyIn()
 // CANCEL and BYE: the dialog block, Max-Forwards, the route set on a BYE.
 SipRequest *SipBuilder::dialogRequest(const QString &uri, const Headers &d, const QString &logLabel)
 {
-    auto *msg = new SipRequest(parser, d.method, uri, streamParameter(uri));
+    auto *msg = new SipRequest(parser, d.method, uri, uriParameters(uri));
     addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
     if (d.method == QLatin1String("BYE") && !dialog.remoteTarget.isEmpty())
         addRoutes(msg);
@@ -482,7 +487,8 @@ SipRequest *SipBuilder::inDialog(const QString &method, bool offer, const QStrin
         d.to = invite.from;
         d.callId = invite.callId;
     }
-    auto *msg = new SipRequest(parser, method, byeUri(), QString());
+    const QString uri = byeUri();
+    auto *msg = new SipRequest(parser, method, uri, uriParameters(uri));
     addDialog(msg, d, {Field::Via, Field::From, Field::To, Field::CallId, Field::CSeq, Field::MaxForwards});
     if (!dialog.remoteTarget.isEmpty())
         addRoutes(msg);
@@ -680,7 +686,7 @@ SipRequest *SipBuilder::responseRequest(const QString &method, SipPacket *respon
     const QString port = serverPort();
     if (!routed && !port.isEmpty() && port != QLatin1String("5060"))
         uri += ':' + port;
-    auto *msg = new SipRequest(parser, method, uri, routed ? streamParameter(uri) : QString());
+    auto *msg = new SipRequest(parser, method, uri, routed ? uriParameters(uri) : QString());
     for (SipHeader *header : qAsConst(response->headers))
         msg->headers.append(parser->cloneHeader(header));
     for (const char *name : {"Authorization", "Expires", "Session-Expires", "Max-Forwards", "User-Agent", "Min-SE",

@@ -114,7 +114,8 @@ private:
     QString transportName() const;
     QString ownPort() const;
     QString ownHost() const;
-    static QString streamParameter(const QString &uri);
+    // The parameters of `uri` (";gr=...;transport=tcp"), for its request line.
+    static QString uriParameters(const QString &uri);
     // The server's port as the transport reaches it.
     QString serverPort() const;
     // Adds the SDP body with its Content-Length; returns that length.
