@@ -282,7 +282,7 @@ void Application::getSettingsDB()
     const int rtpPort = network->rtpBindPort();
     runOn(rtp, [this, rtpPort] {
         rtp->localPort = rtpPort;
-        rtp->initSession();
+        rtp->bindSocket(rtpPort);
     });
     audio->setEchoCancel(settings.echoCancel);
 }

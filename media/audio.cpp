@@ -25,6 +25,7 @@ Audio::Audio(Rtp *rtp, QObject *parent)
     hooks.fill = [this](qint16 *out, int count) { fillSpeaker(out, count, speakerValue); };
     hooks.ranDry = [this] { playbackRanDry(); };
     pulse = std::make_unique<PulseDevices>(std::move(hooks));
+    connect(rtp, &Rtp::codecChanged, this, &Audio::followCodec);
 }
 
 Audio::~Audio() = default;
@@ -194,6 +195,7 @@ void Audio::stop()
         rtp->logCallFigures(erle());
     // The call's keys go with it.
     rtp->clearSrtp();
+    rtp->endSession();
     const bool wasActive = audioActive;
     audioActive = false;
     audioInput->audioStop();
@@ -217,6 +219,24 @@ void Audio::startSpeaker()
     useRate();
     chooseDevices();
     startPlayback();
+}
+
+void Audio::followCodec()
+{
+    const bool capturing = audioActive, playing = speakerRunning();
+    if (rtp->sampleRate() == deviceRate || (!capturing && !playing))
+        return;   // the devices and the canceller go on as they are
+    audioInput->audioStop();
+    audioOutput->audioStop();
+    pulse->stopCapture();
+    pulse->stopPlayback();
+    useRate();
+    if (capturing && direct)
+        pulse->startCapture(deviceRate);
+    else if (capturing)
+        audioInput->audioStart();
+    if (playing)
+        startPlayback();
 }
 
 void Audio::chooseDevices()

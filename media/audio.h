@@ -6,7 +6,8 @@
 // given through the echo canceller, plays what it decodes, and starts and
 // stops sound for each call. The devices run at the call's rate (8 kHz for
 // G.711, 16 kHz for G.722 and Opus): the server's streams open for each call,
-// Qt's devices again only when the rate changes. It lives on the audio thread
+// Qt's devices again only when the rate changes, and both again within a call
+// that moves to a codec of another rate. It lives on the audio thread
 // that created it; the calls below may come from any thread and run there,
 // the caller waiting.
 
@@ -78,6 +79,8 @@ private:
     void stop();
     void startSpeaker();
     void startPlayback();
+    // The call's codec changed: at another rate the devices open again at it, with a canceller for it.
+    void followCodec();
     // This call's devices: the sound server's where it is connected, else Qt's.
     void chooseDevices();
     // The capture path after the microphone's level, where the sound server

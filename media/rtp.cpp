@@ -7,6 +7,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -35,9 +36,42 @@ Rtp::Rtp(QObject *parent)
 
 Rtp::~Rtp() = default;
 
+namespace {
+
+// Whether `a` and `b` are coded alike on the wire: a payload type or an fmtp that changes needs a new coder too.
+bool codedAlike(const SdpFormat &a, const SdpFormat &b)
+{
+    return AudioCodec::named(a).sameCodec(AudioCodec::named(b)) && a.payloadType == b.payloadType && a.fmtp == b.fmtp;
+}
+
+// The figures of two stretches of one call, as one.
+JitterBuffer::Figures joined(const JitterBuffer::Figures &a, const JitterBuffer::Figures &b)
+{
+    JitterBuffer::Figures f = b;
+    f.received += a.received;
+    f.lost += a.lost;
+    f.late += a.late;
+    f.duplicated += a.duplicated;
+    if (f.received > 0)
+        f.meanJitterMs = (a.meanJitterMs * double(a.received) + b.meanJitterMs * double(b.received)) / double(f.received);
+    f.maxJitterMs = std::max(a.maxJitterMs, b.maxJitterMs);
+    return f;
+}
+
+} // namespace
+
 void Rtp::setCodec(const SdpFormat &format)
 {
     wanted = format;
+    // Both directions take the answer's codec at once: sending the old one
+    // after answering another would be heard as noise or not at all.
+    if (!inSession || format.payloadType < 0 || codedAlike(format, applied))
+        return;
+    earlier = joined(earlier, rxBuffer.figures());
+    txPcm.clear();
+    applyCodec();
+    qDebug().noquote() << "!!! Codec changed within the call:" << codecName() << "at" << sampleRate() << "Hz";
+    emit codecChanged();
 }
 
 int Rtp::sampleRate() const
@@ -143,6 +177,20 @@ int Rtp::payloadType(int codec)
 void Rtp::initSession()
 {
     txPcm.clear();
+    applyCodec();
+    earlier = JitterBuffer::Figures();
+    dtmf.clear();
+    eventReceiver.reset();
+    figuresDue = true;
+    inSession = true;
+    bindSocket(localPort);
+    if (udpSocket)
+        udpSocket->flushReadBuff();
+}
+
+void Rtp::applyCodec()
+{
+    applied = wanted;
     const SdpFormat named = AudioCodec::named(wanted);
     const bool wideband = named.encoding.compare(QLatin1String("G722"), Qt::CaseInsensitive) == 0
         || named.encoding.compare(QLatin1String("opus"), Qt::CaseInsensitive) == 0;
@@ -153,14 +201,8 @@ void Rtp::initSession()
         rxCodec = PCMA;
     // The jitter buffer plays at the codec's rate and reads timestamps at its clock.
     rxBuffer.setFormat(sampleRate(), codec ? codec->clockRate() : JitterBuffer::rate, codec.get());
-    dtmf.clear();
     // Events count durations in the voice's clock (RFC 4733 2.5.1.5).
     events = TelephoneEventSender(codec ? codec->clockRate() : JitterBuffer::rate);
-    eventReceiver.reset();
-    figuresDue = true;
-    bindSocket(localPort);
-    if (udpSocket)
-        udpSocket->flushReadBuff();
 }
 
 void Rtp::bindSocket(int port)
@@ -327,7 +369,7 @@ void Rtp::logCallFigures(double erleDb)
     if (!figuresDue)
         return;
     figuresDue = false;
-    const JitterBuffer::Figures f = rxBuffer.figures();
+    const JitterBuffer::Figures f = joined(earlier, rxBuffer.figures());
     qDebug().noquote() << QStringLiteral("!!! RTP call figures: received %1, lost %2, late %3, duplicated %4, "
                                          "jitter mean %5 ms, max %6 ms, target delay %7 ms, codec %8, ERLE %9")
                               .arg(f.received).arg(f.lost).arg(f.late).arg(f.duplicated)

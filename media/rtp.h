@@ -48,7 +48,9 @@ public:
 
     // The call's codec as negotiated. PCMA and PCMU (or a format we do not
     // code) keep the G.711 path; G.722 and Opus take over the stream at
-    // their rate and payload type. Takes effect at the next initSession.
+    // their rate and payload type. Takes effect at the next initSession, or
+    // at once when a running session's codec changes (a re-offer moved the
+    // call, or the answer after early media named another): codecChanged.
     void setCodec(const SdpFormat &format);
     // The audio path's rate and 20 ms of it in bytes, for the codec in use.
     int sampleRate() const;
@@ -57,6 +59,8 @@ public:
     QString codecName() const;
 
     void initSession();
+    // The call's sound stopped: a codec negotiated from now on waits for the next initSession.
+    void endSession() { inSession = false; }
     void bindSocket(int port);
     void msgTransmiter();
     void msgReceiver(unsigned char *data, int len);
@@ -114,6 +118,8 @@ signals:
     void keyReceived(QChar key);
     // The media went over to SRTP (true) or back to clear RTP.
     void encryptionChanged(bool srtp);
+    // The running session took another codec; the audio path runs at sampleRate() from now on.
+    void codecChanged();
 
 public slots:
     void msgTransmiterSlot();
@@ -124,7 +130,14 @@ public slots:
 
 private:
     SdpFormat wanted;                   // set for the next call
+    SdpFormat applied;                  // what the session runs with
+    bool inSession = false;
     std::unique_ptr<AudioCodec> codec;  // wideband only; null: G.711
+    // What the call received under the codecs it had before this one.
+    JitterBuffer::Figures earlier;
+
+    // Coder, decoder, jitter buffer and event clock for `wanted`.
+    void applyCodec();
 
     void transmit(unsigned char *packet, int len);
     SrtpSession srtp;

@@ -2,9 +2,9 @@
 // calling 200 at a scripted server whose RTP far end is this test: a tone
 // through jitter, reordering and loss plays whole and in order and the logged
 // figures say what happened; a 183's early media is heard, the answer moves
-// the media; with a speaker-to-microphone echo path the far
-// end's voice does not come back, and the near end talking over it loses at
-// most 6 dB.
+// the media and the codec; a re-INVITE moves the codec; with a
+// speaker-to-microphone echo path the far end's voice does not come back, and
+// the near end talking over it loses at most 6 dB.
 
 #include "agentfixture.h"
 #include "audiocodec.h"
@@ -38,14 +38,15 @@ class TstMedia : public QObject
         return server.send(AgentFixture::responseTo(request, status, {QString("Contact: <sip:200@127.0.0.2:%1>").arg(port)},
                                                     rtpPort ? AgentFixture::sdp("127.0.0.1", rtpPort, format) : QString()));
     }
-    // Dials 200 on the keyboard and answers the INVITE with `status` and an SDP naming `far` and `format`.
-    bool call(const QString &status, RtpPeer &far, const QString &format = "8 PCMA/8000")
+    // Dials 200 on the keyboard and answers the INVITE with `status` and an SDP naming `far` and `format`;
+    // the speaker is recorded at `hearAt` Hz.
+    bool call(const QString &status, RtpPeer &far, const QString &format = "8 PCMA/8000", int hearAt = 8000)
     {
         mark = phone.logSize();
         invite.clear();
         bye.clear();
         speaker.stop();
-        return far.start() && speaker.record("spk.monitor") && phone.keys(phone.mainWindow(), {"2", "0", "0"}) && phone.click(phone.mainWindow(), 160, 611)
+        return far.start() && speaker.record("spk.monitor", hearAt) && phone.keys(phone.mainWindow(), {"2", "0", "0"}) && phone.click(phone.mainWindow(), 160, 611)
             && QTest::qWaitFor([&] { return !invite.isEmpty(); }, 10000) && reply(invite, status, far.port(), format);
     }
     bool hangUp()
@@ -118,7 +119,7 @@ class TstMedia : public QObject
     quint16 port = SipTestServer::freePort(), mediaPort = SipTestServer::freePort();
     qint64 mark = 0;
     PulseStream speaker; // from the call on
-    QString invite, bye;
+    QString invite, bye, reanswer;
 
 private slots:
     void initTestCase()
@@ -129,6 +130,8 @@ private slots:
             const QString t = server.last();
             if (t.startsWith("INVITE "))
                 invite = t;
+            else if (t.startsWith("SIP/2.0 200") && AgentFixture::header(t, "CSeq").endsWith(" INVITE"))
+                reanswer = t;
             else if (t.startsWith("REGISTER ") || (t.startsWith("BYE ") && !(bye = t).isEmpty()))
                 reply(t, "200 OK");
         });
@@ -218,9 +221,93 @@ private slots:
         const QByteArray heard = speaker.take().right(8000);
         QVERIFY2(qRound(Tone::dominant(heard) / 10) * 10 == 700 && Tone::level(heard, 425) < 0.01,
                  qPrintable(QString("%1 Hz is loudest, not the 700 Hz announcement").arg(Tone::dominant(heard))));
-        // The answer's SDP moves the far end: the phone's voice goes there.
-        QVERIFY(reply(invite, "200 OK", answerer.port()) && QTest::qWaitFor([&] { return answerer.packets.size() > 5; }, 5000));
+        // The answer's SDP moves the far end, and with G.722 the codec: the phone's voice goes there, coded so.
+        QVERIFY(reply(invite, "200 OK", answerer.port(), "9 G722/8000") && QTest::qWaitFor([&] { return answerer.packets.size() > 5; }, 5000));
+        QVERIFY2((answerer.packets.last().at(1) & 0x7F) == 9, "the phone goes on in the early media's codec");
         QVERIFY(hangUp());
+    }
+
+    // The far end moves the call to another codec with a re-INVITE (a PBX handing it to another endpoint):
+    // the phone answers with it and both directions take it at once, the devices at its rate. The tone it
+    // sends after (6 kHz over G.722 could not pass G.711) is heard, the phone's packets carry the new
+    // payload type, and the call's figures count the packets of both codecs.
+    void codecMovedMidCall_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("hertz");
+        QTest::newRow("G.711 to G.722") << "8 PCMA/8000" << "9 G722/8000" << 6000;
+        QTest::newRow("G.722 to G.711") << "9 G722/8000" << "0 PCMU/8000" << 1000;
+    }
+    void codecMovedMidCall()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(int, hertz);
+        const auto coded = [](const QString &format) {
+            return SdpFormat{format.section(' ', 0, 0).toInt(), format.section(' ', 1).section('/', 0, 0), 8000, 1, QString()};
+        };
+        const SdpFormat from = coded(before), to = coded(after);
+        std::unique_ptr<AudioCodec> fromCodec = AudioCodec::create(from), toCodec = AudioCodec::create(to);
+        QMap<double, QByteArray> first, second;
+        for (int i = 0; i < 150; ++i) {   // 1 s in the first codec, then 2 s in the second, numbered on
+            AudioCodec &c = i < 50 ? *fromCodec : *toCodec;
+            const int rate = c.sampleRate(), n = rate / 50;
+            const QByteArray pcm = Tone::sine(i < 50 ? 700 : hertz, 0.3, n, rate, qint64(n) * i);
+            (i < 50 ? first : second)
+                .insert(20.0 * (i % 50 + (i < 50 ? 0 : 50 * (i / 50 - 1))),
+                        RtpPeer::packet(c.format().payloadType, QByteArray(), quint16(i), quint32(160 * i))
+                            + c.encode(reinterpret_cast<const qint16 *>(pcm.constData())));
+        }
+        RtpPeer far;
+        QVERIFY(call("200 OK", far, before, 16000) && QTest::qWaitFor([&] { return far.packets.size() > 5; }, 5000));
+        stream(first);
+
+        // The re-INVITE, from the far end of the dialog to the phone's Contact, offering the second codec alone.
+        reanswer.clear();
+        const QString contact = AgentFixture::header(invite, "Contact").section('<', 1).section('>', 0, 0);
+        const QString sdp = AgentFixture::sdp("127.0.0.1", far.port(), after);
+        const QString branch = "z9hG4bKmove" + QString::number(qHash(AgentFixture::header(invite, "Call-ID")));   // one per call
+        const QStringList dialog = {"From: " + AgentFixture::header(invite, "To") + ";tag=calleetag",
+                                    "To: " + AgentFixture::header(invite, "From"), "Call-ID: " + AgentFixture::header(invite, "Call-ID")};
+        QVERIFY(server.send(AgentFixture::message(QStringList{"INVITE " + contact + " SIP/2.0", QString("Via: SIP/2.0/UDP 127.0.0.2:%1;branch=%2").arg(port).arg(branch)}
+                                                      + dialog + QStringList{"CSeq: 1 INVITE", QString("Contact: <sip:200@127.0.0.2:%1>").arg(port),
+                                                                             "Content-Type: application/sdp", "Content-Length: " + QString::number(sdp.size())},
+                                                  sdp)));
+        QVERIFY2(QTest::qWaitFor([&] { return !reanswer.isEmpty(); }, 5000), "the re-INVITE was not answered 200");
+        QVERIFY2(reanswer.contains(QRegularExpression("m=audio \\d+ RTP/AVP " + QString::number(to.payloadType) + "[ \r]")),
+                 qPrintable("the answer does not take the offered codec first: " + reanswer.section("\r\n\r\n", 1)));
+        const int answeredAt = far.packets.size();
+        QVERIFY(server.send(AgentFixture::message(QStringList{"ACK " + contact + " SIP/2.0", QString("Via: SIP/2.0/UDP 127.0.0.2:%1;branch=%2ack").arg(port).arg(branch)}
+                                                  + dialog + QStringList{"CSeq: 1 ACK", "Content-Length: 0"})));
+        const QByteArray beforeMove = speaker.take().right(2 * 8000);   // the last half second before, at 16 kHz
+        stream(second);
+        QTest::qWait(300);
+        const QByteArray heard = speaker.take();
+        QVERIFY(hangUp());
+
+        // What the phone sent after its answer: the old codec for a packet or two in flight, then only the new.
+        int firstNew = -1, oldAfter = 0;
+        for (int i = answeredAt; i < far.packets.size(); ++i) {
+            const int type = far.packets[i].at(1) & 0x7F;
+            if (type == to.payloadType && firstNew < 0)
+                firstNew = i;
+            oldAfter += firstNew >= 0 && type != to.payloadType;
+        }
+        QVERIFY2(firstNew >= 0 && firstNew - answeredAt <= 3 && oldAfter == 0 && far.packets.size() - firstNew > 50,
+                 qPrintable(QString("%1 packets after the answer, the new payload type %2, %3 of another after it")
+                                .arg(far.packets.size() - answeredAt)
+                                .arg(firstNew < 0 ? QString("in none") : QString("from the %1th").arg(firstNew - answeredAt + 1))
+                                .arg(oldAfter)));
+        const QByteArray tail = heard.right(2 * 16000);   // the last second, at 16 kHz
+        QVERIFY2(std::abs(Tone::dominant(beforeMove, 16000) - 700) < 50 && std::abs(Tone::dominant(tail, 16000) - hertz) < 50
+                     && Tone::level(tail, hertz, 16000) > 0.1,
+                 qPrintable(QString("%1 Hz was loudest before the move, not 700 Hz; %2 Hz after it, not %3 Hz (level %4)")
+                                .arg(Tone::dominant(beforeMove, 16000)).arg(Tone::dominant(tail, 16000)).arg(hertz)
+                                .arg(Tone::level(tail, hertz, 16000))));
+        QVERIFY2(phone.waitForLog("RTP call figures", 5000, mark)
+                     && phone.log(mark).contains(QRegularExpression("received 1(4[5-9]|50), .*codec " + to.encoding)),
+                 qPrintable(phone.log(mark).section("RTP call figures", 1).section('\n', 0, 0)));
     }
 
     void echoReturned_data()

@@ -27,6 +27,7 @@
 #include "udprelay.h"
 #include "xvfbserver.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 namespace {
@@ -93,6 +94,15 @@ class TstPhone : public QObject
         return wire;
     }
     bool waitFor(const std::function<bool()> &condition, int ms) { return PeerProcess::waitFor(condition, ms, 100); }
+    // Answers the call ringing in `window`. A click that reaches the window while it is still being
+    // raised is lost; clicking answer on a call already answered does nothing, so it tries again.
+    bool answer(const QString &window, qint64 mark)
+    {
+        for (int attempt = 0; !phone.waitForLog("!!! audioStartSlot", attempt ? 1000 : 0, mark); ++attempt)
+            if (attempt == 3 || !phone.click(window, kAnswerButton.x(), kAnswerButton.y()))
+                return false;
+        return true;
+    }
     bool dial(const QString &number)
     {
         for (const QChar digit : number + QLatin1Char('c')) {
@@ -120,10 +130,7 @@ class TstPhone : public QObject
             far.dial("sip:100@127.0.0.2", "sip:" + number + "@127.0.0.2");
         const QString window = phone.findWindow(phoneCalls ? kOutgoing : kIncoming, 8000);
         QVERIFY2(!window.isEmpty(), "no call window");
-        // A click that reaches the window while it is still being raised is lost;
-        // clicking answer on a call already answered does nothing, so try again.
-        for (int attempt = 0; !phoneCalls && !phone.waitForLog("!!! audioStartSlot", attempt ? 1000 : 0, mark); ++attempt)
-            QVERIFY2(attempt < 3 && phone.click(window, kAnswerButton.x(), kAnswerButton.y()), "cannot answer");
+        QVERIFY2(phoneCalls || answer(window, mark), "cannot answer");
         QVERIFY2(waitFor([&] { return far.count(far.connected) > established; }, 10000),
                  qPrintable(name + " never got the call established"));
         QVERIFY2(phone.waitForLog("!!! audioStartSlot", 10000, mark), "the phone never started the audio");
@@ -317,6 +324,73 @@ private slots:
         QFETCH(bool, phoneHangsUp);
         QFETCH(QString, codec);
         call(phoneCalls, phoneHangsUp, codec);
+    }
+
+    void codecMovedByLinphonec_data()
+    {
+        QTest::addColumn<bool>("phoneCalls");
+        QTest::addColumn<QString>("before");     // the codec the call starts on, as the phone's log names it
+        QTest::addColumn<QStringList>("dropped"); // linphonec's codecs switched off in the call, by index
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("rate");           // the phone's devices after the move
+        // The phone's offer leads with G.711 A-law, linphonec's with Opus, then two Speex, then PCMU.
+        QTest::newRow("phone calls: G.711 to Opus") << true << "PCMA/8000" << QStringList{"3", "4"} << "opus" << 16000;
+        QTest::newRow("linphonec calls: Opus to G.711") << false << "opus/48000" << QStringList{"0", "1", "2"} << "PCMU" << 8000;
+    }
+    // linphonec drops the call's codec and holds the call: the phone answers its re-offer with the first
+    // codec it shares and moves both directions to it at once, its devices at its rate. Once linphonec
+    // takes the call back, each end hears the other's tone.
+    void codecMovedByLinphonec()
+    {
+        QFETCH(bool, phoneCalls);
+        QFETCH(QString, before);
+        QFETCH(QStringList, dropped);
+        QFETCH(QString, after);
+        QFETCH(int, rate);
+        QVERIFY2(micTone.play("mic", Tone::sine(1000, 0.3, 8000 * 60), 8000), qPrintable(micTone.errorString()));
+        const int established = linphonec.count(linphonec.connected), closed = linphonec.count(linphonec.ended);
+        const qint64 mark = phone.logSize();
+        if (phoneCalls)
+            QVERIFY2(dial("300"), "cannot dial");
+        else
+            linphonec.dial("sip:100@127.0.0.2", QString());
+        const QString window = phone.findWindow(phoneCalls ? kOutgoing : kIncoming, 8000);
+        QVERIFY2(!window.isEmpty(), "no call window");
+        QVERIFY2(phoneCalls || answer(window, mark), "cannot answer");
+        QVERIFY2(waitFor([&] { return linphonec.count(linphonec.connected) > established; }, 10000),
+                 "linphonec never got the call established");
+        QVERIFY2(phone.waitForLog(QString(" %1 pt").arg(before), 5000, mark), qPrintable("the call did not start on " + before));
+        const auto restore = qScopeGuard([&] {
+            for (const QString &index : dropped)
+                linphonec.command("codec enable " + index);
+        });
+        for (const QString &index : dropped)
+            QVERIFY(linphonec.command("codec disable " + index));
+        linphonec.act("hold");
+        QVERIFY2(phone.waitForLog(QString("!!! Codec changed within the call: %1 at %2 Hz").arg(after).arg(rate), 8000, mark),
+                 qPrintable("the phone did not move to linphonec's " + after));
+        QVERIFY2(phone.waitForLog("!!! Call held by the far end", 5000, mark), "not held");
+        QTest::qWait(500);
+        const qint64 resumed = phone.logSize();
+        linphonec.act("resume");
+        QVERIFY2(phone.waitForLog("!!! Call resumed by the far end", 8000, resumed), "not resumed");
+        PulseStream speaker;
+        QByteArray heard;
+        if (speaker.record(QStringLiteral("spk.monitor"), rate))
+            waitFor([&] { return (heard += speaker.take()).size() >= 5 * rate; }, 5500);
+        heard = heard.right(2 * rate);
+        const int played = frequency(heard, rate);
+        QVERIFY2(qAbs(played - 550) <= 10, qPrintable(QString("the phone's speaker plays %1 Hz, not linphonec's 550 Hz").arg(played)));
+        const QPoint hangUp = phoneCalls ? kOutgoingHangUp : kIncomingHangUp;
+        QVERIFY2(phone.click(window, hangUp.x(), hangUp.y()), "cannot hang up");
+        QVERIFY2(waitFor([&] { return linphonec.count(linphonec.ended) > closed; }, 10000), "linphonec still holds the call");
+        QVERIFY2(phone.waitForLog(", codec " + after + ",", 5000, mark), qPrintable("the call's figures do not name " + after));
+        int farRate = 8000, farHeard = 0;
+        QByteArray farPcm;
+        QVERIFY2(waitFor([&] { return qAbs((farHeard = frequency(farPcm = linphonec.received(&farRate).right(2 * farRate), farRate)) - 1000) <= 10; }, 10000),
+                 qPrintable(QString("linphonec did not hear the phone's 1000 Hz (%1 Hz in the last %2 bytes at %3 Hz)")
+                                .arg(farHeard).arg(farPcm.size()).arg(farRate)));
+        history << (phoneCalls ? "300 Out" : "300 In");
     }
 
     void ringingCallEnds_data()
