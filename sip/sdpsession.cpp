@@ -273,7 +273,8 @@ SdpFormat SdpSession::telephoneEvent(int payloadType, int clockRate)
     return f;
 }
 
-SdpSession SdpSession::offer(const SdpOrigin &origin, int port, const SdpFormats &codecs, const QString &address)
+SdpSession SdpSession::offer(const SdpOrigin &origin, int port, const SdpFormats &codecs, const QString &address,
+                             const SdpFormat &inUse)
 {
     SdpSession s;
     s.origin = origin;
@@ -281,9 +282,19 @@ SdpSession SdpSession::offer(const SdpOrigin &origin, int port, const SdpFormats
     s.hasAudio = true;
     s.mediaPort = port;
     s.formats = codecs;
+    putFirst(s.formats, inUse);
     s.formats << telephoneEvent();
     s.ptime = 20;
     return s;
+}
+
+void SdpSession::putFirst(SdpFormats &formats, const SdpFormat &inUse)
+{
+    if (inUse.encoding.isEmpty())
+        return;
+    const auto kept = std::find_if(formats.begin(), formats.end(), [&inUse](const SdpFormat &f) { return f.sameCodec(inUse); });
+    if (kept != formats.end())
+        std::rotate(formats.begin(), kept, kept + 1);
 }
 
 SdpDirection SdpSession::answerDirection(const SdpSession &offer)
@@ -315,11 +326,7 @@ SdpSession SdpSession::answer(const SdpSession &offer, const SdpFormats &enabled
         if (wanted && f.encoding.compare(QLatin1String("telephone-event"), Qt::CaseInsensitive) != 0)
             a.formats << f;
     }
-    if (!inUse.encoding.isEmpty()) {
-        const auto kept = std::find_if(a.formats.begin(), a.formats.end(), [&inUse](const SdpFormat &f) { return f.sameCodec(inUse); });
-        if (kept != a.formats.end())
-            std::rotate(a.formats.begin(), kept, kept + 1);
-    }
+    putFirst(a.formats, inUse);
     // Events run on the voice's clock (RFC 4733 2.1).
     if (!a.formats.isEmpty()) {
         if (const SdpFormat *event = offer.format(QStringLiteral("telephone-event"), a.formats.first().clockRate))

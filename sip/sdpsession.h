@@ -78,8 +78,11 @@ public:
     static SdpFormat telephoneEvent(int payloadType = defaultEventPayload, int clockRate = 8000);
 
     // Our offer: `codecs` in our order, then telephone-event at 101, sendrecv,
-    // 20 ms packets, from and to `address` (the origin's, when empty).
-    static SdpSession offer(const SdpOrigin &origin, int port, const SdpFormats &codecs, const QString &address = QString());
+    // 20 ms packets, from and to `address` (the origin's, when empty). In a
+    // call that has a codec (`inUse`), a re-offer names it first, so that an
+    // answerer keeping the offer's order keeps the call's codec.
+    static SdpSession offer(const SdpOrigin &origin, int port, const SdpFormats &codecs, const QString &address = QString(),
+                            const SdpFormat &inUse = SdpFormat());
 
     // The answer to `offer` (RFC 3264 6.1): the offered formats that match
     // one of `enabled`, in the offer's order and with its payload numbers,
@@ -88,10 +91,12 @@ public:
     // common leaves the formats empty: the caller refuses with 488.
     // Origin, addresses, port and ptime are the caller's to fill in. In a call
     // that already has a codec (`inUse`), a re-offer that still holds it is
-    // answered with it first: the call keeps its codec, as the phone does
-    // not change codecs within a call.
+    // answered with it first: the call keeps its codec rather than move to
+    // another for a hold or a refresh.
     static SdpSession answer(const SdpSession &offer, const SdpFormats &enabled, const SdpFormat &inUse = SdpFormat());
     static SdpDirection answerDirection(const SdpSession &offer);
+    // `formats` with the first one that is `inUse`'s codec moved to the front (none: as they are).
+    static void putFirst(SdpFormats &formats, const SdpFormat &inUse);
 
 private:
     QVector<QPair<QString, QString>> m_attributes;

@@ -380,7 +380,7 @@ private slots:
     void sessionTimer_data() { fixtureRows("agent/sessiontimer.txt"); }
 
     // A 90 s session (a second lasting 20 ms here): the 200 states it, the refresher refreshes at half the
-    // interval and, answered, the session goes on to the next refresh; one nobody refreshes, or whose refresh
+    // interval (a new offer naming the call's codec first) and, answered, the session goes on to the next refresh; one nobody refreshes, or whose refresh
     // gets no answer, ends with a BYE.
     void sessionTimer()
     {
@@ -395,14 +395,18 @@ private slots:
             phone->exchange(invite("st", "1", d->callToTag, "ACK"));
             QTEST(header(ok, "Session-Expires") + '|' + header(ok, "Require"), "stated");
             QCOMPARE(ok.contains("Supported: timer"), !disabled);
-        } else {
-            phone->exchange(AgentFixture::responseTo(command("invite"), "200 OK", cell("headers").split("\r\n"), sdp));
+        } else {   // answered with PCMU, second in our offer
+            phone->exchange(AgentFixture::responseTo(command("invite"), "200 OK", cell("headers").split("\r\n"),
+                                                     AgentFixture::sdp("127.0.0.9", 41000, "0 PCMU/8000")));
         }
         const int mark = phone->server->received.size();
         if (!refresh.isEmpty()) {
             QVERIFY(phone->server->waitFor(mark + 1, 10000));
             const QString sent = QString::fromUtf8(phone->server->received.at(mark));
             QCOMPARE(sent.section(' ', 0, 0) + ' ' + header(sent, "Session-Expires"), refresh + " 90;refresher=uac");
+            // A refresh that offers anew names the call's codec first, so that the call keeps it.
+            if (refresh == "INVITE" && cell("side") == "out")
+                QVERIFY2(sent.contains(QRegularExpression("\r\nm=audio \\d+ RTP/AVP 0 8 ")), qPrintable(sent));
             const QString answer = AgentFixture::responseTo(sent, "200 OK", {"Session-Expires: 90;refresher=uac"},
                                                             refresh == "INVITE" ? sdp : QString());
             // A refresh answered starts the session afresh: the next one comes, never the end.
