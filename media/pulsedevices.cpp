@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QDebug>
 #include <QThread>
+#include <QTimer>
 
 #include <glib.h>
 #include <pulse/context.h>
@@ -90,19 +91,32 @@ void PulseDevices::contextChanged()
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         qDebug().noquote() << "!!! Sound server connected:" << pa_context_get_server(context);
+        // After the server came back in a call, the speaker starts over: what it plays is heard later than before.
+        if (playRate > 0 && hooks.ranDry)
+            hooks.ranDry();
         openPending();
         break;
     case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
+    case PA_CONTEXT_TERMINATED: {
+        const bool inCall = captureRate > 0 || playRate > 0;
         if (!failed)
-            qWarning().noquote() << QStringLiteral("!!! Sound server: no connection (%1); the Qt devices play")
-                                        .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context))));
+            qWarning().noquote() << QStringLiteral("!!! Sound server: no connection (%1); %2")
+                                        .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context))),
+                                             inCall ? QStringLiteral("the call's sound comes back with the server")
+                                                    : QStringLiteral("the Qt devices play"));
         failed = true;
-        // The streams died with the connection; what was asked for is forgotten.
+        // The streams died with the connection. A call under way keeps asking
+        // for them, and has them again once the server is back (restarted, or
+        // PipeWire's service replaced); the next call otherwise tries again.
         close(record);
         close(playback);
-        captureRate = playRate = 0;
+        if (inCall)
+            QTimer::singleShot(reconnectMs, this, [this] {
+                if (captureRate > 0 || playRate > 0)
+                    retry();
+            });
         break;
+    }
     default:
         break;
     }

@@ -13,7 +13,9 @@
 // The connection to the server is made at once and in the background; a
 // stream asked for before it is up opens when it is. Where no server answers
 // (a bare ALSA machine) or the thread's loop is not GLib's, usable() is false
-// and the caller keeps to the Qt devices until retry() finds a server.
+// and the caller keeps to the Qt devices until retry() finds a server. A
+// server that goes away during a call is sought again every second, and the
+// call's streams open again when it answers.
 
 #include <QObject>
 
@@ -31,6 +33,8 @@ public:
     static constexpr int captureFragmentMs = 10;
     static constexpr int playbackQueuedMs = 30;
     static constexpr int playbackRequestMs = 10;
+    // How often a call whose server went away tries to reach it again.
+    static constexpr int reconnectMs = 1000;
 
     struct Hooks
     {

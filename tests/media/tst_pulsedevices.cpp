@@ -3,11 +3,14 @@
 // the asked rate, the speaker asks for what it plays in real time and keeps
 // little queued, a stalled thread is reported as a dry speaker, and with no
 // server the devices say so (the phone then keeps to Qt's) and find it when
-// asked to try again.
+// asked to try again; a server that goes away in a call is found again when
+// it comes back, and the call's streams run again.
 
 #include "pulsedevices.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -22,6 +25,7 @@ private slots:
     void realTime();
     void stalledSpeakerRunsDry();
     void noServer();
+    void serverComesBack();
 };
 
 namespace {
@@ -133,6 +137,55 @@ void TstPulseDevices::noServer()
     devices.startCapture(8000);
     QTRY_VERIFY_WITH_TIMEOUT(c.samples > 0, 3000);
     QVERIFY(devices.usable());
+}
+
+void TstPulseDevices::serverComesBack()
+{
+    // A daemon of this test's own, so that killing it harms no other test.
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("native");
+    QVERIFY(QDir().mkpath(dir.filePath("home")));
+    QFile config(dir.filePath("default.pa"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QString("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n"
+                         "load-module module-null-sink sink_name=spk\nset-default-sink spk\nset-default-source spk.monitor\n")
+                     .arg(socket).toUtf8());
+    config.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    env.insert("HOME", dir.filePath("home"));
+    QProcess daemon;
+    daemon.setProcessEnvironment(env);
+    const auto start = [&] {   // listening once its socket is there
+        daemon.start("pulseaudio", {"-n", "-F", config.fileName(), "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no"});
+        return daemon.waitForStarted(5000) && QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000);
+    };
+    QVERIFY(start());
+    const QByteArray server = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
+    Counts mic, speaker;
+    PulseDevices::Hooks hooks = counting(speaker);
+    hooks.captured = [&mic](const char *, int len) { mic.arrived(len / 2); };
+    PulseDevices devices(std::move(hooks));
+    devices.startCapture(8000);
+    devices.startPlayback(8000);
+    QTRY_VERIFY_WITH_TIMEOUT(mic.samples > 0 && speaker.samples > 0, 5000);
+
+    daemon.kill();
+    daemon.waitForFinished(3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!devices.usable(), 3000);
+    QVERIFY(devices.playing());   // the call still wants its speaker
+    const qint64 dry = speaker.dry;
+    QFile::remove(socket);
+    QVERIFY(start());
+    const qint64 heard = mic.samples, played = speaker.samples;
+    QTRY_VERIFY_WITH_TIMEOUT(devices.usable() && mic.samples > heard + 8000 && speaker.samples > played + 8000, 10000);
+    QVERIFY2(speaker.dry > dry, "the canceller is not told that the speaker started over");
+    qputenv("PULSE_SERVER", server);
+    devices.stopCapture();
+    devices.stopPlayback();
+    daemon.kill();
+    daemon.waitForFinished(3000);
 }
 
 QTEST_GUILESS_MAIN(TstPulseDevices)
