@@ -94,6 +94,15 @@ class TstPhone : public QObject
         return wire;
     }
     bool waitFor(const std::function<bool()> &condition, int ms) { return PeerProcess::waitFor(condition, ms, 100); }
+    // 2.5 s of the speaker recorded at `rate`, the last second of it.
+    QByteArray speakerHears(int rate)
+    {
+        PulseStream speaker;
+        QByteArray heard;
+        if (speaker.record(QStringLiteral("spk.monitor"), rate))
+            waitFor([&] { return (heard += speaker.take()).size() >= 5 * rate; }, 5500);
+        return heard.right(2 * rate);
+    }
     // Answers the call ringing in `window`. A click that reaches the window while it is still being
     // raised is lost; clicking answer on a call already answered does nothing, so it tries again.
     bool answer(const QString &window, qint64 mark)
@@ -138,12 +147,7 @@ class TstPhone : public QObject
         // out while the speaker is recorded.
         const bool keys = phoneCalls && !wide;
         QVERIFY2(!keys || phone.keys(phone.mainWindow(), {"1", "5", "asterisk", "numbersign"}), "cannot type the keys");
-        // 2.5 s of the speaker, the last second heard.
-        PulseStream speaker;
-        QByteArray heard;
-        if (speaker.record(QStringLiteral("spk.monitor"), rate))
-            waitFor([&] { return (heard += speaker.take()).size() >= 5 * rate; }, 5500);
-        heard = heard.right(2 * rate);
+        const QByteArray heard = speakerHears(rate);
         // One 10 Hz step either way, here and at the far end: gaps a loaded machine leaves in the sound spread the peak.
         // Measured once: QVERIFY2 builds its message even when the check passes, and a second
         // spectrum here (slow in a sanitizer build) starves the microphone's player of the event loop.
@@ -374,12 +378,7 @@ private slots:
         const qint64 resumed = phone.logSize();
         linphonec.act("resume");
         QVERIFY2(phone.waitForLog("!!! Call resumed by the far end", 8000, resumed), "not resumed");
-        PulseStream speaker;
-        QByteArray heard;
-        if (speaker.record(QStringLiteral("spk.monitor"), rate))
-            waitFor([&] { return (heard += speaker.take()).size() >= 5 * rate; }, 5500);
-        heard = heard.right(2 * rate);
-        const int played = frequency(heard, rate);
+        const int played = frequency(speakerHears(rate), rate);
         QVERIFY2(qAbs(played - 550) <= 10, qPrintable(QString("the phone's speaker plays %1 Hz, not linphonec's 550 Hz").arg(played)));
         const QPoint hangUp = phoneCalls ? kOutgoingHangUp : kIncomingHangUp;
         QVERIFY2(phone.click(window, hangUp.x(), hangUp.y()), "cannot hang up");
