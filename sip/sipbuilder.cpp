@@ -126,7 +126,9 @@ void SipBuilder::addSdp(SipPacket *msg, bool answer, bool repeat)
         const int port = network.getRTPPort().toInt();
         // An INVITE without an offer gets our offer in its 200 OK.
         const bool offer = !answer || !dialog.peerOffered;
-        SdpSession sdp = offer ? SdpSession::offer(dialog.sdpOrigin, port, enabledFormats(settings), settings.mediaIp, dialog.media.codec)
+        // A new description within a call names the codec in use first.
+        SdpSession sdp = offer ? SdpSession::offer(dialog.sdpOrigin, port, enabledFormats(settings), settings.mediaIp,
+                                                   dialog.media.codec)
                                : SdpSession::answer(dialog.remoteSdp, enabledFormats(settings), dialog.media.codec);
         if (!offer) {
             sdp.origin = dialog.sdpOrigin;

@@ -380,8 +380,8 @@ private slots:
     void sessionTimer_data() { fixtureRows("agent/sessiontimer.txt"); }
 
     // A 90 s session (a second lasting 20 ms here): the 200 states it, the refresher refreshes at half the
-    // interval (a new offer naming the call's codec first) and, answered, the session goes on to the next refresh; one nobody refreshes, or whose refresh
-    // gets no answer, ends with a BYE.
+    // interval (a new offer naming the call's codec first) and, answered, the session goes on to the next
+    // refresh; one nobody refreshes, or whose refresh gets no answer, ends with a BYE.
     void sessionTimer()
     {
         QFETCH(QString, refresh);
