@@ -174,10 +174,7 @@ void Audio::start()
         useRate();
         chooseDevices();
     }
-    if (direct)
-        pulse->startCapture(deviceRate);
-    else
-        audioInput->audioStart();
+    startCapture();
     if (!early)
         startPlayback();
     audioActive = true;
@@ -198,10 +195,7 @@ void Audio::stop()
     rtp->endSession();
     const bool wasActive = audioActive;
     audioActive = false;
-    audioInput->audioStop();
-    audioOutput->audioStop();
-    pulse->stopCapture();
-    pulse->stopPlayback();
+    stopDevices();
     if (wasActive)
         emit activeChanged(false);
 }
@@ -226,15 +220,10 @@ void Audio::followCodec()
     const bool capturing = audioActive, playing = speakerRunning();
     if (rtp->sampleRate() == deviceRate || (!capturing && !playing))
         return;   // the devices and the canceller go on as they are
-    audioInput->audioStop();
-    audioOutput->audioStop();
-    pulse->stopCapture();
-    pulse->stopPlayback();
+    stopDevices();
     useRate();
-    if (capturing && direct)
-        pulse->startCapture(deviceRate);
-    else if (capturing)
-        audioInput->audioStart();
+    if (capturing)
+        startCapture();
     if (playing)
         startPlayback();
 }
@@ -244,6 +233,22 @@ void Audio::chooseDevices()
     direct = pulse->usable();
     if (!direct)
         pulse->retry();   // for the next call: the server may have started since
+}
+
+void Audio::startCapture()
+{
+    if (direct)
+        pulse->startCapture(deviceRate);
+    else
+        audioInput->audioStart();
+}
+
+void Audio::stopDevices()
+{
+    audioInput->audioStop();
+    audioOutput->audioStop();
+    pulse->stopCapture();
+    pulse->stopPlayback();
 }
 
 void Audio::startPlayback()

@@ -78,7 +78,10 @@ private:
     void start();
     void stop();
     void startSpeaker();
+    void startCapture();
     void startPlayback();
+    // Both devices closed, on either path.
+    void stopDevices();
     // The call's codec changed: at another rate the devices open again at it, with a canceller for it.
     void followCodec();
     // This call's devices: the sound server's where it is connected, else Qt's.
