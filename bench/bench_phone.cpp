@@ -1,7 +1,8 @@
 // The whole phone as a user feels it, beside baresip in the same run: start-up
 // to the first REGISTER on the wire, the "invite" command to the INVITE, the
 // 200 OK to audio running, CPU and memory in a call, and the mouth-to-wire and
-// wire-to-ear delays through the PulseAudio null devices "mic" and "spk";
+// wire-to-ear delays through the PulseAudio null devices "mic" and "spk" (each
+// the median of five tone onsets);
 // then a call over Opus with the far end talking (a synthetic voice) for the
 // CPU a second with the echo canceller on beside baresip over Opus, and one
 // with an echo path on the null devices (the speaker's monitor looped into
@@ -403,21 +404,59 @@ struct Figures {
 
 QString ms(double us) { return us < 0 ? QStringLiteral("n/a") : QString::number(us / 1000.0, 'f', 1); }
 
-// From the first tone sample written into the microphone sink to the first
-// loud packet of it on the wire, in a call that runs; -1 when none came.
+// The median over five tone onsets of the time from a tone's first sample
+// sent to its first loud 20 ms at the other end; -1 when none came. One onset
+// moves by up to a packet with where it falls in the 20 ms frame and with the
+// devices' wake-ups. `tone(at)` starts the tone at time `at` and watches for it
+// from then (at -1: silence, and nothing watched); `sent()` is when its first
+// sample went out and `heard()` when it was first heard loud, 0 before.
+double medianOnset(const std::function<void(qint64)> &tone, const std::function<qint64()> &sent,
+                   const std::function<qint64()> &heard)
+{
+    QVector<double> us;
+    pause(1000);
+    for (int i = 0; i < 5; ++i) {
+        tone(nowUs() + 300000);
+        if (waitUntil([&] { return heard() != 0; }, 4000))
+            us << double(heard() - sent());
+        tone(-1);
+        pause(400);   // the tone's tail leaves the canceller, the jitter buffer and the devices
+    }
+    std::sort(us.begin(), us.end());
+    return us.isEmpty() ? -1 : us[us.size() / 2];
+}
+
+// From the tone written into the microphone sink to its packets on the wire, in a call that runs.
 double mouthToWire(FarSide &far)
 {
     Mouth mouth;
     double us = -1;
-    if (mouth.start()) {
-        pause(1000);
-        far.firstLoudRtpUs = 0;
-        far.loudAfterUs = nowUs() + 500000;
-        mouth.toneFromUs = far.loudAfterUs;
-        if (waitUntil([&] { return far.firstLoudRtpUs != 0; }, 4000))
-            us = double(far.firstLoudRtpUs - mouth.firstToneWriteUs);
-    }
+    if (mouth.start())
+        us = medianOnset(
+            [&](qint64 at) {
+                far.firstLoudRtpUs = mouth.firstToneWriteUs = 0;
+                far.loudAfterUs = std::max<qint64>(at, 0);
+                mouth.toneFromUs = at;
+            },
+            [&] { return mouth.firstToneWriteUs; }, [&] { return far.firstLoudRtpUs; });
     mouth.stop();
+    return us;
+}
+
+// From the tone's first packet on the wire to its sound in the speaker's monitor, in a call that runs.
+double wireToEar(FarSide &far)
+{
+    Ear ear;
+    double us = -1;
+    if (ear.start())
+        us = medianOnset(
+            [&](qint64 at) {
+                ear.firstLoudUs = far.firstTonePacketUs = 0;
+                ear.loudAfterUs = std::max<qint64>(at, 0);
+                far.toneFromUs = at;
+            },
+            [&] { return far.firstTonePacketUs; }, [&] { return ear.firstLoudUs; });
+    ear.stop();
     return us;
 }
 
@@ -447,15 +486,7 @@ void measureCall(FarSide &far, qint64 pid, const std::function<qint64(const QStr
 
     if (devices) {
         f.mouthToWire = mouthToWire(far);
-        Ear ear;
-        if (ear.start()) {
-            pause(1000);
-            ear.loudAfterUs = nowUs() + 500000;
-            far.toneFromUs = ear.loudAfterUs;
-            if (waitUntil([&] { return ear.firstLoudUs != 0; }, 4000))
-                f.wireToEar = double(ear.firstLoudUs - far.firstTonePacketUs);
-        }
-        ear.stop();
+        f.wireToEar = wireToEar(far);
     }
     far.stopStream();
     command("hangup");
@@ -942,8 +973,8 @@ int main(int argc, char **argv)
     row("echo canceller ERLE after 2 s", num(s.erle), "-", "dB");
     std::printf("\nWhat bounds each delay:\n"
                 "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture's 10 ms blocks, the\n"
-                "    echo canceller's own delay (Sorvanto: about 30 ms, libspeexdsp's preprocessor 10 of them;\n"
-                "    baresip runs none), the null sink's own latency and the 10 ms feeder buffer.\n"
+                "    echo canceller's own delay (Sorvanto at 8 kHz: about 20 ms, webrtc's AEC 14 and its noise\n"
+                "    suppression 6; baresip runs none), the null sink's own latency and the 10 ms feeder buffer.\n"
                 "  wire to ear: the playback queue (Sorvanto keeps 30 ms, asked for 10 ms at a time), the\n"
                 "    jitter buffer's target (Sorvanto: 40 ms on a clean link, the device's period included),\n"
                 "    the null sink and the 10 ms recorder buffer.\n"
