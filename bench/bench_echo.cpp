@@ -2,8 +2,9 @@
 // (echo canceller and preprocessor, 400 ms filter, 10 ms frames, no gain
 // control, left to find the delay inside its filter), libwebrtc-audio-processing
 // (AEC, NS, AGC) left to find the delay itself (its delay-agnostic mode), and
-// EchoCanceller (speexdsp's filter on the reference it aligns, then both
-// libraries' suppression), on one synthetic echo path: a synthetic voice
+// EchoCanceller (speexdsp's filter on the reference it aligns, then the
+// suppression: speexdsp's preprocessor, at 16 kHz only, and webrtc's), on one
+// synthetic echo path: a synthetic voice
 // played, heard back after a delay with a second reflection and noise. 0-8 s
 // the far end talks; 8-10 s the near end alone; 10-14 s both (double talk); at
 // 14 s the delay moves. A second run has the near end start over the far end

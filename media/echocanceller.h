@@ -11,8 +11,8 @@
 // - libspeexdsp's linear filter (MDF), fed what was played the found delay
 //   before (less a margin), so that its 200 ms cover the echo and its
 //   reflections; it takes most of the echo out and leaves the near talker;
-// - libspeexdsp's preprocessor: what the filter says it left of the echo is
-//   suppressed, with its noise;
+// - libspeexdsp's preprocessor (not at 8 kHz): what the filter says it left
+//   of the echo is suppressed, with its noise;
 // - libwebrtc-audio-processing's AEC for what is left, then its noise
 //   suppression, adaptive digital gain and high-pass filter. At 8 kHz it is
 //   given what was played and finds the delay itself (a move of ours does not
@@ -70,6 +70,7 @@ private:
     void configure();
     void release();
     bool librarySearchesDelay() const { return sampleRate == 8000; }
+    bool preprocessed() const { return sampleRate != 8000; }
     void estimateDelay();
     // Whether the far end spoke within `span` blocks of the block whose echo is heard now.
     bool farTalks(int span) const;

@@ -28,24 +28,25 @@ void TstEchoCanceller::echoPath()
     QFETCH(QString, path); // delay in ms, the delay it moves to at 3 s (-1: it stays), how long the speaker ran dry there
     QFETCH(QString, reference);
     QFETCH(QString, cancels);
+    QFETCH(QString, rate);
     const int delayMs = path.section(' ', 0, 0).toInt(), movedMs = path.section(' ', 1, 1).toInt();
     const bool enabled = reference != "off";
     // 0-8 s the far end talks; 8-10 s the near end alone; 10-13 s both.
-    const int rate = 16000, second = rate, total = 13 * second, frame = rate / 50;
-    QVector<qint16> far = Tone::voice(total, rate, 1, 120), near(total, 0);
+    const int second = rate.toInt(), total = 13 * second, frame = second / 50;   // in samples
+    QVector<qint16> far = Tone::voice(total, second, 1, 120), near(total, 0);
     std::fill(far.begin() + 8 * second, far.begin() + 10 * second, 0);
-    const QVector<qint16> talk = Tone::voice(5 * second, rate, 2, 210);
+    const QVector<qint16> talk = Tone::voice(5 * second, second, 2, 210);
     std::copy(talk.begin(), talk.end(), near.begin() + 8 * second);
     // A speaker that runs dry plays silence and then all the rest later; meanwhile it asks for nothing.
-    const int dry = path.section(' ', 2).toInt() * rate / 1000;
+    const int dry = path.section(' ', 2).toInt() * second / 1000;
     far.insert(3 * second, dry, 0);
     far.resize(total);
-    const EchoRoom room { rate, delayMs, movedMs, movedMs < 0 ? -1 : 3 * second };
+    const EchoRoom room { second, delayMs, movedMs, movedMs < 0 ? -1 : 3 * second };
     const QVector<qint16> mic = room.microphone(far, near);
     const QVector<double> echo = room.echo(far);
-    const QVector<qint16> played = reference == "other" ? Tone::voice(total, rate, 3, 150) : far;
+    const QVector<qint16> played = reference == "other" ? Tone::voice(total, second, 3, 150) : far;
 
-    EchoCanceller canceller(rate);
+    EchoCanceller canceller(second);
     canceller.setEnabled(enabled);
     QVector<qint16> out = mic;
     for (int at = 0; at + frame <= total; at += frame) {
