@@ -2,8 +2,7 @@
 // to the first REGISTER on the wire, the "invite" command to the INVITE, the
 // 200 OK to audio running, CPU and memory in a call, and the mouth-to-wire and
 // wire-to-ear delays through the PulseAudio null devices "mic" and "spk" (each
-// the median of five tone onsets);
-// then a call over Opus with the far end talking (a synthetic voice) for the
+// the median of five tone onsets); then a call over Opus with the far end talking (a synthetic voice) for the
 // CPU a second with the echo canceller on beside baresip over Opus, and one
 // with an echo path on the null devices (the speaker's monitor looped into
 // the microphone 120 ms later, a second reflection 60 ms after it at a third
@@ -52,13 +51,17 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <unistd.h>
+
+#include <pulse/simple.h>
 
 namespace {
 
@@ -311,20 +314,26 @@ private:
     qint64 phase = 0;
 };
 
-// --- the microphone and the speaker: pacat into "mic", parec from spk.monitor ---
+// --- the microphone and the speaker: a stream into "mic", one from spk.monitor ---
 
+// The mouth plays into the microphone's sink through the sound server's simple
+// API, so that it can ask how much is queued before what it writes: a feeding
+// process such as pacat keeps a queue of its own, which settled anywhere from
+// nothing to 100 ms for a whole run and counted as the phone's.
 class Mouth : public QObject
 {
 public:
-    QProcess pacat;
     qint64 toneFromUs = -1;
-    qint64 firstToneWriteUs = 0;
+    qint64 toneAtMicUs = 0;   // when the tone's first sample reaches the sink: written, and all queued before it played
 
     bool start()
     {
-        pacat.start("pacat", {"--playback", "-d", "mic", "--format=s16le", "--rate=8000", "--channels=1",
-                              "--latency-msec=10", "--raw"});
-        if (!pacat.waitForStarted(5000))
+        const pa_sample_spec spec { PA_SAMPLE_S16LE, 8000, 1 };
+        pa_buffer_attr attr;
+        attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
+        attr.tlength = 2 * 8000 * 30 / 1000;   // 30 ms: room for the next 10 ms, so a write does not wait
+        sink = pa_simple_new(nullptr, "bench_phone", PA_STREAM_PLAYBACK, "mic", "mouth", &spec, nullptr, &attr, nullptr);
+        if (!sink)
             return false;
         connect(&pace, &QTimer::timeout, this, &Mouth::feed);
         pace.setTimerType(Qt::PreciseTimer);
@@ -334,62 +343,83 @@ public:
     void stop()
     {
         pace.stop();
-        pacat.kill();
-        pacat.waitForFinished(3000);
+        if (sink)
+            pa_simple_free(sink);
+        sink = nullptr;
     }
+    ~Mouth() override { stop(); }
 
 private:
-    // Real-time pace, 10 ms a write, so nothing queues ahead of the tone.
+    // Real-time pace, 10 ms a write.
     void feed()
     {
-        const qint64 t = nowUs();
-        const bool tone = toneFromUs >= 0 && t >= toneFromUs;
-        if (tone && !firstToneWriteUs)
-            firstToneWriteUs = t;
+        const bool tone = toneFromUs >= 0 && nowUs() >= toneFromUs;
         QByteArray block(160, 0);
         qint16 *s = reinterpret_cast<qint16 *>(block.data());
         for (int i = 0; i < 80; ++i)
             s[i] = tone ? qint16(9000 * std::sin(2 * M_PI * 1000 * (phase++) / 8000.0)) : 0;
-        pacat.write(block);
+        if (pa_simple_write(sink, block.constData(), size_t(block.size()), nullptr) < 0)
+            return;
+        if (tone && !toneAtMicUs) {
+            // The latency covers the whole block just written; the tone starts 10 ms before its end.
+            const pa_usec_t queued = pa_simple_get_latency(sink, nullptr);
+            toneAtMicUs = nowUs() + qint64(queued) - 10000;
+        }
     }
+    pa_simple *sink = nullptr;
     QTimer pace;
     qint64 phase = 0;
 };
 
-class Ear : public QObject
+// The ear records the speaker's monitor through the same API, on a thread of
+// its own (a read waits for its 10 ms), and dates a loud block by when it was
+// played: read, less what the server still holds after it.
+class Ear
 {
 public:
-    QProcess parec;
-    qint64 loudAfterUs = 0;
-    qint64 firstLoudUs = 0;
+    std::atomic<qint64> loudAfterUs { 0 };
+    std::atomic<qint64> firstLoudUs { 0 };
 
     bool start()
     {
-        connect(&parec, &QProcess::readyReadStandardOutput, this, &Ear::read);
-        parec.start("parec", {"-d", "spk.monitor", "--format=s16le", "--rate=8000", "--channels=1",
-                              "--latency-msec=10", "--raw"});
-        return parec.waitForStarted(5000);
+        const pa_sample_spec spec { PA_SAMPLE_S16LE, 8000, 1 };
+        pa_buffer_attr attr;
+        attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
+        attr.fragsize = 2 * 8000 * 10 / 1000;   // 10 ms
+        source = pa_simple_new(nullptr, "bench_phone", PA_STREAM_RECORD, "spk.monitor", "ear", &spec, nullptr, &attr, nullptr);
+        if (!source)
+            return false;
+        running = true;
+        reader = std::thread([this] { listen(); });
+        return true;
     }
     void stop()
     {
-        parec.kill();
-        parec.waitForFinished(3000);
+        running = false;
+        if (reader.joinable())
+            reader.join();
+        if (source)
+            pa_simple_free(source);
+        source = nullptr;
     }
+    ~Ear() { stop(); }
 
 private:
-    void read()
+    void listen()
     {
-        pending += parec.readAllStandardOutput();
-        const qint64 t = nowUs();
-        while (pending.size() >= 160) {
-            QVector<qint16> s(80);
-            memcpy(s.data(), pending.constData(), 160);
-            pending.remove(0, 160);
-            if (loudAfterUs && t >= loudAfterUs && !firstLoudUs && rms(s) > 1000)
-                firstLoudUs = t;
+        QVector<qint16> s(80);
+        while (running && pa_simple_read(source, s.data(), size_t(2 * s.size()), nullptr) >= 0) {
+            const qint64 after = loudAfterUs;
+            if (!after || firstLoudUs || rms(s) <= 1000)
+                continue;
+            const qint64 played = nowUs() - qint64(pa_simple_get_latency(source, nullptr));
+            if (played >= after)
+                firstLoudUs = played;
         }
     }
-    QByteArray pending;
+    pa_simple *source = nullptr;
+    std::atomic<bool> running { false };
+    std::thread reader;
 };
 
 // --- the two phones ---
@@ -426,7 +456,7 @@ double medianOnset(const std::function<void(qint64)> &tone, const std::function<
     return us.isEmpty() ? -1 : us[us.size() / 2];
 }
 
-// From the tone written into the microphone sink to its packets on the wire, in a call that runs.
+// From the tone reaching the microphone sink to its packets on the wire, in a call that runs.
 double mouthToWire(FarSide &far)
 {
     Mouth mouth;
@@ -434,11 +464,11 @@ double mouthToWire(FarSide &far)
     if (mouth.start())
         us = medianOnset(
             [&](qint64 at) {
-                far.firstLoudRtpUs = mouth.firstToneWriteUs = 0;
+                far.firstLoudRtpUs = mouth.toneAtMicUs = 0;
                 far.loudAfterUs = std::max<qint64>(at, 0);
                 mouth.toneFromUs = at;
             },
-            [&] { return mouth.firstToneWriteUs; }, [&] { return far.firstLoudRtpUs; });
+            [&] { return mouth.toneAtMicUs; }, [&] { return far.firstLoudRtpUs; });
     mouth.stop();
     return us;
 }
@@ -455,7 +485,7 @@ double wireToEar(FarSide &far)
                 ear.loudAfterUs = std::max<qint64>(at, 0);
                 far.toneFromUs = at;
             },
-            [&] { return far.firstTonePacketUs; }, [&] { return ear.firstLoudUs; });
+            [&] { return far.firstTonePacketUs; }, [&] { return ear.firstLoudUs.load(); });
     ear.stop();
     return us;
 }
@@ -974,10 +1004,12 @@ int main(int argc, char **argv)
     std::printf("\nWhat bounds each delay:\n"
                 "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture's 10 ms blocks, the\n"
                 "    echo canceller's own delay (Sorvanto at 8 kHz: about 20 ms, webrtc's AEC 14 and its noise\n"
-                "    suppression 6; baresip runs none), the null sink's own latency and the 10 ms feeder buffer.\n"
+                "    suppression 6; baresip runs none). Counted from the tone's arrival in the microphone's sink\n"
+                "    (the feeder's own queue left out).\n"
                 "  wire to ear: the playback queue (Sorvanto keeps 30 ms, asked for 10 ms at a time), the\n"
                 "    jitter buffer's target (Sorvanto: 40 ms on a clean link, the device's period included),\n"
-                "    the null sink and the 10 ms recorder buffer.\n"
+                "    the null sink. Counted to the tone's arrival in the speaker's monitor (the recorder's own\n"
+                "    queue left out).\n"
                 "  invite command: building and writing one datagram (baresip's includes its TCP control hop).\n"
                 "  200 OK to audio: opening the capture device and its first period.\n");
     return 0;
