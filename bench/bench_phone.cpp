@@ -2,13 +2,14 @@
 // to the first REGISTER on the wire, the "invite" command to the INVITE, the
 // 200 OK to audio running, CPU and memory in a call, and the mouth-to-wire and
 // wire-to-ear delays through the PulseAudio null devices "mic" and "spk" (each
-// the median of five tone onsets); then a call over Opus with the far end talking (a synthetic voice) for the
-// CPU a second with the echo canceller on beside baresip over Opus, and one
-// with an echo path on the null devices (the speaker's monitor looped into
-// the microphone 120 ms later, a second reflection 60 ms after it at a third
-// of the level) for the canceller's own ERLE, from the call's figures, after
-// 2 s of the far end's voice (baresip has no canceller); last, mouth to wire
-// once more in a call with the canceller off, for the canceller's own delay.
+// the median of five tone onsets); then a call over Opus with the far end
+// talking (a synthetic voice) for the CPU a second with the echo canceller on
+// beside baresip over Opus, and one with an echo path on the null devices
+// (the speaker's monitor looped into the microphone 120 ms later, a second
+// reflection 60 ms after it at a third of the level) for the canceller's own
+// ERLE, from the call's figures, after 2 s of the far end's voice (baresip
+// has no canceller); last, mouth to wire once more in a call with the
+// canceller off, for the canceller's own delay.
 // Needs a private PulseAudio daemon (scripts/pulse.sh) and loopback only: run
 // it inside `unshare -n` after `ip link set lo up`.
 //
