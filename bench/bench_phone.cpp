@@ -329,11 +329,11 @@ public:
 
     bool start()
     {
-        const pa_sample_spec spec { PA_SAMPLE_S16LE, 8000, 1 };
+        const pa_sample_spec format { PA_SAMPLE_S16LE, 8000, 1 };
         pa_buffer_attr attr;
         attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
         attr.tlength = 2 * 8000 * 30 / 1000;   // 30 ms: room for the next 10 ms, so a write does not wait
-        sink = pa_simple_new(nullptr, "bench_phone", PA_STREAM_PLAYBACK, "mic", "mouth", &spec, nullptr, &attr, nullptr);
+        sink = pa_simple_new(nullptr, "bench_phone", PA_STREAM_PLAYBACK, "mic", "mouth", &format, nullptr, &attr, nullptr);
         if (!sink)
             return false;
         connect(&pace, &QTimer::timeout, this, &Mouth::feed);
@@ -383,11 +383,11 @@ public:
 
     bool start()
     {
-        const pa_sample_spec spec { PA_SAMPLE_S16LE, 8000, 1 };
+        const pa_sample_spec format { PA_SAMPLE_S16LE, 8000, 1 };
         pa_buffer_attr attr;
         attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
         attr.fragsize = 2 * 8000 * 10 / 1000;   // 10 ms
-        source = pa_simple_new(nullptr, "bench_phone", PA_STREAM_RECORD, "spk.monitor", "ear", &spec, nullptr, &attr, nullptr);
+        source = pa_simple_new(nullptr, "bench_phone", PA_STREAM_RECORD, "spk.monitor", "ear", &format, nullptr, &attr, nullptr);
         if (!source)
             return false;
         running = true;
