@@ -351,25 +351,38 @@ public:
     ~Mouth() override { stop(); }
 
 private:
-    // Real-time pace, 10 ms a write.
+    // Real-time pace, 10 ms a write. Each onset's tone begins 4 ms later than the one before, so that five
+    // onsets fall across the phone's 20 ms packet: one alone would meet it where the run's phase puts it.
     void feed()
     {
-        const bool tone = toneFromUs >= 0 && nowUs() >= toneFromUs;
+        const bool on = toneFromUs >= 0 && nowUs() >= toneFromUs;
+        if (on && sinceOn == 0)
+            lead = 32 * (onsets++ % 5);
         QByteArray block(160, 0);
         qint16 *s = reinterpret_cast<qint16 *>(block.data());
-        for (int i = 0; i < 80; ++i)
-            s[i] = tone ? qint16(9000 * std::sin(2 * M_PI * 1000 * (phase++) / 8000.0)) : 0;
+        int first = -1;   // the tone's first sample, if in this block
+        for (int i = 0; i < 80; ++i) {
+            const bool sound = on && sinceOn++ >= lead;
+            if (sound && first < 0 && !toneAtMicUs)
+                first = i;
+            s[i] = sound ? qint16(9000 * std::sin(2 * M_PI * 1000 * (phase++) / 8000.0)) : 0;
+        }
+        if (!on)
+            sinceOn = 0;
         if (pa_simple_write(sink, block.constData(), size_t(block.size()), nullptr) < 0)
             return;
-        if (tone && !toneAtMicUs) {
-            // The latency covers the whole block just written; the tone starts 10 ms before its end.
+        if (first >= 0) {
+            // The latency covers the whole block just written; the tone starts (80 - first) samples before its end.
             const pa_usec_t queued = pa_simple_get_latency(sink, nullptr);
-            toneAtMicUs = nowUs() + qint64(queued) - 10000;
+            toneAtMicUs = nowUs() + qint64(queued) - (80 - first) * 125;
         }
     }
     pa_simple *sink = nullptr;
     QTimer pace;
     qint64 phase = 0;
+    qint64 sinceOn = 0;   // samples since the tone was switched on
+    int lead = 0;         // silent samples before this onset's tone
+    int onsets = 0;
 };
 
 // The ear records the speaker's monitor through the same API, on a thread of
