@@ -4,13 +4,12 @@
 // (AEC, NS, AGC) left to find the delay itself (its delay-agnostic mode), and
 // EchoCanceller (speexdsp's filter on the reference it aligns, then the
 // suppression: speexdsp's preprocessor, at 16 kHz only, and webrtc's), on one
-// synthetic echo path: a synthetic voice
-// played, heard back after a delay with a second reflection and noise. 0-8 s
-// the far end talks; 8-10 s the near end alone; 10-14 s both (double talk); at
-// 14 s the delay moves. A second run has the near end start over the far end
-// instead, with the echo as loud as the far end and its reflection 60 ms later
-// at a third, as the end-to-end test's loopback makes it. Rows: figure, the
-// three, unit.
+// synthetic echo path: a synthetic voice played, heard back after a delay
+// with a second reflection and noise. 0-8 s the far end talks; 8-10 s the
+// near end alone; 10-14 s both (double talk); at 14 s the delay moves. A
+// second run has the near end start over the far end instead, with the echo
+// as loud as the far end and its reflection 60 ms later at a third, as the
+// end-to-end test's loopback makes it. Rows: figure, the three, unit.
 
 #include "echocanceller.h"
 
