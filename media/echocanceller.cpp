@@ -85,7 +85,7 @@ void EchoCanceller::configure()
     // as it raised what was left of the echo. Its overlap holds back one
     // block, 10 ms more from mouth to wire. At 8 kHz webrtc's stage takes
     // what the filter leaves alone, so there it is left out: the echo stayed
-    // 39-41 dB down in the loopback calls (43-44 with it), and the near
+    // 37-41 dB down in the loopback calls (43-44 with it), and the near
     // talker lost at most 3.7 dB in double talk in bench_echo (7.1 with it).
     // At 16 kHz it stays: without it the ERLE of bench_phone's call over the
     // loopback fell from 29 dB to 7-18.
