@@ -120,6 +120,7 @@ class TstMedia : public QObject
     qint64 mark = 0;
     PulseStream speaker; // from the call on
     QString invite, bye, reanswer;
+    bool cancelling = true;   // the phone's echo canceller switch
 
 private slots:
     void initTestCase()
@@ -310,60 +311,77 @@ private slots:
                  qPrintable(phone.log(mark).section("RTP call figures", 1).section('\n', 0, 0)));
     }
 
+    // The echo path at the call's rate: G.711's 8 kHz, and 16 kHz where a wideband codec is answered.
     void echoReturned_data()
     {
+        QTest::addColumn<int>("offered"); // the format answered, of those the phone offers
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("canceller on, 120 ms path") << true;
-        QTest::newRow("canceller off: the echo comes back") << false;
+        QTest::newRow("G.711, canceller on, 120 ms path") << 2 << true;
+        QTest::newRow("G.722, canceller on, 120 ms path") << 0 << true;
+        QTest::newRow("Opus, canceller on, 120 ms path") << 1 << true;
+        QTest::newRow("G.711, canceller off: the echo comes back") << 2 << false;
+        QTest::newRow("G.722, canceller off: the echo comes back") << 0 << false;
     }
     void echoReturned()
     {
+        QFETCH(int, offered);
         QFETCH(bool, cancel);
-        if (!cancel) {
+        if (cancel != cancelling) {   // the switch is read at start
             phone.kill();
-            QVERIFY2(phone.seed({{"echoCancel", "false"}}) && phone.start(xvfb.display()), qPrintable(phone.errorString()));
+            QVERIFY2(phone.seed({{"echoCancel", cancel ? "true" : "false"}}) && phone.start(xvfb.display()), qPrintable(phone.errorString()));
+            cancelling = cancel;
         }
+        const SdpFormat f = AudioCodec::supported().at(offered);
+        const std::unique_ptr<AudioCodec> encoder = AudioCodec::create(f), decoder = AudioCodec::create(f);
+        const int rate = encoder->sampleRate(), block = rate / 100, frame = rate / 50;
         EchoPath path;
         QVERIFY(path.load(120));
         RtpPeer far;
-        QVERIFY(call("200 OK", far) && QTest::qWaitFor([&] { return !far.packets.isEmpty(); }, 5000));
+        QVERIFY(call("200 OK", far, QString("%1 %2/%3").arg(f.payloadType).arg(f.encoding).arg(f.clockRate) + (f.channels > 1 ? "/2" : ""))
+                && QTest::qWaitFor([&] { return !far.packets.isEmpty(); }, 5000));
+        QVERIFY2((far.packets.first().at(1) & 0x7F) == f.payloadType, "the phone sends the answer's format");
         // The far end talks for 7 s, the near end from 4 s to 8 s: echo alone, double talk, then the near end
         // alone; seconds counted in the phone's packets back.
-        const QVector<qint16> talk = Tone::voice(7 * 8000, 8000, 28, 120), near = Tone::voice(4 * 8000, 8000, 29, 210);
+        const QVector<qint16> talk = Tone::voice(7 * rate, rate, 28, 120), near = Tone::voice(4 * rate, rate, 29, 210), quiet(frame, 0);
         QMap<double, QByteArray> schedule;
         for (int i = 0; i < 500; ++i)
-            schedule.insert(20.0 * i, RtpPeer::packet(8, i < 350 ? QByteArray(reinterpret_cast<const char *>(talk.constData() + 160 * i), 320) : QByteArray(320, 0),
-                                                      quint16(i), quint32(160 * i)));
+            schedule.insert(20.0 * i, RtpPeer::packet(f.payloadType, QByteArray(), quint16(i), quint32(encoder->frameTicks() * i))
+                                          + encoder->encode(i < 350 ? talk.constData() + frame * i : quiet.constData()));
         PulseStream nearTalker;
         QVector<int> at;
         for (int ms = 0; ms <= 10000; ms += 2000)
             QTimer::singleShot(ms, this, [&] { at << far.packets.size(); });
-        QTimer::singleShot(4000, this, [&] { nearTalker.play("mic", QByteArray(reinterpret_cast<const char *>(near.constData()), 2 * near.size())); });
+        QTimer::singleShot(4000, this, [&] { nearTalker.play("mic", QByteArray(reinterpret_cast<const char *>(near.constData()), 2 * near.size()), rate); });
         stream(schedule);
         QVERIFY(QTest::qWaitFor([&] { return at.size() == 6; }, 5000) && hangUp());
-        const auto heard = [&](int from, int to) { return Tone::samples(RtpPeer::decode(far.packets.mid(from, to - from), 8)); };
-        // The echo leaves out its span's first 300 ms, the path's delay and settling; full scale is 1 in what was heard.
-        const QVector<double> echoed = heard(at[1] + 15, at[2]), out = heard(at[2], far.packets.size());
+        // What the far end heard, packet by packet in the order sent; full scale is 1.
+        QVector<double> heard;
+        for (const QByteArray &p : far.packets)
+            for (const qint16 s : decoder->decode(p.mid(12)))
+                heard << s / 32768.0;
+        const auto span = [&](int from, int to) { return heard.mid(frame * from, frame * (to - from)); };
+        // The echo leaves out its span's first 300 ms, the path's delay and settling.
+        const QVector<double> echoed = span(at[1] + 15, at[2]), out = span(at[2], far.packets.size());
         // The near talker found where its 10 ms envelope, once it talks alone (3-3.9 s), best follows what reached
         // the far end (pacat starts it 50-1200 ms late): the largest covariance with the near envelope less its
         // mean; its gain in double talk (0.3-1.3 s) against its gain alone (3.3-3.9 s).
-        const auto envelope = [](const auto &x, int block, double scale) { return std::log(1 + scale * rms(x, 80 * block, 80 * block + 80)); };
+        const auto envelope = [block](const auto &x, int b, double scale) { return std::log(1 + scale * rms(x, block * b, block * b + block)); };
         double nearMean = 0;
         for (int b = 300; b < 390; ++b)
             nearMean += envelope(near, b, 1) / 90;
         std::pair<double, int> best{-1e300, 0};
-        for (int l = 0; l <= 120 && 80 * (l + 390) <= out.size(); ++l) {
+        for (int l = 0; l <= 120 && block * (l + 390) <= out.size(); ++l) {
             double covariance = 0;
             for (int b = 300; b < 390; ++b)
                 covariance += envelope(out, b + l, 32768) * (envelope(near, b, 1) - nearMean);
             best = std::max(best, std::make_pair(covariance, l));
         }
         const int lag = best.second;
-        const auto gain = [&](int from, int to) { return rms(out, 80 * (lag + from), 80 * (lag + to)) / rms(near, 80 * from, 80 * to); };
-        const double echo = 20 * std::log10(32768 * rms(echoed, 0, echoed.size()) / rms(talk, 2 * 8000, 4 * 8000) + 1e-9),
+        const auto gain = [&](int from, int to) { return rms(out, block * (lag + from), block * (lag + to)) / rms(near, block * from, block * to); };
+        const double echo = 20 * std::log10(32768 * rms(echoed, 0, echoed.size()) / rms(talk, 2 * rate, 4 * rate) + 1e-9),
                      loss = 20 * std::log10(gain(330, 390) / gain(30, 130));
-        const QString figures = QString("echo %1 dB below the far end's voice after 2 s; the near end loses %2 dB in double talk, found %3 ms late")
-                                    .arg(-echo, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(10 * lag);
+        const QString figures = QString("%1 Hz: echo %2 dB below the far end's voice after 2 s; the near end loses %3 dB in double talk, found %4 ms late")
+                                    .arg(rate).arg(-echo, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(10 * lag);
         qInfo().noquote() << figures;
         QVERIFY2(cancel ? echo <= -30 : echo >= -15, qPrintable(figures));
         // On a loaded machine pacat may start the near talker so late (up to a second) that the windows above
