@@ -6,10 +6,11 @@
 // talking (a synthetic voice) for the CPU a second with the echo canceller on
 // beside baresip over Opus, and one with an echo path on the null devices
 // (the speaker's monitor looped into the microphone 120 ms later, a second
-// reflection 60 ms after it at a third of the level) for the canceller's own
-// ERLE, from the call's figures, after 2 s of the far end's voice (baresip
-// has no canceller); last, mouth to wire once more in a call with the
-// canceller off, for the canceller's own delay.
+// reflection 60 ms after it at a third of the level): how far below the far
+// end's voice what came back lay after 2 s (baresip, with no canceller, shows
+// the path's own echo), and the canceller's ERLE over that 6 s call, from the
+// call's figures; last, mouth to wire once more in a call with the canceller
+// off, for the canceller's own delay.
 // Needs a private PulseAudio daemon (scripts/pulse.sh) and loopback only: run
 // it inside `unshare -n` after `ip link set lo up`.
 //
@@ -154,6 +155,16 @@ public:
     qint64 firstTonePacketUs = 0;
     bool useOpus = false;    // answer Opus when offered, and talk over it
 
+    // What came back against what the far end said over Opus, from 2 s of its
+    // voice on (what came back from 2.3 s, past the echo path's delay and the
+    // phone's own): dB below its voice, the echo the far end would hear.
+    double echoBelowDb() const
+    {
+        return heardSamples && saidSamples && heardEnergy > 0
+            ? 10 * std::log10((saidEnergy / double(saidSamples)) / (heardEnergy / double(heardSamples)))
+            : -1;
+    }
+
     bool start(quint16 sipPort)
     {
         connect(&sip, &QUdpSocket::readyRead, this, &FarSide::readSip);
@@ -173,16 +184,27 @@ public:
         firstTonePacketUs = 0;
         useOpus = false;
         opus.reset();
+        heard.reset();
         pace.stop();
+        streamFromUs = 0;
+        saidEnergy = heardEnergy = 0;
+        saidSamples = heardSamples = 0;
     }
 
-    void startStream() { pace.start(20); }
+    void startStream()
+    {
+        streamFromUs = nowUs();
+        pace.start(20);
+    }
     bool overOpus() const { return bool(opus); }
     void stopStream() { pace.stop(); }
 
 private:
     QTimer pace;
-    std::unique_ptr<AudioCodec> opus;
+    std::unique_ptr<AudioCodec> opus, heard;   // the far end's encoder, and its decoder of the phone's packets
+    qint64 streamFromUs = 0;
+    double saidEnergy = 0, heardEnergy = 0;
+    qint64 saidSamples = 0, heardSamples = 0;
     const QVector<qint16> voice = Tone::voice(10 * OpusCodec::rate, OpusCodec::rate, 7);
 
     static QString header(const QStringList &lines, const QString &name)
@@ -230,8 +252,10 @@ private:
                 const QRegularExpressionMatch offered = opusMap.match(QString::fromUtf8(d));
                 SdpFormat format = OpusCodec::offer();
                 format.payloadType = offered.captured(1).toInt();
-                if (!inviteUs && useOpus && offered.hasMatch())
+                if (!inviteUs && useOpus && offered.hasMatch()) {
                     opus = AudioCodec::create(format);
+                    heard = AudioCodec::create(format);
+                }
                 const QString media = opus ? QStringLiteral("%1\r\na=rtpmap:%1 opus/48000/2\r\na=fmtp:%1 %2")
                                                  .arg(format.payloadType).arg(format.fmtp)
                                            : QStringLiteral("8\r\na=rtpmap:8 PCMA/8000");
@@ -265,8 +289,16 @@ private:
                 firstRtpUs = t;
             phoneRtpAddress = from;
             phoneRtpPort = port;
-            if (opus)
+            if (opus) {
+                // Every packet decoded, in order, for the decoder's state; counted while the far end talks.
+                const QVector<qint16> pcm = heard->decode(d.mid(12));
+                if (pace.isActive() && t - streamFromUs >= 2300000) {
+                    for (const qint16 v : pcm)
+                        heardEnergy += double(v) * v;
+                    heardSamples += pcm.size();
+                }
                 continue;
+            }
             const int pt = d.at(1) & 0x7F;
             QVector<qint16> s;
             for (int i = 12; i < d.size(); ++i) {
@@ -301,6 +333,11 @@ private:
             QVector<qint16> frame(opus->frameSamples());
             for (qint16 &v : frame)
                 v = voice[int(phase++ % voice.size())];
+            if (t - streamFromUs >= 2000000) {
+                for (const qint16 v : frame)
+                    saidEnergy += double(v) * v;
+                saidSamples += frame.size();
+            }
             p += opus->encode(frame.constData());
         }
         for (int i = 0; !opus && i < 160; ++i) {
@@ -443,7 +480,7 @@ struct Figures {
     double cpuPerSecond = -1, rssIdle = -1, rssCall = -1, mouthToWire = -1, wireToEar = -1, mouthToWireNoCanceller = -1;
     double startToRegisteredTls = -1;
     double cpuTlsClear = -1, cpuSrtp = -1;
-    double cpuOpus = -1, erle = -1;
+    double cpuOpus = -1, erle = -1, echoBelow = -1;
 };
 
 QString ms(double us) { return us < 0 ? QStringLiteral("n/a") : QString::number(us / 1000.0, 'f', 1); }
@@ -583,15 +620,14 @@ struct EchoPath
     }
 };
 
-// A call over Opus, the far end talking: the CPU a second of it, and (for
-// `erleLog`, the phone's log) with the echo path the canceller's ERLE after
-// 2 s of the far end's voice, as the call's figures give it.
+// A call over Opus, the far end talking: the CPU a second of it. Then one
+// with the echo path, the far end talking for 6 s: how far below its voice
+// what came back lay from 2 s on, and (for `erleLog`, the phone's log) the
+// canceller's ERLE over the call, as the call's figures give it.
 void measureOpusCall(FarSide &far, const std::function<qint64()> &pid, const std::function<qint64(const QString &)> &command, Figures &f,
                      const QString &erleLog = QString())
 {
     for (const bool echo : {false, true}) {
-        if (echo && erleLog.isEmpty())
-            break;
         EchoPath path;
         if (echo && !path.load()) {
             std::fprintf(stderr, "bench_phone: no echo path on the null devices\n");
@@ -605,8 +641,10 @@ void measureOpusCall(FarSide &far, const std::function<qint64()> &pid, const std
         if (!waitUntil([&] { return far.firstRtpUs != 0; }, 5000))
             return;
         far.startStream();
-        pause(echo ? 2000 : 1000);
-        if (!echo) {
+        pause(echo ? 6000 : 1000);
+        if (echo) {
+            f.echoBelow = far.echoBelowDb();
+        } else {
             const qint64 cpu0 = procCpuMs(pid()), t0 = nowUs();
             pause(5000);
             // n/a unless the call did settle on Opus.
@@ -616,12 +654,13 @@ void measureOpusCall(FarSide &far, const std::function<qint64()> &pid, const std
         command("hangup");
         static const QRegularExpression erle("RTP call figures: .*, codec opus, ERLE (-?[\\d.]+) dB");
         QRegularExpressionMatch m;
-        waitUntil([&] {
-            QFile log(erleLog);
-            return log.open(QIODevice::ReadOnly) && log.seek(logSize)
-                && (m = erle.match(QString::fromUtf8(log.readAll()))).hasMatch();
-        }, echo ? 3000 : 300);
-        if (echo)
+        if (!erleLog.isEmpty())
+            waitUntil([&] {
+                QFile log(erleLog);
+                return log.open(QIODevice::ReadOnly) && log.seek(logSize)
+                    && (m = erle.match(QString::fromUtf8(log.readAll()))).hasMatch();
+            }, echo ? 3000 : 300);
+        if (echo && !erleLog.isEmpty())
             f.erle = m.hasMatch() ? m.captured(1).toDouble() : -1;
     }
 }
@@ -1014,7 +1053,8 @@ int main(int argc, char **argv)
     row("mouth to wire, canceller off", ms(s.mouthToWireNoCanceller), ms(b.mouthToWire), "ms (baresip has none)");
     row("wire to ear", ms(s.wireToEar), ms(b.wireToEar), "ms");
     row("CPU per second, Opus, canceller on", num(s.cpuOpus), num(b.cpuOpus), "ms/s");
-    row("echo canceller ERLE after 2 s", num(s.erle), "-", "dB");
+    row("echo canceller ERLE, 6 s call", num(s.erle), "-", "dB");
+    row("echo below the far end after 2 s", num(s.echoBelow), num(b.echoBelow), "dB (baresip has no canceller)");
     std::printf("\nWhat bounds each delay:\n"
                 "  mouth to wire: the 20 ms packet (a frame leaves once whole), the capture's 10 ms blocks, the\n"
                 "    echo canceller's own delay (Sorvanto at 8 kHz: about 20 ms, webrtc's AEC 14 and its noise\n"
