@@ -9,7 +9,8 @@
 // near end alone; 10-14 s both (double talk); at 14 s the delay moves. A
 // second run has the near end start over the far end instead, with the echo
 // as loud as the far end and its reflection 60 ms later at a third, as the
-// end-to-end test's loopback makes it. Rows: figure, the three, unit.
+// end-to-end test's loopback makes it. Last, the longest 20 ms of capture
+// after the speaker ran dry. Rows: figure, the three, unit.
 
 #include "echocanceller.h"
 
@@ -41,6 +42,8 @@ struct Canceller
     virtual ~Canceller() = default;
     virtual void playback(const qint16 *frame) = 0;
     virtual void capture(const qint16 *in, qint16 *out) = 0;
+    // The speaker ran dry (only EchoCanceller is told).
+    virtual void interrupted() { }
 };
 
 struct Speex : Canceller
@@ -129,6 +132,7 @@ struct Ours : Canceller
         std::copy(in, in + c.rate() / 50, out);
         c.capture(out, c.rate() / 50);
     }
+    void interrupted() override { c.playbackInterrupted(); }
     EchoCanceller c;
 };
 
@@ -229,6 +233,32 @@ std::pair<double, double> nearOverFar(Canceller &c, int rate, int delayMs)
              10 * std::log10(energy(fd, 23 * second / 10, 4 * second) / std::max(1.0, energy(o, 23 * second / 10, 4 * second))) };
 }
 
+// The speaker dry for 40 ms at 3 s of the far end's voice (120 ms path):
+// the longest any 20 ms of capture took from then to 6 s, in ms. EchoCanceller
+// matches its learned path against what was heard in that time.
+double longestWhenDry(Canceller &c, int rate)
+{
+    const int second = rate, n = rate / 50, total = 6 * second, dry = second / 25;
+    QVector<qint16> far = Tone::voice(total, rate, 1, 120);
+    far.insert(3 * second, dry, 0);
+    far.resize(total);
+    const EchoRoom room { rate, 120, -1, -1 };
+    const QVector<qint16> mic = room.microphone(far, QVector<qint16>());
+    QVector<qint16> out(total, 0);
+    double longest = 0;
+    for (int at = 0; at + n <= total; at += n) {
+        if (at == 3 * second + dry)
+            c.interrupted();
+        if (at < 3 * second || at >= 3 * second + dry)
+            c.playback(far.constData() + at);
+        const auto t0 = std::chrono::steady_clock::now();
+        c.capture(mic.constData() + at, out.data() + at);
+        if (at >= 3 * second)
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return longest;
+}
+
 void row(const QString &name, double speex, double webrtc, double ours, const char *unit)
 {
     printf("%-56s %9.1f %9.1f %9.1f  %s\n", qPrintable(name), speex, webrtc, ours, unit);
@@ -263,6 +293,11 @@ int main()
             cpu[0] += a.cpuMsPerS / 3, cpu[1] += b.cpuMsPerS / 3, cpu[2] += c.cpuMsPerS / 3;
         }
         row(QStringLiteral("CPU, AEC+NS+AGC (%1 Hz)").arg(rate), cpu[0], cpu[1], cpu[2], "ms per s of audio");
+        Speex s(rate, 400);
+        WebRtc w(rate);
+        Ours o(rate);
+        row(QStringLiteral("longest 20 ms of capture, speaker dry (%1 Hz)").arg(rate), longestWhenDry(s, rate), longestWhenDry(w, rate),
+            longestWhenDry(o, rate), "ms");
     }
     return 0;
 }

@@ -79,8 +79,12 @@ private:
     qint64 echoOffset() const;
     // The speaker's `n`th sample of the call, 0 when it is not (or no longer) kept.
     qint16 speakerSample(qint64 n) const;
-    // Matches the learned echo path to what was heard after the speaker ran dry, and moves the reference.
+    // Matches the learned echo path to what was heard after the speaker ran dry, and moves the
+    // reference: a slice of the match in each block heard from when it is due.
     void realign();
+    void startFit();
+    bool fitStep();   // true once the match is whole
+    void finishFit();
 
     int sampleRate;
     int block;                 // samples in 10 ms
@@ -99,6 +103,8 @@ private:
     qint64 realignAt = 0;            // the block heard at which to match the path; 0: none due
     qint64 settledAt = 0;            // the block heard until which the microphone stays held after a move
     int tries = 0;
+    struct Fit;
+    std::unique_ptr<Fit> fit;        // the match under way, if any
 
     // Delay estimation on log energies of 10 ms blocks.
     std::vector<float> played;       // ring of the speaker's blocks
