@@ -69,10 +69,11 @@ void TstEchoCanceller::echoPath()
     const QString figures = QStringLiteral("ERLE %1 dB, double-talk loss %2 dB, reported ERLE %3 dB, delay %4 ms")
                                 .arg(erle, 0, 'f', 1).arg(loss, 0, 'f', 1).arg(canceller.erle(), 0, 'f', 1).arg(canceller.delayMs());
     qInfo().noquote() << figures;
-    // The figure the canceller reports for the log (a median of 10 ms blocks) agrees with the measured one (the
-    // energy of its span) within 8 dB.
+    // The figure the canceller reports for the log (a median of 10 ms blocks) claims at most 8 dB more than the
+    // measured one (the energy of its span), and at most 10 dB less: the loudest echo, which the energy counts
+    // most, is also what the canceller takes out best.
     if (cancels == "yes")
-        QVERIFY2(erle >= 30 && loss <= 6 && std::abs(canceller.erle() - erle) <= 8, qPrintable(figures));
+        QVERIFY2(erle >= 30 && loss <= 6 && canceller.erle() - erle <= 8 && erle - canceller.erle() <= 10, qPrintable(figures));
     else
         QVERIFY2(erle < 10 && canceller.erle() < 10, qPrintable(figures));
 }
