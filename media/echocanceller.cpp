@@ -379,14 +379,10 @@ bool EchoCanceller::fitStep()
     // (one sum after another it may not: their order is kept). The terms add
     // up in the same order either way, and in slices: a fifth of the terms of
     // the model, then of the match, in each block heard.
-    const int slice = fit->step % fitSlices;
-    const auto part = [slice](size_t n, size_t &from, size_t &to) {
-        from = n * size_t(slice) / fitSlices;
-        to = n * size_t(slice + 1) / fitSlices;
-    };
-    size_t from = 0, to = 0;
-    if (fit->step < fitSlices) {
-        part(fit->h.size(), from, to);
+    const bool model = fit->step < fitSlices;
+    const size_t terms = model ? fit->h.size() : fit->y.size(), slice = size_t(fit->step % fitSlices);
+    const size_t from = terms * slice / fitSlices, to = terms * (slice + 1) / fitSlices;
+    if (model) {
         float *__restrict m = fit->model.data();
         const size_t outputs = fit->model.size();
         for (size_t j = from; j < to; ++j) {
@@ -396,7 +392,6 @@ bool EchoCanceller::fitStep()
         }
     } else {
         // For each shift d, at k = most - d: what the moved echo and the heard have in common, and its energy.
-        part(fit->y.size(), from, to);
         double *__restrict c = fit->cross.data(), *__restrict en = fit->energy.data();
         const size_t shifts = fit->cross.size();
         for (size_t i = from; i < to; ++i) {
@@ -450,7 +445,7 @@ void EchoCanceller::finishFit()
             speex_echo_cancellation(filter, heardSamples.data() + b % micBlocks * block, ref.data(), cleaned.data());
         }
     } else {
-        realignAt = ++tries < triesAllowed ? heardCount + retryBlocks - 2 * fitSlices : 0;   // tries 100 ms apart
+        realignAt = ++tries < triesAllowed ? heardCount : 0;   // the next try now: 100 ms after this one began
     }
 }
 
