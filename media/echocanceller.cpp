@@ -8,6 +8,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 
@@ -38,7 +39,8 @@ constexpr int movedBlocks = 6;
 // stages follow, the microphone is held 40 dB down while the far end talks. A
 // fit must explain half of what was heard (far-end speech); without one, it
 // is tried again after each 100 ms with far-end speech, 12 times at most,
-// after which the envelope's delay search takes over.
+// after which the envelope's delay search takes over. A spell while a match
+// is under way begins it again.
 // The match is made a slice at a time, over the 10 blocks heard (100 ms) that
 // a try takes, the next try starting as one ends. Whole, it held the audio
 // thread 13 ms at 16 kHz, and 15-75 ms in loopback calls with the machine
@@ -145,10 +147,13 @@ void EchoCanceller::configure()
     playedCount = heardCount = 0;
     delayBlocks = toldBlocks = 0;
     skew = 0;
+    aheadTold = 0;
     toldFor = -1;
     candidate = -1;
     shiftSamples = 0;
     realignAt = settledAt = 0;
+    dryFrom = -window;
+    matched = false;
     fit.reset();
     located = false;
     erleBlocks.assign(erleBlocks.size(), 0);
@@ -248,8 +253,9 @@ void EchoCanceller::estimateDelay()
     // (Pearson correlation over the last second); taken once it is found twice
     // in a row, so that a near-end talker's burst does not move it.
     const int n = int(std::min<qint64>(heardCount, window));
-    int best = -1;
-    double bestCorr = 0.5;   // below this the envelopes are not alike
+    std::array<double, maxLag + 1> corr;
+    constexpr double unknown = -2;   // too little heard to tell at that lag
+    corr.fill(unknown);
     for (int lag = 0; lag <= maxLag; ++lag) {
         double rr = 0, r2 = 0, rm = 0, mm = 0, m2 = 0;
         int used = 0;
@@ -270,19 +276,38 @@ void EchoCanceller::estimateDelay()
         // Half a second at least, with the far end talking in it.
         if (used < window / 2 || rVar < 1.0 * used || mVar <= 0)
             continue;
-        const double corr = (rm - rr * mm / used) / std::sqrt(rVar * mVar);
-        if (corr > bestCorr) {
-            bestCorr = corr;
-            best = lag;
-        }
+        corr[size_t(lag)] = (rm - rr * mm / used) / std::sqrt(rVar * mVar);
     }
+    // The best lag must be a peak, above the lags told on either side of it:
+    // one at the end of the lags told is a slope, the envelopes' start or end
+    // (the far end falling quiet, a talker's burst), not the echo. Below 0.5
+    // the envelopes are not alike. Once the echo is found, a move needs them
+    // as alike as the far end talking alone makes them (0.98 and more in the
+    // loopback calls): with the near end talking too, or the far end falling
+    // quiet within the second searched, lags 30-450 ms off the echo matched
+    // at 0.5-0.74, and the filter told to start there let the echo through
+    // until it was found again.
+    const double alike = located ? 0.9 : 0.5;
+    int best = -1;
+    for (size_t lag = 1; lag < maxLag; ++lag)
+        if (corr[lag] > alike && corr[lag - 1] > unknown && corr[lag + 1] > unknown && corr[lag] > corr[lag - 1]
+            && corr[lag] >= corr[lag + 1] && (best < 0 || corr[lag] > corr[size_t(best)]))
+            best = int(lag);
+    // Nor is a found echo moved on a second that holds the speaker's last dry
+    // spell: that second holds the echo before and after it, and the match
+    // after a dry speaker moves the reference to the sample (the search undid
+    // such a move at once, and the filter had to learn the echo again).
+    if (located && heardCount - window < dryFrom)
+        best = -1;
     // How many blocks the speaker is ahead of the microphone on average:
     // the reference's place is fixed by it whenever the delay is told.
     double ahead = 0;
     for (int k = 0; k < n; ++k)
         ahead += double(heard[size_t((heardCount - 1 - k) % ring)].played - (heardCount - 1 - k)) / std::max(1, n);
-    if (!located)
+    if (!located) {
         skew = std::llround(ahead);
+        aheadTold = ahead;
+    }
     if (best < 0)
         return;
     if (std::abs(best - candidate) <= 1) {
@@ -292,11 +317,22 @@ void EchoCanceller::estimateDelay()
             toldFor = best;
         // Outside the filter, or moved: told again (and the filter adapts there).
         const int at = toldBlocks + int(shiftSamples / block);   // where the reference stands
-        if (best < at + coveredFrom || best > at + coveredTo || std::abs(best - toldFor) > movedBlocks) {
+        // So too when the blocks played and heard no longer line up as when it
+        // was told, by 20 ms and more, and no match followed the speaker's
+        // last dry spell: it ran dry for longer than the match reaches (the
+        // echo then came back louder than without the canceller), or the
+        // devices' clocks drifted apart. After a match the count is left
+        // alone: in a loopback call it disagreed with the match, and telling
+        // the filter afresh let a second of echo through.
+        const bool slipped = !matched && !fit && realignAt == 0
+            && std::abs((aheadTold - ahead) * block - double(shiftSamples)) >= 2 * block;
+        if (best < at + coveredFrom || best > at + coveredTo || std::abs(best - toldFor) > movedBlocks || slipped) {
             toldBlocks = std::max(0, best - marginBlocks);
             skew = std::llround(ahead);
+            aheadTold = ahead;
             toldFor = best;
             shiftSamples = 0;
+            qDebug().noquote() << "!!! Echo: heard" << best * 10 << "ms after it played; the filter starts there";
         }
     }
     candidate = best;
@@ -324,10 +360,18 @@ qint16 EchoCanceller::speakerSample(qint64 n) const
 
 void EchoCanceller::playbackInterrupted()
 {
-    // Before the delay is found there is no learned path to move.
-    if (enabled && located && realignAt == 0) {
-        heldFrom = heardCount + delayBlocks;
-        realignAt = heldFrom + 5 + fitBlocks;
+    dryFrom = heardCount + delayBlocks;
+    // Before the delay is found there is no learned path to move. A match
+    // already under way begins again (the microphone held on from the first
+    // spell): what it heard holds the echo from before this spell too, and
+    // moved by the earlier spells alone it left the echo 5-10 dB below the far
+    // end, or above it, when the busy speaker ran dry twice in half a second.
+    matched = false;
+    if (enabled && located) {
+        if (realignAt == 0)
+            heldFrom = dryFrom;
+        fit.reset();
+        realignAt = dryFrom + 5 + fitBlocks;
         tries = 0;
     }
 }
@@ -429,6 +473,7 @@ void EchoCanceller::finishFit()
         }
     }
     if (bestShare >= 0.5) {
+        matched = true;
         shiftSamples += best;
         toldFor += int(std::lround(double(best) / block));
         qDebug().noquote() << "!!! Echo: the speaker ran dry; its echo moved by" << best * 1000 / sampleRate << "ms, the filter follows";

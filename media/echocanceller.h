@@ -100,9 +100,11 @@ private:
     std::vector<qint16> aligned;     // one block of the reference, as the filter gets it
     qint64 shiftSamples = 0;         // the reference moved by, since the delay was last told
     qint64 heldFrom = 0;             // the block heard from which the moved echo can arrive
+    qint64 dryFrom = 0;              // the same, for the speaker's last dry spell, whatever was under way
     qint64 realignAt = 0;            // the block heard at which to match the path; 0: none due
     qint64 settledAt = 0;            // the block heard until which the microphone stays held after a move
     int tries = 0;
+    bool matched = false;            // a match moved the reference after the speaker's last dry spell
     struct Fit;
     std::unique_ptr<Fit> fit;        // the match under way, if any
 
@@ -116,6 +118,7 @@ private:
     int toldBlocks = 0;              // told to the canceller
     int toldFor = -1;                // the delay found when last told; -1: none yet
     qint64 skew = 0;                 // blocks played less blocks heard, when told
+    double aheadTold = 0;            // the same, unrounded
     int candidate = -1;
     bool located = false;
     // How many 10 ms blocks with far-end speech had each ERLE, by whole dB from erleFloorDb.

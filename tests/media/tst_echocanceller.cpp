@@ -1,8 +1,9 @@
 // The echo canceller on a synthetic echo path (a synthetic voice, 40-200 ms,
 // a second reflection, noise): 30 dB less echo 2 s after start or after the
-// delay moves, and at once after the speaker ran dry; at most 6 dB lost of a
-// near talker over it; switched off, or fed a wrong reference, the echo stays
-// (so the path is real and the reference matters).
+// delay moves, at once after the speaker ran dry (once or twice), 3 s after a
+// longer dry spell; at most 6 dB lost of a near talker over it, and the echo's
+// delay still held after; switched off, or fed a wrong reference, the echo
+// stays (so the path is real and the reference matters).
 
 #include "echocanceller.h"
 #include "echoroom.h"
@@ -25,7 +26,7 @@ private slots:
 
 void TstEchoCanceller::echoPath()
 {
-    QFETCH(QString, path); // delay in ms, the delay it moves to at 3 s (-1: it stays), how long the speaker ran dry there
+    QFETCH(QString, path); // delay in ms, the delay it moves to at 3 s (-1: it stays), how long the speaker ran dry there (ms)
     QFETCH(QString, reference);
     QFETCH(QString, cancels);
     QFETCH(QString, rate);
@@ -37,9 +38,16 @@ void TstEchoCanceller::echoPath()
     std::fill(far.begin() + 8 * second, far.begin() + 10 * second, 0);
     const QVector<qint16> talk = Tone::voice(5 * second, second, 2, 210);
     std::copy(talk.begin(), talk.end(), near.begin() + 8 * second);
-    // A speaker that runs dry plays silence and then all the rest later; meanwhile it asks for nothing.
-    const int dry = path.section(' ', 2).toInt() * second / 1000;
-    far.insert(3 * second, dry, 0);
+    // A speaker that runs dry plays silence and then all the rest later; meanwhile it asks for nothing. From 3 s,
+    // and a second spell ("20+20") 200 ms after the first, while the match after the first is under way.
+    QVector<std::pair<int, int>> spells;   // where each starts as played, and how long (samples)
+    int dry = 0;                            // the longest
+    for (const QString &ms : path.section(' ', 2).split('+', Qt::SkipEmptyParts)) {
+        const int from = spells.isEmpty() ? 3 * second : spells.last().first + spells.last().second + second / 5;
+        spells.append({from, ms.toInt() * second / 1000});
+        far.insert(from, spells.last().second, 0);
+        dry = std::max(dry, spells.last().second);
+    }
     far.resize(total);
     const EchoRoom room { second, delayMs, movedMs, movedMs < 0 ? -1 : 3 * second };
     const QVector<qint16> mic = room.microphone(far, near);
@@ -50,9 +58,13 @@ void TstEchoCanceller::echoPath()
     canceller.setEnabled(enabled);
     QVector<qint16> out = mic;
     for (int at = 0; at + frame <= total; at += frame) {
-        if (dry > 0 && at == 3 * second + dry)
-            canceller.playbackInterrupted();
-        if (at < 3 * second || at >= 3 * second + dry)
+        bool silent = false;
+        for (const auto &[from, length] : spells) {
+            if (at == from + length)
+                canceller.playbackInterrupted();
+            silent = silent || (at >= from && at < from + length);
+        }
+        if (!silent)
             canceller.playback(played.constData() + at, frame);
         canceller.capture(out.data() + at, frame);
     }
@@ -60,7 +72,10 @@ void TstEchoCanceller::echoPath()
         QCOMPARE(out, mic);
 
     const auto energy = [](const auto &x, int from, int to) { return std::inner_product(x.begin() + from, x.begin() + to, x.begin() + from, 0.0); };
-    const int from = dry > 0 ? 3 * second : (movedMs < 0 ? 2 : 5) * second;
+    // After a dry spell the match moves the reference at once; a spell longer than the match reaches (60 ms)
+    // is found by the delay search, once it has heard a second of what came after: measured from 3 s after.
+    const bool beyondMatch = dry > second * 60 / 1000;
+    const int from = dry > 0 ? (beyondMatch ? 6 : 3) * second : (movedMs < 0 ? 2 : 5) * second;
     const double erle = 10 * std::log10(energy(echo, from, 8 * second) / std::max(1.0, energy(out, from, 8 * second)));
     // The near talker's gain through the processing alone over its gain in
     // double talk, so that the gain control's share cancels out.
@@ -71,9 +86,15 @@ void TstEchoCanceller::echoPath()
     qInfo().noquote() << figures;
     // The figure the canceller reports for the log (a median of 10 ms blocks) claims at most 8 dB more than the
     // measured one (the energy of its span), and at most 10 dB less: the loudest echo, which the energy counts
-    // most, is also what the canceller takes out best.
+    // most, is also what the canceller takes out best. After a long dry spell it counts the seconds before the
+    // echo was found again, which the measured span leaves out: there up to 15 dB less.
+    // Where the speaker never ran dry, the delay it holds after the double talk is still the echo's, up to two
+    // blocks late (its reflections).
+    const int lateMs = canceller.delayMs() - (movedMs < 0 ? delayMs : movedMs);
     if (cancels == "yes")
-        QVERIFY2(erle >= 30 && loss <= 6 && canceller.erle() - erle <= 8 && erle - canceller.erle() <= 10, qPrintable(figures));
+        QVERIFY2(erle >= 30 && loss <= 6 && canceller.erle() - erle <= 8 && erle - canceller.erle() <= (beyondMatch ? 15 : 10)
+                     && (dry > 0 || (lateMs >= 0 && lateMs <= 20)),
+                 qPrintable(figures));
     else
         QVERIFY2(erle < 10 && canceller.erle() < 10, qPrintable(figures));
 }
