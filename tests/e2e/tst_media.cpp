@@ -364,7 +364,11 @@ private slots:
         QVector<int> at;
         for (int ms = 0; ms <= 10000; ms += 2000)
             QTimer::singleShot(ms, this, [&] { at << far.packets.size(); });
-        QTimer::singleShot(4000, this, [&] { nearTalker.play("mic", QByteArray(reinterpret_cast<const char *>(near.constData()), 2 * near.size()), rate); });
+        QDateTime nearFrom;
+        QTimer::singleShot(4000, this, [&] {
+            nearFrom = QDateTime::currentDateTime();
+            nearTalker.play("mic", QByteArray(reinterpret_cast<const char *>(near.constData()), 2 * near.size()), rate);
+        });
         stream(schedule);
         QVERIFY(QTest::qWaitFor([&] { return at.size() == 6; }, 5000) && hangUp());
         // What the far end heard, packet by packet in the order sent; full scale is 1.
@@ -400,11 +404,18 @@ private slots:
         const QStringList told = phone.log(mark).split('\n').filter(QRegularExpression("!!! (Echo|Sound server)|ran dry|call figures"));
         QVERIFY2(cancel ? echo <= -30 : echo >= -15, qPrintable(figures + "\n" + told.join('\n')));
         // On a loaded machine pacat may start the near talker so late (up to a second) that the windows above
-        // no longer hold the double talk; its loss is judged where it was found in time to be.
-        if (cancel && lag <= 30)
+        // no longer hold the double talk; its loss is judged where it was found in time to be. Where the
+        // speaker ran dry from a second before the near talker to the double talk's end, the canceller held the
+        // microphone down while it found the echo again, as it should; the loss is not judged there either.
+        const auto dryNear = std::count_if(told.begin(), told.end(), [&](const QString &line) {
+            const QDateTime at = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
+            return line.contains("the speaker ran dry") && at >= nearFrom.addMSecs(-1000) && at <= nearFrom.addMSecs(1400 + 10 * lag);
+        });
+        if (cancel && lag <= 30 && dryNear == 0)
             QVERIFY2(loss <= 6, qPrintable(figures + "\n" + told.join('\n')));
         else if (cancel)
-            qWarning().noquote() << "the near talker started too late for its loss in double talk to be measured";
+            qWarning().noquote() << (dryNear ? "the speaker ran dry during the double talk, and the microphone was held down"
+                                             : "the near talker started too late for its loss in double talk to be measured");
     }
 };
 
