@@ -147,7 +147,6 @@ void EchoCanceller::configure()
     playedCount = heardCount = 0;
     delayBlocks = toldBlocks = 0;
     skew = 0;
-    aheadTold = 0;
     toldFor = -1;
     candidate = -1;
     shiftSamples = 0;
@@ -304,10 +303,8 @@ void EchoCanceller::estimateDelay()
     double ahead = 0;
     for (int k = 0; k < n; ++k)
         ahead += double(heard[size_t((heardCount - 1 - k) % ring)].played - (heardCount - 1 - k)) / std::max(1, n);
-    if (!located) {
-        skew = std::llround(ahead);
-        aheadTold = ahead;
-    }
+    if (!located)
+        skew = ahead;
     if (best < 0)
         return;
     if (std::abs(best - candidate) <= 1) {
@@ -325,11 +322,10 @@ void EchoCanceller::estimateDelay()
         // alone: in a loopback call it disagreed with the match, and telling
         // the filter afresh let a second of echo through.
         const bool slipped = !matched && !fit && realignAt == 0
-            && std::abs((aheadTold - ahead) * block - double(shiftSamples)) >= 2 * block;
+            && std::abs((skew - ahead) * block - double(shiftSamples)) >= 2 * block;
         if (best < at + coveredFrom || best > at + coveredTo || std::abs(best - toldFor) > movedBlocks || slipped) {
             toldBlocks = std::max(0, best - marginBlocks);
-            skew = std::llround(ahead);
-            aheadTold = ahead;
+            skew = ahead;
             toldFor = best;
             shiftSamples = 0;
             qDebug().noquote() << "!!! Echo: heard" << best * 10 << "ms after it played; the filter starts there";
@@ -349,7 +345,7 @@ bool EchoCanceller::farTalks(int span) const
 
 qint64 EchoCanceller::echoOffset() const
 {
-    return (toldBlocks + 1 - skew) * block + shiftSamples;
+    return (toldBlocks + 1 - std::llround(skew)) * block + shiftSamples;
 }
 
 qint16 EchoCanceller::speakerSample(qint64 n) const

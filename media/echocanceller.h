@@ -117,8 +117,7 @@ private:
     int delayBlocks = 0;             // found
     int toldBlocks = 0;              // told to the canceller
     int toldFor = -1;                // the delay found when last told; -1: none yet
-    qint64 skew = 0;                 // blocks played less blocks heard, when told
-    double aheadTold = 0;            // the same, unrounded
+    double skew = 0;                 // blocks played less blocks heard, when told (a mean)
     int candidate = -1;
     bool located = false;
     // How many 10 ms blocks with far-end speech had each ERLE, by whole dB from erleFloorDb.

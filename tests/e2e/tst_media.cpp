@@ -408,8 +408,8 @@ private slots:
         // speaker ran dry from a second before the near talker to the double talk's end, the canceller held the
         // microphone down while it found the echo again, as it should; the loss is not judged there either.
         const auto dryNear = std::count_if(told.begin(), told.end(), [&](const QString &line) {
-            const QDateTime at = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
-            return line.contains("the speaker ran dry") && at >= nearFrom.addMSecs(-1000) && at <= nearFrom.addMSecs(1400 + 10 * lag);
+            const QDateTime when = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
+            return line.contains("the speaker ran dry") && when >= nearFrom.addMSecs(-1000) && when <= nearFrom.addMSecs(1400 + 10 * lag);
         });
         if (cancel && lag <= 30 && dryNear == 0)
             QVERIFY2(loss <= 6, qPrintable(figures + "\n" + told.join('\n')));
