@@ -74,6 +74,8 @@ private:
     void estimateDelay();
     // Whether the far end spoke within `span` blocks of the block whose echo is heard now.
     bool farTalks(int span) const;
+    // Blocks played less blocks heard, on average over the last `blocks` heard: the speaker's lead.
+    double lead(int blocks) const;
     // The microphone's sample t holds the echo of the speaker's sample t - echoOffset(): the told
     // delay, counted in blocks of both streams, and the reference's move since.
     qint64 echoOffset() const;
