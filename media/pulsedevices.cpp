@@ -81,8 +81,18 @@ bool PulseDevices::usable() const
     return !failed;
 }
 
-void PulseDevices::onContextState(pa_context *, void *self)
+void PulseDevices::onContextState(pa_context *context, void *self)
 {
+    // The server's replies come through the GLib source that libpulse adds to
+    // this thread's loop, made one that may not recurse. For such a source
+    // GLib takes its descriptors out of the poll before each dispatch and puts
+    // them back after, waking the loop each time: 1,700-2,000 writes to its
+    // wake-up descriptor a second in a call, and one turn of the loop in three
+    // for nothing. Two 16 kHz streams cost their thread 3 ms a second more
+    // for it. Nothing dispatched from it runs a nested loop.
+    if (pa_context_get_state(context) == PA_CONTEXT_READY)
+        if (GSource *source = g_main_current_source())
+            g_source_set_can_recurse(source, TRUE);
     static_cast<PulseDevices *>(self)->contextChanged();
 }
 
