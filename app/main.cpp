@@ -9,6 +9,17 @@
 
 namespace {
 
+// A copy killed between making the lock file and writing its process into it
+// leaves the file empty, and Qt takes a lock it cannot read for a live copy's
+// until the file is 30 s old. A live copy keeps its file locked, so that
+// removing it fails; one no copy holds is taken over.
+bool takeOverUnreadable(QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host, app;
+    return !lock.getLockInfo(&pid, &host, &app) && lock.removeStaleLockFile() && lock.tryLock(300);
+}
+
 int run(int argc, char *argv[])
 {
     QApplication a(argc, argv);
@@ -16,7 +27,7 @@ int run(int argc, char *argv[])
     // One copy per user: the lock lives in the temporary directory and is
     // released when this function returns.
     QLockFile lockFile(QDir(QDir::tempPath()).absoluteFilePath("sorvanto.lock"));
-    if (!lockFile.tryLock(300)) {
+    if (!lockFile.tryLock(300) && !takeOverUnreadable(lockFile)) {
         const QString text = QStringLiteral("Приложение уже запущено и находится в системном трее Windows.");
         // No log is open in this copy, so the warning also goes to stderr,
         // where a script or a supervisor can see it.

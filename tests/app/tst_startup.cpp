@@ -90,6 +90,17 @@ private slots:
         QVERIFY(PeerProcess::read(dir.logFile()).trimmed().endsWith("!!!!! getSettingsDB"));
     }
 
+    void emptyLockTakenOver()
+    {
+        // What a copy killed while it made its lock file leaves: the file, empty.
+        PhoneProcess phone{QStringLiteral(SORVANTO_EXECUTABLE)};
+        QFile lock(phone.environment(QString()).value("TMPDIR") + "/sorvanto.lock");
+        QVERIFY(QDir().mkpath(QFileInfo(lock).path()) && lock.open(QIODevice::WriteOnly));
+        lock.close();
+        QVERIFY(phone.launch());
+        QTRY_VERIFY_WITH_TIMEOUT(phone.log().contains(QString(53, '-')), 30000);
+    }
+
     void secondCopyRefused()
     {
         XvfbServer x; // the refusal is a modal box: a real X server lets a key close it

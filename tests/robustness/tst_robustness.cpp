@@ -225,7 +225,8 @@ private slots:
             QVERIFY(phone.launch());
             const bool call = run % 2; // otherwise killed anywhere from before the lock to a running phone
             if (call) { // registering: the lock was taken over; the INVITE is sent again until it rings, as over UDP
-                QVERIFY2(server->waitFor(1, 15000), qPrintable(QStringLiteral("run %1: no REGISTER").arg(run)));
+                QVERIFY2(server->waitFor(1, 15000), qPrintable(QStringLiteral("run %1: no REGISTER; its output:\n%2\nits log:\n%3")
+                                                                  .arg(run).arg(phone.output().right(800), phone.log().right(1500))));
                 for (int i = 0; i < 30 && !QTest::qWaitFor([this] { return ringing(); }, i ? 500 : 0); ++i)
                     server->send(AgentFixture::request("INVITE", QString::number(run), "1", {}, AgentFixture::sdp()));
                 QVERIFY2(ringing(), qPrintable(QStringLiteral("run %1: no 180; the phone's log:\n").arg(run) + phone.log().right(1500)));
